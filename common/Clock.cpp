@@ -1,0 +1,53 @@
+#include "common/Clock.h"
+
+#include <ctime>
+#include <thread>
+
+namespace qtx {
+
+LocalDateTime SystemClock::Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    LocalDateTime t;
+    t.Year = local.tm_year + 1900;
+    t.Month = local.tm_mon + 1;
+    t.Day = local.tm_mday;
+    t.Hour = local.tm_hour;
+    t.Minute = local.tm_min;
+    t.Second = local.tm_sec > 59 ? 59 : local.tm_sec;
+    t.Millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+    return t;
+}
+
+uint32_t SystemClock::TickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+void SystemClock::SleepMs(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void SystemClock::WaitWhileSecondIs(TimeOfDay t) {
+    // At most about a second; polls the clock every millisecond.
+    for (int i = 0; i < 1500 && Now().SecondsOfDay() == t; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void FakeClock::SleepMs(int ms) {
+    Advance(ms);
+    if (realSleep_ && ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void FakeClock::WaitWhileSecondIs(TimeOfDay t) {
+    ++waits_;
+    if (Now().SecondsOfDay() != t) return;
+    const int64_t intoSecond = ((nowMs_ % 1000) + 1000) % 1000;
+    Advance(1000 - intoSecond);
+}
+
+}  // namespace qtx

@@ -1,0 +1,116 @@
+#pragma once
+// The engine's state: every value the engine's modules share, owned by one Engine object.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/DateTime.h"
+
+namespace qtx {
+
+// One loaded row of table Automation.
+struct AutomationEvent {
+    int16_t Number = 0;
+    std::string DayName;
+    int16_t Day = 0;       // as stored: ordering and next-event search use it
+    int16_t DayIndex = 0;  // Day limited to 7
+    std::string Time;      // "hh:mm:ss"; "24:00:00" is a record without a time
+    std::string Title;
+    int16_t SourceChan = 0;
+    int16_t DestChan = 0;
+    int16_t ReqSource = 0;
+    int16_t ReqDest = 0;
+    int16_t Active = 0;
+    int16_t Relay = 0;
+    int16_t Opto = 0;
+    int16_t Salvo = 0;
+    int16_t VChan = 0;
+    int16_t Gain = 0;
+    int16_t xcontrol = 0;
+    int16_t rcontrol = 0;
+    int16_t scontrol = 0;
+    int16_t vcontrol = 0;
+    int16_t Type = 0;
+    int16_t Condition = 0;
+    std::string FileName;
+    int16_t FileType = 0;
+    std::string Message;
+    int16_t mcontrol = 0;
+    int16_t mtype = 0;
+    std::string Method;
+    std::string MIPAddress;
+    int32_t MIPPort = 0;
+    uint8_t MFrame = 0;
+    uint8_t MSlot = 0;
+    uint8_t MPort = 0;
+    uint8_t MCommPort = 0;
+    int32_t MBaudRate = 0;
+    int16_t TriggerSource = 0;
+    int16_t TriggerDest = 0;
+    int16_t tControl = 0;
+    int32_t Color = 0;
+};
+
+// The sources feeding one switcher output.
+struct CrosspointEntry {
+    std::vector<int16_t> Sources;  // 0-based source numbers; the first SourceCount are valid
+    uint8_t SourceCount = 0;
+    std::vector<int16_t> SourceAttr;  // the second word of each source, as received
+};
+
+struct Variables {
+    // Program folder and database.
+    std::string AppDir;      // ends in "/"
+    std::string DBPath;      // AppDir + "QTXAutomation.mdb"
+    std::string DBFileTime;  // FileTimeText of DBPath at the last load or own change
+
+    // "Now" as fixed by the current tick.
+    int16_t TodayIndex = 0;     // 0 Monday .. 6 Sunday
+    TimeOfDay CurrentTime = 0;  // whole seconds since midnight
+    int16_t TickCounter = 0;
+
+    // The event table.
+    std::vector<AutomationEvent> EventTable;
+    int16_t EventCount = 0;
+    int16_t NextEventIndex = 0;
+
+    // Settings loaded from the database.
+    std::string ServerIPAddr;
+    int32_t ServerIPPort = 0;
+    std::string SlaveIPAddr;
+    int32_t SlaveIPPort = 0;
+    bool SlaveEnabled = false;
+    std::string TaskViewDir;
+    bool StartMinimized = false;
+    std::string ValidIPAddr;  // scratch result of ValidateIPAddress
+
+    // Switcher links: index 0 the server, 1 the slave.
+    bool ServerConnected = false;
+    bool SlaveConnected = false;
+    bool SwitcherConnected = false;
+    bool SlaveSwitcherConnected = false;
+    bool SlaveSocketLoaded = false;
+    std::array<std::string, 2> RecvBuffer;
+    std::array<int16_t, 2> PollCount{0, 0};
+    std::array<bool, 2> MapReceived{false, false};
+    std::vector<CrosspointEntry> CrosspointMap{CrosspointEntry{}};
+    std::vector<CrosspointEntry> SlaveCrosspointMap{CrosspointEntry{}};
+
+    // Window state.
+    bool RestoringWindow = false;
+    int32_t HelpOwnerWindow = 0;
+
+    // Execution guard: true while ExecuteEvent runs (the IP sender pumps the loop meanwhile).
+    bool ExecutionInProgress = false;
+    // The day and second of the last execution, so a reload in that same second does not
+    // choose the event that just ran again. LastExecutedDay -1: nothing executed yet.
+    int16_t LastExecutedDay = -1;
+    TimeOfDay LastExecutedTime = 0;
+};
+
+// The number of CrosspointMap entries that the crosspoint conditions may look at: 0 until a map
+// has been received on link 0.
+int16_t CrosspointMapBound(const Variables& v);
+
+}  // namespace qtx

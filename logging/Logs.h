@@ -1,0 +1,35 @@
+#pragma once
+// The activity log "Tally.Dat" and the error log "Errorlog.txt" in the program folder, and the
+// error reporter every fault handler calls. Files are opened and closed for each line.
+#include <string>
+
+#include "common/Clock.h"
+#include "common/Variables.h"
+
+namespace qtx {
+
+class Logs {
+public:
+    Logs(const Variables& vars, Clock& clock) : vars_(vars), clock_(clock) {}
+
+    // Appends one time-stamped line to the activity log, creating it with its header when it is
+    // missing. Never throws.
+    void WriteActivityLog(const std::string& text);
+    void CreateActivityLog();
+
+    // Records the fault being handled (call it inside a catch block) under the location text.
+    // Outside a handler it records "Error # 0 - ". Never throws.
+    void ReportError(const std::string& location);
+    void WriteErrorLog(const std::string& faultText, const std::string& location);
+    void CreateErrorLog();
+
+    std::string ActivityLogPath() const;
+    std::string ErrorLogPath() const;
+
+private:
+    const Variables& vars_;
+    Clock& clock_;
+    int errorLogDepth_ = 0;  // nesting of WriteErrorLog through its own failure report
+};
+
+}  // namespace qtx

@@ -1,0 +1,68 @@
+#pragma once
+// A non-blocking IPv4 TCP client socket in the manner of the old socket control: properties set
+// before Connect, a Connect that returns at once, and connect, read and disconnect events
+// delivered through the event loop. One instance per switcher link plus the IP message socket.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/EventLoop.h"
+
+namespace qtx {
+
+class SocketWrench {
+public:
+    explicit SocketWrench(EventLoop& loop);
+    ~SocketWrench();
+    SocketWrench(const SocketWrench&) = delete;
+    SocketWrench& operator=(const SocketWrench&) = delete;
+
+    // Events, each run from the event loop.
+    std::function<void()> OnConnect;
+    std::function<void(int32_t dataLength)> OnRead;  // bytes waiting
+    std::function<void()> OnDisconnect;
+
+    // Connection properties, set before Connect (the values the engine uses in brackets).
+    int16_t AddressFamily = 2;  // (2) Internet
+    int16_t Protocol = 0;       // (0)
+    int16_t SocketType = 1;     // (1) stream
+    bool TextMode = false;      // (False) bytes go out unchanged
+    bool Blocking = false;      // (False) every call returns at once
+    int16_t BufferSize = 32767; // (32767)
+    bool KeepAlive = false;     // (False)
+    std::string HostAddress;    // dotted IPv4 address
+    int32_t RemotePort = 0;
+
+    // Setting the action to 7 closes the connection.
+    void SetAction(int16_t action);
+    // Starts a connection; 0 when the attempt has started, another value when it could not be
+    // started (no connection and no event follow then).
+    int32_t Connect();
+    // Ends any connection or attempt and frees the socket.
+    void Release();
+
+    // Writes up to length bytes of buffer; returns the count accepted (also in BytesSent).
+    int32_t Write(const std::string& buffer, int32_t length);
+    // Reads up to maxLength bytes into buffer (replacing its contents); returns the count read,
+    // below 1 when none. LastError tells why: 24035 means no more data waiting.
+    int32_t Read(std::string& buffer, int32_t maxLength);
+
+    int32_t LastError() const { return lastError_; }
+    bool IsWritable() const;
+    int32_t BytesSent() const { return bytesSent_; }
+    bool IsConnected() const;
+
+    // Link sockets keep what a write could not send and send it, in order, when the socket is
+    // writable again, so a frame is never cut; the message socket reports the true count.
+    bool KeepUnsentRest = false;
+
+private:
+    struct Impl;  // descriptor, loop watch, connection state, unsent rest
+    EventLoop& loop_;
+    std::unique_ptr<Impl> impl_;
+    int32_t lastError_ = 0;
+    int32_t bytesSent_ = 0;
+};
+
+}  // namespace qtx

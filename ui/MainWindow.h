@@ -1,0 +1,56 @@
+#pragma once
+// The view the engine talks to: everything the engine shows or asks through the main window.
+// Texts are 8-bit (Windows-1252); a view that shows them converts at its own boundary.
+#include <cstdint>
+#include <string>
+
+namespace qtx {
+
+enum class MessageBoxKind { Information, Critical };
+enum class MessageBoxButtons { Ok, OkCancel };
+enum class MessageBoxAnswer { Ok = 1, Cancel = 2 };
+
+class MainWindow {
+public:
+    virtual ~MainWindow() = default;
+
+    // Caption and window icon (image 1 connected, 2 not connected).
+    virtual void SetCaption(const std::string& caption) = 0;
+    virtual void SetIcon(int image) = 0;
+
+    // Window state and the notification-area icon.
+    virtual bool IsMinimized() = 0;
+    virtual void Minimize() = 0;
+    // Copies the current window icon into the tray icon and modifies it.
+    virtual void TrayModify() = 0;
+    virtual void TrayDelete() = 0;
+
+    // Status bar, panels numbered from 1.
+    virtual void SetPanelText(int panel, const std::string& text) = 0;
+
+    // "Next Event to Run" list.
+    virtual void ClearNextList() = 0;
+    virtual void AddNextRow(const std::string& day, const std::string& time,
+                            const std::string& title) = 0;
+
+    // "Event History" list, with one text colour for the whole list (0x00BBGGRR).
+    virtual void SetHistoryColor(int32_t color) = 0;
+    virtual void AddHistoryRow(const std::string& day, const std::string& time,
+                               const std::string& title) = 0;
+    virtual void ClearHistory() = 0;
+
+    // A modal message box; returns the button chosen.
+    virtual MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,
+                                            MessageBoxKind kind, MessageBoxButtons buttons) = 0;
+
+    // Help: set-up with the help file's path, show a topic, close the help window.
+    virtual void HelpSetup(const std::string& helpFile) = 0;
+    virtual void ShowHelpContext(int context) = 0;
+    virtual void HelpClose() = 0;
+
+    // Unloads every window of the program (last to first); the main window's unload asks the
+    // exit question, so this may return with the main window still loaded.
+    virtual void UnloadAllWindows() = 0;
+};
+
+}  // namespace qtx
