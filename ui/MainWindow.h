@@ -54,3 +54,15 @@ public:
 };
 
 }  // namespace qtx
+
+namespace qtx {
+
+// Sets the caption and the window icon together; while the window is minimised (it then lives in
+// the notification area) the tray icon follows.
+inline void ShowCaptionAndIcon(MainWindow& view, const std::string& caption, int image) {
+    view.SetCaption(caption);
+    view.SetIcon(image);
+    if (view.IsMinimized()) view.TrayModify();
+}
+
+}  // namespace qtx

@@ -1,0 +1,74 @@
+#pragma once
+// The engine: owns the state and every module, and offers the main window's handlers (start-up,
+// tick, exit) to whichever window drives it (the Qt desktop window or the headless service).
+#include <memory>
+#include <string>
+
+#include "common/Clock.h"
+#include "common/EventLoop.h"
+#include "common/Variables.h"
+#include "logging/Logs.h"
+#include "ui/MainWindow.h"
+
+namespace qtx {
+
+class DBEngine;
+class DiskWork;
+class TcpComm;
+class MessageEvents;
+class EventHandle;
+
+class Engine {
+public:
+    // appDir is the program's folder (the database, the logs and the help file live there).
+    Engine(Clock& clock, EventLoop& loop, MainWindow& view, std::string appDir);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Starts the engine: help set-up, caption, paths, load, next event, links; arms the 500 ms
+    // tick (phase-aligned to just after each wall-clock second).
+    void Form_Load();
+    // Asks the exit question; returns true when the operator cancelled (the engine runs on).
+    bool Form_QueryUnload();
+    // Closes the help window and unloads every window.
+    void Form_Unload();
+    // Removes the notification-area icon and stops the tick.
+    void Form_Terminate();
+    // One scheduler tick.
+    void tmrTimer_Timer();
+
+    // The Setup window's OK: stores StartMin and TaskViewDB and reloads when the folder changed.
+    // Returns false when it failed ("Error Updating DB Info" reported; the window stays open).
+    bool ApplySetup(bool startMinimized, const std::string& taskViewText);
+
+    // True while an event is being executed; the Setup window's OK and the exit path wait.
+    bool Busy() const { return vars_.ExecutionInProgress; }
+
+    Variables& Vars() { return vars_; }
+    Logs& Log() { return logs_; }
+    Clock& GetClock() { return clock_; }
+    EventLoop& Loop() { return loop_; }
+    MainWindow& View() { return view_; }
+    DBEngine& Db() { return *db_; }
+    DiskWork& Disk() { return *disk_; }
+    TcpComm& Tcp() { return *tcp_; }
+    MessageEvents& Messages() { return *messages_; }
+    EventHandle& Events() { return *events_; }
+
+private:
+    Clock& clock_;
+    EventLoop& loop_;
+    MainWindow& view_;
+    Variables vars_;
+    Logs logs_;
+    std::unique_ptr<DBEngine> db_;
+    std::unique_ptr<DiskWork> disk_;
+    std::unique_ptr<TcpComm> tcp_;
+    std::unique_ptr<MessageEvents> messages_;
+    std::unique_ptr<EventHandle> events_;
+    EventLoop::TimerId tickTimer_ = -1;
+    std::string programDir_;
+};
+
+}  // namespace qtx
