@@ -1,0 +1,41 @@
+#include "logging/LogFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/FileSystem.h"
+
+namespace qtx {
+
+LogFile::LogFile(const std::string& path, Mode mode) {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Create ? O_TRUNC : O_APPEND);
+    fd_ = ::open(path.c_str(), flags, 0664);
+    if (fd_ < 0) RaiseFileFault(errno);
+}
+
+LogFile::~LogFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void LogFile::WriteLine(const std::string& text) {
+    const std::string line = text + "\r\n";
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t put = ::write(fd_, line.data() + done, line.size() - done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            RaiseFileFault(errno);
+        }
+        done += static_cast<size_t>(put);
+    }
+}
+
+void LogFile::Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0 && ::close(fd) != 0) RaiseFileFault(errno);
+}
+
+}  // namespace qtx

@@ -1,0 +1,89 @@
+#include "logging/Logs.h"
+
+#include "common/Constants.h"
+#include "common/Fault.h"
+#include "common/FaultNumbers.h"
+#include "common/FileSystem.h"
+#include "common/Format.h"
+#include "logging/LogFile.h"
+#include "logging/LogHeader.h"
+
+namespace qtx {
+namespace {
+
+void WriteHeader(const std::string& path, const std::vector<std::string>& lines) {
+    LogFile file(path, LogFile::Mode::Create);
+    for (const std::string& line : lines) file.WriteLine(line);
+    file.Close();
+}
+
+void AppendLine(const std::string& path, const std::string& line) {
+    LogFile file(path, LogFile::Mode::Append);
+    file.WriteLine(line);
+    file.Close();
+}
+
+}  // namespace
+
+std::string Logs::ActivityLogPath() const { return vars_.AppDir + constants::ActivityLogFileName; }
+std::string Logs::ErrorLogPath() const { return vars_.AppDir + constants::ErrorLogFileName; }
+
+void Logs::WriteActivityLog(const std::string& text) {
+    try {
+        std::string line = FormatLogStamp(clock_.Now());
+        if (line.size() > 35) throw Fault(faults::DeviceIOError, "Time stamp too long");
+        line.resize(35, ' ');
+        line += text;
+        if (!NormalFileExists(ActivityLogPath())) CreateActivityLog();
+        AppendLine(ActivityLogPath(), line);
+    } catch (...) {
+        ReportError("Error Writing to Activity Log");
+    }
+}
+
+void Logs::CreateActivityLog() {
+    try {
+        WriteHeader(ActivityLogPath(), ActivityLogHeader());
+    } catch (...) {
+        ReportError("Error Creating Activity Log");
+    }
+}
+
+void Logs::ReportError(const std::string& location) {
+    const FaultInFlight fault = CurrentFault();
+    WriteErrorLog("Error # " + std::to_string(fault.Number) + " - " + fault.Description, location);
+}
+
+void Logs::WriteErrorLog(const std::string& faultText, const std::string& location) {
+    // A failing error log reports its own failure once ("Error Writing to Error Log"); when that
+    // report fails too, the nesting ends there.
+    struct Depth {
+        int& d;
+        explicit Depth(int& depth) : d(depth) { ++d; }
+        ~Depth() { --d; }
+    } depth(errorLogDepth_);
+    try {
+        // The general date is at most 22 characters in the United States form; the column is
+        // 24 wide and a longer text would be cut to it.
+        std::string line = FormatGeneralDate(clock_.Now());
+        line.resize(24, ' ');
+        line += location;
+        if (line.size() > 59) line.resize(59);
+        line.resize(60, ' ');
+        line += faultText;
+        if (!NormalFileExists(ErrorLogPath())) CreateErrorLog();
+        AppendLine(ErrorLogPath(), line);
+    } catch (...) {
+        if (errorLogDepth_ < 2) ReportError("Error Writing to Error Log");
+    }
+}
+
+void Logs::CreateErrorLog() {
+    try {
+        WriteHeader(ErrorLogPath(), ErrorLogHeader());
+    } catch (...) {
+        // Swallowed: the append that follows reports the problem if it persists.
+    }
+}
+
+}  // namespace qtx

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "common/Fault.h"
+#include "fixtures/TempDir.h"
+#include "logging/LogHeader.h"
+#include "logging/Logs.h"
+
+namespace qtx {
+namespace {
+
+using test::ReadWholeFile;
+using test::TempDir;
+
+class LogsTest : public ::testing::Test {
+protected:
+    LogsTest() : clock_(LocalDateTime{2026, 12, 5, 14, 3, 9, 0}), logs_(vars_, clock_) {
+        vars_.AppDir = dir_.Path();
+    }
+    std::string Header(const std::vector<std::string>& lines) {
+        std::string s;
+        for (const auto& l : lines) s += l + "\r\n";
+        return s;
+    }
+    std::vector<std::string> ErrorEntries() {
+        std::string text = ReadWholeFile(dir_.File("Errorlog.txt"));
+        std::vector<std::string> lines;
+        size_t pos = 0, end;
+        while ((end = text.find("\r\n", pos)) != std::string::npos) {
+            lines.push_back(text.substr(pos, end - pos));
+            pos = end + 2;
+        }
+        if (lines.size() >= 11) lines.erase(lines.begin(), lines.begin() + 11);
+        return lines;
+    }
+
+    TempDir dir_;
+    Variables vars_;
+    FakeClock clock_;
+    Logs logs_;
+};
+
+TEST_F(LogsTest, HeadersHaveTheirFixedColumns) {
+    const auto a = ActivityLogHeader();
+    ASSERT_EQ(a.size(), 11u);
+    EXPECT_EQ(a[0], std::string(13, ' ') + "V O R L A N D T");
+    EXPECT_EQ(a[2].substr(0, 20), std::string(19, ' ') + a[2][19]);
+    EXPECT_EQ(a[7], "QTX Automation Logfile");
+    EXPECT_EQ(a[9], " DATE              TIME             MESSAGE DESCRIPTION");
+    EXPECT_EQ(a[10], std::string(80, '-'));
+    const auto e = ErrorLogHeader();
+    EXPECT_EQ(e[7], "QTX Server Module Software Error Logfile");
+    EXPECT_EQ(e[9],
+              " DATE     TIME           LOCATION                      MESSAGE DESCRIPTION");
+    EXPECT_EQ(e[9].size(), 74u);
+    EXPECT_EQ(std::vector<std::string>(a.begin(), a.begin() + 7),
+              std::vector<std::string>(e.begin(), e.begin() + 7));
+}
+
+TEST_F(LogsTest, ActivityLogIsCreatedThenAppendedByteForByte) {
+    logs_.WriteActivityLog("Send Take - In:0001-->Out:0002");
+    clock_.Advance(1000);
+    logs_.WriteActivityLog("");
+    logs_.WriteActivityLog("two\r\nlines");
+    const std::string stamp1 = "Sat, Dec 05, 2026 - 14:03:09       ";
+    const std::string stamp2 = "Sat, Dec 05, 2026 - 14:03:10       ";
+    EXPECT_EQ(ReadWholeFile(dir_.File("Tally.Dat")),
+              Header(ActivityLogHeader()) + stamp1 + "Send Take - In:0001-->Out:0002\r\n" + stamp2 +
+                  "\r\n" + stamp2 + "two\r\nlines\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("Errorlog.txt")));
+}
+
+TEST_F(LogsTest, DeletedActivityLogStartsAgainWithItsHeader) {
+    logs_.WriteActivityLog("first");
+    std::filesystem::remove(dir_.File("Tally.Dat"));
+    logs_.WriteActivityLog("second");
+    EXPECT_EQ(ReadWholeFile(dir_.File("Tally.Dat")),
+              Header(ActivityLogHeader()) + "Sat, Dec 05, 2026 - 14:03:09       second\r\n");
+}
+
+TEST_F(LogsTest, ErrorLineColumnsCutAndPad) {
+    try {
+        throw Fault(-2147, "Negative");
+    } catch (...) {
+        logs_.ReportError(std::string(35, 'L'));
+        logs_.ReportError(std::string(40, 'M'));
+        logs_.ReportError("");
+    }
+    logs_.ReportError("Error Executing Event");  // no fault in flight
+    const auto lines = ErrorEntries();
+    ASSERT_EQ(lines.size(), 4u);
+    const std::string stamp = "12/5/2026 2:03:09 PM    ";
+    EXPECT_EQ(lines[0], stamp + std::string(35, 'L') + " Error # -2147 - Negative");
+    EXPECT_EQ(lines[1], stamp + std::string(35, 'M') + " Error # -2147 - Negative");
+    EXPECT_EQ(lines[2], stamp + std::string(36, ' ') + "Error # -2147 - Negative");
+    EXPECT_EQ(lines[3], stamp + "Error Executing Event" + std::string(15, ' ') + "Error # 0 - ");
+    EXPECT_EQ(ReadWholeFile(dir_.File("Errorlog.txt")).substr(0, Header(ErrorLogHeader()).size()),
+              Header(ErrorLogHeader()));
+}
+
+TEST_F(LogsTest, MidnightReportCarriesTheDateAlone) {
+    clock_.Set({2026, 12, 6, 0, 0, 0, 0});
+    logs_.ReportError("X");
+    EXPECT_EQ(ErrorEntries().at(0).substr(0, 25), "12/6/2026" + std::string(15, ' ') + "X");
+}
+
+void WriteInReadOnlyFolder(void* arg) {
+    auto* dir = static_cast<TempDir*>(arg);
+    Variables vars;
+    vars.AppDir = dir->Path();
+    FakeClock clock;
+    Logs logs(vars, clock);
+    logs.WriteActivityLog("lost line");
+}
+
+TEST_F(LogsTest, UnwritableFolderReportsCreateThenWriteAndLosesTheLine) {
+    // The error log stays writable: it exists and belongs to the unprivileged user.
+    logs_.ReportError("seed");
+    ::chown(dir_.File("Errorlog.txt").c_str(), 65534, 65534);
+    ::chmod(dir_.Path().c_str(), 0555);
+    ASSERT_NE(::access(dir_.Path().c_str(), W_OK), -1);  // root still can: the child cannot
+    ASSERT_EQ(test::RunAsNobody(WriteInReadOnlyFolder, &dir_), 0);
+    ::chmod(dir_.Path().c_str(), 0777);
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("Tally.Dat")));
+    const auto lines = ErrorEntries();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].substr(24, 36), "Error Creating Activity Log         ");
+    EXPECT_EQ(lines[1].substr(60), "Error # 70 - Permission denied");
+    EXPECT_EQ(lines[2].substr(24, 29), "Error Writing to Activity Log");
+}
+
+TEST_F(LogsTest, FailingErrorLogEndsAfterOneNestedReport) {
+    std::filesystem::create_directory(dir_.File("Errorlog.txt"));
+    try {
+        throw Fault(5, "Invalid procedure call or argument");
+    } catch (...) {
+        logs_.ReportError("Error Executing Event");  // must return, not recurse forever
+    }
+    logs_.WriteActivityLog("still works");
+    EXPECT_NE(ReadWholeFile(dir_.File("Tally.Dat")).find("still works"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qtx
