@@ -11,11 +11,15 @@
 
 namespace qtx {
 
-[[noreturn]] inline void RaiseOverflow() { throw Fault(faults::Overflow, "Overflow"); }
+[[noreturn]] inline void RaiseOverflow() {
+    throw Fault(faults::Overflow, "Overflow");
+}
 [[noreturn]] inline void RaiseSubscript() {
     throw Fault(faults::SubscriptOutOfRange, "Subscript out of range");
 }
-[[noreturn]] inline void RaiseTypeMismatch() { throw Fault(faults::TypeMismatch, "Type mismatch"); }
+[[noreturn]] inline void RaiseTypeMismatch() {
+    throw Fault(faults::TypeMismatch, "Type mismatch");
+}
 
 inline int16_t ToInt16(int64_t v) {
     if (v < std::numeric_limits<int16_t>::min() || v > std::numeric_limits<int16_t>::max())
@@ -30,19 +34,22 @@ inline int32_t ToInt32(int64_t v) {
 }
 
 inline uint8_t ToByte(int64_t v) {
-    if (v < 0 || v > 255) RaiseOverflow();
+    if (v < 0 || v > 255)
+        RaiseOverflow();
     return static_cast<uint8_t>(v);
 }
 
 // Element i of v; fault 9 when i is outside 0 .. size - 1.
 template <typename T>
 T& At(std::vector<T>& v, int64_t i) {
-    if (i < 0 || static_cast<uint64_t>(i) >= v.size()) RaiseSubscript();
+    if (i < 0 || static_cast<uint64_t>(i) >= v.size())
+        RaiseSubscript();
     return v[static_cast<size_t>(i)];
 }
 template <typename T>
 const T& At(const std::vector<T>& v, int64_t i) {
-    if (i < 0 || static_cast<uint64_t>(i) >= v.size()) RaiseSubscript();
+    if (i < 0 || static_cast<uint64_t>(i) >= v.size())
+        RaiseSubscript();
     return v[static_cast<size_t>(i)];
 }
 

@@ -24,12 +24,14 @@ LocalDateTime SystemClock::Now() {
 uint32_t SystemClock::TickCount() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    const uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
 void SystemClock::SleepMs(int ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void SystemClock::WaitWhileSecondIs(TimeOfDay t) {
@@ -40,12 +42,14 @@ void SystemClock::WaitWhileSecondIs(TimeOfDay t) {
 
 void FakeClock::SleepMs(int ms) {
     Advance(ms);
-    if (realSleep_ && ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (realSleep_ && ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void FakeClock::WaitWhileSecondIs(TimeOfDay t) {
     ++waits_;
-    if (Now().SecondsOfDay() != t) return;
+    if (Now().SecondsOfDay() != t)
+        return;
     const int64_t intoSecond = ((nowMs_ % 1000) + 1000) % 1000;
     Advance(1000 - intoSecond);
 }

@@ -7,7 +7,7 @@
 namespace qtx {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // The local date and time now.
     virtual LocalDateTime Now() = 0;
@@ -21,7 +21,7 @@ public:
 
 // The host's clock.
 class SystemClock : public Clock {
-public:
+  public:
     LocalDateTime Now() override;
     uint32_t TickCount() override;
     void SleepMs(int ms) override;
@@ -30,7 +30,7 @@ public:
 
 // A settable clock for tests: it stands still until set or advanced; waits advance it.
 class FakeClock : public Clock {
-public:
+  public:
     explicit FakeClock(LocalDateTime start = {}) : nowMs_(ToEpochMs(start)) {}
     void Set(const LocalDateTime& t) { nowMs_ = ToEpochMs(t); }
     void Advance(int64_t ms) {
@@ -47,7 +47,7 @@ public:
     void SleepMs(int ms) override;
     void WaitWhileSecondIs(TimeOfDay t) override;
 
-private:
+  private:
     int64_t nowMs_;
     uint32_t tick_ = 0;
     bool realSleep_ = false;

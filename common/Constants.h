@@ -20,7 +20,8 @@ inline constexpr int IconNotConnected = 2;
 
 inline constexpr const char* CaptionServerNotConnected = "QTX Automation - Server Not Connected";
 inline constexpr const char* CaptionSwitcherConnected = "QTX Automation - Switcher Connected";
-inline constexpr const char* CaptionSwitcherNotConnected = "QTX Automation - Switcher Not Connected";
+inline constexpr const char* CaptionSwitcherNotConnected =
+    "QTX Automation - Switcher Not Connected";
 
 inline constexpr int32_t ColorRed = 255;
 inline constexpr int32_t ColorBlack = 0;

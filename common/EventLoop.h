@@ -7,7 +7,7 @@
 namespace qtx {
 
 class EventLoop {
-public:
+  public:
     enum : unsigned { Readable = 1u, Writable = 2u };
     using TimerId = int64_t;
     using WatchId = int64_t;

@@ -9,7 +9,8 @@ namespace qtx {
 
 FaultInFlight CurrentFault() {
     std::exception_ptr current = std::current_exception();
-    if (!current) return {};
+    if (!current)
+        return {};
     try {
         std::rethrow_exception(current);
     } catch (const Fault& f) {

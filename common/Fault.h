@@ -8,7 +8,7 @@
 namespace qtx {
 
 class Fault : public std::runtime_error {
-public:
+  public:
     Fault(int32_t number, const std::string& description)
         : std::runtime_error(description), Number(number), Description(description) {}
 

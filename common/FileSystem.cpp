@@ -18,10 +18,11 @@ namespace {
 
 // Closes a descriptor when it goes out of scope.
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -32,7 +33,7 @@ public:
         return f;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -59,36 +60,43 @@ void RaiseFileFault(int err) {
         case ENAMETOOLONG:
             throw Fault(faults::BadFileName, "Bad file name or number");
         default:
-            throw Fault(faults::DeviceIOError, std::string("Device I/O error (") + std::strerror(err) + ")");
+            throw Fault(faults::DeviceIOError,
+                        std::string("Device I/O error (") + std::strerror(err) + ")");
     }
 }
 
 bool NormalFileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int64_t FileLength(const std::string& path) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) RaiseFileFault(errno);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        RaiseFileFault(errno);
     return st.st_size;
 }
 
 std::string ReadFileBytes(const std::string& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) RaiseFileFault(errno);
-    struct stat st{};
-    if (::fstat(fd.get(), &st) != 0) RaiseFileFault(errno);
-    if (S_ISDIR(st.st_mode)) RaiseFileFault(EISDIR);
+    if (fd.get() < 0)
+        RaiseFileFault(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        RaiseFileFault(errno);
+    if (S_ISDIR(st.st_mode))
+        RaiseFileFault(EISDIR);
     std::string data;
     char buf[65536];
     for (;;) {
         const ssize_t got = ::read(fd.get(), buf, sizeof buf);
         if (got < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             RaiseFileFault(errno);
         }
-        if (got == 0) break;
+        if (got == 0)
+            break;
         data.append(buf, static_cast<size_t>(got));
     }
     return data;
@@ -97,28 +105,34 @@ std::string ReadFileBytes(const std::string& path) {
 void CopyFileBytes(const std::string& src, const std::string& dst) {
     const std::string data = ReadFileBytes(src);
     Fd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
-    if (out.get() < 0) RaiseFileFault(errno);
+    if (out.get() < 0)
+        RaiseFileFault(errno);
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t put = ::write(out.get(), data.data() + done, data.size() - done);
         if (put < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             RaiseFileFault(errno);
         }
         done += static_cast<size_t>(put);
     }
-    if (::close(out.release()) != 0) RaiseFileFault(errno);
+    if (::close(out.release()) != 0)
+        RaiseFileFault(errno);
 }
 
 void DeleteFile(const std::string& path) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) RaiseFileFault(EISDIR);
-    if (::unlink(path.c_str()) != 0) RaiseFileFault(errno);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        RaiseFileFault(EISDIR);
+    if (::unlink(path.c_str()) != 0)
+        RaiseFileFault(errno);
 }
 
 std::string FileTimeText(const std::string& path) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) RaiseFileFault(errno);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        RaiseFileFault(errno);
     tm local{};
     const time_t secs = st.st_mtim.tv_sec;
     localtime_r(&secs, &local);
@@ -141,7 +155,8 @@ std::string ProgramDirectory() {
     std::string path = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string("./");
     const size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-    if (dir.empty() || dir.back() != '/') dir += '/';
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
     return dir;
 }
 

@@ -9,10 +9,13 @@ namespace {
 
 const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                              "Thursday", "Friday", "Saturday"};
-const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
-                               "July",    "August",   "September", "October", "November", "December"};
+const char* const kMonths[] = {"January",   "February", "March",    "April",
+                               "May",       "June",     "July",     "August",
+                               "September", "October",  "November", "December"};
 
-std::string Abbrev(const char* name) { return std::string(name, 3); }
+std::string Abbrev(const char* name) {
+    return std::string(name, 3);
+}
 
 std::string Padded(int64_t v, int digits) {
     char buf[32];
@@ -25,8 +28,12 @@ std::string Padded(int64_t v, int digits) {
 
 }  // namespace
 
-const char* EnglishDayName(int d) { return kDays[((d % 7) + 7) % 7]; }
-const char* EnglishMonthName(int m) { return kMonths[((m - 1) % 12 + 12) % 12]; }
+const char* EnglishDayName(int d) {
+    return kDays[((d % 7) + 7) % 7];
+}
+const char* EnglishMonthName(int m) {
+    return kMonths[((m - 1) % 12 + 12) % 12];
+}
 
 std::string FormatHhMmSs(const LocalDateTime& t) {
     char buf[16];
@@ -42,7 +49,8 @@ std::string FormatHhMmSs(TimeOfDay t) {
 
 std::string FormatHhMmSsAmPm(const LocalDateTime& t) {
     int h = t.Hour % 12;
-    if (h == 0) h = 12;
+    if (h == 0)
+        h = 12;
     char buf[24];
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d %s", h, t.Minute, t.Second,
                   t.Hour < 12 ? "AM" : "PM");
@@ -66,23 +74,30 @@ std::string FormatLogStamp(const LocalDateTime& t) {
 std::string FormatGeneralDate(const LocalDateTime& t) {
     std::string text =
         std::to_string(t.Month) + "/" + std::to_string(t.Day) + "/" + std::to_string(t.Year);
-    if (t.SecondsOfDay() == 0) return text;
+    if (t.SecondsOfDay() == 0)
+        return text;
     int h = t.Hour % 12;
-    if (h == 0) h = 12;
+    if (h == 0)
+        h = 12;
     char buf[24];
     std::snprintf(buf, sizeof buf, " %d:%02d:%02d %s", h, t.Minute, t.Second,
                   t.Hour < 12 ? "AM" : "PM");
     return text + buf;
 }
 
-std::string Format0000(int64_t v) { return Padded(v, 4); }
-std::string Format00(int64_t v) { return Padded(v, 2); }
+std::string Format0000(int64_t v) {
+    return Padded(v, 4);
+}
+std::string Format00(int64_t v) {
+    return Padded(v, 2);
+}
 
 TimeOfDay ParseTimeOfDay(const std::string& text) {
     size_t i = 0;
     const size_t n = text.size();
     auto skipBlanks = [&] {
-        while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+        while (i < n && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
     };
     auto number = [&](int maxDigits) {
         int v = 0, digits = 0;
@@ -91,12 +106,14 @@ TimeOfDay ParseTimeOfDay(const std::string& text) {
             ++i;
             ++digits;
         }
-        if (digits == 0) RaiseTypeMismatch();
+        if (digits == 0)
+            RaiseTypeMismatch();
         return v;
     };
     skipBlanks();
     const int h = number(2);
-    if (i >= n || text[i] != ':') RaiseTypeMismatch();
+    if (i >= n || text[i] != ':')
+        RaiseTypeMismatch();
     ++i;
     const int m = number(2);
     int s = 0;
@@ -112,15 +129,20 @@ TimeOfDay ParseTimeOfDay(const std::string& text) {
             ampm = 1;
         else if (c == 'P' || c == 'p')
             ampm = 2;
-        if (ampm != 0) i += 2;
+        if (ampm != 0)
+            i += 2;
     }
     skipBlanks();
-    if (i != n) RaiseTypeMismatch();
-    if (ampm == 0 && h == 24 && m == 0 && s == 0) return NoTimeOfDay;
-    if (m > 59 || s > 59) RaiseTypeMismatch();
+    if (i != n)
+        RaiseTypeMismatch();
+    if (ampm == 0 && h == 24 && m == 0 && s == 0)
+        return NoTimeOfDay;
+    if (m > 59 || s > 59)
+        RaiseTypeMismatch();
     int hour = h;
     if (ampm != 0) {
-        if (h < 1 || h > 12) RaiseTypeMismatch();
+        if (h < 1 || h > 12)
+            RaiseTypeMismatch();
         hour = h % 12 + (ampm == 2 ? 12 : 0);
     } else if (h > 23) {
         RaiseTypeMismatch();

@@ -25,9 +25,11 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 }
 
 char ToCp1252(uint32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return static_cast<char>(cp);
     for (int i = 0; i < 32; ++i)
-        if (kHigh[i] == cp) return static_cast<char>(0x80 + i);
+        if (kHigh[i] == cp)
+            return static_cast<char>(0x80 + i);
     return '?';
 }
 
@@ -59,7 +61,8 @@ std::string Utf8ToCp1252(const std::string& utf8) {
         uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
         for (int k = 1; ok && k < len; ++k) {
             const unsigned char cc = static_cast<unsigned char>(utf8[i + k]);
-            if ((cc & 0xC0) != 0x80) ok = false;
+            if ((cc & 0xC0) != 0x80)
+                ok = false;
             cp = (cp << 6) | (cc & 0x3F);
         }
         if (!ok) {

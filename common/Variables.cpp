@@ -5,7 +5,8 @@
 namespace qtx {
 
 int16_t CrosspointMapBound(const Variables& v) {
-    if (!v.MapReceived[0]) return 0;
+    if (!v.MapReceived[0])
+        return 0;
     return ToInt16(static_cast<int64_t>(v.CrosspointMap.size()));
 }
 

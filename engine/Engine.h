@@ -19,7 +19,7 @@ class MessageEvents;
 class EventHandle;
 
 class Engine {
-public:
+  public:
     // appDir is the program's folder (the database, the logs and the help file live there).
     Engine(Clock& clock, EventLoop& loop, MainWindow& view, std::string appDir);
     ~Engine();
@@ -56,7 +56,7 @@ public:
     MessageEvents& Messages() { return *messages_; }
     EventHandle& Events() { return *events_; }
 
-private:
+  private:
     Clock& clock_;
     EventLoop& loop_;
     MainWindow& view_;

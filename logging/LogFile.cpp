@@ -12,11 +12,13 @@ namespace qtx {
 LogFile::LogFile(const std::string& path, Mode mode) {
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Create ? O_TRUNC : O_APPEND);
     fd_ = ::open(path.c_str(), flags, 0664);
-    if (fd_ < 0) RaiseFileFault(errno);
+    if (fd_ < 0)
+        RaiseFileFault(errno);
 }
 
 LogFile::~LogFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 void LogFile::WriteLine(const std::string& text) {
@@ -25,7 +27,8 @@ void LogFile::WriteLine(const std::string& text) {
     while (done < line.size()) {
         const ssize_t put = ::write(fd_, line.data() + done, line.size() - done);
         if (put < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             RaiseFileFault(errno);
         }
         done += static_cast<size_t>(put);
@@ -35,7 +38,8 @@ void LogFile::WriteLine(const std::string& text) {
 void LogFile::Close() {
     const int fd = fd_;
     fd_ = -1;
-    if (fd >= 0 && ::close(fd) != 0) RaiseFileFault(errno);
+    if (fd >= 0 && ::close(fd) != 0)
+        RaiseFileFault(errno);
 }
 
 }  // namespace qtx

@@ -6,7 +6,7 @@
 namespace qtx {
 
 class LogFile {
-public:
+  public:
     enum class Mode { Create, Append };
     LogFile(const std::string& path, Mode mode);
     ~LogFile();
@@ -18,7 +18,7 @@ public:
     // Closes now and reports a failing close as a fault.
     void Close();
 
-private:
+  private:
     int fd_ = -1;
 };
 

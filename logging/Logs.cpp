@@ -13,7 +13,8 @@ namespace {
 
 void WriteHeader(const std::string& path, const std::vector<std::string>& lines) {
     LogFile file(path, LogFile::Mode::Create);
-    for (const std::string& line : lines) file.WriteLine(line);
+    for (const std::string& line : lines)
+        file.WriteLine(line);
     file.Close();
 }
 
@@ -25,16 +26,22 @@ void AppendLine(const std::string& path, const std::string& line) {
 
 }  // namespace
 
-std::string Logs::ActivityLogPath() const { return vars_.AppDir + constants::ActivityLogFileName; }
-std::string Logs::ErrorLogPath() const { return vars_.AppDir + constants::ErrorLogFileName; }
+std::string Logs::ActivityLogPath() const {
+    return vars_.AppDir + constants::ActivityLogFileName;
+}
+std::string Logs::ErrorLogPath() const {
+    return vars_.AppDir + constants::ErrorLogFileName;
+}
 
 void Logs::WriteActivityLog(const std::string& text) {
     try {
         std::string line = FormatLogStamp(clock_.Now());
-        if (line.size() > 35) throw Fault(faults::DeviceIOError, "Time stamp too long");
+        if (line.size() > 35)
+            throw Fault(faults::DeviceIOError, "Time stamp too long");
         line.resize(35, ' ');
         line += text;
-        if (!NormalFileExists(ActivityLogPath())) CreateActivityLog();
+        if (!NormalFileExists(ActivityLogPath()))
+            CreateActivityLog();
         AppendLine(ActivityLogPath(), line);
     } catch (...) {
         ReportError("Error Writing to Activity Log");
@@ -68,13 +75,16 @@ void Logs::WriteErrorLog(const std::string& faultText, const std::string& locati
         std::string line = FormatGeneralDate(clock_.Now());
         line.resize(24, ' ');
         line += location;
-        if (line.size() > 59) line.resize(59);
+        if (line.size() > 59)
+            line.resize(59);
         line.resize(60, ' ');
         line += faultText;
-        if (!NormalFileExists(ErrorLogPath())) CreateErrorLog();
+        if (!NormalFileExists(ErrorLogPath()))
+            CreateErrorLog();
         AppendLine(ErrorLogPath(), line);
     } catch (...) {
-        if (errorLogDepth_ < 2) ReportError("Error Writing to Error Log");
+        if (errorLogDepth_ < 2)
+            ReportError("Error Writing to Error Log");
     }
 }
 

@@ -9,7 +9,7 @@
 namespace qtx {
 
 class Logs {
-public:
+  public:
     Logs(const Variables& vars, Clock& clock) : vars_(vars), clock_(clock) {}
 
     // Appends one time-stamped line to the activity log, creating it with its header when it is
@@ -26,7 +26,7 @@ public:
     std::string ActivityLogPath() const;
     std::string ErrorLogPath() const;
 
-private:
+  private:
     const Variables& vars_;
     Clock& clock_;
     int errorLogDepth_ = 0;  // nesting of WriteErrorLog through its own failure report

@@ -11,7 +11,7 @@ enum class MessageBoxButtons { Ok, OkCancel };
 enum class MessageBoxAnswer { Ok = 1, Cancel = 2 };
 
 class MainWindow {
-public:
+  public:
     virtual ~MainWindow() = default;
 
     // Caption and window icon (image 1 connected, 2 not connected).
@@ -62,7 +62,8 @@ namespace qtx {
 inline void ShowCaptionAndIcon(MainWindow& view, const std::string& caption, int image) {
     view.SetCaption(caption);
     view.SetIcon(image);
-    if (view.IsMinimized()) view.TrayModify();
+    if (view.IsMinimized())
+        view.TrayModify();
 }
 
 }  // namespace qtx

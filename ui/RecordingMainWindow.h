@@ -20,7 +20,7 @@ struct ShownMessageBox {
 };
 
 class RecordingMainWindow : public MainWindow {
-public:
+  public:
     void SetCaption(const std::string& caption) override { Caption = caption; }
     void SetIcon(int image) override { Icon = image; }
     bool IsMinimized() override { return Minimized; }

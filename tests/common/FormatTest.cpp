@@ -10,7 +10,9 @@
 namespace qtx {
 namespace {
 
-LocalDateTime At(int y, int mo, int d, int h, int mi, int s) { return {y, mo, d, h, mi, s, 0}; }
+LocalDateTime Dt(int y, int mo, int d, int h, int mi, int s) {
+    return {y, mo, d, h, mi, s, 0};
+}
 
 int FaultNumberOf(const std::function<void()>& fn) {
     try {
@@ -22,7 +24,7 @@ int FaultNumberOf(const std::function<void()>& fn) {
 }
 
 TEST(DateFormats, EveryPatternWithEnglishNames) {
-    const LocalDateTime t = At(2026, 12, 5, 14, 3, 9);  // a Saturday
+    const LocalDateTime t = Dt(2026, 12, 5, 14, 3, 9);  // a Saturday
     EXPECT_EQ(FormatHhMmSs(t), "14:03:09");
     EXPECT_EQ(FormatHhMmSsAmPm(t), "02:03:09 PM");
     EXPECT_EQ(FormatLongDate(t), "Saturday, Dec 5 2026");
@@ -32,20 +34,20 @@ TEST(DateFormats, EveryPatternWithEnglishNames) {
 }
 
 TEST(DateFormats, NoonMidnightAndDateAlone) {
-    EXPECT_EQ(FormatGeneralDate(At(2026, 12, 5, 0, 0, 0)), "12/5/2026");
-    EXPECT_EQ(FormatGeneralDate(At(2026, 12, 5, 0, 0, 1)), "12/5/2026 12:00:01 AM");
-    EXPECT_EQ(FormatGeneralDate(At(2026, 1, 31, 12, 30, 0)), "1/31/2026 12:30:00 PM");
-    EXPECT_EQ(FormatHhMmSsAmPm(At(2026, 1, 1, 0, 5, 0)), "12:05:00 AM");
-    EXPECT_EQ(FormatHhMmSsAmPm(At(2026, 1, 1, 12, 5, 0)), "12:05:00 PM");
+    EXPECT_EQ(FormatGeneralDate(Dt(2026, 12, 5, 0, 0, 0)), "12/5/2026");
+    EXPECT_EQ(FormatGeneralDate(Dt(2026, 12, 5, 0, 0, 1)), "12/5/2026 12:00:01 AM");
+    EXPECT_EQ(FormatGeneralDate(Dt(2026, 1, 31, 12, 30, 0)), "1/31/2026 12:30:00 PM");
+    EXPECT_EQ(FormatHhMmSsAmPm(Dt(2026, 1, 1, 0, 5, 0)), "12:05:00 AM");
+    EXPECT_EQ(FormatHhMmSsAmPm(Dt(2026, 1, 1, 12, 5, 0)), "12:05:00 PM");
 }
 
 TEST(DateFormats, WeekdaysAcrossYearsAndLeapDays) {
-    EXPECT_EQ(At(2026, 12, 7, 0, 0, 0).MondayIndex(), 0);  // Monday
-    EXPECT_EQ(At(2026, 12, 6, 0, 0, 0).MondayIndex(), 6);  // Sunday
-    EXPECT_EQ(At(2024, 2, 29, 0, 0, 0).MondayIndex(), 3);  // Thursday
-    EXPECT_EQ(At(2000, 1, 1, 0, 0, 0).DayOfWeek(), 6);     // Saturday
-    const LocalDateTime t = At(2024, 2, 28, 23, 59, 59);
-    EXPECT_EQ(FromEpochMs(ToEpochMs(t) + 1000), At(2024, 2, 29, 0, 0, 0));
+    EXPECT_EQ(Dt(2026, 12, 7, 0, 0, 0).MondayIndex(), 0);  // Monday
+    EXPECT_EQ(Dt(2026, 12, 6, 0, 0, 0).MondayIndex(), 6);  // Sunday
+    EXPECT_EQ(Dt(2024, 2, 29, 0, 0, 0).MondayIndex(), 3);  // Thursday
+    EXPECT_EQ(Dt(2000, 1, 1, 0, 0, 0).DayOfWeek(), 6);     // Saturday
+    const LocalDateTime t = Dt(2024, 2, 28, 23, 59, 59);
+    EXPECT_EQ(FromEpochMs(ToEpochMs(t) + 1000), Dt(2024, 2, 29, 0, 0, 0));
 }
 
 TEST(NumberFormats, LeadingZerosAndSigns) {
@@ -107,22 +109,26 @@ TEST(FaultInFlight, ReadsTheFaultBeingHandled) {
 
 TEST(Cp1252Text, EveryByteSurvivesTheRoundTrip) {
     std::string all;
-    for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
+    for (int c = 1; c < 256; ++c)
+        all += static_cast<char>(c);
     EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all)), all);
-    EXPECT_EQ(Cp1252ToUtf8("\x80"), "\xE2\x82\xAC");        // euro sign
-    EXPECT_EQ(Cp1252ToUtf8("\xE9"), "\xC3\xA9");            // e acute
-    EXPECT_EQ(Utf8ToCp1252("\xE2\x80\x9C"), "\x93");        // left double quote
-    EXPECT_EQ(Utf8ToCp1252("\xE4\xB8\xAD"), "?");           // not in the code page
-    EXPECT_EQ(Utf8ToCp1252("\xFF" "A"), "\xFF" "A");        // not UTF-8: kept as bytes
+    EXPECT_EQ(Cp1252ToUtf8("\x80"), "\xE2\x82\xAC");  // euro sign
+    EXPECT_EQ(Cp1252ToUtf8("\xE9"), "\xC3\xA9");      // e acute
+    EXPECT_EQ(Utf8ToCp1252("\xE2\x80\x9C"), "\x93");  // left double quote
+    EXPECT_EQ(Utf8ToCp1252("\xE4\xB8\xAD"), "?");     // not in the code page
+    EXPECT_EQ(Utf8ToCp1252("\xFF"
+                           "A"),
+              "\xFF"
+              "A");  // not UTF-8: kept as bytes
 }
 
 TEST(FakeClockWaits, SameSecondWaitEndsAtTheNextSecond) {
-    FakeClock clock(At(2026, 12, 5, 23, 59, 59));
+    FakeClock clock(Dt(2026, 12, 5, 23, 59, 59));
     clock.Advance(250);
     clock.WaitWhileSecondIs(86399);
-    EXPECT_EQ(clock.Now(), At(2026, 12, 6, 0, 0, 0));
+    EXPECT_EQ(clock.Now(), Dt(2026, 12, 6, 0, 0, 0));
     clock.WaitWhileSecondIs(5);  // not the current second: returns at once
-    EXPECT_EQ(clock.Now(), At(2026, 12, 6, 0, 0, 0));
+    EXPECT_EQ(clock.Now(), Dt(2026, 12, 6, 0, 0, 0));
 }
 
 }  // namespace

@@ -15,13 +15,14 @@ using test::ReadWholeFile;
 using test::TempDir;
 
 class LogsTest : public ::testing::Test {
-protected:
+  protected:
     LogsTest() : clock_(LocalDateTime{2026, 12, 5, 14, 3, 9, 0}), logs_(vars_, clock_) {
         vars_.AppDir = dir_.Path();
     }
     std::string Header(const std::vector<std::string>& lines) {
         std::string s;
-        for (const auto& l : lines) s += l + "\r\n";
+        for (const auto& l : lines)
+            s += l + "\r\n";
         return s;
     }
     std::vector<std::string> ErrorEntries() {
@@ -32,7 +33,8 @@ protected:
             lines.push_back(text.substr(pos, end - pos));
             pos = end + 2;
         }
-        if (lines.size() >= 11) lines.erase(lines.begin(), lines.begin() + 11);
+        if (lines.size() >= 11)
+            lines.erase(lines.begin(), lines.begin() + 11);
         return lines;
     }
 
@@ -52,8 +54,7 @@ TEST_F(LogsTest, HeadersHaveTheirFixedColumns) {
     EXPECT_EQ(a[10], std::string(80, '-'));
     const auto e = ErrorLogHeader();
     EXPECT_EQ(e[7], "QTX Server Module Software Error Logfile");
-    EXPECT_EQ(e[9],
-              " DATE     TIME           LOCATION                      MESSAGE DESCRIPTION");
+    EXPECT_EQ(e[9], " DATE     TIME           LOCATION                      MESSAGE DESCRIPTION");
     EXPECT_EQ(e[9].size(), 74u);
     EXPECT_EQ(std::vector<std::string>(a.begin(), a.begin() + 7),
               std::vector<std::string>(e.begin(), e.begin() + 7));
