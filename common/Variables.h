@@ -103,10 +103,11 @@ struct Variables {
 
     // Execution guard: true while ExecuteEvent runs (the IP sender pumps the loop meanwhile).
     bool ExecutionInProgress = false;
-    // The day and second of the last execution, so a reload in that same second does not
-    // choose the event that just ran again. LastExecutedDay -1: nothing executed yet.
-    int16_t LastExecutedDay = -1;
-    TimeOfDay LastExecutedTime = 0;
+    // The date of the current tick (days since 1970-01-01), and the moment (that day number
+    // * 86400 + the second) of the last execution, so a reload in the very second of an
+    // execution does not choose the event that just ran again. -1: nothing executed yet.
+    int64_t CurrentDayNumber = 0;
+    int64_t LastExecutedAt = -1;
 };
 
 // The number of CrosspointMap entries that the crosspoint conditions may look at: 0 until a map

@@ -57,6 +57,9 @@ class Engine {
     EventHandle& Events() { return *events_; }
 
   private:
+    // The database watch of the tick: reload on a changed file time, empty on a vanished file.
+    void WatchDatabase();
+
     Clock& clock_;
     EventLoop& loop_;
     MainWindow& view_;

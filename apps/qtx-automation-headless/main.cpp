@@ -1,0 +1,56 @@
+// qtx-automation-headless: the engine without a window, for a server or a systemd unit.
+// No options: configuration lives in the database beside the program. SIGTERM and SIGINT are
+// the service's way to stop: they run the shutdown steps (no exit question: nobody is there to
+// answer it) once the execution in progress, if any, has ended.
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "common/Clock.h"
+#include "common/FileSystem.h"
+#include "common/PollEventLoop.h"
+#include "engine/Engine.h"
+#include "ui/HeadlessMainWindow.h"
+
+namespace {
+
+qtx::PollEventLoop* g_loop = nullptr;  // for the signal handler only
+
+extern "C" void OnStopSignal(int) {
+    if (g_loop != nullptr) g_loop->Stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    (void)argv;
+    if (argc > 1) {
+        std::fprintf(stderr,
+                     "qtx-automation-headless takes no options; its settings live in "
+                     "QTXAutomation.mdb beside the program (prepare it with qtx-eventdb).\n");
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    qtx::SystemClock clock;
+    qtx::PollEventLoop loop;
+    qtx::HeadlessMainWindow view(std::cout);
+    qtx::Engine engine(clock, loop, view, qtx::ProgramDirectory());
+
+    g_loop = &loop;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+
+    std::cout << "QTX Automation Engine (headless) in " << qtx::ProgramDirectory() << std::endl;
+    engine.Form_Load();
+    loop.Run();
+
+    std::cout << "Stopping: scheduled events will not run." << '\n';
+    engine.Form_Unload();
+    engine.Form_Terminate();
+    g_loop = nullptr;
+    return 0;
+}

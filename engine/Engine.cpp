@@ -1,0 +1,182 @@
+#include "engine/Engine.h"
+
+#include "common/Checked.h"
+#include "common/Constants.h"
+#include "common/FileSystem.h"
+#include "common/Format.h"
+#include "database/DBEngine.h"
+#include "database/DiskWork.h"
+#include "engine/EventHandle.h"
+#include "messages/MessageEvents.h"
+#include "switcher/TcpComm.h"
+
+namespace qtx {
+
+Engine::Engine(Clock& clock, EventLoop& loop, MainWindow& view, std::string appDir)
+    : clock_(clock), loop_(loop), view_(view), logs_(vars_, clock), programDir_(std::move(appDir)) {
+    db_ = std::make_unique<DBEngine>();
+    disk_ = std::make_unique<DiskWork>(vars_, logs_, view_, *db_);
+    tcp_ = std::make_unique<TcpComm>(vars_, logs_, view_, loop_);
+    messages_ = std::make_unique<MessageEvents>(vars_, logs_, clock_, loop_, *tcp_);
+    events_ =
+        std::make_unique<EventHandle>(vars_, logs_, view_, clock_, *db_, *tcp_, *messages_);
+    disk_->ServerDisconnected = [this] { tcp_->ServerDisconnected(); };
+}
+
+Engine::~Engine() {
+    if (tickTimer_ >= 0) loop_.DeleteTimer(tickTimer_);
+}
+
+void Engine::Form_Load() {
+    std::string dir = programDir_;
+    if (dir.empty() || dir.back() != '/') dir += '/';
+
+    view_.HelpSetup(dir + constants::HelpFileName);
+    ShowCaptionAndIcon(view_, constants::CaptionServerNotConnected, constants::IconNotConnected);
+    vars_.AppDir = dir;
+    vars_.DBPath = vars_.AppDir + constants::DatabaseFileName;
+
+    const LocalDateTime now = clock_.Now();
+    view_.SetPanelText(2, FormatLongDate(now) + " ");
+    view_.SetPanelText(3, FormatHhMmSsAmPm(now));
+
+    disk_->LoadAutomationDB();
+    if (vars_.StartMinimized) view_.Minimize();
+
+    const LocalDateTime later = clock_.Now();
+    vars_.CurrentTime = later.SecondsOfDay();
+    vars_.TodayIndex = later.MondayIndex();
+    vars_.CurrentDayNumber = DaysFromCivil(later.Year, later.Month, later.Day);
+    vars_.NextEventIndex = events_->DetermineNextEvent();
+    events_->DisplayNextEvent();
+
+    tcp_->ResetCrosspointMaps();
+    tcp_->ConnectServer();
+    tcp_->LoadSlaveSocket();
+    tcp_->ConnectSlave();
+
+    // The 500 ms tick, aligned to fire just after each wall-clock second and half second, so
+    // an event's frames leave within milliseconds of its second.
+    if (tickTimer_ < 0)
+        tickTimer_ = loop_.AddTimer(constants::TickPeriodMs, 5, [this] { tmrTimer_Timer(); });
+}
+
+bool Engine::Form_QueryUnload() {
+    const MessageBoxAnswer answer = view_.ShowMessageBox(
+        "Do You Wish To Exit?\rScheduled Events Will Not Run!", " Confirm Exit",
+        MessageBoxKind::Information, MessageBoxButtons::OkCancel);
+    return answer == MessageBoxAnswer::Cancel;
+}
+
+void Engine::Form_Unload() {
+    view_.HelpClose();
+    view_.UnloadAllWindows();
+}
+
+void Engine::Form_Terminate() {
+    view_.TrayDelete();
+    if (tickTimer_ >= 0) loop_.DeleteTimer(tickTimer_);
+    tickTimer_ = -1;
+}
+
+void Engine::tmrTimer_Timer() {
+    try {
+        // A tick that faulted skipped the reset below; holding the counter at 3 keeps the
+        // every-third-tick work running at each tick without the 16-bit counter overflowing.
+        vars_.TickCounter = vars_.TickCounter > 2 ? int16_t{3} : ToInt16(vars_.TickCounter + 1);
+
+        // One clock reading for the day and the second, so the two always belong together.
+        const LocalDateTime now = clock_.Now();
+        view_.SetPanelText(2, FormatLongDate(now) + " ");
+        view_.SetPanelText(3, FormatHhMmSs(now));
+
+        // While an execution runs (the IP sender pumps the loop) its "now" stays fixed, and the
+        // database watch and the due test wait for a later tick.
+        const bool executing = vars_.ExecutionInProgress;
+        if (!executing) {
+            vars_.CurrentTime = ParseTimeOfDay(FormatHhMmSs(now));
+            vars_.TodayIndex = now.MondayIndex();
+            vars_.CurrentDayNumber = DaysFromCivil(now.Year, now.Month, now.Day);
+        }
+
+        if (!vars_.ServerConnected) tcp_->ConnectServer();
+        if (vars_.SlaveEnabled && !vars_.SlaveConnected) tcp_->ConnectSlave();
+
+        if (!executing && vars_.TickCounter > 2) WatchDatabase();
+
+        if (!executing && vars_.EventCount != 0) {
+            if (vars_.NextEventIndex < 0 || vars_.NextEventIndex >= vars_.EventCount)
+                RaiseSubscript();
+            const AutomationEvent& e = At(vars_.EventTable, vars_.NextEventIndex);
+            const TimeOfDay t = ParseTimeOfDay(e.Time);
+            const bool due = e.Day == vars_.TodayIndex &&
+                             (t == vars_.CurrentTime ||
+                              (t < vars_.CurrentTime && vars_.NextEventIndex != 0));
+            if (due) events_->ExecuteEvent();
+        }
+
+        if (!vars_.RecvBuffer[0].empty()) tcp_->ProcessReceived(0);
+        if (!vars_.RecvBuffer[1].empty()) tcp_->ProcessReceived(1);
+
+        if (vars_.TickCounter > 2) tcp_->PollLinks();
+        if (vars_.TickCounter > 2) vars_.TickCounter = 0;
+    } catch (...) {
+        logs_.ReportError("Error Determining Next Event");
+    }
+}
+
+void Engine::WatchDatabase() {
+    if (NormalFileExists(vars_.DBPath)) {
+        const std::string fileTime = FileTimeText(vars_.DBPath);
+        if (vars_.DBFileTime.empty() || fileTime != vars_.DBFileTime) {
+            disk_->LoadAutomationDB();
+            vars_.NextEventIndex = events_->DetermineNextEvent();
+            events_->DisplayNextEvent();
+        }
+    } else if (vars_.EventCount != 0) {
+        vars_.EventCount = 0;
+        events_->DisplayNextEvent();
+        view_.SetPanelText(1, "0 Total Events");
+        vars_.DBFileTime.clear();
+    }
+}
+
+bool Engine::ApplySetup(bool startMinimized, const std::string& taskViewText) {
+    // Setup's OK waits while an execution is in progress; the window stays open.
+    if (Busy()) return false;
+    try {
+        bool folderChanged = false;
+        if (taskViewText != vars_.TaskViewDir) {
+            vars_.TaskViewDir = taskViewText;
+            folderChanged = true;
+        }
+        vars_.StartMinimized = startMinimized;
+        {
+            Database db = db_->OpenDatabase(vars_.DBPath);
+            Recordset info = db.OpenRecordset("Info");
+            info.Edit();
+            info.SetField("StartMin", DbValue(int64_t{vars_.StartMinimized ? -1 : 0}));
+            info.Update();
+            info.Close();
+            Recordset server = db.OpenRecordset("Server");
+            server.Edit();
+            server.SetField("TaskViewDB", DbValue(vars_.TaskViewDir));
+            server.Update();
+            server.Close();
+            db.Close();
+        }
+        if (folderChanged) {
+            disk_->LoadAutomationDB();
+            // The reload leaves the index at 0; choose the next event again so the engine does
+            // not wait at the first record for up to a week.
+            vars_.NextEventIndex = events_->DetermineNextEvent();
+            events_->DisplayNextEvent();
+        }
+        return true;
+    } catch (...) {
+        logs_.ReportError("Error Updating DB Info");
+        return false;
+    }
+}
+
+}  // namespace qtx
