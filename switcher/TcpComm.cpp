@@ -1,0 +1,199 @@
+#include "switcher/TcpComm.h"
+
+#include "common/Checked.h"
+#include "common/Constants.h"
+#include "common/Fault.h"
+#include "common/FaultNumbers.h"
+#include "switcher/Frames.h"
+
+namespace qtx {
+
+TcpComm::TcpComm(Variables& vars, Logs& logs, MainWindow& view, EventLoop& loop)
+    : vars_(vars), logs_(logs), view_(view), loop_(loop) {
+    scktServer_[0] = std::make_unique<SocketWrench>(loop_);
+    BindEvents(0);
+}
+
+TcpComm::~TcpComm() = default;
+
+void TcpComm::BindEvents(int16_t index) {
+    SocketWrench& s = *scktServer_[index];
+    // Link sockets keep the unsent rest of a frame, so a frame is never cut on the wire.
+    s.KeepUnsentRest = true;
+    s.OnConnect = [this, index] { scktServer_Connect(index); };
+    s.OnRead = [this, index](int32_t n) { scktServer_Read(index, n); };
+    s.OnDisconnect = [this, index] { scktServer_Disconnect(index); };
+}
+
+SocketWrench* TcpComm::Socket(int16_t index) {
+    if (index < 0 || index > 1)
+        return nullptr;
+    return scktServer_[index].get();
+}
+
+SocketWrench& TcpComm::LinkSocket(int16_t link) {
+    SocketWrench* s = Socket(link);
+    if (s == nullptr)
+        throw Fault(faults::SocketNotConnected, "Socket is not connected");
+    return *s;
+}
+
+std::vector<CrosspointEntry>& TcpComm::MapOf(int16_t link) {
+    return link == 0 ? vars_.CrosspointMap : vars_.SlaveCrosspointMap;
+}
+
+void TcpComm::ResetMap(std::vector<CrosspointEntry>& map) {
+    map.assign(1, CrosspointEntry{});
+}
+
+void TcpComm::ResetCrosspointMaps() {
+    ResetMap(vars_.CrosspointMap);
+    ResetMap(vars_.SlaveCrosspointMap);
+}
+
+void TcpComm::StartLinks() {
+    ResetCrosspointMaps();
+    ConnectServer();
+    LoadSlaveSocket();
+    ConnectSlave();
+}
+
+void TcpComm::ConnectLink(int16_t index, const std::string& address, int32_t port) {
+    SocketWrench& s = LinkSocket(index);
+    s.Release();
+    s.AddressFamily = 2;
+    s.Protocol = 0;
+    s.SocketType = 1;
+    s.TextMode = false;
+    s.Blocking = false;
+    s.BufferSize = 32767;
+    s.KeepAlive = false;
+    s.HostAddress = address;
+    s.RemotePort = port;
+    if (s.Connect() != 0) {
+        s.SetAction(7);
+        s.Release();
+    }
+}
+
+void TcpComm::ConnectServer() {
+    try {
+        ConnectLink(0, vars_.ServerIPAddr, vars_.ServerIPPort);
+    } catch (...) {
+        logs_.ReportError("Error Connecting to Switcher");
+    }
+}
+
+void TcpComm::ConnectSlave() {
+    try {
+        if (!vars_.SlaveSocketLoaded)
+            LoadSlaveSocket();
+        ConnectLink(1, vars_.SlaveIPAddr, vars_.SlaveIPPort);
+    } catch (...) {
+        logs_.ReportError("Error Connecting to Switcher");
+    }
+}
+
+void TcpComm::LoadSlaveSocket() {
+    try {
+        if (vars_.SlaveSocketLoaded)
+            return;
+        scktServer_[1] = std::make_unique<SocketWrench>(loop_);
+        BindEvents(1);
+        vars_.SlaveSocketLoaded = true;
+    } catch (...) {
+        logs_.ReportError("Error Sending Message to Switcher");
+    }
+}
+
+void TcpComm::ServerDisconnected() {
+    LinkSocket(0).Release();
+    vars_.ServerConnected = false;
+    ShowCaptionAndIcon(view_, constants::CaptionServerNotConnected, constants::IconNotConnected);
+    vars_.SwitcherConnected = false;
+    vars_.MapReceived[0] = false;
+    ResetMap(vars_.CrosspointMap);
+}
+
+void TcpComm::SlaveDisconnected() {
+    LinkSocket(1).Release();
+    vars_.SlaveConnected = false;
+    vars_.SlaveSwitcherConnected = false;
+    vars_.MapReceived[1] = false;
+    ResetMap(vars_.SlaveCrosspointMap);
+}
+
+void TcpComm::PollLinks() {
+    // Every third tick only; the tick resets TickCounter afterwards.
+    if (vars_.TickCounter <= 2)
+        return;
+    if (vars_.ServerConnected) {
+        if (vars_.PollCount[0] < 201) {
+            SendOnLink(frames::SingleByte(frames::Poll), 0);
+            vars_.PollCount[0] = ToInt16(vars_.PollCount[0] + 1);
+        } else {
+            // 201 polls in a row went unanswered: drop the link; the next tick reconnects.
+            LinkSocket(0).SetAction(7);
+            ServerDisconnected();
+        }
+    }
+    if (vars_.SlaveEnabled && vars_.SlaveConnected && vars_.PollCount[1] < 201) {
+        SendOnLink(frames::SingleByte(frames::Poll), 1);
+        vars_.PollCount[1] = ToInt16(vars_.PollCount[1] + 1);
+    }
+}
+
+void TcpComm::scktServer_Connect(int16_t index) {
+    if (index == 0)
+        vars_.ServerConnected = true;
+    else
+        vars_.SlaveConnected = true;
+}
+
+void TcpComm::scktServer_Read(int16_t index, int32_t dataLength) {
+    try {
+        SocketWrench& s = LinkSocket(index);
+        std::string& buffer = vars_.RecvBuffer.at(static_cast<size_t>(index));
+        const int32_t ask = ToInt32(static_cast<int64_t>(dataLength) + 1);
+        std::string chunk;
+        while (s.Read(chunk, ask) >= 1)
+            buffer += chunk;
+        if (s.LastError() == faults::SocketWouldBlock)
+            ProcessReceived(index);
+    } catch (...) {
+        logs_.ReportError("Error Receiving IP Message");
+    }
+}
+
+void TcpComm::scktServer_Disconnect(int16_t index) {
+    // A fault here would otherwise reach the event loop; it is reported like any other.
+    try {
+        if (index == 0)
+            ServerDisconnected();
+        else
+            SlaveDisconnected();
+    } catch (...) {
+        logs_.ReportError("Error Handling Switcher Disconnect");
+    }
+}
+
+void TcpComm::SendOnLink(const std::string& frame, int16_t link) {
+    try {
+        LinkSocket(link).Write(frame, ToInt32(static_cast<int64_t>(frame.size())));
+    } catch (...) {
+        logs_.ReportError("Error sending to switcher");
+    }
+}
+
+void TcpComm::SendToSwitcher(const std::string& frame) {
+    try {
+        const int32_t length = ToInt32(static_cast<int64_t>(frame.size()));
+        LinkSocket(0).Write(frame, length);
+        if (vars_.SlaveEnabled)
+            LinkSocket(1).Write(frame, length);
+    } catch (...) {
+        logs_.ReportError("Error sending to switcher");
+    }
+}
+
+}  // namespace qtx

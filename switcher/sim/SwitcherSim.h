@@ -1,0 +1,114 @@
+#pragma once
+// A switcher simulator speaking the wire protocol on 127.0.0.1: it announces itself with 0xF4,
+// answers polls, sends its own polls, serves a crosspoint map on request, applies takes, sum on
+// and sum off to its matrix and reports takes, and records every frame it receives. On request
+// it goes offline, stops answering, stops reading, drops its connections, sends a frame in
+// pieces or sends garbage. It runs on the event loop it is given (the tests share theirs).
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/EventLoop.h"
+
+namespace qtx::sim {
+
+struct SimOptions {
+    int Outputs = 16;          // outputs of the matrix (the size of the map it serves)
+    int Inputs = 16;           // sources
+    int SourcesPerOutput = 1;  // routed at start: output o carries sources o, o+1, ... mod Inputs
+    bool Announce = true;      // send 0xF4 to a client as soon as it is accepted
+    int PollIntervalMs = 0;    // send its own 0xF5 this often; 0 for never
+    int MapChunk = 0;          // outputs per map message; 0 for one message with all
+    int Backlog = 8;           // listen backlog
+    int ReceiveBuffer = 0;     // SO_RCVBUF of its sockets; 0 for the system's default
+    std::string FrameLogPath;  // every received frame is appended here too, when set
+};
+
+// One frame as received: when, from which client, and its bytes.
+struct ReceivedFrame {
+    int64_t TimeMs;  // milliseconds since the epoch (wall clock)
+    int Client;      // client number, counting from 1 in order of acceptance
+    std::string Bytes;
+};
+
+class SwitcherSim {
+  public:
+    explicit SwitcherSim(EventLoop& loop, SimOptions options = {});
+    ~SwitcherSim();
+    SwitcherSim(const SwitcherSim&) = delete;
+    SwitcherSim& operator=(const SwitcherSim&) = delete;
+
+    // Listens on address:port (port 0 picks a free one); returns the port. Throws on failure.
+    int Listen(int port = 0, const std::string& address = "127.0.0.1");
+    int Port() const { return port_; }
+    void StopListening();
+    // Accepting off leaves connections waiting in the backlog.
+    void SetAccepting(bool on);
+    size_t ClientCount() const { return clients_.size(); }
+
+    // Online: polls are answered with 0xF4 and map requests with a map. Offline (announced with
+    // 0xF1): polls are answered with 0xF1 and map requests are ignored.
+    void GoOffline();
+    void GoOnline();
+    bool Online() const { return online_; }
+    // Silent: nothing received is answered (polls, map requests, commands are still recorded).
+    void SetAnswering(bool on) { answering_ = on; }
+    // Not reading: received bytes stay in the kernel, so a peer's writes back up.
+    void SetReading(bool on);
+    void DropConnections();
+
+    // Output to every client.
+    void SendRaw(const std::string& bytes);
+    // The bytes in pieces of pieceSize, one piece every gapMs.
+    void SendInPieces(const std::string& bytes, size_t pieceSize, int gapMs);
+    // count random data bytes (bit 7 clear), which a receiver must skip.
+    void SendGarbage(size_t count, uint32_t seed = 1);
+    void SendPoll();
+    void SendMap();
+    void SendTakeReport(int source, int destination);
+    // The map messages for the current matrix (split by MapChunk).
+    std::vector<std::string> MapMessages() const;
+
+    // The matrix: for each output the sources it carries, in the order they were routed.
+    const std::vector<std::vector<int>>& Matrix() const { return matrix_; }
+
+    const std::vector<ReceivedFrame>& Frames() const { return frames_; }
+    std::vector<std::string> FramesWithCode(uint8_t code) const;
+    void ClearFrames() { frames_.clear(); }
+
+    // One line of the text control (see docs/switcher-sim.md); returns the reply line.
+    std::string Command(const std::string& line);
+
+  private:
+    struct Client;
+    void OnAccept();
+    void OnClientReady(int id, unsigned ready);
+    void HandleFrame(Client& c, const std::string& frame);
+    void Send(Client& c, const std::string& bytes);
+    void Flush(Client& c);
+    void CloseClient(int id);
+    void Apply(int command, int source, int destination);
+
+    EventLoop& loop_;
+    SimOptions options_;
+    int listenFd_ = -1;
+    EventLoop::WatchId listenWatch_ = -1;
+    int port_ = 0;
+    std::map<int, std::unique_ptr<Client>> clients_;
+    int nextClient_ = 1;
+    bool online_ = true;
+    bool answering_ = true;
+    bool reading_ = true;
+    EventLoop::TimerId pollTimer_ = -1;
+    std::vector<EventLoop::TimerId> pieceTimers_;
+    std::vector<std::vector<int>> matrix_;
+    std::vector<ReceivedFrame> frames_;
+};
+
+// Hex text of bytes, "FE 04 00" style; and back (blanks ignored). The parser throws on bad text.
+std::string ToHex(const std::string& bytes);
+std::string FromHex(const std::string& hex);
+
+}  // namespace qtx::sim
