@@ -155,12 +155,12 @@ bool Engine::ApplySetup(bool startMinimized, const std::string& taskViewText) {
             Database db = db_->OpenDatabase(vars_.DBPath);
             Recordset info = db.OpenRecordset("Info");
             info.Edit();
-            info.SetField("StartMin", DbValue(int64_t{vars_.StartMinimized ? -1 : 0}));
+            info.SetValue("StartMin", DbValue(int64_t{vars_.StartMinimized ? -1 : 0}));
             info.Update();
             info.Close();
             Recordset server = db.OpenRecordset("Server");
             server.Edit();
-            server.SetField("TaskViewDB", DbValue(vars_.TaskViewDir));
+            server.SetValue("TaskViewDB", DbValue(vars_.TaskViewDir));
             server.Update();
             server.Close();
             db.Close();
