@@ -18,18 +18,19 @@ Engine::Engine(Clock& clock, EventLoop& loop, MainWindow& view, std::string appD
     disk_ = std::make_unique<DiskWork>(vars_, logs_, view_, *db_);
     tcp_ = std::make_unique<TcpComm>(vars_, logs_, view_, loop_);
     messages_ = std::make_unique<MessageEvents>(vars_, logs_, clock_, loop_, *tcp_);
-    events_ =
-        std::make_unique<EventHandle>(vars_, logs_, view_, clock_, *db_, *tcp_, *messages_);
+    events_ = std::make_unique<EventHandle>(vars_, logs_, view_, clock_, *db_, *tcp_, *messages_);
     disk_->ServerDisconnected = [this] { tcp_->ServerDisconnected(); };
 }
 
 Engine::~Engine() {
-    if (tickTimer_ >= 0) loop_.DeleteTimer(tickTimer_);
+    if (tickTimer_ >= 0)
+        loop_.DeleteTimer(tickTimer_);
 }
 
 void Engine::Form_Load() {
     std::string dir = programDir_;
-    if (dir.empty() || dir.back() != '/') dir += '/';
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
 
     view_.HelpSetup(dir + constants::HelpFileName);
     ShowCaptionAndIcon(view_, constants::CaptionServerNotConnected, constants::IconNotConnected);
@@ -41,7 +42,8 @@ void Engine::Form_Load() {
     view_.SetPanelText(3, FormatHhMmSsAmPm(now));
 
     disk_->LoadAutomationDB();
-    if (vars_.StartMinimized) view_.Minimize();
+    if (vars_.StartMinimized)
+        view_.Minimize();
 
     const LocalDateTime later = clock_.Now();
     vars_.CurrentTime = later.SecondsOfDay();
@@ -75,7 +77,8 @@ void Engine::Form_Unload() {
 
 void Engine::Form_Terminate() {
     view_.TrayDelete();
-    if (tickTimer_ >= 0) loop_.DeleteTimer(tickTimer_);
+    if (tickTimer_ >= 0)
+        loop_.DeleteTimer(tickTimer_);
     tickTimer_ = -1;
 }
 
@@ -99,27 +102,35 @@ void Engine::tmrTimer_Timer() {
             vars_.CurrentDayNumber = DaysFromCivil(now.Year, now.Month, now.Day);
         }
 
-        if (!vars_.ServerConnected) tcp_->ConnectServer();
-        if (vars_.SlaveEnabled && !vars_.SlaveConnected) tcp_->ConnectSlave();
+        if (!vars_.ServerConnected)
+            tcp_->ConnectServer();
+        if (vars_.SlaveEnabled && !vars_.SlaveConnected)
+            tcp_->ConnectSlave();
 
-        if (!executing && vars_.TickCounter > 2) WatchDatabase();
+        if (!executing && vars_.TickCounter > 2)
+            WatchDatabase();
 
         if (!executing && vars_.EventCount != 0) {
             if (vars_.NextEventIndex < 0 || vars_.NextEventIndex >= vars_.EventCount)
                 RaiseSubscript();
             const AutomationEvent& e = At(vars_.EventTable, vars_.NextEventIndex);
             const TimeOfDay t = ParseTimeOfDay(e.Time);
-            const bool due = e.Day == vars_.TodayIndex &&
-                             (t == vars_.CurrentTime ||
-                              (t < vars_.CurrentTime && vars_.NextEventIndex != 0));
-            if (due) events_->ExecuteEvent();
+            const bool due =
+                e.Day == vars_.TodayIndex &&
+                (t == vars_.CurrentTime || (t < vars_.CurrentTime && vars_.NextEventIndex != 0));
+            if (due)
+                events_->ExecuteEvent();
         }
 
-        if (!vars_.RecvBuffer[0].empty()) tcp_->ProcessReceived(0);
-        if (!vars_.RecvBuffer[1].empty()) tcp_->ProcessReceived(1);
+        if (!vars_.RecvBuffer[0].empty())
+            tcp_->ProcessReceived(0);
+        if (!vars_.RecvBuffer[1].empty())
+            tcp_->ProcessReceived(1);
 
-        if (vars_.TickCounter > 2) tcp_->PollLinks();
-        if (vars_.TickCounter > 2) vars_.TickCounter = 0;
+        if (vars_.TickCounter > 2)
+            tcp_->PollLinks();
+        if (vars_.TickCounter > 2)
+            vars_.TickCounter = 0;
     } catch (...) {
         logs_.ReportError("Error Determining Next Event");
     }
@@ -143,7 +154,8 @@ void Engine::WatchDatabase() {
 
 bool Engine::ApplySetup(bool startMinimized, const std::string& taskViewText) {
     // Setup's OK waits while an execution is in progress; the window stays open.
-    if (Busy()) return false;
+    if (Busy())
+        return false;
     try {
         bool folderChanged = false;
         if (taskViewText != vars_.TaskViewDir) {

@@ -15,10 +15,15 @@ class TcpComm;
 class MessageEvents;
 
 class EventHandle {
-public:
+  public:
     EventHandle(Variables& vars, Logs& logs, MainWindow& view, Clock& clock, DBEngine& db,
                 TcpComm& tcp, MessageEvents& messages)
-        : v_(vars), logs_(logs), view_(view), clock_(clock), db_(db), tcp_(tcp),
+        : v_(vars),
+          logs_(logs),
+          view_(view),
+          clock_(clock),
+          db_(db),
+          tcp_(tcp),
           messages_(messages) {}
 
     // Index of the first timed event still to come this week (0 when none). Never throws.
@@ -32,7 +37,7 @@ public:
     // Active 3: deletes every row of the current event and its record in the table.
     void DeleteOneTimeEvent();
 
-private:
+  private:
     // One execution; returns true when the next record is due as well (the chain).
     bool ExecuteOne();
     const AutomationEvent& Current() const;

@@ -17,15 +17,18 @@ void EventHandle::ExecuteEvent() {
     // call per chained event, without the stack growing with the table.
     while (ExecuteOne()) {
     }
-    if (outermost) v_.ExecutionInProgress = false;
+    if (outermost)
+        v_.ExecutionInProgress = false;
 }
 
 bool EventHandle::CrosspointIsOn(const AutomationEvent& e) const {
     // A destination below 1 or beyond the map bound has no entry in the map: it counts as off.
-    if (e.ReqSource == 0 || e.ReqDest < 1 || e.ReqDest > CrosspointMapBound(v_)) return false;
+    if (e.ReqSource == 0 || e.ReqDest < 1 || e.ReqDest > CrosspointMapBound(v_))
+        return false;
     const CrosspointEntry& entry = At(v_.CrosspointMap, e.ReqDest - 1);
     for (int j = 0; j < entry.SourceCount; ++j)
-        if (At(entry.Sources, j) == e.ReqSource - 1) return true;
+        if (At(entry.Sources, j) == e.ReqSource - 1)
+            return true;
     return false;
 }
 
@@ -64,7 +67,8 @@ bool EventHandle::ExecuteOne() {
                     logs_.WriteActivityLog(Current().Title + " not executed - Invalid Crosspoint");
                 }
             }
-            if (Current().scontrol != 0) tcp_.SendSalvoExecute();
+            if (Current().scontrol != 0)
+                tcp_.SendSalvoExecute();
             if (Current().rcontrol != 0) {
                 if (Current().Relay == 0) {
                     okToRun = false;
@@ -81,7 +85,8 @@ bool EventHandle::ExecuteOne() {
                     tcp_.SendGainChange();
                 }
             }
-            if (Current().mcontrol != 0) messages_.SendMessageEvent();
+            if (Current().mcontrol != 0)
+                messages_.SendMessageEvent();
         } else {
             const AutomationEvent& e = Current();
             const char* reason = !v_.ServerConnected     ? " not executed - Server not connected"
@@ -89,7 +94,8 @@ bool EventHandle::ExecuteOne() {
                                  : e.Condition == 1      ? " not executed - Crosspoint inactive"
                                  : e.Condition == 2      ? " not executed - Crosspoint active"
                                                          : nullptr;
-            if (reason != nullptr) logs_.WriteActivityLog(e.Title + reason);
+            if (reason != nullptr)
+                logs_.WriteActivityLog(e.Title + reason);
         }
 
         // History row; Active may have changed in the checks (a consumed skip is 1 by now).
@@ -103,7 +109,8 @@ bool EventHandle::ExecuteOne() {
             view_.AddHistoryRow(e.DayName, e.Time, title);
         }
 
-        if (Current().Active == 3) DeleteOneTimeEvent();
+        if (Current().Active == 3)
+            DeleteOneTimeEvent();
 
         if (v_.EventCount == 0) {
             // The last record was deleted: nothing is left to advance to.
@@ -115,7 +122,8 @@ bool EventHandle::ExecuteOne() {
 
         // Same-second guard: when the advance came back to the event just run, wait for the next
         // second so the next tick does not run it again.
-        if (v_.EventCount == 1 || v_.NextEventIndex == saved) clock_.WaitWhileSecondIs(v_.CurrentTime);
+        if (v_.EventCount == 1 || v_.NextEventIndex == saved)
+            clock_.WaitWhileSecondIs(v_.CurrentTime);
 
         return NextIsDueInChain();
     } catch (...) {
@@ -131,17 +139,22 @@ void EventHandle::Advance() {
         v_.NextEventIndex = v_.NextEventIndex == v_.EventCount - 1
                                 ? int16_t{0}
                                 : ToInt16(int64_t{v_.NextEventIndex} + 1);
-        if (Current().Day == 7) v_.NextEventIndex = 0;
-        if (Current().Time != "24:00:00") return;
+        if (Current().Day == 7)
+            v_.NextEventIndex = 0;
+        if (Current().Time != "24:00:00")
+            return;
     }
     v_.NextEventIndex = 0;
 }
 
 bool EventHandle::NextIsDueInChain() const {
-    if (v_.NextEventIndex == 0) return false;
+    if (v_.NextEventIndex == 0)
+        return false;
     const AutomationEvent& n = Current();
-    if (n.Day == v_.TodayIndex) return ParseTimeOfDay(n.Time) <= v_.CurrentTime;
-    if (v_.TodayIndex > n.Day) return true;
+    if (n.Day == v_.TodayIndex)
+        return ParseTimeOfDay(n.Time) <= v_.CurrentTime;
+    if (v_.TodayIndex > n.Day)
+        return true;
     return v_.TodayIndex == 0 && n.Day == 6 && At(v_.EventTable, v_.NextEventIndex - 1).Day == 6;
 }
 

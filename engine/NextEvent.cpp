@@ -11,18 +11,23 @@ int16_t EventHandle::DetermineNextEvent() {
             DisplayNextEvent();
             return 0;
         }
-        if (v_.EventCount == 1) return 0;
+        if (v_.EventCount == 1)
+            return 0;
         const int64_t nowStamp = v_.CurrentDayNumber * 86400 + v_.CurrentTime;
         for (int16_t i = 0; i < v_.EventCount; ++i) {
             const AutomationEvent& r = At(v_.EventTable, i);
-            if (r.Time == "24:00:00") continue;
-            if (r.Type == 1 || r.Type == 2) continue;
+            if (r.Time == "24:00:00")
+                continue;
+            if (r.Type == 1 || r.Type == 2)
+                continue;
             if (r.Day == v_.TodayIndex) {
                 const TimeOfDay t = ParseTimeOfDay(r.Time);
                 // An event of the second that has just been executed is not chosen again
                 // when a reload falls into that same second.
-                if (t == v_.CurrentTime && v_.LastExecutedAt == nowStamp) continue;
-                if (t >= v_.CurrentTime) return i;
+                if (t == v_.CurrentTime && v_.LastExecutedAt == nowStamp)
+                    continue;
+                if (t >= v_.CurrentTime)
+                    return i;
             } else if (r.Day > v_.TodayIndex && r.Day != 7) {
                 return i;
             }
@@ -50,7 +55,8 @@ void EventHandle::DisplayNextEvent() {
 
 // The record at NextEventIndex; fault 9 when the index lies outside the loaded events.
 const AutomationEvent& EventHandle::Current() const {
-    if (v_.NextEventIndex < 0 || v_.NextEventIndex >= v_.EventCount) RaiseSubscript();
+    if (v_.NextEventIndex < 0 || v_.NextEventIndex >= v_.EventCount)
+        RaiseSubscript();
     return At(v_.EventTable, v_.NextEventIndex);
 }
 

@@ -15,7 +15,8 @@ void EventHandle::UpdateSkipEvent() {
             Database db = db_.OpenDatabase(v_.DBPath);
             db.BeginTrans();
             Recordset rs = db.OpenRecordset("Automation");
-            if (!rs.IsEOF()) rs.MoveFirst();
+            if (!rs.IsEOF())
+                rs.MoveFirst();
             while (!rs.IsEOF()) {
                 if (rs.Value("Number").AsNumber() == number) {
                     rs.Edit();
@@ -30,7 +31,8 @@ void EventHandle::UpdateSkipEvent() {
         }
         for (int16_t i = 0; i < v_.EventCount; ++i) {
             AutomationEvent& r = At(v_.EventTable, i);
-            if (r.Number == number) r.Active = 1;
+            if (r.Number == number)
+                r.Active = 1;
         }
         // The engine's own change is not an outside edit: the tick must not reload for it.
         v_.DBFileTime = FileTimeText(v_.DBPath);
@@ -46,9 +48,11 @@ void EventHandle::DeleteOneTimeEvent() {
             Database db = db_.OpenDatabase(v_.DBPath);
             db.BeginTrans();
             Recordset rs = db.OpenRecordset("Automation");
-            if (!rs.IsEOF()) rs.MoveFirst();
+            if (!rs.IsEOF())
+                rs.MoveFirst();
             while (!rs.IsEOF()) {
-                if (rs.Value("Number").AsNumber() == number) rs.Delete();
+                if (rs.Value("Number").AsNumber() == number)
+                    rs.Delete();
                 rs.MoveNext();
             }
             rs.Close();
@@ -59,7 +63,8 @@ void EventHandle::DeleteOneTimeEvent() {
         v_.EventTable.erase(v_.EventTable.begin() + v_.NextEventIndex);
         v_.EventCount = ToInt16(v_.EventCount - 1);
         // The advance that follows lands on the record that moved into the freed place.
-        if (v_.EventCount > 0) v_.NextEventIndex = ToInt16(v_.NextEventIndex - 1);
+        if (v_.EventCount > 0)
+            v_.NextEventIndex = ToInt16(v_.NextEventIndex - 1);
     } catch (...) {
         logs_.ReportError("Error Deleting One Time Event");
     }

@@ -10,14 +10,16 @@ void HeadlessMainWindow::Line(const std::string& text) {
 }
 
 void HeadlessMainWindow::SetCaption(const std::string& caption) {
-    if (caption == caption_) return;
+    if (caption == caption_)
+        return;
     caption_ = caption;
     Line("Caption: " + caption);
 }
 
 void HeadlessMainWindow::SetPanelText(int panel, const std::string& text) {
     // Only the event count; the date and time panels change every tick.
-    if (panel != 1 || text == count_) return;
+    if (panel != 1 || text == count_)
+        return;
     count_ = text;
     Line("Events: " + text);
 }
@@ -25,7 +27,8 @@ void HeadlessMainWindow::SetPanelText(int panel, const std::string& text) {
 void HeadlessMainWindow::AddNextRow(const std::string& day, const std::string& time,
                                     const std::string& title) {
     const std::string row = day + " " + time + " " + title;
-    if (row == next_) return;
+    if (row == next_)
+        return;
     next_ = row;
     Line("Next: " + row);
 }

@@ -9,7 +9,7 @@
 namespace qtx {
 
 class HeadlessMainWindow : public MainWindow {
-public:
+  public:
     explicit HeadlessMainWindow(std::ostream& out) : out_(out) {}
 
     void SetCaption(const std::string& caption) override;
@@ -34,7 +34,7 @@ public:
     void HelpClose() override {}
     void UnloadAllWindows() override {}
 
-private:
+  private:
     void Line(const std::string& text);
 
     std::ostream& out_;

@@ -54,7 +54,7 @@ class RecordingMainWindow : public MainWindow {
     int TrayIcon = 0;
     int TrayModifyCount = 0;
     int TrayDeleteCount = 0;
-    std::string Panels[4];     // index 1 .. 3
+    std::string Panels[4];    // index 1 .. 3
     int PanelWrites[4] = {};  // how often each panel was written
     std::vector<ListRow> NextRows;
     std::vector<ListRow> HistoryRows;

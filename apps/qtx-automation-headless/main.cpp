@@ -17,7 +17,8 @@ namespace {
 qtx::PollEventLoop* g_loop = nullptr;  // for the signal handler only
 
 extern "C" void OnStopSignal(int) {
-    if (g_loop != nullptr) g_loop->Stop();
+    if (g_loop != nullptr)
+        g_loop->Stop();
 }
 
 }  // namespace

@@ -17,19 +17,22 @@ using ::testing::ElementsAre;
 // Monday 7 December 2026.
 constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
 
-EventRow With(EventRow row, std::initializer_list<std::pair<const std::string, test::SqlValue>> more) {
-    for (const auto& [k, v] : more) row[k] = v;
+EventRow With(EventRow row,
+              std::initializer_list<std::pair<const std::string, test::SqlValue>> more) {
+    for (const auto& [k, v] : more)
+        row[k] = v;
     return row;
 }
 
 std::vector<std::string> Titles(const std::vector<ListRow>& rows) {
     std::vector<std::string> t;
-    for (const auto& r : rows) t.push_back(r.Title);
+    for (const auto& r : rows)
+        t.push_back(r.Title);
     return t;
 }
 
 class ExecutionTest : public ::testing::Test {
-protected:
+  protected:
     EngineHarness h{kMonday};
 };
 
@@ -96,8 +99,10 @@ TEST_F(ExecutionTest, LastEventOfTheWeekWrapsToTheFirstAndTheChainStopsThere) {
 TEST_F(ExecutionTest, RefusalsWriteTheirReasonAndARedRow) {
     h.WriteDatabase({
         Event(1, 0, "09:00:01", "down"),
-        With(Event(2, 0, "09:00:02", "cond1"), {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 4}}),
-        With(Event(3, 0, "09:00:03", "cond2"), {{"Condition", 2}, {"ReqSource", 2}, {"ReqDest", 0}}),
+        With(Event(2, 0, "09:00:02", "cond1"),
+             {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 4}}),
+        With(Event(3, 0, "09:00:03", "cond2"),
+             {{"Condition", 2}, {"ReqSource", 2}, {"ReqDest", 0}}),
         With(Event(4, 0, "09:00:04", "idle"), {{"Active", 0}}),
         With(Event(5, 0, "09:00:05", "badxp"),
              {{"xcontrol", 1}, {"SourceChan", 3}, {"DestChan", 0}, {"scontrol", 1}, {"Salvo", 1}}),
@@ -108,7 +113,8 @@ TEST_F(ExecutionTest, RefusalsWriteTheirReasonAndARedRow) {
     h.Start();
     h.TickAt(9, 0, 1);  // server not connected
     h.MarkSwitcherUp();
-    for (int s = 2; s <= 7; ++s) h.TickAt(9, 0, s);
+    for (int s = 2; s <= 7; ++s)
+        h.TickAt(9, 0, s);
     h.vars().SwitcherConnected = false;
     h.TickAt(9, 0, 9);
     EXPECT_THAT(h.ActivityMessages(),
@@ -116,8 +122,7 @@ TEST_F(ExecutionTest, RefusalsWriteTheirReasonAndARedRow) {
                             "cond1 not executed - Crosspoint inactive",
                             "cond2 not executed - Crosspoint active",
                             "badxp not executed - Invalid Crosspoint",
-                            "Send Execute Salvo Number 1",
-                            "badrelay not executed - Invalid Relay",
+                            "Send Execute Salvo Number 1", "badrelay not executed - Invalid Relay",
                             "badgain not executed - Invalid Channel",
                             "noswitcher not executed - Switcher not connected"));
     EXPECT_THAT(Titles(h.view.HistoryRows),
@@ -130,10 +135,13 @@ TEST_F(ExecutionTest, RefusalsWriteTheirReasonAndARedRow) {
 TEST_F(ExecutionTest, CrosspointConditionsFollowTheMapWithinItsBound) {
     h.WriteDatabase({
         With(Event(1, 0, "09:00:01", "on"), {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 4}}),
-        With(Event(2, 0, "09:00:02", "beyond"), {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 5}}),
+        With(Event(2, 0, "09:00:02", "beyond"),
+             {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 5}}),
         With(Event(3, 0, "09:00:03", "off"), {{"Condition", 2}, {"ReqSource", 1}, {"ReqDest", 4}}),
-        With(Event(4, 0, "09:00:04", "notoff"), {{"Condition", 2}, {"ReqSource", 2}, {"ReqDest", 4}}),
-        With(Event(5, 0, "09:00:05", "negative"), {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", -3}}),
+        With(Event(4, 0, "09:00:04", "notoff"),
+             {{"Condition", 2}, {"ReqSource", 2}, {"ReqDest", 4}}),
+        With(Event(5, 0, "09:00:05", "negative"),
+             {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", -3}}),
     });
     h.Start();
     h.MarkSwitcherUp();
@@ -141,7 +149,8 @@ TEST_F(ExecutionTest, CrosspointConditionsFollowTheMapWithinItsBound) {
     h.vars().CrosspointMap.assign(4, CrosspointEntry{});
     h.vars().CrosspointMap[3] = CrosspointEntry{{1}, 1, {0}};
     h.vars().MapReceived[0] = true;
-    for (int s = 1; s <= 5; ++s) h.TickAt(9, 0, s);
+    for (int s = 1; s <= 5; ++s)
+        h.TickAt(9, 0, s);
     EXPECT_THAT(Titles(h.view.HistoryRows),
                 ElementsAre("on", "beyond - Not Executed", "off", "notoff - Not Executed",
                             "negative - Not Executed"));
@@ -160,7 +169,8 @@ TEST_F(ExecutionTest, SkipIsConsumedOnEveryDayOfTheEventWithoutAReload) {
     EXPECT_EQ(h.view.HistoryColor, 255);
     EXPECT_EQ(h.vars().EventTable[0].Active, 1);
     EXPECT_EQ(h.vars().EventTable[1].Active, 1);
-    for (int s = 2; s <= 5; ++s) h.TickAt(9, 0, s);  // the watch runs: no reload of our own change
+    for (int s = 2; s <= 5; ++s)
+        h.TickAt(9, 0, s);  // the watch runs: no reload of our own change
     EXPECT_EQ(h.view.PanelWrites[1], loads);
     h.Start();  // a fresh load reads the database: both rows are active now
     EXPECT_EQ(h.vars().EventTable[0].Active, 1);
@@ -168,7 +178,8 @@ TEST_F(ExecutionTest, SkipIsConsumedOnEveryDayOfTheEventWithoutAReload) {
 }
 
 TEST_F(ExecutionTest, OneTimeEventIsDeletedAndItsSuccessorComesNext) {
-    h.WriteDatabase({Event(1, 0, "09:00:01", "a"), With(Event(2, 0, "09:00:02", "once"), {{"Active", 3}}),
+    h.WriteDatabase({Event(1, 0, "09:00:01", "a"),
+                     With(Event(2, 0, "09:00:02", "once"), {{"Active", 3}}),
                      With(Event(2, 2, "09:00:02", "once"), {{"Active", 3}}),
                      Event(3, 4, "12:00:00", "friday")});
     h.Start();
@@ -193,7 +204,8 @@ TEST_F(ExecutionTest, DeletingTheOnlyEventLeavesNoEvents) {
 }
 
 TEST_F(ExecutionTest, MissingDatabaseKeepsTheOneTimeMarkAndReportsIt) {
-    h.WriteDatabase({With(Event(2, 0, "09:00:02", "once"), {{"Active", 3}}), Event(3, 1, "09:00:00", "b")});
+    h.WriteDatabase(
+        {With(Event(2, 0, "09:00:02", "once"), {{"Active", 3}}), Event(3, 1, "09:00:00", "b")});
     h.Start();
     h.MarkSwitcherUp();
     std::filesystem::rename(h.dir.File("QTXAutomation.mdb"), h.dir.File("aside"));
@@ -225,14 +237,18 @@ TEST_F(ExecutionTest, DatabaseWatchFollowsEditsDeletionAndRestore) {
     h.WriteDatabase({Event(1, 0, "10:00:00", "ten")});
     h.Start();
     EXPECT_EQ(h.view.Panels[1], "1 Total Events");
-    h.Sql("INSERT INTO Automation (Number, Day, Time, Title, Active) VALUES (2, 0, '09:30:00', 'half', 1)");
-    for (int i = 0; i < 3; ++i) h.TickAt(9, 0, 1, 5 + 200 * i);
+    h.Sql(
+        "INSERT INTO Automation (Number, Day, Time, Title, Active) VALUES (2, 0, '09:30:00', "
+        "'half', 1)");
+    for (int i = 0; i < 3; ++i)
+        h.TickAt(9, 0, 1, 5 + 200 * i);
     EXPECT_EQ(h.view.Panels[1], "2 Total Events");
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{"Monday", "09:30:00", "half"}));
 
     const std::string db = h.dir.File("QTXAutomation.mdb");
     std::filesystem::rename(db, h.dir.File("aside"));
-    for (int i = 0; i < 3; ++i) h.TickAt(9, 0, 2, 5 + 200 * i);
+    for (int i = 0; i < 3; ++i)
+        h.TickAt(9, 0, 2, 5 + 200 * i);
     EXPECT_EQ(h.view.Panels[1], "0 Total Events");
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{" ", " ", "No Events"}));
     h.MarkSwitcherUp();
@@ -240,7 +256,8 @@ TEST_F(ExecutionTest, DatabaseWatchFollowsEditsDeletionAndRestore) {
     EXPECT_TRUE(h.view.HistoryRows.empty());  // nothing runs while the file is gone
 
     std::filesystem::rename(h.dir.File("aside"), db);
-    for (int i = 0; i < 3; ++i) h.TickAt(9, 30, 1, 5 + 200 * i);
+    for (int i = 0; i < 3; ++i)
+        h.TickAt(9, 30, 1, 5 + 200 * i);
     EXPECT_EQ(h.view.Panels[1], "2 Total Events");
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{"Monday", "10:00:00", "ten"}));
 }
@@ -262,7 +279,8 @@ TEST_F(ExecutionTest, ExitQuestionAndSetup) {
     h.view.Answers = {MessageBoxAnswer::Cancel, MessageBoxAnswer::Ok};
     EXPECT_TRUE(h.engine->Form_QueryUnload());
     EXPECT_FALSE(h.engine->Form_QueryUnload());
-    EXPECT_EQ(h.view.MessageBoxes.at(0).Text, "Do You Wish To Exit?\rScheduled Events Will Not Run!");
+    EXPECT_EQ(h.view.MessageBoxes.at(0).Text,
+              "Do You Wish To Exit?\rScheduled Events Will Not Run!");
     EXPECT_EQ(h.view.MessageBoxes.at(0).Title, " Confirm Exit");
 
     const int loads = h.view.PanelWrites[1];

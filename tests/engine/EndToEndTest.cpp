@@ -1,0 +1,165 @@
+// The whole engine against the switcher simulator on 127.0.0.1, with the clock double: the
+// frames the simulator receives, conditional events following its matrix, and link loss.
+#include <gtest/gtest.h>
+
+#include "fixtures/EngineHarness.h"
+#include "switcher/sim/SwitcherSim.h"
+
+namespace qtx {
+namespace {
+
+using sim::FromHex;
+using sim::ToHex;
+using test::EngineHarness;
+using test::Event;
+using test::EventRow;
+using ::testing::ElementsAre;
+
+constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
+
+EventRow With(EventRow row,
+              std::initializer_list<std::pair<const std::string, test::SqlValue>> more) {
+    for (const auto& [k, v] : more)
+        row[k] = v;
+    return row;
+}
+
+// Command frames only: polls, poll answers and the map request left out.
+std::vector<std::string> Commands(const sim::SwitcherSim& s) {
+    std::vector<std::string> out;
+    for (const auto& f : s.Frames()) {
+        const auto code = static_cast<uint8_t>(f.Bytes[0]);
+        if (code != 0xF5 && code != 0xF4 && code != 0xF2)
+            out.push_back(ToHex(f.Bytes));
+    }
+    return out;
+}
+
+class EndToEndTest : public ::testing::Test {
+  protected:
+    void StartWith(const std::vector<EventRow>& rows, const std::string& slave = "0.0.0.0",
+                   int slavePort = 1) {
+        port_ = sim_.Listen();
+        h.WriteDatabase(rows, "127.0.0.1", port_, slave);
+        if (slave != "0.0.0.0")
+            h.Sql("UPDATE Server SET SlaveIPPort = '" + std::to_string(slavePort) + "'");
+        h.Start();
+        ASSERT_TRUE(WaitFor([&] { return h.vars().SwitcherConnected && h.vars().MapReceived[0]; }));
+    }
+    bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+        return h.realLoop.RunUntil(done, ms);
+    }
+    // A tick, then time for the frames to cross and the replies to be taken in.
+    void TickAndSettle(int hh, int mm, int ss) {
+        h.TickAt(hh, mm, ss);
+        h.realLoop.RunFor(60);
+        h.TickAt(hh, mm, ss, 505);
+        h.realLoop.RunFor(20);
+    }
+
+    EngineHarness h{kMonday};
+    sim::SwitcherSim sim_{h.realLoop};
+    int port_ = 0;
+};
+
+TEST_F(EndToEndTest, EveryActionReachesTheSwitcherOnceInOrder) {
+    StartWith({With(Event(1, 0, "09:00:01", "all"), {{"xcontrol", 1},
+                                                     {"SourceChan", 1},
+                                                     {"DestChan", 2},
+                                                     {"scontrol", 1},
+                                                     {"Salvo", 1},
+                                                     {"rcontrol", 1},
+                                                     {"Relay", 1},
+                                                     {"vcontrol", 1},
+                                                     {"VChan", 1},
+                                                     {"Gain", 100},
+                                                     {"mcontrol", 1},
+                                                     {"mtype", 3},
+                                                     {"Message", "AB"},
+                                                     {"MFrame", 1},
+                                                     {"MSlot", 2},
+                                                     {"MPort", 3}}),
+               Event(2, 1, "09:00:00", "tuesday")});
+    EXPECT_EQ(h.engine->View().IsMinimized(), false);
+    EXPECT_EQ(h.view.Caption, "QTX Automation - Switcher Connected");
+    TickAndSettle(9, 0, 1);
+    TickAndSettle(9, 0, 2);
+    ASSERT_TRUE(WaitFor([&] { return Commands(sim_).size() >= 5; }));
+    h.realLoop.RunFor(100);
+    EXPECT_THAT(
+        Commands(sim_),
+        ElementsAre("FE 04 00 00 00 01 00 05 FF", "EA 64 00 00 64 FF", "FE 44 00 00 00 00 00 44 FF",
+                    "E3 02 01 01 00 00 00 64 00 68 FF", "EC 00 01 02 03 02 00 41 00 42 00 0B FF"));
+    EXPECT_THAT(h.ActivityMessages(),
+                ElementsAre("Send Take - In:0001-->Out:0002", "Send Execute Salvo Number 1",
+                            "Latch Relay #0001", "Source Gain Change Chan. 0000",
+                            "Message sent to Switcher F01S02P03"));
+    EXPECT_EQ(sim_.Matrix().at(1), std::vector<int>{0});
+}
+
+TEST_F(EndToEndTest, ConditionsFollowTheSwitchersReportedTakes) {
+    StartWith(
+        {With(Event(1, 0, "09:00:01", "take"),
+              {{"xcontrol", 1}, {"SourceChan", 5}, {"DestChan", 3}}),
+         With(Event(2, 0, "09:00:03", "ifon"),
+              {{"Condition", 1}, {"ReqSource", 5}, {"ReqDest", 3}, {"scontrol", 1}, {"Salvo", 2}}),
+         With(Event(3, 0, "09:00:04", "ifoff"),
+              {{"Condition", 2}, {"ReqSource", 5}, {"ReqDest", 3}, {"scontrol", 1}, {"Salvo", 3}}),
+         With(Event(4, 0, "09:00:05", "beyond"),
+              {{"Condition", 1}, {"ReqSource", 1}, {"ReqDest", 17}, {"scontrol", 1}, {"Salvo", 4}}),
+         Event(5, 1, "09:00:00", "tuesday")});
+    ASSERT_EQ(h.vars().CrosspointMap.size(), 16u);
+    TickAndSettle(9, 0, 1);
+    ASSERT_TRUE(
+        WaitFor([&] { return h.vars().CrosspointMap[2].Sources == std::vector<int16_t>{4}; }));
+    for (int s = 3; s <= 5; ++s)
+        TickAndSettle(9, 0, s);
+    h.realLoop.RunFor(100);
+    EXPECT_THAT(Commands(sim_), ElementsAre("FE 04 00 04 00 02 00 0A FF", "EA 64 01 00 65 FF"));
+    EXPECT_THAT(h.ActivityMessages(),
+                ElementsAre("Send Take - In:0005-->Out:0003", "Send Execute Salvo Number 2",
+                            "ifoff not executed - Crosspoint active",
+                            "beyond not executed - Crosspoint inactive"));
+}
+
+TEST_F(EndToEndTest, LostServerRefusesEventsUntilTheLinkComesBack) {
+    StartWith({With(Event(1, 0, "09:00:01", "first"), {{"scontrol", 1}, {"Salvo", 1}}),
+               With(Event(2, 0, "09:00:05", "second"), {{"scontrol", 1}, {"Salvo", 2}}),
+               Event(3, 1, "09:00:00", "tuesday")});
+    sim_.DropConnections();
+    ASSERT_TRUE(WaitFor([&] { return !h.vars().ServerConnected; }));
+    EXPECT_EQ(h.view.Caption, "QTX Automation - Server Not Connected");
+    sim_.SetAccepting(false);
+    TickAndSettle(9, 0, 1);
+    EXPECT_EQ(h.ActivityMessages().at(0), "first not executed - Server not connected");
+    sim_.SetAccepting(true);
+    h.TickAt(9, 0, 2);  // the tick reconnects
+    ASSERT_TRUE(WaitFor([&] { return h.vars().SwitcherConnected; }));
+    TickAndSettle(9, 0, 5);
+    ASSERT_TRUE(WaitFor([&] { return !Commands(sim_).empty(); }));
+    EXPECT_THAT(Commands(sim_), ElementsAre("EA 64 01 00 65 FF"));
+}
+
+TEST_F(EndToEndTest, SlaveGetsEveryCommandAndLivesOnItsOwn) {
+    sim::SwitcherSim slave(h.realLoop);
+    const int slavePort = slave.Listen();
+    StartWith({With(Event(1, 0, "09:00:01", "one"), {{"rcontrol", 3}, {"Relay", 3}}),
+               With(Event(2, 0, "09:00:03", "two"), {{"scontrol", 1}, {"Salvo", 1}}),
+               Event(3, 1, "09:00:00", "tuesday")},
+              "127.0.0.1", slavePort);
+    ASSERT_TRUE(WaitFor([&] { return h.vars().SlaveSwitcherConnected; }));
+    TickAndSettle(9, 0, 1);
+    slave.DropConnections();
+    ASSERT_TRUE(WaitFor([&] { return !h.vars().SlaveConnected; }));
+    EXPECT_TRUE(h.vars().ServerConnected);
+    EXPECT_TRUE(h.vars().SwitcherConnected);
+    h.TickAt(9, 0, 2);  // the tick reconnects the slave too
+    ASSERT_TRUE(WaitFor([&] { return h.vars().SlaveSwitcherConnected; }));
+    TickAndSettle(9, 0, 3);
+    ASSERT_TRUE(WaitFor([&] { return Commands(slave).size() >= 2 && Commands(sim_).size() >= 2; }));
+    EXPECT_THAT(Commands(sim_), ElementsAre("FE 48 00 00 00 02 00 4A FF", "EA 64 00 00 64 FF"));
+    EXPECT_THAT(Commands(slave), ElementsAre("FE 48 00 00 00 02 00 4A FF", "EA 64 00 00 64 FF"));
+}
+
+}  // namespace
+}  // namespace qtx
