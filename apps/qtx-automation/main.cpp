@@ -1,0 +1,48 @@
+// The desktop engine: one window, the engine on its thread, the help file beside the program.
+#include <QApplication>
+#include <QSessionManager>
+#include <cstdlib>
+
+#include "common/Clock.h"
+#include "common/FileSystem.h"
+#include "engine/Engine.h"
+#include "ui/qt/EngineBinding.h"
+#include "ui/qt/FrmMain.h"
+#include "ui/qt/QtEventLoop.h"
+
+int main(int argc, char** argv) {
+    // Minimising into the tray needs the minimise notification, which Wayland does not give:
+    // run on X (XWayland) when both are there and nothing else was asked for.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("WAYLAND_DISPLAY") != nullptr &&
+        std::getenv("DISPLAY") != nullptr)
+        qputenv("QT_QPA_PLATFORM", "xcb");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("QTX Automation"));
+    // The window hides into the tray; only the exit path ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    qtx::QtEventLoop loop;
+    qtx::SystemClock clock;
+    qtx::FrmMain window;
+    qtx::Engine engine(clock, loop, window, qtx::ProgramDirectory());
+    qtx::EngineBinding binding(engine);
+    window.Attach(binding);
+
+    QObject::connect(&window, &qtx::FrmMain::Ended, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    // Log-out asks the exit question too; a Cancel refuses the log-out.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager& manager) {
+                         if (window.CommitSession(manager.allowsInteraction()))
+                             manager.cancel();
+                         manager.release();
+                     });
+    // Nothing is saved for the next session: the engine starts from its database.
+    QObject::connect(
+        &app, &QGuiApplication::saveStateRequest, &window,
+        [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); });
+
+    window.Start();
+    return app.exec();
+}

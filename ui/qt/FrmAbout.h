@@ -1,0 +1,40 @@
+#pragma once
+// The About window: the addresses and ports in use, the log file's name, one lamp per link and
+// the version. It only shows; every showing takes a fresh snapshot of the engine's values.
+#include <QDialog>
+
+#include "ui/qt/EngineHooks.h"
+
+class QLabel;
+class QGroupBox;
+class QPushButton;
+
+namespace qtx {
+
+class Lamp;
+
+class FrmAbout : public QDialog {
+    Q_OBJECT
+  public:
+    FrmAbout(QWidget* owner, EngineHooks& engine);
+
+    // Fills the values, the version and the lamps from the engine's state.
+    void Form_Activate();
+    void cmdAboutquit_Click();
+
+  protected:
+    void showEvent(QShowEvent* e) override;
+
+  private:
+    EngineHooks& engine_;
+    QLabel* lblIPAddr_;
+    QLabel* lblTcpPort_;
+    QLabel* lblLogFile_;
+    QLabel* lblSlaveIPAddr_;
+    QLabel* lblSlaveIPPort_;
+    QLabel* lblVersionInfo_;
+    Lamp* shSwitcherStatus_;
+    Lamp* shSlaveStatus_;
+};
+
+}  // namespace qtx

@@ -1,0 +1,463 @@
+#include "ui/qt/FrmMain.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "common/Constants.h"
+#include "ui/qt/ClassicFont.h"
+#include "ui/qt/FrmAbout.h"
+#include "ui/qt/HelpViewer.h"
+#include "ui/qt/Images.h"
+#include "ui/qt/QtText.h"
+
+namespace qtx {
+
+namespace {
+
+constexpr int ClientWidth = 6645;
+constexpr int ClientHeight = 3510;
+constexpr int HelpContentsContext = 10;
+constexpr int BusyRetryMs = 50;
+
+QTreeWidget* MakeListView(QWidget* parent, const char* name, const QRect& r) {
+    auto* lv = new QTreeWidget(parent);
+    lv->setObjectName(QString::fromLatin1(name));
+    lv->setGeometry(r);
+    lv->setRootIsDecorated(false);
+    lv->setItemsExpandable(false);
+    lv->setUniformRowHeights(true);
+    lv->setSelectionMode(QAbstractItemView::SingleSelection);
+    lv->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lv->setHeaderLabels(
+        {QStringLiteral("Day"), QStringLiteral("Time of Day"), QStringLiteral("Title")});
+    lv->header()->setStretchLastSection(false);
+    lv->header()->setSectionResizeMode(QHeaderView::Interactive);
+    lv->setColumnWidth(0, Px(1411));
+    lv->setColumnWidth(1, Px(1764));
+    lv->setColumnWidth(2, Px(6262));
+    return lv;
+}
+
+void AddRow(QTreeWidget* lv, const std::string& day, const std::string& time,
+            const std::string& title) {
+    auto* item =
+        new QTreeWidgetItem(QStringList{FromCp1252(day), FromCp1252(time), FromCp1252(title)});
+    lv->addTopLevelItem(item);
+}
+
+}  // namespace
+
+FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("QTX Automation"));
+    setFont(ClassicFont());
+    SetIcon(constants::IconNotConnected);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setMinimumSize(Px(ClientWidth), Px(ClientHeight));
+    setCentralWidget(client);
+
+    // The controls keep their places: resizing the window moves none of them.
+    lblHistory_ = new QLabel(QStringLiteral("Event History"), client);
+    lblHistory_->setObjectName(QStringLiteral("lblHistory"));
+    lblHistory_->setGeometry(TwipRect(120, 240, 6375, 255));
+
+    lvHistory_ = MakeListView(client, "lvHistory", TwipRect(120, 480, 6375, 1815));
+
+    cmdClearList_ = new QPushButton(QStringLiteral("&Clear"), client);
+    cmdClearList_->setObjectName(QStringLiteral("cmdClearList"));
+    cmdClearList_->setGeometry(TwipRect(5950, 275, 516, 200));
+    cmdClearList_->setToolTip(QStringLiteral("Clear Command History"));
+    cmdClearList_->setFont(ClassicFont(false, 10));
+    cmdClearList_->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
+    cmdClearList_->setAutoDefault(false);
+    connect(cmdClearList_, &QPushButton::clicked, this, &FrmMain::cmdClearList_Click);
+
+    lblNext_ = new QLabel(QStringLiteral("Next Event to Run"), client);
+    lblNext_->setObjectName(QStringLiteral("lblNext"));
+    lblNext_->setGeometry(TwipRect(120, 2400, 6375, 255));
+
+    lvNext_ = MakeListView(client, "lvNext", TwipRect(120, 2640, 6375, 495));
+    lvNext_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    statusBar1_ = new QStatusBar(client);
+    statusBar1_->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar1_->setGeometry(TwipRect(0, 3135, ClientWidth, 375));
+    statusBar1_->setSizeGripEnabled(false);
+    const char* tips[3] = {
+        "Number of Automation Events.  Includes each day a single event is active", "Current Date",
+        "Current Time"};
+    for (int i = 0; i < 3; ++i) {
+        panels_[i] = new QLabel(statusBar1_);
+        panels_[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        panels_[i]->setToolTip(QString::fromLatin1(tips[i]));
+        panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panels_[i]->setMargin(1);
+        panels_[i]->setIndent(3);
+    }
+    // Panel widths are ours to choose: the count takes what the date and time leave.
+    panels_[1]->setMinimumWidth(165);
+    panels_[2]->setMinimumWidth(72);
+    statusBar1_->addWidget(panels_[0], 1);
+    statusBar1_->addWidget(panels_[1], 0);
+    statusBar1_->addWidget(panels_[2], 0);
+
+    BuildMenus();
+
+    tray_ = new QSystemTrayIcon(this);
+    tray_->setObjectName(QStringLiteral("TrayIcon"));
+    tray_->setToolTip(QStringLiteral("QTX Automation Module"));
+    tray_->setContextMenu(mnuSysTray_);
+    connect(tray_, &QSystemTrayIcon::activated, this, &FrmMain::Form_MouseMove);
+    trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    chooser_ = ChooseFolderWithDialog;
+
+    resize(Px(ClientWidth), Px(ClientHeight) + menuBar()->sizeHint().height());
+}
+
+FrmMain::~FrmMain() = default;
+
+void FrmMain::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFIle"));
+    QAction* setup = file->addAction(QStringLiteral("&Setup"));
+    setup->setObjectName(QStringLiteral("mnuSetup"));
+    connect(setup, &QAction::triggered, this, &FrmMain::mnuSetup_Click);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    QAction* contents = help->addAction(QStringLiteral("&Contents"));
+    contents->setObjectName(QStringLiteral("mnuContents"));
+    connect(contents, &QAction::triggered, this, &FrmMain::mnuContents_Click);
+    help->addSeparator()->setObjectName(QStringLiteral("mnuSep1"));
+    QAction* about = help->addAction(QStringLiteral("&About"));
+    about->setObjectName(QStringLiteral("mnuAbout"));
+    connect(about, &QAction::triggered, this, &FrmMain::mnuAbout_Click);
+
+    // The tray's pop-up menu; it is not part of the menu bar.
+    mnuSysTray_ = new QMenu(QStringLiteral("&SysTray"), this);
+    mnuSysTray_->setObjectName(QStringLiteral("mnuSysTray"));
+    QAction* restore = mnuSysTray_->addAction(QStringLiteral("&Restore"));
+    restore->setObjectName(QStringLiteral("mnuRestore"));
+    connect(restore, &QAction::triggered, this, &FrmMain::mnuRestore_Click);
+    mnuSysTray_->addSeparator()->setObjectName(QStringLiteral("mnuSep"));
+    QAction* exitAction = mnuSysTray_->addAction(QStringLiteral("E&xit"));
+    exitAction->setObjectName(QStringLiteral("mnuExit"));
+    connect(exitAction, &QAction::triggered, this, &FrmMain::mnuExit_Click);
+}
+
+void FrmMain::Start() {
+    if (engine_)
+        engine_->Form_Load();
+    started_ = true;
+    if (startMinimized_) {
+        startMinimized_ = false;
+        if (trayAvailable_()) {
+            // Straight into the tray: the window is never seen at start.
+            setWindowState(windowState() | Qt::WindowMinimized);
+            HideIntoTray();
+            return;
+        }
+        showMinimized();
+        return;
+    }
+    show();
+}
+
+// ---- The view ----
+
+void FrmMain::SetCaption(const std::string& caption) {
+    setWindowTitle(FromCp1252(caption));
+}
+
+void FrmMain::SetIcon(int image) {
+    icon_ = image;
+    setWindowIcon(WindowIcon(image));
+}
+
+bool FrmMain::IsMinimized() {
+    return inTray_ || startMinimized_ || isMinimized();
+}
+
+void FrmMain::Minimize() {
+    if (!started_) {
+        // Before the first showing: Start() minimises instead of showing.
+        startMinimized_ = true;
+        return;
+    }
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+void FrmMain::TrayModify() {
+    tray_->setIcon(windowIcon());
+}
+
+void FrmMain::TrayDelete() {
+    tray_->hide();
+    inTray_ = false;
+}
+
+void FrmMain::SetPanelText(int panel, const std::string& text) {
+    if (panel >= 1 && panel <= 3)
+        panels_[panel - 1]->setText(FromCp1252(text));
+}
+
+void FrmMain::ClearNextList() {
+    lvNext_->clear();
+}
+
+void FrmMain::AddNextRow(const std::string& day, const std::string& time,
+                         const std::string& title) {
+    AddRow(lvNext_, day, time, title);
+}
+
+void FrmMain::SetHistoryColor(int32_t color) {
+    // 0x00BBGGRR, one colour for every row of the list.
+    const QColor c(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+    QPalette p = lvHistory_->palette();
+    p.setColor(QPalette::Text, c);
+    p.setColor(QPalette::HighlightedText, c);
+    lvHistory_->setPalette(p);
+}
+
+void FrmMain::AddHistoryRow(const std::string& day, const std::string& time,
+                            const std::string& title) {
+    AddRow(lvHistory_, day, time, title);
+    lvHistory_->scrollToBottom();
+}
+
+void FrmMain::ClearHistory() {
+    lvHistory_->clear();
+}
+
+MessageBoxAnswer FrmMain::ShowMessageBox(const std::string& text, const std::string& title,
+                                         MessageBoxKind kind, MessageBoxButtons buttons) {
+    // Always owned by this window, so it stays on top of it and centred over it.
+    QMessageBox box(
+        kind == MessageBoxKind::Critical ? QMessageBox::Critical : QMessageBox::Information,
+        FromCp1252(title), FromCp1252Lines(text),
+        buttons == MessageBoxButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                               : QMessageBox::StandardButtons(QMessageBox::Ok),
+        this);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(buttons == MessageBoxButtons::OkCancel ? QMessageBox::Cancel
+                                                               : QMessageBox::Ok);
+    const int answer = box.exec();
+    return answer == QMessageBox::Ok          ? MessageBoxAnswer::Ok
+           : buttons == MessageBoxButtons::Ok ? MessageBoxAnswer::Ok
+                                              : MessageBoxAnswer::Cancel;
+}
+
+void FrmMain::UnloadAllWindows() {
+    // The other windows first, the main window last: its unload asks the exit question.
+    if (setup_)
+        setup_->reject();
+    if (about_ && about_->isVisible())
+        about_->done(QDialog::Rejected);
+    if (help_)
+        help_->close();
+    if (state_ == State::Running)
+        UnloadMainWindow();
+}
+
+// ---- Exit ----
+
+bool FrmMain::UnloadMainWindow() {
+    if (state_ != State::Running)
+        return true;
+    if (engine_ && engine_->Form_QueryUnload())
+        return false;
+    Shutdown();
+    return true;
+}
+
+void FrmMain::Shutdown() {
+    state_ = State::Unloading;
+    if (engine_) {
+        engine_->Form_Unload();
+        engine_->Form_Terminate();
+    }
+    tray_->hide();
+    inTray_ = false;
+    hide();
+    state_ = State::Ended;
+    FinishExit();
+}
+
+void FrmMain::FinishExit() {
+    // The application ends only once no execution is on the stack below us.
+    if (Busy()) {
+        QTimer::singleShot(BusyRetryMs, this, &FrmMain::FinishExit);
+        return;
+    }
+    emit Ended();
+}
+
+void FrmMain::closeEvent(QCloseEvent* e) {
+    if (state_ == State::Ended) {
+        e->accept();
+        return;
+    }
+    // The window stays; it goes only through the exit question.
+    e->ignore();
+    if (state_ != State::Running)
+        return;
+    if (Busy()) {
+        // Asked once the execution that let this event through has finished.
+        QTimer::singleShot(BusyRetryMs, this, [this] {
+            if (state_ == State::Running)
+                close();
+        });
+        return;
+    }
+    if (engine_)
+        UnloadMainWindow();
+    else
+        Shutdown();
+}
+
+void FrmMain::mnuExit_Click() {
+    if (state_ != State::Running)
+        return;
+    if (Busy()) {
+        QTimer::singleShot(BusyRetryMs, this, &FrmMain::mnuExit_Click);
+        return;
+    }
+    // The engine's unload closes the help and unloads every window; unloading this one asks.
+    if (engine_)
+        engine_->Form_Unload();
+    else
+        UnloadAllWindows();
+    QuitHelp();
+}
+
+bool FrmMain::CommitSession(bool interactionAllowed) {
+    if (state_ != State::Running)
+        return false;
+    if (interactionAllowed)
+        return !UnloadMainWindow();
+    // The session is ending without a chance to ask: shut down cleanly.
+    Shutdown();
+    return false;
+}
+
+// ---- Minimise and the tray ----
+
+void FrmMain::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void FrmMain::Form_Resize() {
+    const bool restoring = engine_ ? engine_->Vars().RestoringWindow : false;
+    if (restoring || state_ != State::Running)
+        return;
+    if (!isMinimized())
+        return;
+    // With no notification area the window would become unreachable: it minimises normally.
+    if (!trayAvailable_())
+        return;
+    // Hidden once the state change is over: a showMinimized() in progress would show the
+    // window again after this handler.
+    QTimer::singleShot(0, this, [this] {
+        if (state_ == State::Running && isMinimized() && !inTray_ && isVisible())
+            HideIntoTray();
+    });
+}
+
+void FrmMain::HideIntoTray() {
+    hide();
+    tray_->setIcon(windowIcon());
+    tray_->setToolTip(QStringLiteral("QTX Automation Module"));
+    tray_->show();
+    inTray_ = true;
+}
+
+void FrmMain::Form_MouseMove(QSystemTrayIcon::ActivationReason reason) {
+    // Many tray hosts send a single trigger rather than a double-click: both restore. The
+    // right button's pop-up menu is the tray's context menu.
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
+        mnuRestore_Click();
+}
+
+void FrmMain::mnuRestore_Click() {
+    bool ownFlag = false;
+    bool& restoring = engine_ ? engine_->Vars().RestoringWindow : ownFlag;
+    restoring = true;
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+    TrayDelete();
+    restoring = false;
+}
+
+// ---- Commands ----
+
+void FrmMain::cmdClearList_Click() {
+    ClearHistory();
+}
+
+void FrmMain::mnuSetup_Click() {
+    if (!engine_ || setup_)
+        return;
+    // Loaded afresh at each opening so it shows the current values.
+    FrmSetup dialog(this, *engine_, chooser_);
+    setup_ = &dialog;
+    dialog.exec();
+    setup_ = nullptr;
+}
+
+void FrmMain::mnuAbout_Click() {
+    if (!engine_)
+        return;
+    if (!about_)
+        about_ = std::make_unique<FrmAbout>(this, *engine_);
+    if (about_->isVisible())
+        return;
+    about_->exec();
+}
+
+void FrmMain::mnuContents_Click() {
+    ShowHelpContext(HelpContentsContext);
+}
+
+// ---- Help ----
+
+void FrmMain::InitHelp(const std::string& helpFileOrFolder) {
+    // Given a folder, the help file is the one in it; surrounding blanks are ignored when
+    // deciding whether the folder already ends in a separator.
+    std::string s = helpFileOrFolder;
+    const auto first = s.find_first_not_of(' ');
+    const auto last = s.find_last_not_of(' ');
+    const std::string trimmed = first == std::string::npos ? "" : s.substr(first, last - first + 1);
+    if (trimmed.empty() || trimmed.back() == '/')
+        helpFile_ = trimmed + constants::HelpFileName;
+    else
+        helpFile_ = trimmed;
+}
+
+void FrmMain::ShowHelpContext(int context) {
+    if (!help_)
+        help_ = new HelpViewer(this);
+    help_->ShowTopic(helpFile_, context);
+}
+
+void FrmMain::QuitHelp() {
+    if (help_)
+        help_->close();
+}
+
+}  // namespace qtx

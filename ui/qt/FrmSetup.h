@@ -1,0 +1,43 @@
+#pragma once
+// The Setup window: start minimised, and the task viewer's folder. OK hands both to the engine,
+// which stores them and reloads when the folder changed.
+#include <QDialog>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ui/qt/EngineHooks.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace qtx {
+
+// Shows a folder chooser owned by owner with the given prompt; nullopt when cancelled.
+using FolderChooser = std::function<std::optional<QString>(QWidget* owner, const QString& prompt)>;
+// The chooser of the desktop: a directory-only file dialog.
+std::optional<QString> ChooseFolderWithDialog(QWidget* owner, const QString& prompt);
+
+class FrmSetup : public QDialog {
+    Q_OBJECT
+  public:
+    // mainWindow owns the folder chooser (the Setup window does not).
+    FrmSetup(QWidget* mainWindow, EngineHooks& engine, FolderChooser chooser);
+
+    static const QString& BrowsePrompt();
+
+    void Form_Load();
+    void cmdBrowse_Click();
+    void cmdOk_Click();
+    void cmdCancel_Click();
+
+  private:
+    EngineHooks& engine_;
+    FolderChooser chooser_;
+    QWidget* mainWindow_;
+    QCheckBox* chkMinimize_;
+    QLineEdit* txtTaskView_;
+};
+
+}  // namespace qtx
