@@ -1,17 +1,13 @@
 #include "messages/MessageEvents.h"
 
 #include "common/Checked.h"
-#include "common/FileSystem.h"
 #include "messages/BaudTable.h"
 #include "messages/CaretText.h"
+#include "messages/MessageFile.h"
 #include "messages/PieceWriter.h"
 #include "switcher/TcpComm.h"
 
 namespace qtx {
-
-std::string ReadMessageFile(const std::string& path) {
-    return ReadFileBytes(path);
-}
 
 MessageEvents::MessageEvents(Variables& vars, Logs& logs, Clock& clock, EventLoop& loop,
                              TcpComm& tcp)

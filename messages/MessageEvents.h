@@ -22,11 +22,6 @@ inline constexpr const char* ErrorSendingMessageEvent = "Error Sending Message E
 inline constexpr const char* ErrorSendingMessageToIP = "Error Sending Message to IP";
 inline constexpr const char* ErrorSendingMessageToSerial = "Error Sending Message to Serial";
 
-// The message file of a file-content event (mcontrol 3), read as raw bytes. A file that does not
-// exist is a fault like any unreadable one ("File not found"), not an empty text: sending an
-// empty message and logging it as sent would hide the operator's mistake.
-std::string ReadMessageFile(const std::string& path);
-
 class MessageEvents {
   public:
     MessageEvents(Variables& vars, Logs& logs, Clock& clock, EventLoop& loop, TcpComm& tcp);
