@@ -1,5 +1,6 @@
 // The whole engine against the switcher simulator on 127.0.0.1, with the clock double: the
 // frames the simulator receives, conditional events following its matrix, and link loss.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fixtures/EngineHarness.h"

@@ -1,5 +1,6 @@
 // The executor and the tick with the clock double: due rule, chain, refusals, history rows,
 // skip and one-time markings, and the database watch.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
