@@ -34,6 +34,7 @@ struct SwitcherSim::Client {
     EventLoop::WatchId watch = -1;  // its watch
     std::string in;                 // received bytes not yet cut into frames
     std::string out;                // bytes waiting to be sent
+    std::string paced;              // bytes to go out in pieces, one piece per timer firing
 };
 
 std::string ToHex(const std::string& bytes) {
@@ -77,8 +78,8 @@ SwitcherSim::SwitcherSim(EventLoop& loop, SimOptions options)
 SwitcherSim::~SwitcherSim() {
     if (pollTimer_ >= 0)
         loop_.DeleteTimer(pollTimer_);
-    for (auto t : pieceTimers_)
-        loop_.DeleteTimer(t);
+    if (pieceTimer_ >= 0)
+        loop_.DeleteTimer(pieceTimer_);
     DropConnections();
     StopListening();
 }
@@ -276,6 +277,10 @@ void SwitcherSim::Apply(int command, int source, int destination) {
 }
 
 void SwitcherSim::Send(Client& c, const std::string& bytes) {
+    if (!c.paced.empty()) {
+        c.paced += bytes;  // behind a frame being sent in pieces, never inside it
+        return;
+    }
     c.out += bytes;
     Flush(c);
 }
@@ -299,23 +304,27 @@ void SwitcherSim::SendRaw(const std::string& bytes) {
 }
 
 void SwitcherSim::SendInPieces(const std::string& bytes, size_t pieceSize, int gapMs) {
-    if (pieceSize == 0)
-        pieceSize = 1;
-    SendRaw(bytes.substr(0, pieceSize));
-    if (bytes.size() <= pieceSize)
-        return;
-    auto rest = std::make_shared<std::string>(bytes.substr(pieceSize));
-    auto id = std::make_shared<EventLoop::TimerId>(-1);
-    *id = loop_.AddTimer(std::max(1, gapMs), -1, [this, rest, id, pieceSize] {
-        SendRaw(rest->substr(0, pieceSize));
-        rest->erase(0, std::min(pieceSize, rest->size()));
-        if (rest->empty()) {
-            loop_.DeleteTimer(*id);
-            pieceTimers_.erase(std::remove(pieceTimers_.begin(), pieceTimers_.end(), *id),
-                               pieceTimers_.end());
-        }
-    });
-    pieceTimers_.push_back(*id);
+    pieceSize_ = pieceSize == 0 ? 1 : pieceSize;
+    for (auto& [id, c] : clients_)
+        c->paced += bytes;
+    SendPieces();
+    if (pieceTimer_ < 0)
+        pieceTimer_ = loop_.AddTimer(std::max(1, gapMs), -1, [this] { SendPieces(); });
+}
+
+void SwitcherSim::SendPieces() {
+    bool more = false;
+    for (auto& [id, c] : clients_) {
+        const size_t n = std::min(pieceSize_, c->paced.size());
+        c->out += c->paced.substr(0, n);
+        c->paced.erase(0, n);
+        Flush(*c);
+        more = more || !c->paced.empty();
+    }
+    if (!more && pieceTimer_ >= 0) {
+        loop_.DeleteTimer(pieceTimer_);
+        pieceTimer_ = -1;
+    }
 }
 
 void SwitcherSim::SendGarbage(size_t count, uint32_t seed) {

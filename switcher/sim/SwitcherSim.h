@@ -61,7 +61,7 @@ class SwitcherSim {
 
     // Output to every client.
     void SendRaw(const std::string& bytes);
-    // The bytes in pieces of pieceSize, one piece every gapMs.
+    // The bytes in pieces of pieceSize, one piece every gapMs; later output waits behind them.
     void SendInPieces(const std::string& bytes, size_t pieceSize, int gapMs);
     // count random data bytes (bit 7 clear), which a receiver must skip.
     void SendGarbage(size_t count, uint32_t seed = 1);
@@ -88,6 +88,7 @@ class SwitcherSim {
     void HandleFrame(Client& c, const std::string& frame);
     void Send(Client& c, const std::string& bytes);
     void Flush(Client& c);
+    void SendPieces();
     void CloseClient(int id);
     void Apply(int command, int source, int destination);
 
@@ -102,7 +103,8 @@ class SwitcherSim {
     bool answering_ = true;
     bool reading_ = true;
     EventLoop::TimerId pollTimer_ = -1;
-    std::vector<EventLoop::TimerId> pieceTimers_;
+    EventLoop::TimerId pieceTimer_ = -1;
+    size_t pieceSize_ = 1;
     std::vector<std::vector<int>> matrix_;
     std::vector<ReceivedFrame> frames_;
 };
