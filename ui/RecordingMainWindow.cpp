@@ -3,8 +3,10 @@
 namespace qtx {
 
 void RecordingMainWindow::SetPanelText(int panel, const std::string& text) {
-    if (panel >= 1 && panel <= 3)
-        Panels[panel] = text;
+    if (panel < 1 || panel > 3)
+        return;
+    Panels[panel] = text;
+    ++PanelWrites[panel];
 }
 
 MessageBoxAnswer RecordingMainWindow::ShowMessageBox(const std::string& text,
