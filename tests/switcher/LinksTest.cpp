@@ -111,13 +111,11 @@ TEST_F(Links, PollLimitDropsLinkZeroAndTheNextTickReconnects) {
 }
 
 TEST_F(Links, NoSlaveConfiguredMeansOneHarmlessAttemptAndNothingMore) {
-    // A simulator on the default port of the local host must not be reached through 0.0.0.0.
+    // A simulator on the local host at the slave port must not be reached through 0.0.0.0
+    // (on Linux a connect to 0.0.0.0 reaches the local host). The default port 1250 may be in
+    // use by a running demo, so a free port stands in for it.
     sim::SwitcherSim local(loop_);
-    try {
-        local.Listen(1250, "127.0.0.1");
-    } catch (...) {
-        GTEST_SKIP() << "port 1250 is in use";
-    }
+    vars_.SlaveIPPort = local.Listen(0, "127.0.0.1");
     StartAndWait();
     EXPECT_TRUE(vars_.SlaveSocketLoaded);
     for (int i = 0; i < 6; ++i)
