@@ -132,9 +132,10 @@ class Recordset {
     void Close();
     const std::string& TableName() const;
 
+    struct State;  // the cursor's inner state, defined where the cursor is built
+
   private:
     friend class Database;
-    struct State;
     explicit Recordset(std::unique_ptr<State> s);
     std::unique_ptr<State> s_;
 };

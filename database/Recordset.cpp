@@ -3,6 +3,7 @@
 // tables can be altered while a cursor is open. The current row's values are kept until the
 // connection changes something, then read again.
 #include <algorithm>
+#include <deque>
 #include <optional>
 
 #include "common/Fault.h"
@@ -42,10 +43,12 @@ struct Recordset::State {
         return conn->Handle();
     }
 
-    db::Stmt& Cached(db::Stmt& s, const std::string& sql) {
+    // The statement, prepared on first use; makeSql runs only then.
+    template <class MakeSql>
+    db::Stmt& Cached(db::Stmt& s, MakeSql&& makeSql) {
         Handle();
         if (!s)
-            s = conn->Prepare(sql);
+            s = conn->Prepare(makeSql());
         return s;
     }
 
@@ -53,19 +56,42 @@ struct Recordset::State {
         return "SELECT rowid, " + columnList + " FROM " + db::QuoteName(table);
     }
 
-    // Runs a positioning statement; takes its row as the current row or goes to the end.
+    // Rows read ahead by the last forward move, with the change count they were read at. Each
+    // statement is its own read transaction (a lock and a file check), so walking forward reads
+    // a batch of rows at once; the batch is dropped as soon as this connection changes anything.
+    static constexpr int Batch = 256;
+    std::deque<std::pair<int64_t, std::vector<RawValue>>> ahead;
+    int64_t aheadChanges = -1;
+
+    // Runs a positioning statement; takes its first row as the current row (the rest as rows
+    // ahead) or goes to the end.
     void Position(sqlite3_stmt* s) {
         db::StmtReset reset(s);
         mode = None;
         deleted = false;
-        if (conn->Step(s)) {
-            eof = false;
-            rowid = sqlite3_column_int64(s, 0);
-            ReadRow(s);
-        } else {
+        ahead.clear();
+        while (conn->Step(s)) {
+            std::vector<RawValue> values(fields.size());
+            for (size_t i = 0; i < fields.size(); ++i)
+                values[i] = db::ColumnRaw(s, static_cast<int>(i) + 1);
+            ahead.emplace_back(sqlite3_column_int64(s, 0), std::move(values));
+        }
+        aheadChanges = sqlite3_total_changes64(Handle());
+        TakeAhead();
+    }
+
+    // Makes the first row read ahead the current row; at the end when there is none.
+    void TakeAhead() {
+        if (ahead.empty()) {
             eof = true;
             row.clear();
+            return;
         }
+        eof = false;
+        rowid = ahead.front().first;
+        row = std::move(ahead.front().second);
+        rowChanges = aheadChanges;
+        ahead.pop_front();
     }
 
     void ReadRow(sqlite3_stmt* s) {
@@ -86,7 +112,8 @@ struct Recordset::State {
     const std::vector<RawValue>& CurrentRow() {
         RequireRow();
         if (sqlite3_total_changes64(Handle()) != rowChanges) {
-            sqlite3_stmt* s = Cached(byRowid, SelectHead() + " WHERE rowid = ?1").get();
+            sqlite3_stmt* s =
+                Cached(byRowid, [&] { return SelectHead() + " WHERE rowid = ?1"; }).get();
             db::StmtReset reset(s);
             sqlite3_bind_int64(s, 1, rowid);
             if (!conn->Step(s)) {
@@ -116,14 +143,15 @@ bool Recordset::IsEOF() const {
 
 void Recordset::MoveFirst() {
     State& s = *s_;
-    s.Position(s.Cached(s.first, s.SelectHead() + " ORDER BY rowid LIMIT 1").get());
+    s.Position(s.Cached(s.first, [&] { return s.SelectHead() + " ORDER BY rowid LIMIT 1"; }).get());
     if (s.eof)
         RaiseDb(faults::DbNoCurrentRecord);
 }
 
 void Recordset::MoveLast() {
     State& s = *s_;
-    s.Position(s.Cached(s.last, s.SelectHead() + " ORDER BY rowid DESC LIMIT 1").get());
+    s.Position(
+        s.Cached(s.last, [&] { return s.SelectHead() + " ORDER BY rowid DESC LIMIT 1"; }).get());
     if (s.eof)
         RaiseDb(faults::DbNoCurrentRecord);
 }
@@ -133,8 +161,16 @@ void Recordset::MoveNext() {
     s.Handle();
     if (s.eof)
         RaiseDb(faults::DbNoCurrentRecord);
-    sqlite3_stmt* st =
-        s.Cached(s.next, s.SelectHead() + " WHERE rowid > ?1 ORDER BY rowid LIMIT 1").get();
+    if (!s.ahead.empty() && sqlite3_total_changes64(s.Handle()) == s.aheadChanges) {
+        s.mode = State::None;
+        s.deleted = false;
+        s.TakeAhead();
+        return;
+    }
+    sqlite3_stmt* st = s.Cached(s.next, [&] {
+                            return s.SelectHead() + " WHERE rowid > ?1 ORDER BY rowid LIMIT " +
+                                   std::to_string(State::Batch);
+                        }).get();
     sqlite3_bind_int64(st, 1, s.rowid);
     s.Position(st);
 }
@@ -163,21 +199,26 @@ const std::vector<FieldDef>& Recordset::Fields() const {
     return s_->fields;
 }
 
-RawValue Recordset::Raw(int index) const {
-    State& s = *s_;
+// The value at index of the pending edit or the current row, without copying it.
+static const RawValue& RawRef(Recordset::State& s, int index) {
+    static const RawValue null;
     s.CheckIndex(index);
-    if (s.mode != State::None) {
+    if (s.mode != Recordset::State::None) {
         s.Handle();
         if (s.pending[static_cast<size_t>(index)])
             return *s.pending[static_cast<size_t>(index)];
-        if (s.mode == State::Adding)
-            return RawValue{};
+        if (s.mode == Recordset::State::Adding)
+            return null;
     }
     return s.CurrentRow()[static_cast<size_t>(index)];
 }
 
+RawValue Recordset::Raw(int index) const {
+    return RawRef(*s_, index);
+}
+
 DbValue Recordset::Value(int index) const {
-    return db::ToEngine(Raw(index));
+    return db::ToEngine(RawRef(*s_, index));
 }
 
 void Recordset::Edit() {
@@ -275,8 +316,9 @@ void Recordset::Delete() {
     State& s = *s_;
     s.RequireRow();
     s.mode = State::None;
-    sqlite3_stmt* st =
-        s.Cached(s.remove, "DELETE FROM " + db::QuoteName(s.table) + " WHERE rowid = ?1").get();
+    sqlite3_stmt* st = s.Cached(s.remove, [&] {
+                            return "DELETE FROM " + db::QuoteName(s.table) + " WHERE rowid = ?1";
+                        }).get();
     db::StmtReset reset(st);
     sqlite3_bind_int64(st, 1, s.rowid);
     s.conn->Step(st);
@@ -311,7 +353,8 @@ Recordset Database::OpenRecordset(const std::string& table) {
     s->fields = conn_->TableColumns(name);
     for (size_t i = 0; i < s->fields.size(); ++i)
         s->columnList += (i ? ", " : "") + db::QuoteName(s->fields[i].Name);
-    s->Position(s->Cached(s->first, s->SelectHead() + " ORDER BY rowid LIMIT 1").get());
+    s->Position(
+        s->Cached(s->first, [&] { return s->SelectHead() + " ORDER BY rowid LIMIT 1"; }).get());
     return Recordset(std::move(s));
 }
 

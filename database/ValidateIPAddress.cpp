@@ -67,8 +67,11 @@ bool DiskWork::ValidateIPAddress(const std::string& addr) {
     const std::string parts[4] = {addr.substr(0, d1), addr.substr(d1 + 1, d2 - d1 - 1),
                                   addr.substr(d2 + 1, d3 - d2 - 1), addr.substr(d3 + 1)};
     std::string out;
-    for (int k = 0; k < 4; ++k)
-        out += (k ? "." : "") + std::to_string(AddressPart(parts[k]));
+    for (int k = 0; k < 4; ++k) {
+        if (k > 0)
+            out += '.';
+        out += std::to_string(AddressPart(parts[k]));
+    }
     vars_.ValidIPAddr = out;
     return true;
 }
