@@ -113,6 +113,9 @@ void TcpComm::ServerDisconnected() {
     vars_.SwitcherConnected = false;
     vars_.MapReceived[0] = false;
     ResetMap(vars_.CrosspointMap);
+    // Bytes of the lost connection (a frame cut off by the drop) must not be joined to the
+    // first bytes of the next one.
+    vars_.RecvBuffer[0].clear();
 }
 
 void TcpComm::SlaveDisconnected() {
@@ -121,6 +124,7 @@ void TcpComm::SlaveDisconnected() {
     vars_.SlaveSwitcherConnected = false;
     vars_.MapReceived[1] = false;
     ResetMap(vars_.SlaveCrosspointMap);
+    vars_.RecvBuffer[1].clear();
 }
 
 void TcpComm::PollLinks() {
@@ -148,6 +152,9 @@ void TcpComm::scktServer_Connect(int16_t index) {
         vars_.ServerConnected = true;
     else
         vars_.SlaveConnected = true;
+    // No poll has gone out on the new connection yet; a count left from a link dropped at the
+    // poll limit would drop this one at its first poll time, before it is ever polled.
+    vars_.PollCount.at(static_cast<size_t>(index)) = 0;
 }
 
 void TcpComm::scktServer_Read(int16_t index, int32_t dataLength) {
