@@ -23,13 +23,19 @@ LogFile::~LogFile() {
 
 void LogFile::WriteLine(const std::string& text) {
     const std::string line = text + "\r\n";
+    // A line that does not go out whole (a full disk) is cut off again, so the next line does
+    // not start in the middle of it.
+    const off_t start = ::lseek(fd_, 0, SEEK_END);
     size_t done = 0;
     while (done < line.size()) {
         const ssize_t put = ::write(fd_, line.data() + done, line.size() - done);
         if (put < 0) {
             if (errno == EINTR)
                 continue;
-            RaiseFileFault(errno);
+            const int err = errno;
+            if (done > 0 && start >= 0)
+                (void)!::ftruncate(fd_, start);
+            RaiseFileFault(err);
         }
         done += static_cast<size_t>(put);
     }
