@@ -236,18 +236,27 @@ void OrderEventTable(std::vector<Rec>& t) {
         order = ExchangePassOrder(rank, count);
     }
     // The table after pass 1, seen through order: position p holds t[order[p]].
+    // Days and times gathered once in stored order, then permuted as small values: the records
+    // themselves are touched in random order only by the final move.
+    std::vector<std::string_view> stored(n);
+    std::vector<int32_t> storedDay(n), day(n);
+    for (size_t i = 0; i < n; ++i) {
+        stored[i] = t[i].Time;
+        storedDay[i] = t[i].Day;
+    }
     std::vector<std::string_view> times(n);
-    for (size_t p = 0; p < n; ++p)
-        times[p] = t[order[p]].Time;
+    for (size_t p = 0; p < n; ++p) {
+        times[p] = stored[order[p]];
+        day[p] = storedDay[order[p]];
+    }
     std::vector<uint32_t> timeRank;
     const uint32_t timeCount = TextRanks(times, timeRank);
     // Dense ranks of (Day, Time): within each run of one day, the distinct time ranks in order.
     std::vector<uint32_t> seen(timeCount, UINT32_MAX), local(timeCount, 0), distinct;
     uint32_t offset = 0;
     for (size_t b = 0; b < n;) {
-        const auto day = t[order[b]].Day;
         size_t e = b + 1;
-        while (e < n && t[order[e]].Day == day)
+        while (e < n && day[e] == day[b])
             ++e;
         distinct.clear();
         for (size_t p = b; p < e; ++p)
