@@ -1,0 +1,120 @@
+// Lateness of an event's first frame at the switcher after the event's scheduled second: the
+// engine with the real clock, a real poll loop and its own aligned 500 ms tick, against the
+// switcher simulator running in a thread of its own (a separate peer that stamps each frame
+// as it arrives). 22 events, one per second; reports the 50th and 95th percentile and the
+// maximum. Takes about 25 s, so it is not part of the test suite.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <future>
+#include <map>
+#include <thread>
+
+#include "fixtures/EngineHarness.h"
+#include "switcher/ByteManipulation.h"
+#include "switcher/sim/SwitcherSim.h"
+
+namespace {
+
+using qtx::test::EngineHarness;
+using qtx::test::Event;
+
+constexpr int kEvents = 22;
+
+std::string HhMmSs(int secondsOfDay) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", secondsOfDay / 3600, secondsOfDay / 60 % 60,
+                  secondsOfDay % 60);
+    return buf;
+}
+
+// Milliseconds since the epoch of a local date and second of the day.
+int64_t LocalSecondToEpochMs(const qtx::LocalDateTime& date, int secondsOfDay) {
+    std::tm tm{};
+    tm.tm_year = date.Year - 1900;
+    tm.tm_mon = date.Month - 1;
+    tm.tm_mday = date.Day;
+    tm.tm_hour = secondsOfDay / 3600;
+    tm.tm_min = secondsOfDay / 60 % 60;
+    tm.tm_sec = secondsOfDay % 60;
+    tm.tm_isdst = -1;
+    return static_cast<int64_t>(std::mktime(&tm)) * 1000;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+void BM_FirstFrameLateness(benchmark::State& state) {
+    for (auto _ : state) {
+        qtx::SystemClock clock;
+        const qtx::LocalDateTime now = clock.Now();
+        const int first = now.SecondsOfDay() + 3;
+        if (first + kEvents + 5 >= 86400) {
+            state.SkipWithError("too close to midnight");
+            return;
+        }
+
+        qtx::PollEventLoop simLoop;
+        std::promise<int> port;
+        std::vector<qtx::sim::ReceivedFrame> frames;
+        std::thread simThread([&] {
+            qtx::sim::SwitcherSim sim(simLoop);
+            port.set_value(sim.Listen());
+            simLoop.Run();
+            frames = sim.Frames();
+        });
+
+        EngineHarness h{now};
+        std::vector<qtx::test::EventRow> rows;
+        for (int i = 0; i < kEvents; ++i) {
+            auto row = Event(i + 1, now.MondayIndex(), HhMmSs(first + i), "e");
+            row["scontrol"] = 1;
+            row["Salvo"] = i + 1;
+            rows.push_back(row);
+        }
+        rows.push_back(Event(kEvents + 1, (now.MondayIndex() + 1) % 7, "12:00:00", "next day"));
+        h.WriteDatabase(rows, "127.0.0.1", port.get_future().get());
+
+        qtx::Engine engine(clock, h.realLoop, h.view, h.dir.Path());
+        engine.Form_Load();
+        h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() >= first + kEvents; },
+                            (kEvents + 6) * 1000);
+        h.realLoop.RunFor(200);
+        engine.Form_Terminate();
+        simLoop.Stop();
+        simThread.join();
+
+        std::map<int, int64_t> arrival;  // salvo number -> first arrival
+        for (const auto& f : frames)
+            if (static_cast<uint8_t>(f.Bytes[0]) == 0xEA) {
+                const int n = qtx::WordAt(f.Bytes, 2) + 1;
+                if (!arrival.count(n))
+                    arrival[n] = f.TimeMs;
+            }
+        std::vector<double> late;
+        for (int i = 0; i < kEvents; ++i) {
+            const auto it = arrival.find(i + 1);
+            if (it != arrival.end())
+                late.push_back(
+                    static_cast<double>(it->second - LocalSecondToEpochMs(now, first + i)));
+        }
+        if (late.size() < 20) {
+            state.SkipWithError("fewer than 20 events arrived");
+            return;
+        }
+        state.counters["events"] = static_cast<double>(late.size());
+        state.counters["p50_ms"] = Percentile(late, 0.50);
+        state.counters["p95_ms"] = Percentile(late, 0.95);
+        state.counters["max_ms"] = *std::max_element(late.begin(), late.end());
+    }
+}
+BENCHMARK(BM_FirstFrameLateness)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
