@@ -1,8 +1,7 @@
 # Installation into one self-contained program folder, and a Debian package of it.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/qtx-automation.service DESTINATION .)
-if(EXISTS ${PROJECT_SOURCE_DIR}/help/Runvane.HLP)
-  install(FILES ${PROJECT_SOURCE_DIR}/help/Runvane.HLP DESTINATION .)
-endif()
+# The help file is installed with the desktop engine (apps/qtx-automation); the headless
+# service needs none.
 # The program folder must be writable by the engine (database, logs, temporary file).
 install(DIRECTORY DESTINATION . DIRECTORY_PERMISSIONS
         OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_WRITE GROUP_EXECUTE
