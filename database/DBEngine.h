@@ -184,6 +184,9 @@ class Database {
     // together or (Rollback, a fault, Close) not at all. BeginTrans takes the write lock at once,
     // so a file another process is writing faults here.
     void BeginTrans();
+    // A read transaction: the walks that follow, until CommitTrans, see one consistent state
+    // of the file and take its lock once instead of at every statement.
+    void BeginRead();
     void CommitTrans();
     void Rollback();
     bool InTransaction() const;

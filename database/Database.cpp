@@ -140,6 +140,13 @@ void Database::BeginTrans() {
     conn_->inTransaction = true;
 }
 
+void Database::BeginRead() {
+    if (conn_->inTransaction)
+        throw Fault(faults::DbEngineError, "Transaction already begun");
+    conn_->Exec("BEGIN DEFERRED");
+    conn_->inTransaction = true;
+}
+
 void Database::CommitTrans() {
     if (!conn_->inTransaction)
         throw Fault(faults::DbEngineError, "Commit without a transaction");

@@ -78,7 +78,12 @@ void DiskWork::LoadAutomationDB() {
             v.SlaveIPAddr = NoAddress;
         v.SlaveEnabled = v.SlaveIPAddr != NoAddress;
 
-        ReadEvents(db);
+        // The rows are read in one read transaction: one consistent state of the file, and its
+        // lock taken once rather than at every statement.
+        db.BeginRead();
+        ReadEvents(db);  // closes the database when it has read rows, which ends the transaction
+        if (db.InTransaction())
+            db.CommitTrans();
         if (v.EventCount == 0)
             return;
         OrderEventTable(v.EventTable);
