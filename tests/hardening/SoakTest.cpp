@@ -36,8 +36,9 @@ std::string HhMmSs(int secondsOfDay) {
     return buf;
 }
 
-// The simulator's side: its own loop in its own thread, dropping connections and going
-// offline on a schedule (at half seconds, away from the events' instants).
+// The simulator's side: its own loop in its own thread, dropping connections, refusing new
+// ones for a second and going offline on a schedule, at half seconds, away from the events'
+// instants (a frame written just before the peer closes is lost in any TCP link).
 struct SimSide {
     std::vector<sim::ReceivedFrame> frames;
     int drops = 0;
@@ -61,13 +62,17 @@ TEST(Soak, EveryEventRunsOnceOrIsRefusedWithItsReasonThroughReloadsAndLinkFaults
         int tick = 0;
         simLoop.AddTimer(1000, 500, [&] {
             ++tick;
-            if (tick % 17 == 0) {
+            if (tick % 7 == 3) {  // connections dropped, and none taken for a second
                 sim.DropConnections();
+                sim.SetAccepting(false);
                 ++side.drops;
-            } else if (tick % 23 == 0) {
+            } else if (tick % 7 == 4) {
+                sim.SetAccepting(true);
+            }
+            if (tick % 11 == 6) {  // the switcher offline for two seconds
                 sim.GoOffline();
                 ++side.offlines;
-            } else if (tick % 23 == 2 && !sim.Online()) {
+            } else if (tick % 11 == 8 && !sim.Online()) {
                 sim.GoOnline();
             }
         });
