@@ -8,9 +8,21 @@
 
 namespace qtx {
 
+namespace {
+
+// The file time to keep after the engine's own change: the new one, unless another program had
+// already changed the file since the last load (then the watch must still see that change).
+std::string FileTimeAfterOwnChange(const std::string& path, const std::string& before,
+                                   const std::string& known) {
+    return before == known ? FileTimeText(path) : known;
+}
+
+}  // namespace
+
 void EventHandle::UpdateSkipEvent() {
     try {
         const int16_t number = Current().Number;
+        const std::string before = FileTimeText(v_.DBPath);
         {
             Database db = db_.OpenDatabase(v_.DBPath);
             db.BeginTrans();
@@ -35,7 +47,7 @@ void EventHandle::UpdateSkipEvent() {
                 r.Active = 1;
         }
         // The engine's own change is not an outside edit: the tick must not reload for it.
-        v_.DBFileTime = FileTimeText(v_.DBPath);
+        v_.DBFileTime = FileTimeAfterOwnChange(v_.DBPath, before, v_.DBFileTime);
     } catch (...) {
         logs_.ReportError("Error Updating Skip Event");
     }
@@ -44,6 +56,7 @@ void EventHandle::UpdateSkipEvent() {
 void EventHandle::DeleteOneTimeEvent() {
     try {
         const int16_t number = Current().Number;
+        const std::string before = FileTimeText(v_.DBPath);
         {
             Database db = db_.OpenDatabase(v_.DBPath);
             db.BeginTrans();
@@ -59,7 +72,7 @@ void EventHandle::DeleteOneTimeEvent() {
             db.CommitTrans();
             db.Close();
         }
-        v_.DBFileTime = FileTimeText(v_.DBPath);
+        v_.DBFileTime = FileTimeAfterOwnChange(v_.DBPath, before, v_.DBFileTime);
         v_.EventTable.erase(v_.EventTable.begin() + v_.NextEventIndex);
         v_.EventCount = ToInt16(v_.EventCount - 1);
         // The advance that follows lands on the record that moved into the freed place.

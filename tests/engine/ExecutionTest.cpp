@@ -180,6 +180,18 @@ TEST_F(ExecutionTest, SkipIsConsumedOnEveryDayOfTheEventWithoutAReload) {
     EXPECT_EQ(h.vars().EventTable[1].Active, 1);
 }
 
+TEST_F(ExecutionTest, OutsideEditJustBeforeAMarkingIsStillLoaded) {
+    h.WriteDatabase({With(Event(7, 0, "09:00:01", "skipme"), {{"Active", 2}}),
+                     Event(8, 4, "10:00:00", "other")});
+    h.Start();
+    h.MarkSwitcherUp();
+    h.TickAt(9, 0, 0, 505);
+    h.Sql("UPDATE Automation SET Title = 'edited' WHERE Number = 8");
+    h.TickAt(9, 0, 1);  // the skip is consumed before the watch has seen the edit
+    h.TickAt(9, 0, 1, 505);
+    EXPECT_EQ(h.vars().EventTable.at(1).Title, "edited");
+}
+
 TEST_F(ExecutionTest, OneTimeEventIsDeletedAndItsSuccessorComesNext) {
     h.WriteDatabase({Event(1, 0, "09:00:00", "a"),
                      With(Event(2, 0, "09:00:02", "once"), {{"Active", 3}}),
