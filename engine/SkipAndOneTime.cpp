@@ -17,30 +17,35 @@ std::string FileTimeAfterOwnChange(const std::string& path, const std::string& b
     return before == known ? FileTimeText(path) : known;
 }
 
+// Applies change to every Automation row whose Number is number, in one transaction.
+template <class Change>
+void ChangeRowsOfEvent(DBEngine& engine, const std::string& path, int16_t number, Change change) {
+    Database db = engine.OpenDatabase(path);
+    db.BeginTrans();
+    Recordset rs = db.OpenRecordset("Automation");
+    if (!rs.IsEOF())
+        rs.MoveFirst();
+    while (!rs.IsEOF()) {
+        if (rs.Value("Number").AsNumber() == number)
+            change(rs);
+        rs.MoveNext();
+    }
+    rs.Close();
+    db.CommitTrans();
+    db.Close();
+}
+
 }  // namespace
 
 void EventHandle::UpdateSkipEvent() {
     try {
         const int16_t number = Current().Number;
         const std::string before = FileTimeText(v_.DBPath);
-        {
-            Database db = db_.OpenDatabase(v_.DBPath);
-            db.BeginTrans();
-            Recordset rs = db.OpenRecordset("Automation");
-            if (!rs.IsEOF())
-                rs.MoveFirst();
-            while (!rs.IsEOF()) {
-                if (rs.Value("Number").AsNumber() == number) {
-                    rs.Edit();
-                    rs.SetValue("Active", DbValue(int16_t{1}));
-                    rs.Update();
-                }
-                rs.MoveNext();
-            }
-            rs.Close();
-            db.CommitTrans();
-            db.Close();
-        }
+        ChangeRowsOfEvent(db_, v_.DBPath, number, [](Recordset& rs) {
+            rs.Edit();
+            rs.SetValue("Active", DbValue(int16_t{1}));
+            rs.Update();
+        });
         for (int16_t i = 0; i < v_.EventCount; ++i) {
             AutomationEvent& r = At(v_.EventTable, i);
             if (r.Number == number)
@@ -57,21 +62,7 @@ void EventHandle::DeleteOneTimeEvent() {
     try {
         const int16_t number = Current().Number;
         const std::string before = FileTimeText(v_.DBPath);
-        {
-            Database db = db_.OpenDatabase(v_.DBPath);
-            db.BeginTrans();
-            Recordset rs = db.OpenRecordset("Automation");
-            if (!rs.IsEOF())
-                rs.MoveFirst();
-            while (!rs.IsEOF()) {
-                if (rs.Value("Number").AsNumber() == number)
-                    rs.Delete();
-                rs.MoveNext();
-            }
-            rs.Close();
-            db.CommitTrans();
-            db.Close();
-        }
+        ChangeRowsOfEvent(db_, v_.DBPath, number, [](Recordset& rs) { rs.Delete(); });
         v_.DBFileTime = FileTimeAfterOwnChange(v_.DBPath, before, v_.DBFileTime);
         v_.EventTable.erase(v_.EventTable.begin() + v_.NextEventIndex);
         v_.EventCount = ToInt16(v_.EventCount - 1);

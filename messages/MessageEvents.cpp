@@ -56,21 +56,9 @@ void MessageEvents::SendIPMessage(const std::string& text, const std::string& ad
                                   int32_t port) {
     try {
         SocketWrench& s = scktMessage_;
-        s.Release();  // nothing left from an earlier message
-        s.AddressFamily = 2;
-        s.Protocol = 0;
-        s.SocketType = 1;
-        s.TextMode = false;
-        s.Blocking = false;
-        s.BufferSize = 32767;
-        s.KeepAlive = false;
-        s.HostAddress = address;
-        s.RemotePort = port;
-        if (s.Connect() != 0) {
-            // Not a fault: the socket stays unwritable, so nothing is written below.
-            s.SetAction(7);
-            s.Release();
-        }
+        // Releases what an earlier message left. A connection that cannot start is not a
+        // fault: the socket stays unwritable, so nothing is written below.
+        StartConnection(s, address, port);
         WaitTicks(IpSettleMs);
         if (WriteInPieces(s, text, clock_, loop_) == PieceOutcome::StoppedUnwritable)
             return;  // the connection is left for the next message to release

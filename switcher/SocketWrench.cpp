@@ -283,4 +283,23 @@ bool SocketWrench::IsWritable() const {
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP));
 }
 
+int32_t StartConnection(SocketWrench& s, const std::string& address, int32_t port) {
+    s.Release();
+    s.AddressFamily = 2;
+    s.Protocol = 0;
+    s.SocketType = 1;
+    s.TextMode = false;
+    s.Blocking = false;
+    s.BufferSize = 32767;
+    s.KeepAlive = false;
+    s.HostAddress = address;
+    s.RemotePort = port;
+    const int32_t result = s.Connect();
+    if (result != 0) {
+        s.SetAction(7);
+        s.Release();
+    }
+    return result;
+}
+
 }  // namespace qtx

@@ -82,4 +82,10 @@ class SocketWrench {
     int32_t bytesSent_ = 0;
 };
 
+// Releases s, sets it up the way every connection of the engine is set up (Internet, protocol
+// 0, stream, bytes unchanged, non-blocking, buffer 32767, no keep-alive, then address and port)
+// and starts a connection. When the attempt cannot start, the socket is closed and released.
+// Returns the result of Connect (0 when the attempt has started).
+int32_t StartConnection(SocketWrench& s, const std::string& address, int32_t port);
+
 }  // namespace qtx

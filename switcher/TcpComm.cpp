@@ -59,21 +59,7 @@ void TcpComm::StartLinks() {
 }
 
 void TcpComm::ConnectLink(int16_t index, const std::string& address, int32_t port) {
-    SocketWrench& s = LinkSocket(index);
-    s.Release();
-    s.AddressFamily = 2;
-    s.Protocol = 0;
-    s.SocketType = 1;
-    s.TextMode = false;
-    s.Blocking = false;
-    s.BufferSize = 32767;
-    s.KeepAlive = false;
-    s.HostAddress = address;
-    s.RemotePort = port;
-    if (s.Connect() != 0) {
-        s.SetAction(7);
-        s.Release();
-    }
+    StartConnection(LinkSocket(index), address, port);
 }
 
 void TcpComm::ConnectServer() {

@@ -14,16 +14,10 @@ using sim::ToHex;
 using test::EngineHarness;
 using test::Event;
 using test::EventRow;
+using test::With;
 using ::testing::ElementsAre;
 
 constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
-EventRow With(EventRow row,
-              std::initializer_list<std::pair<const std::string, test::SqlValue>> more) {
-    for (const auto& [k, v] : more)
-        row[k] = v;
-    return row;
-}
 
 // Command frames only: polls, poll answers and the map request left out.
 std::vector<std::string> Commands(const sim::SwitcherSim& s) {

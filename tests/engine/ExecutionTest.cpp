@@ -13,17 +13,11 @@ namespace {
 using test::EngineHarness;
 using test::Event;
 using test::EventRow;
+using test::With;
 using ::testing::ElementsAre;
 
 // Monday 7 December 2026.
 constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
-EventRow With(EventRow row,
-              std::initializer_list<std::pair<const std::string, test::SqlValue>> more) {
-    for (const auto& [k, v] : more)
-        row[k] = v;
-    return row;
-}
 
 std::vector<std::string> Titles(const std::vector<ListRow>& rows) {
     std::vector<std::string> t;
