@@ -144,6 +144,15 @@ void FrmMainTest::listsShowEngineTextsAndHistoryColour() {
     view.AddNextRow("Tuesday", "10:00:00", "Promo");
     QCOMPARE(next->topLevelItemCount(), 1);
     QCOMPARE(Row(next, 0), QStringList({"Tuesday", "10:00:00", "Promo"}));
+    // The one row must be readable inside the one-row list, wide columns and all.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QRect row = next->visualItemRect(next->topLevelItem(0));
+    QVERIFY2(next->viewport()->rect().contains(QPoint(row.left() + 2, row.center().y())),
+             qPrintable(QStringLiteral("row at %1, viewport height %2")
+                            .arg(row.top())
+                            .arg(next->viewport()->height())));
+    QVERIFY(row.bottom() <= next->viewport()->rect().bottom() + 1);
 }
 
 void FrmMainTest::clearEmptiesOnlyTheHistory() {

@@ -28,7 +28,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
 FrmAbout::FrmAbout(QWidget* owner, EngineHooks& engine) : QDialog(owner), engine_(engine) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("QTX Automation Engine Information"));
-    setFont(ClassicFont());
+    // One pixel smaller than the main window's face: the captions must fit their fixed widths.
+    setFont(ClassicFont(false, 10));
     setFixedSize(Px(7455), Px(3345));
     setModal(true);
 
@@ -45,8 +46,7 @@ FrmAbout::FrmAbout(QWidget* owner, EngineHooks& engine) : QDialog(owner), engine
     MakeLabel(this, "lblQTXaddress", QStringLiteral("Routing switcher automation"),
               TwipRect(1200, 210, 3810, 180))
         ->setStyleSheet(grey);
-    MakeLabel(this, "lblQTXaddress2",
-              QStringLiteral("Help: see Help > Contents in the main window"),
+    MakeLabel(this, "lblQTXaddress2", QStringLiteral("Operating notes: Help > Contents"),
               TwipRect(1200, 375, 3810, 180))
         ->setStyleSheet(grey);
 

@@ -87,7 +87,10 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
     lblNext_->setGeometry(TwipRect(120, 2400, 6375, 255));
 
     lvNext_ = MakeListView(client, "lvNext", TwipRect(120, 2640, 6375, 495));
+    // The list is one row high: a horizontal scroll bar for the wide Title column would cover
+    // that row, so none is shown (a long title is cut at the edge instead).
     lvNext_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lvNext_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     statusBar1_ = new QStatusBar(client);
     statusBar1_->setObjectName(QStringLiteral("StatusBar1"));
