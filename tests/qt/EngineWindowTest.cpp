@@ -75,13 +75,10 @@ class EngineWindowTest : public QObject {
     Q_OBJECT
   private slots:
     void startUpShowsCaptionPanelsAndNextEvent();
-    void startUpWithoutDatabaseStillOpens();
     void executionsAppendColouredRowsAndClearEmpties();
     void exitQuestionBothWays();
     void aboutShowsLoadedSettingsAndLamps();
-    void setupStoresBothColumnsAndReloadsOnlyOnNewFolder();
-    void setupAfterReloadStillRunsTheNextEvent();
-    void setupWithDatabaseMissingStaysOpen();
+    void setupStoresReloadsOnNewFolderAndReportsAMissingFile();
     void startMinimisedSettingStartsInTheTray();
 };
 
@@ -104,14 +101,6 @@ void EngineWindowTest::startUpShowsCaptionPanelsAndNextEvent() {
     h.clock.Set(MondayAt(14, 3, 10));
     d.engine.tmrTimer_Timer();
     QCOMPARE(Panel(d.window, 3), QString("14:03:10"));
-}
-
-void EngineWindowTest::startUpWithoutDatabaseStillOpens() {
-    EngineHarness h(MondayAt(9, 0, 0));
-    Desktop d(h);
-    d.window.Start();
-    QVERIFY(d.window.isVisible());
-    QCOMPARE(Row(d.window, "lvNext", 0), QStringList({" ", " ", "No Events"}));
 }
 
 void EngineWindowTest::executionsAppendColouredRowsAndClearEmpties() {
@@ -165,10 +154,6 @@ void EngineWindowTest::exitQuestionBothWays() {
     QCOMPARE(seen.Parent, static_cast<QWidget*>(&d.window));
     QVERIFY(d.window.isVisible());
     QCOMPARE(ended.count(), 0);
-    // The engine runs on.
-    h.clock.Set(MondayAt(9, 0, 1));
-    d.engine.tmrTimer_Timer();
-    QCOMPARE(Panel(d.window, 3), QString("09:00:01"));
 
     // Exit from the tray while minimised; OK ends the engine and removes the tray icon.
     d.window.showMinimized();
@@ -188,34 +173,44 @@ void EngineWindowTest::aboutShowsLoadedSettingsAndLamps() {
     d.window.Start();
     auto label = [&](const char* n) { return d.window.About()->findChild<QLabel*>(n)->text(); };
     auto lamp = [&](const char* n) { return d.window.About()->findChild<Lamp*>(n)->Color(); };
-
+    Variables& v = d.engine.Vars();
+    WhenModal([&](QWidget* m) {
+        QCOMPARE(label("lblIPAddr"), QString("127.0.0.1"));
+        QCOMPARE(label("lblTcpPort"), QString("Port 1250"));
+        QCOMPARE(label("lblSlaveIPAddr"), QString("0.0.0.0"));
+        QCOMPARE(label("lblVersionInfo"),
+                 QString("QTX Automation Engine\nVersion 1.09 - 10/18/2002"));
+        QCOMPARE(lamp("shSwitcherStatus"), QColor(224, 224, 224));
+        // The switcher comes online while the window is open: the lamps keep their snapshot.
+        v.ServerConnected = v.SwitcherConnected = true;
+        QTest::qWait(20);
+        QCOMPARE(lamp("shSwitcherStatus"), QColor(224, 224, 224));
+        m->findChild<QPushButton*>("cmdAboutquit")->click();
+    });
+    d.window.mnuAbout_Click();
+    QVERIFY(!d.window.About()->isVisible());
+    // Ok only hid it; the next opening is the same window, refilled.
+    FrmAbout* first = d.window.About();
     WhenModal([](QWidget* m) { m->findChild<QPushButton*>("cmdAboutquit")->click(); });
     d.window.mnuAbout_Click();
-    QCOMPARE(label("lblIPAddr"), QString("127.0.0.1"));
-    QCOMPARE(label("lblTcpPort"), QString("Port 1250"));
-    QCOMPARE(label("lblSlaveIPAddr"), QString("0.0.0.0"));
-    QCOMPARE(lamp("shSwitcherStatus"), QColor(224, 224, 224));
-    QCOMPARE(lamp("shSlaveStatus"), QColor(224, 224, 224));
-
-    // As if the switcher had reported itself online on the server link only.
-    d.engine.Vars().ServerConnected = true;
-    d.engine.Vars().SwitcherConnected = true;
-    d.engine.Vars().SlaveSwitcherConnected = false;
-    WhenModal([](QWidget* m) { m->findChild<QPushButton*>("cmdAboutquit")->click(); });
-    d.window.mnuAbout_Click();
+    QCOMPARE(d.window.About(), first);
     QCOMPARE(lamp("shSwitcherStatus"), QColor(0, 255, 0));
     QCOMPARE(lamp("shSlaveStatus"), QColor(224, 224, 224));
 }
 
-void EngineWindowTest::setupStoresBothColumnsAndReloadsOnlyOnNewFolder() {
-    EngineHarness h(MondayAt(9, 0, 0));
-    h.WriteDatabase({Event(1, 0, "10:00:00", "A")});
+void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
+    EngineHarness h(MondayAt(10, 30, 0));
+    h.WriteDatabase({Event(1, 0, "10:00:00", "Earlier")});
     Desktop d(h);
     d.window.Start();
     const std::string db = h.dir.File("QTXAutomation.mdb");
     std::filesystem::create_directory(h.dir.File("view"));
     const std::string viewDir = h.dir.File("view");
-    d.window.SetFolderChooser([&](QWidget*, const QString&) {
+    QWidget* owner = nullptr;
+    QString prompt;
+    d.window.SetFolderChooser([&](QWidget* o, const QString& p) {
+        owner = o;
+        prompt = p;
         return std::optional<QString>(QString::fromStdString(viewDir));
     });
 
@@ -246,8 +241,18 @@ void EngineWindowTest::setupStoresBothColumnsAndReloadsOnlyOnNewFolder() {
     d.window.mnuSetup_Click();
     QCOMPARE(QueryText(db, "SELECT StartMin FROM Info"), std::string("0"));
     QCOMPARE(QueryText(db, "SELECT TaskViewDB FROM Server"), viewDir);
+    QCOMPARE(owner, static_cast<QWidget*>(&d.window));  // the main window owns the chooser
+    QCOMPARE(prompt, QString("Select the location to save Copy of Automation Database.  "
+                             "Automation Task View will use this File."));
     QCOMPARE(d.engine.Vars().TaskViewDir, viewDir);
     QCOMPARE(Panel(d.window, 1), QString("2 Total Events"));
+    // The reload chose the next event afresh instead of waiting at the first record (10:00,
+    // already past), and that event still runs.
+    QCOMPARE(Row(d.window, "lvNext", 0), QStringList({"Monday", "11:00:00", "B"}));
+    h.clock.Set(MondayAt(11, 0, 0));
+    d.engine.tmrTimer_Timer();
+    QCOMPARE(Row(d.window, "lvHistory", 0),
+             QStringList({"Monday", "11:00:00", "B - Not Executed"}));
 
     // Cancelling the chooser empties the path; OK stores the empty folder and reloads.
     d.window.SetFolderChooser([](QWidget*, const QString&) { return std::optional<QString>(); });
@@ -259,37 +264,10 @@ void EngineWindowTest::setupStoresBothColumnsAndReloadsOnlyOnNewFolder() {
     d.window.mnuSetup_Click();
     QCOMPARE(QueryText(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
     QCOMPARE(d.engine.Vars().TaskViewDir, std::string());
-}
 
-void EngineWindowTest::setupAfterReloadStillRunsTheNextEvent() {
-    EngineHarness h(MondayAt(10, 30, 0));
-    h.WriteDatabase({Event(1, 0, "10:00:00", "Earlier"), Event(2, 0, "11:00:00", "Later")});
-    Desktop d(h);
-    d.window.Start();
-    std::filesystem::create_directory(h.dir.File("view"));
-    d.window.SetFolderChooser([&](QWidget*, const QString&) {
-        return std::optional<QString>(QString::fromStdString(h.dir.File("view")));
-    });
-    WhenModal([](QWidget* m) {
-        m->findChild<QPushButton*>("cmdBrowse")->click();
-        m->findChild<QPushButton*>("cmdOk")->click();
-    });
-    d.window.mnuSetup_Click();
-    // The reload chose the next event afresh rather than waiting at the first record.
-    QCOMPARE(d.engine.Vars().NextEventIndex, int16_t(1));
-    QCOMPARE(Row(d.window, "lvNext", 0), QStringList({"Monday", "11:00:00", "Later"}));
-    h.clock.Set(MondayAt(11, 0, 0));
-    d.engine.tmrTimer_Timer();
-    QCOMPARE(Row(d.window, "lvHistory", 0),
-             QStringList({"Monday", "11:00:00", "Later - Not Executed"}));
-}
-
-void EngineWindowTest::setupWithDatabaseMissingStaysOpen() {
-    EngineHarness h(MondayAt(9, 0, 0));
-    h.WriteDatabase({Event(1, 0, "10:00:00", "A")});
-    Desktop d(h);
-    d.window.Start();
-    std::filesystem::remove(h.dir.File("QTXAutomation.mdb"));
+    // With the file gone, OK reports the failure and the window stays open; the global keeps
+    // the new value although the file could not take it.
+    std::filesystem::remove(db);
     bool stayedOpen = false;
     WhenModal([&](QWidget* m) {
         m->findChild<QCheckBox*>("chkMinimize")->setChecked(true);
@@ -299,12 +277,9 @@ void EngineWindowTest::setupWithDatabaseMissingStaysOpen() {
     });
     d.window.mnuSetup_Click();
     QVERIFY(stayedOpen);
-    const auto locations = h.ErrorLocations();
-    QVERIFY(std::find(locations.begin(), locations.end(), "Error Updating DB Info") !=
-            locations.end());
-    // The global keeps the new value although the file could not take it.
+    const auto errors = h.ErrorLocations();
+    QVERIFY(std::find(errors.begin(), errors.end(), "Error Updating DB Info") != errors.end());
     QVERIFY(d.engine.Vars().StartMinimized);
-    QVERIFY(!std::filesystem::exists(h.dir.File("QTXAutomation.mdb")));
 }
 
 void EngineWindowTest::startMinimisedSettingStartsInTheTray() {

@@ -1,10 +1,8 @@
 #pragma once
 // An engine double for the window tests: it keeps the contract's calls to the view (the exit
-// question through the view's message box, Form_Unload closing help and unloading windows) and
-// records what the window asked of it.
+// question through the view's message box; Form_Unload closing help and unloading windows).
 #include <QApplication>
 #include <QWidget>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,48 +14,28 @@ namespace qtx::test {
 class FakeEngine : public EngineHooks {
   public:
     explicit FakeEngine(MainWindow& view) : view_(view) {}
-
-    void Form_Load() override {
-        ++loads;
-        if (onLoad)
-            onLoad();
-    }
+    void Form_Load() override {}
     bool Form_QueryUnload() override {
         ++questions;
-        visibleWindowsAtQuestion.clear();
+        visibleAtQuestion.clear();
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible())
-                visibleWindowsAtQuestion.push_back(w->objectName().toStdString());
-        return view_.ShowMessageBox("Do You Wish To Exit?", " Confirm Exit",
-                                    MessageBoxKind::Information,
+                visibleAtQuestion.push_back(w->objectName().toStdString());
+        return view_.ShowMessageBox("Exit?", "t", MessageBoxKind::Information,
                                     MessageBoxButtons::OkCancel) == MessageBoxAnswer::Cancel;
     }
     void Form_Unload() override {
-        ++unloads;
         view_.HelpClose();
         view_.UnloadAllWindows();
     }
-    void Form_Terminate() override {
-        ++terminates;
-        view_.TrayDelete();
-    }
-    bool ApplySetup(bool startMinimized, const std::string& taskViewText) override {
-        setups.push_back({startMinimized, taskViewText});
-        return setupSucceeds;
-    }
+    void Form_Terminate() override { ++terminates; }
+    bool ApplySetup(bool, const std::string&) override { return true; }
     bool Busy() const override { return busy; }
     Variables& Vars() override { return vars; }
 
-    struct SetupCall {
-        bool StartMinimized;
-        std::string TaskView;
-    };
     Variables vars;
-    std::function<void()> onLoad;
-    int loads = 0, questions = 0, unloads = 0, terminates = 0;
-    std::vector<std::string> visibleWindowsAtQuestion;
-    std::vector<SetupCall> setups;
-    bool setupSucceeds = true;
+    int questions = 0, terminates = 0;
+    std::vector<std::string> visibleAtQuestion;
     bool busy = false;
 
   private:

@@ -1,10 +1,9 @@
 #pragma once
 // Answers the next modal window from inside its own event loop: a test arms it, then runs the
 // code that opens the window.
+#include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 #include <functional>
 
@@ -13,16 +12,14 @@ namespace qtx::test {
 // Calls act(modal) once a modal widget is up (polling for up to two seconds).
 inline void WhenModal(std::function<void(QWidget*)> act, int triesLeft = 200) {
     QTimer::singleShot(10, [act = std::move(act), triesLeft]() mutable {
-        if (QWidget* w = QApplication::activeModalWidget()) {
+        if (QWidget* w = QApplication::activeModalWidget())
             act(w);
-            return;
-        }
-        if (triesLeft > 0)
+        else if (triesLeft > 0)
             WhenModal(std::move(act), triesLeft - 1);
     });
 }
 
-// Clicks a standard button of the next message box and keeps what it showed.
+// What the answered message box showed.
 struct SeenBox {
     QString Text, Title;
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
@@ -36,14 +33,9 @@ inline void AnswerNextBox(QMessageBox::StandardButton button, SeenBox* seen = nu
         auto* box = qobject_cast<QMessageBox*>(w);
         if (!box)
             return;
-        if (seen) {
-            seen->Text = box->text();
-            seen->Title = box->windowTitle();
-            seen->Icon = box->icon();
-            seen->Parent = box->parentWidget();
-            seen->Buttons = box->standardButtons();
-            seen->Seen = true;
-        }
+        if (seen)
+            *seen = {box->text(),         box->windowTitle(),     box->icon(),
+                     box->parentWidget(), box->standardButtons(), true};
         if (QAbstractButton* b = box->button(button))
             b->click();
     });
