@@ -1,32 +1,30 @@
 #pragma once
-// Helpers of the fault and soak tests: rows with extra fields, the titles of a list, checks run
-// in a child process (whose exit status carries the verdict), and a second process holding a
-// lock on an SQLite file.
+// Helpers of the fault and soak tests: the titles of a list, a started engine, checks run in an
+// unprivileged child process, and a second process holding a lock on an SQLite file.
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
-#include <initializer_list>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fixtures/EngineHarness.h"
+#include "fixtures/EventDb.h"
 
 namespace qtx::test {
 
 // Monday 7 December 2026, 09:00:00.005.
 inline constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
-inline EventRow With(EventRow row,
-                     std::initializer_list<std::pair<const std::string, SqlValue>> more) {
-    for (const auto& [k, v] : more)
-        row[k] = v;
-    return row;
-}
 
 inline std::vector<std::string> Titles(const std::vector<ListRow>& rows) {
     std::vector<std::string> t;
@@ -35,11 +33,13 @@ inline std::vector<std::string> Titles(const std::vector<ListRow>& rows) {
     return t;
 }
 
-inline bool Contains(const std::vector<std::string>& v, const std::string& s) {
-    for (const auto& x : v)
-        if (x == s)
-            return true;
-    return false;
+// Writes the database with these rows and an event on Tuesday, starts the engine and marks both
+// switcher flags up (no switcher behind them: every poll write fails and is reported).
+inline void StartWith(EngineHarness& h, std::vector<EventRow> rows) {
+    rows.push_back(Event(99, 1, "08:00:00", "tuesday"));
+    h.WriteDatabase(rows);
+    h.Start();
+    h.MarkSwitcherUp();
 }
 
 // Three ticks in one second: the third runs the database watch.
@@ -48,73 +48,48 @@ inline void WatchAt(EngineHarness& h, int hh, int mm, int ss) {
         h.TickAt(hh, mm, ss, 5 + 200 * i);
 }
 
-// Checks made in a child process: each failure is printed and counted; Exit() ends the child
-// with 0 when all held, 1 otherwise.
-class ChildChecks {
-  public:
-    bool Check(bool ok, const char* what) {
-        if (!ok) {
-            std::fprintf(stderr, "child check failed: %s\n", what);
-            ++failed_;
-        }
-        return ok;
-    }
-    [[noreturn]] void Exit() const {
-        std::fflush(stderr);
-        ::_exit(failed_ == 0 ? 0 : 1);
-    }
+// Runs checks in a child process that has dropped to uid 65534 (root ignores permission bits);
+// a failed expectation there fails the test through the child's exit status.
+inline void AsNobody(const std::function<void()>& checks) {
+    std::fflush(nullptr);  // nothing buffered is printed twice
+    const int status = RunAsNobody(
+        [](void* f) {
+            (*static_cast<const std::function<void()>*>(f))();
+            std::fflush(nullptr);
+            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        const_cast<std::function<void()>*>(&checks));
+    EXPECT_EQ(status, 0) << "the checks in the child process failed";
+}
 
-  private:
-    int failed_ = 0;
-};
-
-// Another process holding a transaction on an SQLite file: "BEGIN IMMEDIATE" (a write lock that
-// still lets readers in) or "BEGIN EXCLUSIVE" (nobody else reads either), with the statements
-// given run inside it. Finish() commits (or rolls back) and waits for the process to end.
+// Another process holding a transaction on an SQLite file, begun by sql: "BEGIN IMMEDIATE; ..."
+// (a write lock that still lets readers in) or "BEGIN EXCLUSIVE; ..." (nobody else reads
+// either). Finish() commits (or rolls back) and waits for the process to end.
 class LockHolder {
   public:
-    LockHolder(const std::string& path, const std::string& begin, const std::string& inside) {
-        int toChild[2], toParent[2];
-        if (::pipe(toChild) != 0 || ::pipe(toParent) != 0)
+    LockHolder(const std::string& path, const std::string& sql) {
+        int up[2], down[2];
+        if (::pipe(up) != 0 || ::pipe(down) != 0)
             return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(toChild[1]);
-            ::close(toParent[0]);
+        if ((pid_ = ::fork()) == 0) {
             sqlite3* db = nullptr;
-            char ok = 'n';
-            if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-                sqlite3_exec(db, (begin + ";" + inside).c_str(), nullptr, nullptr, nullptr) ==
-                    SQLITE_OK)
-                ok = 'y';
-            (void)!::write(toParent[1], &ok, 1);
-            char how = 'r';
-            (void)!::read(toChild[0], &how, 1);
-            sqlite3_exec(db, how == 'c' ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
-            sqlite3_close(db);
-            ::_exit(0);
+            sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+            char c = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) ? 'n' : 'y';
+            (void)!::write(up[1], &c, 1);
+            (void)!::read(down[0], &c, 1);
+            ::_exit(sqlite3_exec(db, c == 'c' ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr));
         }
-        ::close(toChild[0]);
-        ::close(toParent[1]);
-        command_ = toChild[1];
         char ok = 'n';
-        if (::read(toParent[0], &ok, 1) == 1)
-            holding_ = ok == 'y';
-        ::close(toParent[0]);
+        holding_ = ::read(up[0], &ok, 1) == 1 && ok == 'y';
+        for (int fd : {up[0], up[1], down[0]})
+            ::close(fd);
+        command_ = down[1];
     }
     ~LockHolder() { Finish(false); }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-
     bool Holding() const { return holding_; }
     void Finish(bool commit) {
-        if (pid_ <= 0)
-            return;
-        const char how = commit ? 'c' : 'r';
-        (void)!::write(command_, &how, 1);
-        ::close(command_);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        if (pid_ > 0 && ::write(command_, commit ? "c" : "r", 1) == 1)
+            ::waitpid(std::exchange(pid_, -1), nullptr, 0);
     }
 
   private:
@@ -122,22 +97,5 @@ class LockHolder {
     int command_ = -1;
     bool holding_ = false;
 };
-
-// One value of a query on an SQLite file ("<error>" when it fails).
-inline std::string QueryOne(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out = "<error>";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW) {
-            const unsigned char* t = sqlite3_column_text(s, 0);
-            out = t ? reinterpret_cast<const char*>(t) : "<null>";
-        }
-        sqlite3_finalize(s);
-    }
-    sqlite3_close(db);
-    return out;
-}
 
 }  // namespace qtx::test
