@@ -3,31 +3,32 @@
 // simulators on 127.0.0.1 as the server and the slave.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "common/PollEventLoop.h"
 #include "common/Variables.h"
 #include "fixtures/TempDir.h"
 #include "logging/Logs.h"
+#include "switcher/Frames.h"
 #include "switcher/TcpComm.h"
 #include "switcher/sim/SwitcherSim.h"
 #include "ui/RecordingMainWindow.h"
 
 namespace qtx::test {
 
-inline std::string Bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values)
-        s.push_back(static_cast<char>(v));
-    return s;
-}
+using sim::FromHex;
+using sim::ToHex;
 
 class LinkHarness : public ::testing::Test {
   protected:
+    // Simulator options with one setting changed.
+    template <typename T>
+    static sim::SimOptions With(T sim::SimOptions::*setting, T value) {
+        sim::SimOptions o;
+        o.*setting = value;
+        return o;
+    }
+
     explicit LinkHarness(sim::SimOptions serverOptions = {}, sim::SimOptions slaveOptions = {})
         : server_(loop_, serverOptions), slave_(loop_, slaveOptions) {
         vars_.AppDir = dir_.Path();
@@ -35,7 +36,6 @@ class LinkHarness : public ::testing::Test {
         vars_.ServerIPPort = server_.Listen();
         vars_.SlaveIPAddr = "0.0.0.0";
         vars_.SlaveIPPort = 1250;
-        tcp_ = std::make_unique<TcpComm>(vars_, logs_, view_, loop_);
     }
 
     void EnableSlave() {
@@ -48,16 +48,11 @@ class LinkHarness : public ::testing::Test {
         return loop_.RunUntil(done, ms);
     }
 
-    // Start-up, then waits until link 0 is up and (when the simulator announces itself) its
-    // map has been applied.
-    void StartAndWait(bool waitForMaps = true) {
-        tcp_->StartLinks();
-        ASSERT_TRUE(Until([&] {
-            bool up = vars_.ServerConnected && (!vars_.SlaveEnabled || vars_.SlaveConnected);
-            if (waitForMaps)
-                up = up && vars_.MapReceived[0] && (!vars_.SlaveEnabled || vars_.MapReceived[1]);
-            return up;
-        }));
+    // Start-up, then waits until the links are up and their maps applied.
+    void StartAndWait() {
+        tcp_.StartLinks();
+        ASSERT_TRUE(Until(
+            [&] { return vars_.MapReceived[0] && (!vars_.SlaveEnabled || vars_.MapReceived[1]); }));
     }
 
     // The link work of one scheduler tick: reconnect, one message per link, every third tick
@@ -65,53 +60,67 @@ class LinkHarness : public ::testing::Test {
     void Tick() {
         ++vars_.TickCounter;
         if (!vars_.ServerConnected)
-            tcp_->ConnectServer();
+            tcp_.ConnectServer();
         if (vars_.SlaveEnabled && !vars_.SlaveConnected)
-            tcp_->ConnectSlave();
-        if (!vars_.RecvBuffer[0].empty())
-            tcp_->ProcessReceived(0);
-        if (!vars_.RecvBuffer[1].empty())
-            tcp_->ProcessReceived(1);
-        tcp_->PollLinks();
+            tcp_.ConnectSlave();
+        for (int16_t link : {0, 1})
+            if (!vars_.RecvBuffer[link].empty())
+                tcp_.ProcessReceived(link);
+        tcp_.PollLinks();
         if (vars_.TickCounter > 2)
             vars_.TickCounter = 0;
+    }
+
+    // Hex of the frames a simulator received.
+    static std::vector<std::string> Wire(const sim::SwitcherSim& s) {
+        std::vector<std::string> out;
+        for (const auto& f : s.Frames())
+            out.push_back(ToHex(f.Bytes));
+        return out;
+    }
+
+    // Both links at a glance, e.g. "up online mapped/4 | down/1": TCP link, switcher online,
+    // map received, entries in the map.
+    std::string LinkState() const {
+        auto one = [](bool tcp, bool online, bool mapped, size_t size) {
+            return std::string(tcp ? "up" : "down") + (online ? " online" : "") +
+                   (mapped ? " mapped" : "") + "/" + std::to_string(size);
+        };
+        return one(vars_.ServerConnected, vars_.SwitcherConnected, vars_.MapReceived[0],
+                   vars_.CrosspointMap.size()) +
+               " | " +
+               one(vars_.SlaveConnected, vars_.SlaveSwitcherConnected, vars_.MapReceived[1],
+                   vars_.SlaveCrosspointMap.size());
+    }
+
+    // A map as "count:sources/attributes" per entry, e.g. "0:/ 2:2,3/11,12 0:-1/0".
+    static std::string MapText(const std::vector<CrosspointEntry>& map) {
+        auto join = [](const std::vector<int16_t>& v) {
+            std::string s;
+            for (int16_t x : v)
+                s += (s.empty() ? "" : ",") + std::to_string(x);
+            return s;
+        };
+        std::string out;
+        for (const CrosspointEntry& e : map)
+            out += (out.empty() ? "" : " ") + std::to_string(e.SourceCount) + ":" +
+                   join(e.Sources) + "/" + join(e.SourceAttr);
+        return out;
     }
 
     // Texts of the activity lines, in order (time stamp cut off).
     std::vector<std::string> ActivityTexts() {
         std::vector<std::string> out;
+        const std::string text = ReadWholeFile(logs_.ActivityLogPath());
         const std::string stamp = FormatLogStamp(clock_.Now());
-        std::string text;
-        try {
-            text = ReadWholeFile(logs_.ActivityLogPath());
-        } catch (...) {
-            return out;
-        }
-        size_t pos = 0, end;
-        while ((end = text.find("\r\n", pos)) != std::string::npos) {
-            std::string line = text.substr(pos, end - pos);
-            if (line.rfind(stamp, 0) == 0 && line.size() >= 35)
-                out.push_back(line.substr(35));
-            pos = end + 2;
-        }
+        for (size_t pos = 0, end; (end = text.find("\r\n", pos)) != std::string::npos;
+             pos = end + 2)
+            if (text.compare(pos, stamp.size(), stamp) == 0 && end - pos >= 35)
+                out.push_back(text.substr(pos + 35, end - pos - 35));
         return out;
     }
 
-    std::string ErrorLog() {
-        try {
-            return ReadWholeFile(logs_.ErrorLogPath());
-        } catch (...) {
-            return "";
-        }
-    }
-
-    // Puts one event at NextEventIndex.
-    AutomationEvent& Event() {
-        vars_.EventTable.assign(1, AutomationEvent{});
-        vars_.EventCount = 1;
-        vars_.NextEventIndex = 0;
-        return vars_.EventTable[0];
-    }
+    std::string ErrorLog() { return ReadWholeFile(logs_.ErrorLogPath()); }  // "" when none
 
     TempDir dir_;
     PollEventLoop loop_;
@@ -121,7 +130,7 @@ class LinkHarness : public ::testing::Test {
     RecordingMainWindow view_;
     sim::SwitcherSim server_;
     sim::SwitcherSim slave_;
-    std::unique_ptr<TcpComm> tcp_;
+    TcpComm tcp_{vars_, logs_, view_, loop_};
 };
 
 }  // namespace qtx::test
