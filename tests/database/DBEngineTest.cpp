@@ -156,7 +156,8 @@ TEST_F(DBEngineTest, TypesComeFromOrdinaryDeclarationsAndFromTheLayersOwnColumns
     def.AppendField(TableDef::CreateField("n4", dbtype::Long));
     def.AppendField(TableDef::CreateField("t7", dbtype::Text, 7));
     std::string got;
-    for (const FieldDef& f : db.TableDefs("X").Fields())
+    const TableDef reread = db.TableDefs("X");
+    for (const FieldDef& f : reread.Fields())
         got += std::to_string(f.Type) + "/" + std::to_string(f.Size) + " ";
     EXPECT_EQ(got, "4/0 3/0 10/12 10/0 4/0 10/3 0/0 0/0 2/0 16/0 10/1 3/0 4/0 10/7 ");
 }

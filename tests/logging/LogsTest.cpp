@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "common/Fault.h"
+#include "fixtures/EngineHarness.h"
 #include "fixtures/TempDir.h"
 #include "logging/LogHeader.h"
 #include "logging/Logs.h"
@@ -26,16 +27,7 @@ class LogsTest : public ::testing::Test {
         return s;
     }
     std::vector<std::string> ErrorEntries() {
-        std::string text = ReadWholeFile(dir_.File("Errorlog.txt"));
-        std::vector<std::string> lines;
-        size_t pos = 0, end;
-        while ((end = text.find("\r\n", pos)) != std::string::npos) {
-            lines.push_back(text.substr(pos, end - pos));
-            pos = end + 2;
-        }
-        if (lines.size() >= 11)
-            lines.erase(lines.begin(), lines.begin() + 11);
-        return lines;
+        return test::LogLinesAfterHeader(dir_.File("Errorlog.txt"));
     }
 
     TempDir dir_;
