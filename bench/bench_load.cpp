@@ -7,6 +7,7 @@
 #include "common/Clock.h"
 #include "database/DiskWork.h"
 #include "database/EventOrder.h"
+#include "fixtures/DiskWorkEnv.h"
 #include "fixtures/EventDb.h"
 #include "fixtures/TempDir.h"
 #include "ui/RecordingMainWindow.h"
@@ -72,17 +73,8 @@ BENCHMARK(BM_Order<Reference>)
     ->Unit(benchmark::kMillisecond);
 
 // The whole load of a 32767-row file (schema check, read, order), and the read alone.
-struct LoadFixture {
-    test::TempDir dir;
-    Variables vars;
-    FakeClock clock;
-    Logs logs{vars, clock};
-    RecordingMainWindow view;
-    DBEngine engine;
-    DiskWork disk{vars, logs, view, engine};
+struct LoadFixture : test::DiskWorkEnv {
     LoadFixture() {
-        vars.AppDir = dir.Path();
-        vars.DBPath = dir.File("QTXAutomation.mdb");
         test::MakeEventDb(vars.DBPath);
         std::vector<AutomationEvent> t = Table(Shape::Random);
         std::string sql = "BEGIN;";

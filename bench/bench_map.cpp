@@ -29,13 +29,20 @@ std::string MapOf1024x4() {
     return qtx::frames::Finish(m);
 }
 
-void BM_ProcessCrosspointMap(benchmark::State& state) {
+// The state and the links a received map is applied to.
+struct Links {
     qtx::PollEventLoop loop;
     qtx::FakeClock clock;
     qtx::Variables vars;
-    qtx::Logs logs(vars, clock);
+    qtx::Logs logs{vars, clock};
     qtx::RecordingMainWindow view;
-    qtx::TcpComm tcp(vars, logs, view, loop);
+    qtx::TcpComm tcp{vars, logs, view, loop};
+};
+
+void BM_ProcessCrosspointMap(benchmark::State& state) {
+    Links l;
+    qtx::Variables& vars = l.vars;
+    qtx::TcpComm& tcp = l.tcp;
     const std::string m = MapOf1024x4();
     for (auto _ : state) {
         vars.CrosspointMap.assign(1, {});
@@ -50,12 +57,9 @@ BENCHMARK(BM_ProcessCrosspointMap)->Unit(benchmark::kMicrosecond);
 
 // Through the receive buffer, as a read event hands it over.
 void BM_ProcessReceivedMap(benchmark::State& state) {
-    qtx::PollEventLoop loop;
-    qtx::FakeClock clock;
-    qtx::Variables vars;
-    qtx::Logs logs(vars, clock);
-    qtx::RecordingMainWindow view;
-    qtx::TcpComm tcp(vars, logs, view, loop);
+    Links l;
+    qtx::Variables& vars = l.vars;
+    qtx::TcpComm& tcp = l.tcp;
     const std::string m = MapOf1024x4();
     for (auto _ : state) {
         vars.RecvBuffer[0] = m;

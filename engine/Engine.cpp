@@ -97,7 +97,7 @@ void Engine::tmrTimer_Timer() {
         // database watch and the due test wait for a later tick.
         const bool executing = vars_.ExecutionInProgress;
         if (!executing) {
-            vars_.CurrentTime = ParseTimeOfDay(FormatHhMmSs(now));
+            vars_.CurrentTime = now.SecondsOfDay();
             vars_.TodayIndex = now.MondayIndex();
             vars_.CurrentDayNumber = DaysFromCivil(now.Year, now.Month, now.Day);
         }

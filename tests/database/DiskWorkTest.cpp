@@ -12,6 +12,7 @@
 #include "database/DBEngine.h"
 #include "database/DiskWork.h"
 #include "database/EventSchema.h"
+#include "fixtures/DiskWorkEnv.h"
 #include "fixtures/EventDb.h"
 #include "fixtures/TempDir.h"
 #include "logging/Logs.h"
@@ -19,30 +20,6 @@
 
 namespace qtx::test {
 namespace {
-
-// One engine's worth of database state: a temporary program folder, the state, real logs, a
-// recording view and the loader.
-struct DiskWorkEnv {
-    TempDir dir;
-    Variables vars;
-    FakeClock clock;
-    Logs logs{vars, clock};
-    RecordingMainWindow view;
-    DBEngine engine;
-    DiskWork disk{vars, logs, view, engine};
-    int disconnects = 0;
-
-    DiskWorkEnv() {
-        vars.AppDir = dir.Path();
-        vars.DBPath = dir.File("QTXAutomation.mdb");
-        disk.ServerDisconnected = [this] { ++disconnects; };
-    }
-    const std::string& Db() const { return vars.DBPath; }
-    std::string ErrorLog() const { return ReadWholeFile(dir.File("Errorlog.txt")); }  // or ""
-    bool Logged(const std::string& location) const {
-        return ErrorLog().find(location) != std::string::npos;
-    }
-};
 
 class LoadTest : public ::testing::Test {
   protected:
