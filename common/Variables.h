@@ -108,6 +108,10 @@ struct Variables {
     // execution does not choose the event that just ran again. -1: nothing executed yet.
     int64_t CurrentDayNumber = 0;
     int64_t LastExecutedAt = -1;
+    // The local wall-clock moment (day number * 86400 + second of day) at which the record at
+    // NextEventIndex is next due; -1 when no record is waiting (empty table, no timed record).
+    // A simulation may move its clock straight to it instead of ticking through idle time.
+    int64_t NextDueAt = -1;
 };
 
 // The number of CrosspointMap entries that the crosspoint conditions may look at: 0 until a map

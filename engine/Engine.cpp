@@ -134,6 +134,8 @@ void Engine::tmrTimer_Timer() {
     } catch (...) {
         logs_.ReportError("Error Determining Next Event");
     }
+    if (AfterTick)
+        AfterTick();
 }
 
 void Engine::WatchDatabase() {

@@ -1,6 +1,7 @@
 #pragma once
 // The engine: owns the state and every module, and offers the main window's handlers (start-up,
 // tick, exit) to whichever window drives it (the Qt desktop window or the headless service).
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,9 @@ class Engine {
 
     // True while an event is being executed; the Setup window's OK and the exit path wait.
     bool Busy() const { return vars_.ExecutionInProgress; }
+
+    // Called at the end of every tick (the service's watchdog keep-alive, for example).
+    std::function<void()> AfterTick;
 
     Variables& Vars() { return vars_; }
     Logs& Log() { return logs_; }

@@ -43,6 +43,7 @@ class EventHandle {
     const AutomationEvent& Current() const;
     bool CrosspointIsOn(const AutomationEvent& e) const;
     void Advance();
+    int64_t LatenessMs() const;
     bool NextIsDueInChain() const;
 
     Variables& v_;

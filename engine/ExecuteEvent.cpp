@@ -36,6 +36,8 @@ bool EventHandle::ExecuteOne() {
     try {
         const int16_t saved = v_.NextEventIndex;
         bool okToRun = true;
+        std::string refusal;  // why the event did not run, for the outcome
+        const int64_t latenessMs = LatenessMs();
         v_.LastExecutedAt = v_.CurrentDayNumber * 86400 + v_.CurrentTime;
 
         // Checks: the first that applies decides.
@@ -64,6 +66,8 @@ bool EventHandle::ExecuteOne() {
                     tcp_.SendCrosspointChange();
                 } else {
                     okToRun = false;
+                    if (refusal.empty())
+                        refusal = "Invalid Crosspoint";
                     logs_.WriteActivityLog(Current().Title + " not executed - Invalid Crosspoint");
                 }
             }
@@ -72,6 +76,8 @@ bool EventHandle::ExecuteOne() {
             if (Current().rcontrol != 0) {
                 if (Current().Relay == 0) {
                     okToRun = false;
+                    if (refusal.empty())
+                        refusal = "Invalid Relay";
                     logs_.WriteActivityLog(Current().Title + " not executed - Invalid Relay");
                 } else {
                     tcp_.SendRelayAction();
@@ -80,6 +86,8 @@ bool EventHandle::ExecuteOne() {
             if (Current().vcontrol != 0) {
                 if (Current().VChan == 0) {
                     okToRun = false;
+                    if (refusal.empty())
+                        refusal = "Invalid Channel";
                     logs_.WriteActivityLog(Current().Title + " not executed - Invalid Channel");
                 } else {
                     tcp_.SendGainChange();
@@ -94,8 +102,12 @@ bool EventHandle::ExecuteOne() {
                                  : e.Condition == 1      ? " not executed - Crosspoint inactive"
                                  : e.Condition == 2      ? " not executed - Crosspoint active"
                                                          : nullptr;
-            if (reason != nullptr)
+            if (reason != nullptr) {
                 logs_.WriteActivityLog(e.Title + reason);
+                refusal = reason + std::string(" not executed - ").size();
+            } else {
+                refusal = e.Active == 0 ? "Inactive" : "Skipped";
+            }
         }
 
         // History row; Active may have changed in the checks (a consumed skip is 1 by now).
@@ -107,6 +119,8 @@ bool EventHandle::ExecuteOne() {
                                       : okToRun     ? e.Title
                                                     : e.Title + " - Not Executed";
             view_.AddHistoryRow(e.DayName, e.Time, title);
+            view_.ShowEventOutcome(
+                EventOutcome{e.Number, e.DayName, e.Time, e.Title, okToRun, refusal, latenessMs});
         }
 
         if (Current().Active == 3)
@@ -130,6 +144,14 @@ bool EventHandle::ExecuteOne() {
         logs_.ReportError("Error Executing Event");
         return false;
     }
+}
+
+int64_t EventHandle::LatenessMs() const {
+    // From the start of the second the engine is running (the tick's "now") to this moment.
+    const LocalDateTime now = clock_.Now();
+    const int64_t nowMs = ToEpochMs(now);
+    const LocalDateTime second{now.Year, now.Month, now.Day, 0, 0, 0, 0};
+    return nowMs - (ToEpochMs(second) + int64_t{v_.CurrentTime} * 1000);
 }
 
 void EventHandle::Advance() {

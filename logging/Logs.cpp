@@ -34,6 +34,8 @@ std::string Logs::ErrorLogPath() const {
 }
 
 void Logs::WriteActivityLog(const std::string& text) {
+    if (Mirror)
+        Mirror(false, text);
     try {
         std::string line = FormatLogStamp(clock_.Now());
         if (line.size() > 35)
@@ -69,6 +71,8 @@ void Logs::WriteErrorLog(const std::string& faultText, const std::string& locati
         explicit Depth(int& depth) : d(depth) { ++d; }
         ~Depth() { --d; }
     } depth(errorLogDepth_);
+    if (Mirror && errorLogDepth_ == 1)
+        Mirror(true, location + ": " + faultText);
     try {
         // The general date is at most 22 characters in the United States form; the column is
         // 24 wide and a longer text would be cut to it.

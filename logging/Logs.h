@@ -1,6 +1,7 @@
 #pragma once
 // The activity log "Tally.Dat" and the error log "Errorlog.txt" in the program folder, and the
 // error reporter every fault handler calls. Files are opened and closed for each line.
+#include <functional>
 #include <string>
 
 #include "common/Clock.h"
@@ -22,6 +23,10 @@ class Logs {
     void ReportError(const std::string& location);
     void WriteErrorLog(const std::string& faultText, const std::string& location);
     void CreateErrorLog();
+
+    // Sees every line given to the logs, whether or not its file could be written: activity
+    // texts with isError false, error entries ("location: fault text") with isError true.
+    std::function<void(bool isError, const std::string& text)> Mirror;
 
     std::string ActivityLogPath() const;
     std::string ErrorLogPath() const;

@@ -10,6 +10,18 @@ enum class MessageBoxKind { Information, Critical };
 enum class MessageBoxButtons { Ok, OkCancel };
 enum class MessageBoxAnswer { Ok = 1, Cancel = 2 };
 
+// What became of one execution, for views that keep more than the history row (the state
+// channel, metrics). Reason is empty when the event ran; otherwise the refusal's reason as the
+// activity line gives it ("Server not connected", "Invalid Crosspoint", ...), "Inactive" or
+// "Skipped".
+struct EventOutcome {
+    int16_t Number = 0;
+    std::string Day, Time, Title;
+    bool Ran = false;
+    std::string Reason;
+    int64_t LatenessMs = -1;  // from the event's second to the start of its execution; -1 unknown
+};
+
 class MainWindow {
   public:
     virtual ~MainWindow() = default;
@@ -38,6 +50,8 @@ class MainWindow {
     virtual void AddHistoryRow(const std::string& day, const std::string& time,
                                const std::string& title) = 0;
     virtual void ClearHistory() = 0;
+    // Called after each execution's history row; views that need nothing more ignore it.
+    virtual void ShowEventOutcome(const EventOutcome& outcome) { (void)outcome; }
 
     // A modal message box; returns the button chosen.
     virtual MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,
