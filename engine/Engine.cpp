@@ -61,7 +61,8 @@ void Engine::Form_Load() {
     // The 500 ms tick, aligned to fire just after each wall-clock second and half second, so
     // an event's frames leave within milliseconds of its second.
     if (tickTimer_ < 0)
-        tickTimer_ = loop_.AddTimer(constants::TickPeriodMs, constants::TickPhaseMs, [this] { tmrTimer_Timer(); });
+        tickTimer_ = loop_.AddTimer(constants::TickPeriodMs, constants::TickPhaseMs,
+                                    [this] { tmrTimer_Timer(); });
 }
 
 bool Engine::Form_QueryUnload() {

@@ -19,8 +19,8 @@ void EventHandle::PrepareTable() {
         } catch (...) {
             // Reported once per load; the record then never runs, as one without a time.
             logs_.WriteErrorLog("Error # " + std::to_string(faults::TypeMismatch) +
-                                    " - Type mismatch: event " + std::to_string(r.Number) +
-                                    " \"" + r.Title + "\" has the time \"" + r.Time +
+                                    " - Type mismatch: event " + std::to_string(r.Number) + " \"" +
+                                    r.Title + "\" has the time \"" + r.Time +
                                     "\", which is not a time of day; it will not run",
                                 "Error Reading Automation DB");
         }
@@ -111,13 +111,12 @@ bool EventHandle::NextEventIsDue() {
     const AutomationEvent* e = v_.NextEventIndex >= 0 && v_.NextEventIndex < v_.EventCount
                                    ? &v_.EventTable[static_cast<size_t>(v_.NextEventIndex)]
                                    : nullptr;
-    logs_.WriteErrorLog("Error # 0 - The clock moved past " +
-                            FormatGeneralDate(FromEpochMs(v_.NextDueAt * 1000)) +
-                            (e != nullptr ? " (event " + std::to_string(e->Number) + " \"" +
-                                                e->Title + "\")"
-                                          : std::string()) +
-                            " by more than a day; the events due in between were not run",
-                        "Error Determining Next Event");
+    logs_.WriteErrorLog(
+        "Error # 0 - The clock moved past " + FormatGeneralDate(FromEpochMs(v_.NextDueAt * 1000)) +
+            (e != nullptr ? " (event " + std::to_string(e->Number) + " \"" + e->Title + "\")"
+                          : std::string()) +
+            " by more than a day; the events due in between were not run",
+        "Error Determining Next Event");
     v_.NextEventIndex = DetermineNextEvent();
     DisplayNextEvent();
     return v_.NextDueAt >= 0 && now >= v_.NextDueAt;
