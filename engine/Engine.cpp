@@ -119,10 +119,11 @@ void Engine::tmrTimer_Timer() {
                 events_->ExecuteEvent();
         }
 
+        // Whatever has arrived whole (a bounded number per link and tick).
         if (!vars_.RecvBuffer[0].empty())
-            tcp_->ProcessReceived(0);
+            tcp_->ProcessPending(0);
         if (!vars_.RecvBuffer[1].empty())
-            tcp_->ProcessReceived(1);
+            tcp_->ProcessPending(1);
 
         if (vars_.TickCounter > 2)
             tcp_->PollLinks();
