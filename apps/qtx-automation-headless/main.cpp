@@ -9,6 +9,7 @@
 #include "common/Clock.h"
 #include "common/FileSystem.h"
 #include "common/PollEventLoop.h"
+#include "common/ProgramFolderLock.h"
 #include "engine/Engine.h"
 #include "ui/HeadlessMainWindow.h"
 
@@ -32,6 +33,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
+
+    const qtx::ProgramFolderLock folderLock(qtx::ProgramDirectory());
+    if (!folderLock.Held()) {
+        std::fprintf(stderr, "qtx-automation-headless: %s\n", folderLock.Problem().c_str());
+        return 1;
+    }
 
     qtx::SystemClock clock;
     qtx::PollEventLoop loop;

@@ -1,10 +1,12 @@
 // The desktop engine: one window, the engine on its thread, the help file beside the program.
 #include <QApplication>
+#include <QMessageBox>
 #include <QSessionManager>
 #include <cstdlib>
 
 #include "common/Clock.h"
 #include "common/FileSystem.h"
+#include "common/ProgramFolderLock.h"
 #include "engine/Engine.h"
 #include "ui/qt/EngineBinding.h"
 #include "ui/qt/FrmMain.h"
@@ -21,6 +23,14 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("QTX Automation"));
     // The window hides into the tray; only the exit path ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // A second engine on the same folder would run every event twice: say so and do not start.
+    const qtx::ProgramFolderLock folderLock(qtx::ProgramDirectory());
+    if (!folderLock.Held()) {
+        QMessageBox::critical(nullptr, QStringLiteral("QTX Automation"),
+                              QString::fromStdString(folderLock.Problem()));
+        return 1;
+    }
 
     qtx::QtEventLoop loop;
     qtx::SystemClock clock;
