@@ -221,7 +221,8 @@ TEST(Flood, BytesThatNeverMakeAMessageLeaveEventsOnTimeAndTheBufferBounded) {
                  s += std::string("\xF3") + std::string(200, '\x02');
              return s;
          }},
-        {"an unknown frame that never ends", [](int64_t) {
+        {"an unknown frame that never ends",
+         [](int64_t) {
              static bool started = false;
              std::string s = started ? "" : "\xE0";
              started = true;

@@ -1,5 +1,6 @@
 // Received-message handling on a real link: one message (or one skipped run of bytes) per call,
-// frames that wait for their rest or can never end, maps and take reports, polls and queries answered on the wire.
+// frames that wait for their rest or can never end, maps and take reports, polls and queries
+// answered on the wire.
 #include <gtest/gtest.h>
 
 #include "tests/switcher/LinkHarness.h"
