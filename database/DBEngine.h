@@ -19,6 +19,7 @@
 //
 // Every failure is a qtx::Fault with a database number (common/FaultNumbers.h). A file locked
 // by another process faults after a short wait (BusyTimeoutMs) instead of hanging.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -190,6 +191,26 @@ class Database {
     void CommitTrans();
     void Rollback();
     bool InTransaction() const;
+
+    // Runs one statement with its parameters ?1, ?2, ... (Null, whole numbers, or texts converted
+    // like column values) to its end, and returns the number of rows it changed.
+    int64_t Execute(const std::string& sql, const std::vector<DbValue>& params = {});
+
+    // The first column of the first row a query gives (Null when it gives none).
+    DbValue QueryValue(const std::string& sql);
+    // Makes the file at path (bytes, unconverted) reachable as schema name in this connection's
+    // statements.
+    void Attach(const std::string& path, const std::string& name);
+
+    // The file's change counter (its header's bytes 24-27): every write transaction committed
+    // on the file, by any program, raises it by one. Read through the connection's own file
+    // handle, never a second descriptor (closing one would drop this process's locks on it).
+    uint32_t ChangeCounter();
+    // The whole file as it stands, byte for byte, read through the connection's own handle
+    // inside a read transaction (so no other program's commit is seen half done).
+    std::string FileBytes();
+    // Long statements stop with a fault soon after *flag becomes true (nullptr: never).
+    void SetCancelFlag(const std::atomic<bool>* flag);
 
     void Close();
     const std::string& Path() const;

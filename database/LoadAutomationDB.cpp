@@ -49,6 +49,9 @@ void DiskWork::LoadAutomationDB() {
         v.DBFileTime = FileTimeText(v.DBPath);
 
         Database db = db_.OpenDatabase(v.DBPath);
+        // Read after the time: a commit in between makes the engine reload once more, never
+        // take another program's change for its own.
+        v.DBChangeCounter = db.ChangeCounter();
         Recordset type = db.OpenRecordset("Type");
         const DbValue marker = type.Value("Type");
         if (!marker.IsText() || marker.AsText() != "Automation") {

@@ -261,18 +261,23 @@ class TaskViewTest : public ::testing::Test {
         RunSql(env.Db(), "UPDATE Server SET TaskViewDB = '" + viewDir + "'");
         copy = viewDir + "/QTXAutomation.mdb";
     }
+    // A load, and the refresh of the copy it starts on the task-view thread.
+    void Load() {
+        env.disk.LoadAutomationDB();
+        env.disk.FinishDiskWork();
+    }
     DiskWorkEnv env;
     std::string viewDir, copy;
 };
 
 TEST_F(TaskViewTest, FirstLoadCopiesTheFileAndLaterLoadsRebuildTheRows) {
-    env.disk.LoadAutomationDB();
+    Load();
     EXPECT_EQ(ReadWholeFile(copy), ReadWholeFile(env.Db()));
     RunSql(env.Db(),
            "DELETE FROM Automation WHERE Number = 1; UPDATE Automation SET Title = 'Changed', "
            "Days = x'00ff'; UPDATE Server SET IPPort = 9");
     AddFullEvent(env.Db(), 3, 2, "03:00:00", "Third");
-    env.disk.LoadAutomationDB();
+    Load();
     EXPECT_EQ(env.ErrorLog(), "");
     EXPECT_EQ(QueryColumn(copy, "SELECT Title || '/' || hex(Days) FROM Automation ORDER BY rowid"),
               (std::vector<std::string>{"Changed/00FF", "Third/78"}));
@@ -282,33 +287,33 @@ TEST_F(TaskViewTest, FirstLoadCopiesTheFileAndLaterLoadsRebuildTheRows) {
     // A temporary file left by an earlier failed compaction does not block this one.
     WriteWholeFile(env.dir.File("TempCompact.mdb"), "left over");
     RunSql(env.Db(), "UPDATE Automation SET Title = 'Again'");
-    env.disk.LoadAutomationDB();
+    Load();
     EXPECT_EQ(QueryOne(copy, "SELECT group_concat(Title) FROM Automation"), "Again,Again");
     EXPECT_EQ(env.ErrorLog(), "");
 }
 
 TEST_F(TaskViewTest, AFailingRefreshLeavesThePreviousCopyWhole) {
-    env.disk.LoadAutomationDB();
+    Load();
     RunSql(copy, "ALTER TABLE Automation DROP COLUMN Color");
     RunSql(env.Db(), "UPDATE Automation SET Title = 'New'");
-    env.disk.LoadAutomationDB();
+    Load();
     EXPECT_TRUE(env.Logged("Error Copying Database"));
     EXPECT_EQ(QueryOne(copy, "SELECT group_concat(Title) FROM Automation"), "First,Second");
     // A value too large for the copy's column fails the same way.
     RunSql(copy, "ALTER TABLE Automation ADD COLUMN Color SMALLINT");
-    env.disk.LoadAutomationDB();
+    Load();
     EXPECT_EQ(QueryOne(copy, "SELECT group_concat(Title) FROM Automation"), "First,Second");
 }
 
 TEST_F(TaskViewTest, NoFolderNoCopyAndTheProgramFolderIsNeverEmptied) {
     RunSql(env.Db(), "UPDATE Server SET TaskViewDB = ''");
-    env.disk.LoadAutomationDB();
+    Load();
     EXPECT_FALSE(std::filesystem::exists(copy));
     std::string appDir = env.dir.Path();
     appDir.pop_back();
     RunSql(env.Db(), "UPDATE Server SET TaskViewDB = '" + appDir + "'");
-    env.disk.LoadAutomationDB();
-    env.disk.LoadAutomationDB();
+    Load();
+    Load();
     EXPECT_EQ(QueryOne(env.Db(), "SELECT count(*) FROM Automation"), "2");
     EXPECT_EQ(env.ErrorLog(), "");
 }
@@ -324,6 +329,7 @@ TEST_F(TaskViewTest, AFolderWithoutWritePermissionIsReported) {
     const int status = RunAsNobody(
         [](void*) {
             e->disk.LoadAutomationDB();
+            e->disk.FinishDiskWork();
             _exit(e->Logged("Error Copying Database") ? 0 : 1);
         },
         nullptr);
