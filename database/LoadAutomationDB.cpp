@@ -4,6 +4,7 @@
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "common/Fault.h"
+#include "common/FaultNumbers.h"
 #include "common/FileSystem.h"
 #include "database/DiskWork.h"
 #include "database/EventOrder.h"
@@ -138,16 +139,63 @@ void DiskWork::ReadSettings(Database& db) {
     }
 }
 
+// The columns of Automation the loader reads, in the order of the reads below.
+enum Column {
+    cNumber,
+    cDay,
+    cTime,
+    cTitle,
+    cSourceChan,
+    cDestChan,
+    cReqSource,
+    cReqDest,
+    cActive,
+    cRelay,
+    cOpto,
+    cSalvo,
+    cVChan,
+    cGain,
+    cxcontrol,
+    crcontrol,
+    cscontrol,
+    cvcontrol,
+    cType,
+    cCondition,
+    cFileName,
+    cFileType,
+    cMessage,
+    cmcontrol,
+    cmtype,
+    cMethod,
+    cMIPAddress,
+    cMIPPort,
+    cMFrame,
+    cMSlot,
+    cMPort,
+    cMCommPort,
+    cMBaudRate,
+    cTriggerSource,
+    cTriggerDest,
+    ctControl,
+    cColor
+};
+const std::vector<std::string>& LoadedColumns() {
+    static const std::vector<std::string> names = {
+        "Number",    "Day",       "Time",       "Title",         "SourceChan",  "DestChan",
+        "ReqSource", "ReqDest",   "Active",     "Relay",         "Opto",        "Salvo",
+        "VChan",     "Gain",      "xcontrol",   "rcontrol",      "scontrol",    "vcontrol",
+        "Type",      "Condition", "FileName",   "FileType",      "Message",     "mcontrol",
+        "mtype",     "Method",    "MIPAddress", "MIPPort",       "MFrame",      "MSlot",
+        "MPort",     "MCommPort", "MBaudRate",  "TriggerSource", "TriggerDest", "tControl",
+        "Color"};
+    return names;
+}
+
 // Reads every row of Automation. A fault while filling leaves the previous table and count in
 // place (and the status text with them), so the scheduler never walks half-filled records.
 void DiskWork::ReadEvents(Database& db) {
     Variables& v = vars_;
-    Recordset rs = db.OpenRecordset("Automation");
-    if (!rs.IsEOF()) {
-        rs.MoveLast();
-        rs.MoveFirst();
-    }
-    const int16_t count = ToInt16(rs.RecordCount());
+    const int16_t count = ToInt16(db.RowCount("Automation"));
     const int16_t previousCount = v.EventCount;
     v.EventCount = count;
     view_.SetPanelText(1, TotalEventsText(count));
@@ -155,90 +203,70 @@ void DiskWork::ReadEvents(Database& db) {
         return;
 
     try {
-        auto col = [&](const char* name) { return rs.FieldIndex(name); };
-        const int cNumber = col("Number"), cDay = col("Day"), cTime = col("Time"),
-                  cTitle = col("Title"), cSourceChan = col("SourceChan"),
-                  cDestChan = col("DestChan"), cReqSource = col("ReqSource"),
-                  cReqDest = col("ReqDest"), cActive = col("Active"), cRelay = col("Relay"),
-                  cOpto = col("Opto"), cSalvo = col("Salvo"), cVChan = col("VChan"),
-                  cGain = col("Gain"), cxcontrol = col("xcontrol"), crcontrol = col("rcontrol"),
-                  cscontrol = col("scontrol"), cvcontrol = col("vcontrol"), cType = col("Type"),
-                  cCondition = col("Condition"), cFileName = col("FileName"),
-                  cFileType = col("FileType"), cMessage = col("Message"),
-                  cmcontrol = col("mcontrol"), cmtype = col("mtype"), cMethod = col("Method"),
-                  cMIPAddress = col("MIPAddress"), cMIPPort = col("MIPPort"),
-                  cMFrame = col("MFrame"), cMSlot = col("MSlot"), cMPort = col("MPort"),
-                  cMCommPort = col("MCommPort"), cMBaudRate = col("MBaudRate"),
-                  cTriggerSource = col("TriggerSource"), cTriggerDest = col("TriggerDest"),
-                  ctControl = col("tControl"), cColor = col("Color");
-
-        // Integer field: Null gives nullValue; a value above limit gives replacement.
-        auto integer = [&](int c, int16_t nullValue = 0, int16_t limit = INT16_MAX,
-                           int16_t replacement = 0) {
-            const DbValue x = rs.Value(c);
-            if (x.IsNull())
-                return nullValue;
-            const int16_t n = ToInt16(x.AsNumber());
-            return n > limit ? replacement : n;
-        };
-        auto longValue = [&](int c, int32_t nullValue) {
-            const DbValue x = rs.Value(c);
-            return x.IsNull() ? nullValue : ToInt32(x.AsNumber());
-        };
-        auto byte = [&](int c) {
-            const DbValue x = rs.Value(c);
-            return x.IsNull() ? uint8_t{0} : ToByte(x.AsNumber());
-        };
-        auto text = [&](int c, const char* nullValue) {
-            const DbValue x = rs.Value(c);
-            return x.IsNull() ? std::string(nullValue) : x.AsText();
-        };
-
         std::vector<AutomationEvent> table(static_cast<size_t>(count));
-        for (AutomationEvent& e : table) {
-            e.Number = ToInt16(rs.Value(cNumber).AsNumber());  // Null is a fault here
-            e.Day = integer(cDay);
-            const int16_t d = e.Day > 7 ? int16_t{7} : e.Day;
-            e.DayName = DayNameOf(d);
-            e.DayIndex = d;
-            e.Time = text(cTime, "24:00:00");
-            e.Title = text(cTitle, "None");
-            e.SourceChan = integer(cSourceChan);
-            e.DestChan = integer(cDestChan);
-            e.ReqSource = integer(cReqSource);
-            e.ReqDest = integer(cReqDest);
-            e.Active = integer(cActive, 0, 3, 0);
-            e.Relay = integer(cRelay);
-            e.Opto = integer(cOpto);
-            e.Salvo = integer(cSalvo);
-            e.VChan = integer(cVChan);
-            e.Gain = integer(cGain, 1024, 2024, 1024);
-            e.xcontrol = integer(cxcontrol, 0, 3, 0);
-            e.rcontrol = integer(crcontrol, 0, 3, 0);
-            e.scontrol = integer(cscontrol, 0, 1, 0);
-            e.vcontrol = integer(cvcontrol, 0, 2, 0);
-            e.Type = integer(cType, 0, 3, 0);
-            e.Condition = integer(cCondition, 0, 2, 0);
-            e.FileName = text(cFileName, " ");
-            e.FileType = integer(cFileType, 0, 3, 0);
-            e.Message = text(cMessage, " ");
-            e.mcontrol = integer(cmcontrol, 0, 3, 0);
-            e.mtype = integer(cmtype, 0, 3, 0);
-            e.Method = text(cMethod, " ");
-            e.MIPAddress = text(cMIPAddress, "0.0.0.0");
-            e.MIPPort = longValue(cMIPPort, 0);
-            e.MFrame = byte(cMFrame);
-            e.MSlot = byte(cMSlot);
-            e.MPort = byte(cMPort);
-            e.MCommPort = byte(cMCommPort);
-            e.MBaudRate = longValue(cMBaudRate, 0);
-            e.TriggerSource = integer(cTriggerSource);
-            e.TriggerDest = integer(cTriggerDest);
-            e.tControl = integer(ctControl, 0, 2, 0);
-            e.Color = longValue(cColor, 16777215);
-            rs.MoveNext();
-        }
-        rs.Close();
+        {
+            TableReader rs = db.ReadTable("Automation", LoadedColumns());
+            // Integer field: Null gives nullValue; a value above limit gives replacement.
+            auto integer = [&](int c, int16_t nullValue = 0, int16_t limit = INT16_MAX,
+                               int16_t replacement = 0) {
+                if (rs.IsNull(c))
+                    return nullValue;
+                const int16_t n = ToInt16(rs.Number(c));
+                return n > limit ? replacement : n;
+            };
+            auto longValue = [&](int c, int32_t nullValue) {
+                return rs.IsNull(c) ? nullValue : ToInt32(rs.Number(c));
+            };
+            auto byte = [&](int c) { return rs.IsNull(c) ? uint8_t{0} : ToByte(rs.Number(c)); };
+            auto text = [&](int c, const char* nullValue) {
+                return rs.IsNull(c) ? std::string(nullValue) : rs.Text(c);
+            };
+
+            for (AutomationEvent& e : table) {
+                if (!rs.Next())
+                    throw Fault(faults::DbNoCurrentRecord, "No current record");
+                e.Number = ToInt16(rs.Number(cNumber));  // Null is a fault here
+                e.Day = integer(cDay);
+                const int16_t d = e.Day > 7 ? int16_t{7} : e.Day;
+                e.DayName = DayNameOf(d);
+                e.DayIndex = d;
+                e.Time = text(cTime, "24:00:00");
+                e.Title = text(cTitle, "None");
+                e.SourceChan = integer(cSourceChan);
+                e.DestChan = integer(cDestChan);
+                e.ReqSource = integer(cReqSource);
+                e.ReqDest = integer(cReqDest);
+                e.Active = integer(cActive, 0, 3, 0);
+                e.Relay = integer(cRelay);
+                e.Opto = integer(cOpto);
+                e.Salvo = integer(cSalvo);
+                e.VChan = integer(cVChan);
+                e.Gain = integer(cGain, 1024, 2024, 1024);
+                e.xcontrol = integer(cxcontrol, 0, 3, 0);
+                e.rcontrol = integer(crcontrol, 0, 3, 0);
+                e.scontrol = integer(cscontrol, 0, 1, 0);
+                e.vcontrol = integer(cvcontrol, 0, 2, 0);
+                e.Type = integer(cType, 0, 3, 0);
+                e.Condition = integer(cCondition, 0, 2, 0);
+                e.FileName = text(cFileName, " ");
+                e.FileType = integer(cFileType, 0, 3, 0);
+                e.Message = text(cMessage, " ");
+                e.mcontrol = integer(cmcontrol, 0, 3, 0);
+                e.mtype = integer(cmtype, 0, 3, 0);
+                e.Method = text(cMethod, " ");
+                e.MIPAddress = text(cMIPAddress, "0.0.0.0");
+                e.MIPPort = longValue(cMIPPort, 0);
+                e.MFrame = byte(cMFrame);
+                e.MSlot = byte(cMSlot);
+                e.MPort = byte(cMPort);
+                e.MCommPort = byte(cMCommPort);
+                e.MBaudRate = longValue(cMBaudRate, 0);
+                e.TriggerSource = integer(cTriggerSource);
+                e.TriggerDest = integer(cTriggerDest);
+                e.tControl = integer(ctControl, 0, 2, 0);
+                e.Color = longValue(cColor, 16777215);
+            }
+        }  // the reader's statement ends before the database closes
         db.Close();
         v.EventTable = std::move(table);
     } catch (...) {
