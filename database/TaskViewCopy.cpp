@@ -3,6 +3,8 @@
 // queues it and reports its faults.
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "common/Constants.h"
 #include "common/Fault.h"
 #include "common/FaultNumbers.h"
@@ -117,8 +119,11 @@ void Compact(const TaskViewJob& job) {
         DeleteFile(job.TempPath);
     engine.CompactDatabase(job.CopyPath, job.TempPath);
     DeleteFile(job.CopyPath);
-    CopyFileBytes(job.TempPath, job.CopyPath);
-    DeleteFile(job.TempPath);
+    // Moving the compacted file into place writes it once; across file systems it is copied.
+    if (::rename(job.TempPath.c_str(), job.CopyPath.c_str()) != 0) {
+        CopyFileBytes(job.TempPath, job.CopyPath);
+        DeleteFile(job.TempPath);
+    }
 }
 
 DiskFault Caught(const char* location) {
