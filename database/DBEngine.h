@@ -227,6 +227,8 @@ class Database {
     // like column values) to its end, and returns the number of rows it changed.
     int64_t Execute(const std::string& sql, const std::vector<DbValue>& params = {});
 
+    // Every row a query gives, values exactly as stored (for small results).
+    std::vector<std::vector<RawValue>> QueryRaw(const std::string& sql);
     // The first column of the first row a query gives (Null when it gives none).
     DbValue QueryValue(const std::string& sql);
     // Makes the file at path (bytes, unconverted) reachable as schema name in this connection's

@@ -203,6 +203,18 @@ int64_t Database::Execute(const std::string& sql, const std::vector<DbValue>& pa
     return sqlite3_total_changes64(h) - before;
 }
 
+std::vector<std::vector<RawValue>> Database::QueryRaw(const std::string& sql) {
+    db::Stmt s = conn_->Prepare(sql);
+    std::vector<std::vector<RawValue>> rows;
+    const int n = sqlite3_column_count(s.get());
+    while (conn_->Step(s.get())) {
+        std::vector<RawValue>& row = rows.emplace_back();
+        for (int i = 0; i < n; ++i)
+            row.push_back(db::ColumnRaw(s.get(), i));
+    }
+    return rows;
+}
+
 DbValue Database::QueryValue(const std::string& sql) {
     db::Stmt s = conn_->Prepare(sql);
     if (!conn_->Step(s.get()))

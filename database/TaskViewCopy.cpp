@@ -3,6 +3,8 @@
 // queues it and reports its faults.
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "common/Constants.h"
@@ -66,8 +68,13 @@ std::string FitCheck(const TableDef& copy) {
            (texts.empty() ? "0" : texts) + " THEN 1 ELSE 0 END)";
 }
 
-// CopyTaskViewDB: true when a refresh of the rows was made (the compaction follows).
-bool CopyRows(const TaskViewJob& job, const std::atomic<bool>& cancel) {
+// CopyTaskViewDB and the compaction of CompactTaskViewDB in one pass: the refreshed copy is
+// built compact in the temporary file (the copy's own tables, indexes and settings, the live
+// rows of Automation in their order) and then moved into the copy's place. The copy is never
+// seen half refreshed, and the rows are written once instead of three times (into the copy,
+// into the compacted file, back to the copy). True when the new copy waits in the temporary
+// file; false when there is nothing more to do.
+bool BuildRefreshedCopy(const TaskViewJob& job, const std::atomic<bool>& cancel) {
     DBEngine engine;
     if (!NormalFileExists(job.CopyPath)) {
         // The first copy is the live file byte for byte, read through SQLite so that this
@@ -89,41 +96,77 @@ bool CopyRows(const TaskViewJob& job, const std::atomic<bool>& cancel) {
         live.Close();
     }
     Database copy = engine.OpenDatabase(job.CopyPath);
-    copy.SetCancelFlag(&cancel);
     const TableDef copyTable = copy.TableDefs("Automation");
     RequireCarriedColumns(copyTable);
-    std::string columns;
-    for (const char* name : CarriedColumns)
-        columns += std::string(columns.empty() ? "" : ", ") + db::QuoteName(name);
-
-    copy.Attach(job.LivePath, "live");
-    // The refresh is one transaction: a fault part-way leaves the previous copy whole.
-    copy.BeginTrans();
-    copy.Execute("DELETE FROM main.Automation");
-    copy.Execute("INSERT INTO main.Automation (" + columns + ") SELECT " + columns +
-                 " FROM live.Automation ORDER BY rowid");
-    const int64_t misfit =
-        copy.QueryValue("SELECT " + FitCheck(copyTable) + " FROM main.Automation").AsNumber();
-    if (misfit != 0)
-        db::RaiseDb(misfit == 2 ? faults::DbNumericOverflow : faults::DbFieldTooSmall);
-    copy.CommitTrans();
+    const auto schema = copy.QueryRaw(
+        "SELECT type, name, sql FROM sqlite_schema WHERE sql IS NOT NULL AND name NOT LIKE "
+        "'sqlite_%' ORDER BY rowid");
+    const auto settings = copy.QueryRaw(
+        "SELECT page_size, user_version, application_id FROM pragma_page_size, "
+        "pragma_user_version, pragma_application_id");
+    const bool hasSequence = copy.HasTable("sqlite_sequence");
     copy.Close();
-    return true;
-}
 
-// CompactTaskViewDB.
-void Compact(const TaskViewJob& job) {
-    DBEngine engine;
     // A temporary file left by a failed compaction would block every later one.
     if (NormalFileExists(job.TempPath))
         DeleteFile(job.TempPath);
-    engine.CompactDatabase(job.CopyPath, job.TempPath);
-    DeleteFile(job.CopyPath);
-    // Moving the compacted file into place writes it once; across file systems it is copied.
-    if (::rename(job.TempPath.c_str(), job.CopyPath.c_str()) != 0) {
-        CopyFileBytes(job.TempPath, job.CopyPath);
-        DeleteFile(job.TempPath);
+    Database fresh = engine.CreateDatabase(job.TempPath);
+    try {
+        fresh.SetCancelFlag(&cancel);
+        fresh.Execute("PRAGMA page_size = " + std::to_string(settings.at(0).at(0).integer));
+        fresh.Execute("VACUUM");  // an empty file takes the page size now
+        // The file is new and is thrown away on any fault: it needs no journal.
+        fresh.Execute("PRAGMA journal_mode = OFF");
+        fresh.Attach(job.CopyPath, "old");
+        fresh.Attach(job.LivePath, "live");
+        fresh.BeginTrans();
+        auto run = [&](const RawValue& sql) { fresh.Execute(sql.bytes); };
+        for (const auto& entry : schema)
+            if (entry[0].bytes == "table")
+                run(entry[2]);
+        std::string columns;
+        for (const char* name : CarriedColumns)
+            columns += std::string(columns.empty() ? "" : ", ") + db::QuoteName(name);
+        for (const auto& entry : schema) {
+            if (entry[0].bytes != "table")
+                continue;
+            const std::string table = db::QuoteName(entry[1].bytes);
+            if (db::SameName(entry[1].bytes, copyTable.Name()))
+                fresh.Execute("INSERT INTO main.Automation (" + columns + ") SELECT " + columns +
+                              " FROM live.Automation ORDER BY rowid");
+            else
+                fresh.Execute("INSERT INTO main." + table + " SELECT * FROM old." + table +
+                              " ORDER BY rowid");
+        }
+        if (hasSequence && fresh.HasTable("sqlite_sequence"))
+            fresh.Execute("INSERT INTO main.sqlite_sequence SELECT * FROM old.sqlite_sequence");
+        const int64_t misfit =
+            fresh.QueryValue("SELECT " + FitCheck(copyTable) + " FROM main.Automation").AsNumber();
+        if (misfit != 0)
+            db::RaiseDb(misfit == 2 ? faults::DbNumericOverflow : faults::DbFieldTooSmall);
+        for (const auto& entry : schema)
+            if (entry[0].bytes != "table")
+                run(entry[2]);
+        fresh.Execute("PRAGMA main.user_version = " + std::to_string(settings.at(0).at(1).integer));
+        fresh.Execute("PRAGMA main.application_id = " +
+                      std::to_string(settings.at(0).at(2).integer));
+        fresh.CommitTrans();
+        fresh.Close();
+    } catch (...) {
+        fresh.Close();
+        ::unlink(job.TempPath.c_str());  // the copy is as it was
+        throw;
     }
+    return true;
+}
+
+// Moves the new copy into place: a rename within one file system, else a copy.
+void MoveIntoPlace(const TaskViewJob& job) {
+    if (::rename(job.TempPath.c_str(), job.CopyPath.c_str()) == 0)
+        return;
+    DeleteFile(job.CopyPath);
+    CopyFileBytes(job.TempPath, job.CopyPath);
+    DeleteFile(job.TempPath);
 }
 
 DiskFault Caught(const char* location) {
@@ -135,13 +178,13 @@ DiskFault Caught(const char* location) {
 
 std::vector<DiskFault> RefreshTaskView(const TaskViewJob& job, const std::atomic<bool>& cancel) {
     try {
-        if (!CopyRows(job, cancel))
+        if (!BuildRefreshedCopy(job, cancel))
             return {};
     } catch (...) {
         return {Caught("Error Copying Database")};
     }
     try {
-        Compact(job);
+        MoveIntoPlace(job);
     } catch (...) {
         return {Caught("Error Compacting Automation DB")};
     }

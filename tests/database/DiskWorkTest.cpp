@@ -292,6 +292,24 @@ TEST_F(TaskViewTest, FirstLoadCopiesTheFileAndLaterLoadsRebuildTheRows) {
     EXPECT_EQ(env.ErrorLog(), "");
 }
 
+// Reloads faster than the refreshes: they never run two at once, the newest rows win, and the
+// copy comes out compact with its own indexes and settings.
+TEST_F(TaskViewTest, RefreshesRequestedWhileOneRunsEndWithTheNewestRowsCompact) {
+    Load();
+    RunSql(copy, "CREATE INDEX ByTitle ON Automation (Title); PRAGMA user_version = 5");
+    for (int i = 0; i < 5; ++i) {
+        RunSql(env.Db(), "UPDATE Automation SET Title = 'v" + std::to_string(i) + "'");
+        env.disk.LoadAutomationDB();
+    }
+    env.disk.FinishDiskWork();
+    EXPECT_EQ(env.ErrorLog(), "");
+    EXPECT_EQ(QueryOne(copy, "SELECT group_concat(Title) FROM Automation"), "v4,v4");
+    EXPECT_EQ(QueryOne(copy, "SELECT count(*) FROM sqlite_schema WHERE name = 'ByTitle'"), "1");
+    EXPECT_EQ(QueryOne(copy, "PRAGMA user_version"), "5");
+    EXPECT_EQ(QueryOne(copy, "PRAGMA freelist_count"), "0");
+    EXPECT_EQ(QueryOne(copy, "PRAGMA integrity_check"), "ok");
+}
+
 TEST_F(TaskViewTest, AFailingRefreshLeavesThePreviousCopyWhole) {
     Load();
     RunSql(copy, "ALTER TABLE Automation DROP COLUMN Color");
