@@ -1,4 +1,5 @@
 // Loading the settings and the events of the database into the engine's state.
+#include <algorithm>
 #include <optional>
 
 #include "common/Checked.h"
@@ -85,7 +86,7 @@ void DiskWork::LoadAutomationDB() {
         // The rows are read in one read transaction: one consistent state of the file, and its
         // lock taken once rather than at every statement.
         db.BeginRead();
-        ReadEvents(db);  // closes the database when it has read rows, which ends the transaction
+        ReadEvents(db);  // closes the database, which ends the transaction
         if (db.InTransaction())
             db.CommitTrans();
         if (v.EventCount == 0)
@@ -191,89 +192,82 @@ const std::vector<std::string>& LoadedColumns() {
     return names;
 }
 
-// Reads every row of Automation. A fault while filling leaves the previous table and count in
-// place (and the status text with them), so the scheduler never walks half-filled records.
+// Reads every row of Automation, counting them on the way (no separate count over the table).
+// A fault while reading (more than 32767 rows among them) leaves the previous table, count and
+// status text in place, so the scheduler never walks half-filled records.
 void DiskWork::ReadEvents(Database& db) {
     Variables& v = vars_;
-    const int16_t count = ToInt16(db.RowCount("Automation"));
-    const int16_t previousCount = v.EventCount;
+    std::vector<AutomationEvent> table;
+    table.reserve(std::max<size_t>(v.EventTable.size(), 64));
+    {
+        TableReader rs = db.ReadTable("Automation", LoadedColumns());
+        // Integer field: Null gives nullValue; a value above limit gives replacement.
+        auto integer = [&](int c, int16_t nullValue = 0, int16_t limit = INT16_MAX,
+                           int16_t replacement = 0) {
+            if (rs.IsNull(c))
+                return nullValue;
+            const int16_t n = ToInt16(rs.Number(c));
+            return n > limit ? replacement : n;
+        };
+        auto longValue = [&](int c, int32_t nullValue) {
+            return rs.IsNull(c) ? nullValue : ToInt32(rs.Number(c));
+        };
+        auto byte = [&](int c) { return rs.IsNull(c) ? uint8_t{0} : ToByte(rs.Number(c)); };
+        auto text = [&](int c, const char* nullValue) {
+            return rs.IsNull(c) ? std::string(nullValue) : rs.Text(c);
+        };
+
+        while (rs.Next()) {
+            ToInt16(static_cast<int64_t>(table.size()) + 1);  // at most 32767 rows
+            AutomationEvent& e = table.emplace_back();
+            e.Number = ToInt16(rs.Number(cNumber));  // Null is a fault here
+            e.Day = integer(cDay);
+            const int16_t d = e.Day > 7 ? int16_t{7} : e.Day;
+            e.DayName = DayNameOf(d);
+            e.DayIndex = d;
+            e.Time = text(cTime, "24:00:00");
+            e.Title = text(cTitle, "None");
+            e.SourceChan = integer(cSourceChan);
+            e.DestChan = integer(cDestChan);
+            e.ReqSource = integer(cReqSource);
+            e.ReqDest = integer(cReqDest);
+            e.Active = integer(cActive, 0, 3, 0);
+            e.Relay = integer(cRelay);
+            e.Opto = integer(cOpto);
+            e.Salvo = integer(cSalvo);
+            e.VChan = integer(cVChan);
+            e.Gain = integer(cGain, 1024, 2024, 1024);
+            e.xcontrol = integer(cxcontrol, 0, 3, 0);
+            e.rcontrol = integer(crcontrol, 0, 3, 0);
+            e.scontrol = integer(cscontrol, 0, 1, 0);
+            e.vcontrol = integer(cvcontrol, 0, 2, 0);
+            e.Type = integer(cType, 0, 3, 0);
+            e.Condition = integer(cCondition, 0, 2, 0);
+            e.FileName = text(cFileName, " ");
+            e.FileType = integer(cFileType, 0, 3, 0);
+            e.Message = text(cMessage, " ");
+            e.mcontrol = integer(cmcontrol, 0, 3, 0);
+            e.mtype = integer(cmtype, 0, 3, 0);
+            e.Method = text(cMethod, " ");
+            e.MIPAddress = text(cMIPAddress, "0.0.0.0");
+            e.MIPPort = longValue(cMIPPort, 0);
+            e.MFrame = byte(cMFrame);
+            e.MSlot = byte(cMSlot);
+            e.MPort = byte(cMPort);
+            e.MCommPort = byte(cMCommPort);
+            e.MBaudRate = longValue(cMBaudRate, 0);
+            e.TriggerSource = integer(cTriggerSource);
+            e.TriggerDest = integer(cTriggerDest);
+            e.tControl = integer(ctControl, 0, 2, 0);
+            e.Color = longValue(cColor, 16777215);
+        }
+    }  // the reader's statement ends before the database closes
+    db.Close();
+    const int16_t count = static_cast<int16_t>(table.size());
     v.EventCount = count;
     view_.SetPanelText(1, TotalEventsText(count));
-    if (count == 0)
-        return;
-
-    try {
-        std::vector<AutomationEvent> table(static_cast<size_t>(count));
-        {
-            TableReader rs = db.ReadTable("Automation", LoadedColumns());
-            // Integer field: Null gives nullValue; a value above limit gives replacement.
-            auto integer = [&](int c, int16_t nullValue = 0, int16_t limit = INT16_MAX,
-                               int16_t replacement = 0) {
-                if (rs.IsNull(c))
-                    return nullValue;
-                const int16_t n = ToInt16(rs.Number(c));
-                return n > limit ? replacement : n;
-            };
-            auto longValue = [&](int c, int32_t nullValue) {
-                return rs.IsNull(c) ? nullValue : ToInt32(rs.Number(c));
-            };
-            auto byte = [&](int c) { return rs.IsNull(c) ? uint8_t{0} : ToByte(rs.Number(c)); };
-            auto text = [&](int c, const char* nullValue) {
-                return rs.IsNull(c) ? std::string(nullValue) : rs.Text(c);
-            };
-
-            for (AutomationEvent& e : table) {
-                if (!rs.Next())
-                    throw Fault(faults::DbNoCurrentRecord, "No current record");
-                e.Number = ToInt16(rs.Number(cNumber));  // Null is a fault here
-                e.Day = integer(cDay);
-                const int16_t d = e.Day > 7 ? int16_t{7} : e.Day;
-                e.DayName = DayNameOf(d);
-                e.DayIndex = d;
-                e.Time = text(cTime, "24:00:00");
-                e.Title = text(cTitle, "None");
-                e.SourceChan = integer(cSourceChan);
-                e.DestChan = integer(cDestChan);
-                e.ReqSource = integer(cReqSource);
-                e.ReqDest = integer(cReqDest);
-                e.Active = integer(cActive, 0, 3, 0);
-                e.Relay = integer(cRelay);
-                e.Opto = integer(cOpto);
-                e.Salvo = integer(cSalvo);
-                e.VChan = integer(cVChan);
-                e.Gain = integer(cGain, 1024, 2024, 1024);
-                e.xcontrol = integer(cxcontrol, 0, 3, 0);
-                e.rcontrol = integer(crcontrol, 0, 3, 0);
-                e.scontrol = integer(cscontrol, 0, 1, 0);
-                e.vcontrol = integer(cvcontrol, 0, 2, 0);
-                e.Type = integer(cType, 0, 3, 0);
-                e.Condition = integer(cCondition, 0, 2, 0);
-                e.FileName = text(cFileName, " ");
-                e.FileType = integer(cFileType, 0, 3, 0);
-                e.Message = text(cMessage, " ");
-                e.mcontrol = integer(cmcontrol, 0, 3, 0);
-                e.mtype = integer(cmtype, 0, 3, 0);
-                e.Method = text(cMethod, " ");
-                e.MIPAddress = text(cMIPAddress, "0.0.0.0");
-                e.MIPPort = longValue(cMIPPort, 0);
-                e.MFrame = byte(cMFrame);
-                e.MSlot = byte(cMSlot);
-                e.MPort = byte(cMPort);
-                e.MCommPort = byte(cMCommPort);
-                e.MBaudRate = longValue(cMBaudRate, 0);
-                e.TriggerSource = integer(cTriggerSource);
-                e.TriggerDest = integer(cTriggerDest);
-                e.tControl = integer(ctControl, 0, 2, 0);
-                e.Color = longValue(cColor, 16777215);
-            }
-        }  // the reader's statement ends before the database closes
-        db.Close();
+    if (count > 0)
         v.EventTable = std::move(table);
-    } catch (...) {
-        v.EventCount = previousCount;
-        view_.SetPanelText(1, TotalEventsText(previousCount));
-        throw;
-    }
 }
 
 }  // namespace qtx

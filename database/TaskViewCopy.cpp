@@ -68,6 +68,29 @@ std::string FitCheck(const TableDef& copy) {
            (texts.empty() ? "0" : texts) + " THEN 1 ELSE 0 END)";
 }
 
+// True when copying whole rows gives the same copy as copying the carried columns: both tables
+// have the same columns with the same declared types in the same order, and every column that
+// is not carried is Null in the live rows. SQLite then moves the rows as they are stored.
+bool WholeRowsCarryTheSame(Database& db, const TableDef& live, const TableDef& copy) {
+    const auto& a = live.Fields();
+    const auto& b = copy.Fields();
+    if (a.size() != b.size())
+        return false;
+    std::string extra;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].Name != b[i].Name || a[i].DeclaredType != b[i].DeclaredType)
+            return false;
+        bool carried = false;
+        for (const char* name : CarriedColumns)
+            carried = carried || db::SameName(a[i].Name, name);
+        if (!carried)
+            extra += (extra.empty() ? "" : " OR ") + db::QuoteName(a[i].Name) + " IS NOT NULL";
+    }
+    return extra.empty() ||
+           db.QueryValue("SELECT EXISTS (SELECT 1 FROM live.Automation WHERE " + extra + ")")
+                   .AsNumber() == 0;
+}
+
 // CopyTaskViewDB and the compaction of CompactTaskViewDB in one pass: the refreshed copy is
 // built compact in the temporary file (the copy's own tables, indexes and settings, the live
 // rows of Automation in their order) and then moved into the copy's place. The copy is never
@@ -90,9 +113,11 @@ bool BuildRefreshedCopy(const TaskViewJob& job, const std::atomic<bool>& cancel)
     if (SameFile(job.CopyPath, job.LivePath))
         return false;
 
+    TableDef liveTable;
     {
         Database live = engine.OpenDatabase(job.LivePath);
-        RequireCarriedColumns(live.TableDefs("Automation"));
+        liveTable = live.TableDefs("Automation");
+        RequireCarriedColumns(liveTable);
         live.Close();
     }
     Database copy = engine.OpenDatabase(job.CopyPath);
@@ -132,8 +157,10 @@ bool BuildRefreshedCopy(const TaskViewJob& job, const std::atomic<bool>& cancel)
                 continue;
             const std::string table = db::QuoteName(entry[1].bytes);
             if (db::SameName(entry[1].bytes, copyTable.Name()))
-                fresh.Execute("INSERT INTO main.Automation (" + columns + ") SELECT " + columns +
-                              " FROM live.Automation ORDER BY rowid");
+                fresh.Execute(WholeRowsCarryTheSame(fresh, liveTable, copyTable)
+                                  ? "INSERT INTO main.Automation SELECT * FROM live.Automation"
+                                  : "INSERT INTO main.Automation (" + columns + ") SELECT " +
+                                        columns + " FROM live.Automation ORDER BY rowid");
             else
                 fresh.Execute("INSERT INTO main." + table + " SELECT * FROM old." + table +
                               " ORDER BY rowid");

@@ -297,6 +297,7 @@ TEST_F(TaskViewTest, FirstLoadCopiesTheFileAndLaterLoadsRebuildTheRows) {
 TEST_F(TaskViewTest, RefreshesRequestedWhileOneRunsEndWithTheNewestRowsCompact) {
     Load();
     RunSql(copy, "CREATE INDEX ByTitle ON Automation (Title); PRAGMA user_version = 5");
+    RunSql(env.Db(), "UPDATE Automation SET Future1 = 'not carried'");
     for (int i = 0; i < 5; ++i) {
         RunSql(env.Db(), "UPDATE Automation SET Title = 'v" + std::to_string(i) + "'");
         env.disk.LoadAutomationDB();
@@ -306,6 +307,7 @@ TEST_F(TaskViewTest, RefreshesRequestedWhileOneRunsEndWithTheNewestRowsCompact) 
     EXPECT_EQ(QueryOne(copy, "SELECT group_concat(Title) FROM Automation"), "v4,v4");
     EXPECT_EQ(QueryOne(copy, "SELECT count(*) FROM sqlite_schema WHERE name = 'ByTitle'"), "1");
     EXPECT_EQ(QueryOne(copy, "PRAGMA user_version"), "5");
+    EXPECT_EQ(QueryOne(copy, "SELECT count(Future1) FROM Automation"), "0");
     EXPECT_EQ(QueryOne(copy, "PRAGMA freelist_count"), "0");
     EXPECT_EQ(QueryOne(copy, "PRAGMA integrity_check"), "ok");
 }

@@ -3,11 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include <filesystem>
 
+#include "database/DiskWork.h"
 #include "fixtures/EngineHarness.h"
 
 namespace qtx {
@@ -304,9 +302,7 @@ TEST_F(ExecutionTest, ExitQuestionAndSetup) {
     h.TickAt(9, 0, 1);
     EXPECT_TRUE(h.engine->ApplySetup(true, copyDir));
     EXPECT_EQ(h.view.PanelWrites[1], loads + 1);
-    // The copy is written on the task-view thread.
-    for (int i = 0; i < 500 && !std::filesystem::exists(copyDir + "/QTXAutomation.mdb"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    h.engine->Disk().FinishDiskWork();  // the copy is written on the task-view thread
     EXPECT_TRUE(std::filesystem::exists(copyDir + "/QTXAutomation.mdb"));
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{"Monday", "10:00:00", "ten"}));
     h.Start();
