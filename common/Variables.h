@@ -69,6 +69,9 @@ struct Variables {
     std::string AppDir;      // ends in "/"
     std::string DBPath;      // AppDir + "QTXAutomation.mdb"
     std::string DBFileTime;  // FileTimeText of DBPath at the last load or own change
+    // The file's change counter read with DBFileTime (-1: unknown): tells the engine's own
+    // commit from another program's when both fall within one file-time step.
+    int64_t DBChangeCounter = -1;
 
     // "Now" as fixed by the current tick.
     int16_t TodayIndex = 0;     // 0 Monday .. 6 Sunday

@@ -32,6 +32,7 @@ void Engine::Form_Load() {
     if (dir.empty() || dir.back() != '/')
         dir += '/';
 
+    IgnoreFileSizeSignal();  // a file-size limit fails writes instead of killing the engine
     view_.HelpSetup(dir + constants::HelpFileName);
     ShowCaptionAndIcon(view_, constants::CaptionServerNotConnected, constants::IconNotConnected);
     vars_.AppDir = dir;
@@ -125,6 +126,7 @@ void Engine::tmrTimer_Timer() {
         if (!vars_.RecvBuffer[1].empty())
             tcp_->ProcessPending(1);
 
+        disk_->CollectDiskWork();  // faults of the task-view refresh, reported on this thread
         if (vars_.TickCounter > 2)
             tcp_->PollLinks();
         if (vars_.TickCounter > 2)

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "database/DiskWork.h"
 #include "fixtures/EngineHarness.h"
 
 namespace qtx {
@@ -315,6 +316,7 @@ TEST_F(ExecutionTest, ExitQuestionAndSetup) {
     h.TickAt(9, 0, 1);
     EXPECT_TRUE(h.engine->ApplySetup(true, copyDir));
     EXPECT_EQ(h.view.PanelWrites[1], loads + 1);
+    h.engine->Disk().FinishDiskWork();  // the copy is written on the task-view thread
     EXPECT_TRUE(std::filesystem::exists(copyDir + "/QTXAutomation.mdb"));
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{"Monday", "10:00:00", "ten"}));
     h.Start();
