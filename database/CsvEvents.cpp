@@ -13,8 +13,9 @@ using namespace schedule;
 
 namespace {
 
-const char* const Columns[] = {"number", "title", "days",  "at",    "marking", "when", "crosspoint",
-                               "salvo",  "relay", "gain",  "message", "text",  "file"};
+const char* const Columns[] = {"number",  "title",      "days",  "at",    "marking",
+                               "when",    "crosspoint", "salvo", "relay", "gain",
+                               "message", "text",       "file"};
 
 std::string Str(int n) {
     return std::to_string(n);
@@ -96,12 +97,13 @@ Event EventFromRecord(const Record& header, const Record& record) {
         options.push_back(name);
         options.push_back(value);
     };
-    for (const char* plain : {"number", "title", "days", "at", "salvo", "relay", "gain", "message",
-                              "file"})
+    for (const char* plain :
+         {"number", "title", "days", "at", "salvo", "relay", "gain", "message", "file"})
         if (cell.count(plain))
             option(std::string("--") + plain, cell[plain]);
     // A message's text, empty included, unless it sends a file.
-    if (cell.count("text") && (!cell["text"].empty() || (cell.count("message") && !cell.count("file"))))
+    if (cell.count("text") &&
+        (!cell["text"].empty() || (cell.count("message") && !cell.count("file"))))
         option("--text", cell["text"]);
     if (cell.count("marking")) {
         const std::string& v = cell["marking"];

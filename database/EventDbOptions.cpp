@@ -31,12 +31,12 @@ const char* const EventOptionsHelp =
 
 namespace {
 
-const char* const Flags[] = {"--active",     "--inactive", "--skip-next",    "--once",
-                             "--no-crosspoint", "--no-salvo", "--no-relay",  "--no-gain",
-                             "--no-message", "--no-condition"};
-const char* const Valued[] = {"--number",  "--title",    "--days",    "--at",     "--take",
-                              "--sum-on",  "--sum-off",  "--salvo",   "--relay",  "--gain",
-                              "--when-on", "--when-off", "--message", "--text",   "--file"};
+const char* const Flags[] = {"--active",        "--inactive",    "--skip-next", "--once",
+                             "--no-crosspoint", "--no-salvo",    "--no-relay",  "--no-gain",
+                             "--no-message",    "--no-condition"};
+const char* const Valued[] = {"--number",  "--title",    "--days",    "--at",    "--take",
+                              "--sum-on",  "--sum-off",  "--salvo",   "--relay", "--gain",
+                              "--when-on", "--when-off", "--message", "--text",  "--file"};
 
 bool IsOne(const std::string& name, const char* const* list, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -85,8 +85,7 @@ std::pair<int, int> Pair(const std::string& option, const std::string& value,
 
 MessageAction Destination(const std::string& value, const std::optional<MessageAction>& was) {
     const std::string option = "--message";
-    const std::string form =
-        "ip:ADDRESS:PORT, serial:PORT:BAUDCODE or switcher:FRAME:SLOT:PORT";
+    const std::string form = "ip:ADDRESS:PORT, serial:PORT:BAUDCODE or switcher:FRAME:SLOT:PORT";
     const size_t colon = value.find(':');
     const auto to = ParseMessageTo(value.substr(0, colon));
     if (colon == std::string::npos || !to)
@@ -172,7 +171,8 @@ void ApplyEventOptions(const std::vector<std::string>& options, Event& e, bool c
             at = true;
         } else if (name == "--take" || name == "--sum-on" || name == "--sum-off") {
             if (crosspoint)
-                throw OptionError("one crosspoint action per event (--take, --sum-on or --sum-off)");
+                throw OptionError(
+                    "one crosspoint action per event (--take, --sum-on or --sum-off)");
             crosspoint = true;
             const auto [s, d] = Pair(name, value, "SOURCE:DESTINATION, numbers from 1");
             e.Do.Crosspoint = CrosspointAction{*ParseCrosspointKind(name.substr(2)), s, d};
@@ -183,8 +183,8 @@ void ApplyEventOptions(const std::vector<std::string>& options, Event& e, bool c
             const auto mode = ParseRelayMode(value.substr(0, colon));
             if (colon == std::string::npos || !mode)
                 Bad(name, value, "latch:N, release:N or pulse:N");
-            e.Do.Relay = RelayAction{
-                *mode, Number(name, value, value.substr(colon + 1), "latch:N, release:N or pulse:N")};
+            e.Do.Relay = RelayAction{*mode, Number(name, value, value.substr(colon + 1),
+                                                   "latch:N, release:N or pulse:N")};
         } else if (name == "--gain") {
             const auto parts = Split(value, ':');
             const std::string form = "source:CHANNEL:GAIN or destination:CHANNEL:GAIN";

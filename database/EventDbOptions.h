@@ -23,8 +23,7 @@ struct OptionError : std::runtime_error {
 
 // Applies the options to e, in order. Options may be written "--name VALUE" or "--name=VALUE".
 // creating: an event made from nothing must have --title, --days and --at.
-void ApplyEventOptions(const std::vector<std::string>& options, schedule::Event& e,
-                       bool creating);
+void ApplyEventOptions(const std::vector<std::string>& options, schedule::Event& e, bool creating);
 
 // True when args holds an option of the event form (so `add` takes the event form).
 bool HasEventOption(const std::vector<std::string>& args);

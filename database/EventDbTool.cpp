@@ -284,6 +284,8 @@ int Preview(const std::string& file, const std::vector<std::string>& args, std::
     }
     for (const PreviewRun& run : result.Runs)
         out << run.Line << "\n";
+    for (const std::string& n : result.Notes)
+        out << "never runs: " << n << "\n";
     for (const std::string& e : result.Errors)
         out << "engine error: " << e << "\n";
     return 0;
@@ -395,8 +397,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
             try {
                 rs.SetValue(name, value.empty() ? DbValue() : DbValue(Utf8ToCp1252(value)));
             } catch (const Fault& f) {
-                throw ToolError(file + ": setting " + name + " \"" + value + "\": " +
-                                f.Description);
+                throw ToolError(file + ": setting " + name + " \"" + value +
+                                "\": " + f.Description);
             }
         }
         server.Update();
