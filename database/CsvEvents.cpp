@@ -69,14 +69,18 @@ Record EventRecord(const Event& e) {
 }
 
 bool IsEventHeader(const Record& header) {
-    bool title = false, days = false;
+    bool days = false;
     for (const Field& f : header) {
         if (!f)
-            continue;
-        title = title || strcasecmp(f->c_str(), "title") == 0;
-        days = days || strcasecmp(f->c_str(), "days") == 0;
+            return false;
+        std::string column = *f;
+        for (char& c : column)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (std::find(std::begin(Columns), std::end(Columns), column) == std::end(Columns))
+            return false;
+        days = days || column == "days";
     }
-    return title && days;
+    return days;
 }
 
 Event EventFromRecord(const Record& header, const Record& record) {

@@ -14,7 +14,7 @@ namespace qtx::csv {
 
 Record EventHeader();
 Record EventRecord(const schedule::Event& e);
-// True when a CSV header is that of the event form (it names "title" and "days").
+// True when a CSV header is that of the event form: only its columns, "days" among them.
 bool IsEventHeader(const Record& header);
 // The event of one line; OptionError (database/EventDbOptions.h) for a malformed cell, naming
 // the column. An empty number is 0 (the importer chooses one).

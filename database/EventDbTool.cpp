@@ -1,5 +1,6 @@
 #include "database/EventDbTool.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -209,6 +210,11 @@ void Import(Database& db, const std::string& file, const std::string& csvPath, b
         for (size_t c = 0; c < header.size(); ++c)
             if (records[r][c])
                 row[*header[c]] = DbValue(Utf8ToCp1252(*records[r][c]));
+        // As for `add`, a row is active unless the CSV says otherwise.
+        if (!row.count("Active") && std::none_of(header.begin(), header.end(), [](const auto& h) {
+                return strcasecmp(h->c_str(), "Active") == 0;
+            }))
+            row["Active"] = DbValue(int64_t{1});
         rows.push_back(std::move(row));
     }
     const size_t existing = replace ? 0 : ReadRows(db).size();
