@@ -57,7 +57,7 @@ CheckReport CheckEventDatabase(Database& db) {
     }
     const std::vector<Row> rows = ReadRows(db);
     report.Rows = rows.size();
-    report.Events = GroupByNumber(rows).size();
+    report.Events = GroupPositions(rows).size();
     for (const Problem& p : CheckRows(rows))
         report.Problems.push_back(p.Message);
     return report;

@@ -1,5 +1,6 @@
 #include "schedule/EventStore.h"
 
+#include <algorithm>
 #include <set>
 
 #include "common/Fault.h"
@@ -189,9 +190,16 @@ std::vector<Row> ReadRows(Database& db) {
     {
         Recordset rs = db.OpenRecordset("Automation");
         const std::vector<FieldDef>& fields = rs.Fields();
+        // The columns in the row map's order, so each row is built by appending at its end.
+        std::vector<size_t> order(fields.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return ColumnNameLess{}(fields[a].Name, fields[b].Name);
+        });
         while (!rs.IsEOF()) {
             Row r;
-            for (size_t i = 0; i < fields.size(); ++i)
+            for (size_t i : order)
                 r.emplace_hint(r.end(), fields[i].Name, rs.Value(static_cast<int>(i)));
             rows.push_back(std::move(r));
             rs.MoveNext();

@@ -3,6 +3,9 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
+#include <set>
 
 #include "common/Checked.h"
 #include "common/Text.h"
@@ -142,14 +145,24 @@ void WritePart(Part p, const Event& e, Row& r) {
 }  // namespace
 
 bool ColumnNameLess::operator()(const std::string& a, const std::string& b) const {
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
+    // ASCII letters only: column names are plain identifiers, and this runs for every lookup.
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<unsigned char>(y + 32);
+        if (x != y)
+            return x < y;
+    }
+    return a.size() < b.size();
 }
 
 bool IsEventColumn(const std::string& column) {
-    for (const char* c : EventColumns)
-        if (strcasecmp(c, column.c_str()) == 0)
-            return true;
-    return false;
+    static const std::set<std::string, ColumnNameLess> names(std::begin(EventColumns),
+                                                             std::end(EventColumns));
+    return names.count(column) != 0;
 }
 
 int LoadedNumber(const Row& row, const std::string& column) {
@@ -182,17 +195,29 @@ int LoadedNumber(const Row& row, const std::string& column) {
 }
 
 Event EventFromRows(const std::vector<Row>& rows) {
+    std::vector<const Row*> pointers;
+    pointers.reserve(rows.size());
+    for (const Row& r : rows)
+        pointers.push_back(&r);
+    return EventFromRows(pointers);
+}
+
+Event EventFromRow(const Row& row) {
+    return EventFromRows(std::vector<const Row*>{&row});
+}
+
+Event EventFromRows(const std::vector<const Row*>& rows) {
     Event e;
     if (rows.empty())
         return e;
-    const Row& r = rows.front();
+    const Row& r = *rows.front();
     e.Number = LoadedNumber(r, "Number");
     e.Title = LoadedText(r, "Title", "None");
     const std::string time = LoadedText(r, "Time", "24:00:00");
     if (time != "24:00:00")
         e.Time = time;
-    for (const Row& x : rows) {
-        const int d = LoadedNumber(x, "Day");
+    for (const Row* x : rows) {
+        const int d = LoadedNumber(*x, "Day");
         if (d != NoDay && std::find(e.Days.begin(), e.Days.end(), d) == e.Days.end())
             e.Days.push_back(d);
     }
@@ -256,23 +281,49 @@ Event EventFromRows(const std::vector<Row>& rows) {
     return e;
 }
 
-std::vector<std::vector<Row>> GroupByNumber(const std::vector<Row>& rows) {
-    std::vector<std::vector<Row>> groups;
-    std::map<std::string, size_t> index;  // by the stored value's text, so Null stays apart
-    for (const Row& r : rows) {
-        const auto it = r.find("Number");
-        std::string key = "null";
-        if (it != r.end() && !it->second.IsNull()) {
+std::vector<std::vector<size_t>> GroupPositions(const std::vector<Row>& rows) {
+    std::vector<std::vector<size_t>> groups;
+    // By the stored value: numbers by value, anything else by its text, Null on its own.
+    std::map<int64_t, size_t> byNumber;
+    std::map<std::string, size_t> byOther;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto it = rows[i].find("Number");
+        std::pair<std::map<int64_t, size_t>::iterator, bool> n{};
+        std::pair<std::map<std::string, size_t>::iterator, bool> o{};
+        size_t* slot = nullptr;
+        bool added = false;
+        std::optional<int64_t> number;
+        if (it != rows[i].end() && !it->second.IsNull()) {
             try {
-                key = std::to_string(it->second.AsNumber());
+                number = it->second.AsNumber();
             } catch (...) {
-                key = "text:" + it->second.AsText();
             }
         }
-        auto [pos, added] = index.emplace(key, groups.size());
+        if (number) {
+            n = byNumber.emplace(*number, groups.size());
+            slot = &n.first->second;
+            added = n.second;
+        } else {
+            const std::string key = it == rows[i].end() || it->second.IsNull()
+                                        ? std::string("null")
+                                        : "text:" + it->second.AsText();
+            o = byOther.emplace(key, groups.size());
+            slot = &o.first->second;
+            added = o.second;
+        }
         if (added)
             groups.emplace_back();
-        groups[pos->second].push_back(r);
+        groups[*slot].push_back(i);
+    }
+    return groups;
+}
+
+std::vector<std::vector<Row>> GroupByNumber(const std::vector<Row>& rows) {
+    std::vector<std::vector<Row>> groups;
+    for (const std::vector<size_t>& g : GroupPositions(rows)) {
+        groups.emplace_back();
+        for (size_t i : g)
+            groups.back().push_back(rows[i]);
     }
     return groups;
 }
@@ -281,7 +332,7 @@ std::vector<PlannedRow> PlanRows(const Event& e, const std::vector<Row>& present
     std::vector<PlannedRow> plan;
     // Writes into row r every part of e that means something else in r as it is stored.
     auto apply = [&e](Row& r, bool stored) {
-        const Event was = EventFromRows({r});
+        const Event was = EventFromRow(r);
         for (Part p : AllParts)
             if (!stored || !SamePart(p, e, was))
                 WritePart(p, e, r);

@@ -32,9 +32,15 @@ int LoadedNumber(const Row& row, const std::string& column);
 // of 7 is inactive, an xcontrol of 9 is no crosspoint action). The first row decides every
 // field; Days collects the Day of every row (a single row of Day 7 or more: no day).
 Event EventFromRows(const std::vector<Row>& rows);
+// The same without copying the rows.
+Event EventFromRows(const std::vector<const Row*>& rows);
+// The event one row makes on its own (Days: that row's day).
+Event EventFromRow(const Row& row);
 
 // Groups the rows by Number, in the order each number first appears.
 std::vector<std::vector<Row>> GroupByNumber(const std::vector<Row>& rows);
+// The same as positions into rows (from 0), without copying the rows.
+std::vector<std::vector<size_t>> GroupPositions(const std::vector<Row>& rows);
 
 // The rows that store e. present are the event's rows as they are now (empty for a new event):
 // a day that has a present row keeps that row's other columns; a new day copies them from the

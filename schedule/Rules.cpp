@@ -84,6 +84,31 @@ std::string EventFieldOfColumn(const std::string& column) {
     return "";
 }
 
+// A Collector for one stored row that names the row's event only when there is a problem to
+// report (reading the event from the row is the costly part of checking a clean row).
+struct RowCollector {
+    std::vector<Problem>& Out;
+    const Row& TheRow;
+    bool HasNumber;
+    int Position;
+
+    void Add(const std::string& field, const std::string& value, bool quoted,
+             const std::string& what, const std::string& allowed) {
+        const Event e = EventFromRow(TheRow);
+        const std::string name =
+            HasNumber ? EventName(e.Number, e.Title) : std::string("event without a number");
+        Collector c{Out, e.Number, e.Title, "row " + std::to_string(Position) + " (" + name + ")",
+                    Position};
+        c.Add(field, value, quoted, what, allowed);
+    }
+    void Range(const std::string& field, int64_t v, int64_t lo, int64_t hi,
+               const std::string& what) {
+        if (v < lo || v > hi)
+            Add(field, std::to_string(v), false, what,
+                std::to_string(lo) + " to " + std::to_string(hi));
+    }
+};
+
 }  // namespace
 
 bool IsTimeOfDay(const std::string& t) {
@@ -184,15 +209,9 @@ std::vector<Problem> CheckEvent(const Event& e) {
 
 std::vector<Problem> CheckRow(const Row& row, int rowPosition) {
     std::vector<Problem> out;
-    const Event e = EventFromRows({row});
     const auto numberIt = row.find("Number");
     const bool hasNumber = numberIt != row.end() && !numberIt->second.IsNull();
-    Collector c{
-        out, e.Number, e.Title,
-        "row " + std::to_string(rowPosition) + " (" +
-            (hasNumber ? EventName(e.Number, e.Title) : std::string("event without a number")) +
-            ")",
-        rowPosition};
+    RowCollector c{out, row, hasNumber, rowPosition};
     const std::string fails = "; the engine's load fails";
     if (!hasNumber)
         c.Add("Number", "", false, "is empty" + fails, "1 to 32767");
@@ -276,14 +295,14 @@ std::vector<Problem> CheckNumbers(const std::vector<Row>& rows) {
         if (pos.size() < 2)
             continue;
         const Row& first = rows[static_cast<size_t>(pos[0] - 1)];
-        Event a = EventFromRows({first});
+        Event a = EventFromRow(first);
         a.Days.clear();
         std::map<int, int> dayRow;
         dayRow[LoadedNumber(first, "Day")] = pos[0];
         Collector c{out, a.Number, a.Title, EventName(a.Number, a.Title), pos[0]};
         for (size_t k = 1; k < pos.size(); ++k) {
             const Row& r = rows[static_cast<size_t>(pos[k] - 1)];
-            Event b = EventFromRows({r});
+            Event b = EventFromRow(r);
             b.Days.clear();
             c.Row = pos[k];
             const int day = LoadedNumber(r, "Day");
@@ -323,11 +342,15 @@ std::vector<Problem> CheckRows(const std::vector<Row>& rows) {
         }
     for (Problem& p : CheckNumbers(rows))
         out.push_back(std::move(p));
-    for (const std::vector<Row>& group : GroupByNumber(rows)) {
-        const auto it = group.front().find("Number");
-        if (it == group.front().end() || it->second.IsNull())
+    for (const std::vector<size_t>& group : GroupPositions(rows)) {
+        const Row& front = rows[group.front()];
+        const auto it = front.find("Number");
+        if (it == front.end() || it->second.IsNull())
             continue;
-        for (Problem& p : CheckEvent(EventFromRows(group)))
+        std::vector<const Row*> members;
+        for (size_t i : group)
+            members.push_back(&rows[i]);
+        for (Problem& p : CheckEvent(EventFromRows(members)))
             if (!reported.count({p.Number, p.Field}))
                 out.push_back(std::move(p));
     }

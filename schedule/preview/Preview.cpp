@@ -1,6 +1,7 @@
 #include "schedule/preview/Preview.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,8 +33,12 @@ constexpr int64_t SecondsPerDay = 86400;
 class ScratchFolder {
   public:
     ScratchFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "qtx-preview-XXXXXX").string();
+        // A memory file system when there is one and TMPDIR does not say otherwise: the engine
+        // commits its markings to the copy, and there is no point in waiting for a disk.
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        if (std::getenv("TMPDIR") == nullptr && ::access("/dev/shm", W_OK | X_OK) == 0)
+            base = "/dev/shm";
+        std::string pattern = (base / "qtx-preview-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("cannot make a temporary folder for the preview");
         path_ = pattern + "/";
@@ -93,7 +98,7 @@ class OutcomeView : public RecordingMainWindow {
 // The copy the engine runs on: the server is the in-process simulator, there is no slave and
 // no task-view folder (nothing may be written outside the scratch folder), and IP and serial
 // messages go nowhere (their destination code is cleared, so the engine sends nothing).
-void AimCopyAtSimulator(const std::string& copy, int port) {
+void AimCopyAtSimulator(const std::string& copy, int port, bool silenceMessages) {
     DBEngine engine;
     Database db = engine.OpenDatabase(copy);
     db.BeginTrans();
@@ -110,7 +115,7 @@ void AimCopyAtSimulator(const std::string& copy, int port) {
         server.SetValue("TaskViewDB", DbValue(""));
     server.Update();
     server.Close();
-    if (db.HasTable("Automation")) {
+    if (silenceMessages && db.HasTable("Automation")) {
         Recordset rs = db.OpenRecordset("Automation");
         if (rs.HasField("mtype")) {
             const int col = rs.FieldIndex("mtype");
@@ -256,7 +261,11 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     simOptions.Inputs = 1024;
     sim::SwitcherSim switcher(realLoop, simOptions);
     const int port = switcher.Listen(0, "127.0.0.1");
-    AimCopyAtSimulator(copy, port);
+    const bool anyMessage = std::any_of(rows.begin(), rows.end(), [](const Row& r) {
+        const int code = LoadedNumber(r, "mtype");
+        return code == 1 || code == 2;
+    });
+    AimCopyAtSimulator(copy, port, anyMessage);
 
     SteppedLoop loop(realLoop);
     OutcomeView view;
