@@ -9,6 +9,7 @@
 #include "ui/qt/EngineBinding.h"
 #include "ui/qt/FrmMain.h"
 #include "ui/qt/QtEventLoop.h"
+#include "ui/StateChannel.h"
 
 int main(int argc, char** argv) {
     // Minimising into the tray needs the minimise notification, which Wayland does not give:
@@ -25,7 +26,11 @@ int main(int argc, char** argv) {
     qtx::QtEventLoop loop;
     qtx::SystemClock clock;
     qtx::FrmMain window;
-    qtx::Engine engine(clock, loop, window, qtx::ProgramDirectory());
+    // What the engine shows also goes to the state channel's subscribers (the console).
+    qtx::StateChannel view(window, loop, qtx::ProgramDirectory());
+    qtx::Engine engine(clock, loop, view, qtx::ProgramDirectory());
+    view.FollowSlaveLink(engine.Vars());
+    view.Open();
     qtx::EngineBinding binding(engine);
     window.Attach(binding);
 
