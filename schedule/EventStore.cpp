@@ -1,0 +1,338 @@
+#include "schedule/EventStore.h"
+
+#include <set>
+
+#include "common/Fault.h"
+#include "common/Text.h"
+
+namespace qtx::schedule {
+
+namespace {
+
+// Opens a transaction unless the caller has one; rolls back on the way out unless committed.
+class WriteScope {
+  public:
+    explicit WriteScope(Database& db) : db_(db), own_(!db.InTransaction()) {
+        if (own_)
+            db_.BeginTrans();
+    }
+    ~WriteScope() {
+        if (own_ && !done_) {
+            try {
+                db_.Rollback();
+            } catch (...) {
+            }
+        }
+    }
+    void Commit() {
+        if (own_)
+            db_.CommitTrans();
+        done_ = true;
+    }
+
+  private:
+    Database& db_;
+    bool own_;
+    bool done_ = false;
+};
+
+Problem FileProblem(const Event& e, const std::string& field, const std::string& value,
+                    const std::string& what, const std::string& allowed) {
+    Problem p;
+    p.Number = e.Number;
+    p.Title = e.Title;
+    p.Field = field;
+    p.Value = value;
+    p.Allowed = allowed;
+    p.Message = "event " + std::to_string(e.Number) + " \"" + e.Title + "\": " + field + " " +
+                value + " " + what + (allowed.empty() ? "" : " (" + allowed + ")");
+    return p;
+}
+
+bool HasNumber(const Row& r, int number) {
+    const auto it = r.find("Number");
+    if (it == r.end() || it->second.IsNull())
+        return false;
+    try {
+        return it->second.AsNumber() == number;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Columns of rows that the open table lacks: each one problem.
+std::vector<Problem> MissingColumns(const Recordset& rs, const std::vector<Row>& rows,
+                                    const Event* e) {
+    std::set<std::string, ColumnNameLess> missing;
+    for (const Row& r : rows)
+        for (const auto& [name, value] : r)
+            if (!rs.HasField(name))
+                missing.insert(name);
+    std::vector<Problem> out;
+    for (const std::string& name : missing) {
+        Problem p;
+        if (e) {
+            p = FileProblem(*e, name, "", "is not a column of this file",
+                            "upgrade the file: the engine adds the columns when it loads it");
+        } else {
+            p.Field = name;
+            p.Allowed = "the columns of table Automation";
+            p.Message = "column \"" + name + "\" is not a column of this file's table Automation";
+        }
+        out.push_back(p);
+    }
+    return out;
+}
+
+// Sets one value; a value the column cannot hold becomes a problem instead of a fault.
+bool SetChecked(Recordset& rs, const std::string& name, const DbValue& v, const Event* e,
+                std::vector<Problem>& problems) {
+    try {
+        rs.SetValue(name, v);
+        return true;
+    } catch (const Fault& f) {
+        const std::string shown = v.IsNull() ? "(empty)" : Cp1252ToUtf8(v.AsText());
+        if (e) {
+            problems.push_back(
+                FileProblem(*e, name, shown, "does not fit this file's column", f.Description));
+        } else {
+            Problem p;
+            p.Field = name;
+            p.Value = shown;
+            p.Allowed = f.Description;
+            p.Message = "column " + name + ": " + shown + " does not fit this file's column (" +
+                        f.Description + ")";
+            problems.push_back(p);
+        }
+        return false;
+    }
+}
+
+// Writes the plan for event number (rows of that number in walk order are present[k]).
+std::vector<Problem> WritePlan(Database& db, int number, const std::vector<Row>& present,
+                               const std::vector<PlannedRow>& plan, const Event& e) {
+    std::vector<Problem> problems;
+    Recordset rs = db.OpenRecordset("Automation");
+    {
+        std::vector<Row> rows;
+        for (const PlannedRow& p : plan)
+            rows.push_back(p.Values);
+        problems = MissingColumns(rs, rows, &e);
+        if (!problems.empty())
+            return problems;
+    }
+    std::vector<int> planOf(present.size(), -1);
+    for (size_t i = 0; i < plan.size(); ++i)
+        if (plan[i].Present >= 0)
+            planOf[static_cast<size_t>(plan[i].Present)] = static_cast<int>(i);
+    size_t k = 0;
+    while (!rs.IsEOF() && k < present.size()) {
+        const DbValue n = rs.Value("Number");
+        bool ours = false;
+        try {
+            ours = !n.IsNull() && n.AsNumber() == number;
+        } catch (...) {
+        }
+        if (ours) {
+            const int p = planOf[k];
+            if (p < 0) {
+                rs.Delete();
+            } else {
+                const Row& want = plan[static_cast<size_t>(p)].Values;
+                const Row& was = present[k];
+                bool editing = false;
+                for (const auto& [name, value] : want) {
+                    const auto it = was.find(name);
+                    if (it != was.end() && it->second == value)
+                        continue;
+                    if (!editing) {
+                        rs.Edit();
+                        editing = true;
+                    }
+                    if (!SetChecked(rs, name, value, &e, problems))
+                        return problems;
+                }
+                if (editing)
+                    rs.Update();
+            }
+            ++k;
+        }
+        rs.MoveNext();
+    }
+    for (const PlannedRow& p : plan) {
+        if (p.Present >= 0)
+            continue;
+        rs.AddNew();
+        for (const auto& [name, value] : p.Values)
+            if (!value.IsNull() && !SetChecked(rs, name, value, &e, problems))
+                return problems;
+        rs.Update();
+    }
+    return problems;
+}
+
+std::vector<Row> RowsOf(const std::vector<Row>& rows, int number) {
+    std::vector<Row> out;
+    for (const Row& r : rows)
+        if (HasNumber(r, number))
+            out.push_back(r);
+    return out;
+}
+
+}  // namespace
+
+std::vector<Row> ReadRows(Database& db) {
+    const bool own = !db.InTransaction();
+    if (own)
+        db.BeginRead();
+    std::vector<Row> rows;
+    {
+        Recordset rs = db.OpenRecordset("Automation");
+        const std::vector<FieldDef>& fields = rs.Fields();
+        while (!rs.IsEOF()) {
+            Row r;
+            for (size_t i = 0; i < fields.size(); ++i)
+                r.emplace_hint(r.end(), fields[i].Name, rs.Value(static_cast<int>(i)));
+            rows.push_back(std::move(r));
+            rs.MoveNext();
+        }
+    }
+    if (own)
+        db.CommitTrans();
+    return rows;
+}
+
+std::vector<Event> ReadEvents(Database& db) {
+    std::vector<Event> events;
+    for (const std::vector<Row>& group : GroupByNumber(ReadRows(db)))
+        events.push_back(EventFromRows(group));
+    return events;
+}
+
+std::optional<Event> ReadEvent(Database& db, int number) {
+    const std::vector<Row> rows = RowsOf(ReadRows(db), number);
+    if (rows.empty())
+        return std::nullopt;
+    return EventFromRows(rows);
+}
+
+int FreeNumber(const std::vector<Row>& rows) {
+    std::vector<bool> used(32768, false);
+    for (const Row& r : rows) {
+        const auto it = r.find("Number");
+        if (it == r.end() || it->second.IsNull())
+            continue;
+        try {
+            const int64_t n = it->second.AsNumber();
+            if (n >= 1 && n <= 32767)
+                used[static_cast<size_t>(n)] = true;
+        } catch (...) {
+        }
+    }
+    for (int n = 1; n <= 32767; ++n)
+        if (!used[static_cast<size_t>(n)])
+            return n;
+    return 0;
+}
+
+std::vector<Problem> CreateEvent(Database& db, Event& e) {
+    WriteScope scope(db);
+    const std::vector<Row> rows = ReadRows(db);
+    if (e.Number == 0)
+        e.Number = FreeNumber(rows);
+    std::vector<Problem> problems = CheckEvent(e);
+    if (!problems.empty())
+        return problems;
+    if (!RowsOf(rows, e.Number).empty())
+        return {FileProblem(e, "number", std::to_string(e.Number), "is already used",
+                            "a number no other event has")};
+    problems = WritePlan(db, e.Number, {}, PlanRows(e, {}), e);
+    if (problems.empty())
+        scope.Commit();
+    return problems;
+}
+
+std::vector<Problem> UpdateEvent(Database& db, int number, const Event& e) {
+    WriteScope scope(db);
+    const std::vector<Row> rows = ReadRows(db);
+    const std::vector<Row> present = RowsOf(rows, number);
+    if (present.empty())
+        return {FileProblem(e, "number", std::to_string(number), "is not an event of this file",
+                            "the number of an existing event")};
+    std::vector<Problem> problems = CheckEvent(e);
+    if (!problems.empty())
+        return problems;
+    if (e.Number != number && !RowsOf(rows, e.Number).empty())
+        return {FileProblem(e, "number", std::to_string(e.Number), "is already used",
+                            "a number no other event has")};
+    problems = WritePlan(db, number, present, PlanRows(e, present), e);
+    if (problems.empty())
+        scope.Commit();
+    return problems;
+}
+
+bool DeleteEvent(Database& db, int number) {
+    WriteScope scope(db);
+    Recordset rs = db.OpenRecordset("Automation");
+    int removed = 0;
+    while (!rs.IsEOF()) {
+        const DbValue n = rs.Value("Number");
+        bool ours = false;
+        try {
+            ours = !n.IsNull() && n.AsNumber() == number;
+        } catch (...) {
+        }
+        if (ours) {
+            rs.Delete();
+            ++removed;
+        }
+        rs.MoveNext();
+    }
+    rs.Close();
+    if (removed == 0)
+        return false;
+    scope.Commit();
+    return true;
+}
+
+std::vector<Problem> WriteRows(Database& db, const std::vector<Row>& rows, bool replace) {
+    WriteScope scope(db);
+    std::vector<Problem> problems;
+    std::vector<Row> all;
+    size_t firstNew = 0;
+    if (!replace) {
+        all = ReadRows(db);
+        firstNew = all.size();
+    }
+    all.insert(all.end(), rows.begin(), rows.end());
+    std::set<int> numbers;
+    for (const Row& r : rows)
+        numbers.insert(LoadedNumber(r, "Number"));
+    for (Problem& p : CheckRows(all))
+        if (replace || p.Row > static_cast<int>(firstNew) || numbers.count(p.Number))
+            problems.push_back(std::move(p));
+    if (!problems.empty())
+        return problems;
+    Recordset rs = db.OpenRecordset("Automation");
+    problems = MissingColumns(rs, rows, nullptr);
+    if (!problems.empty())
+        return problems;
+    if (replace) {
+        while (!rs.IsEOF()) {
+            rs.Delete();
+            rs.MoveNext();
+        }
+    }
+    for (const Row& r : rows) {
+        rs.AddNew();
+        for (const auto& [name, value] : r)
+            if (!value.IsNull() && !SetChecked(rs, name, value, nullptr, problems))
+                return problems;
+        rs.Update();
+    }
+    rs.Close();
+    scope.Commit();
+    return problems;
+}
+
+}  // namespace qtx::schedule

@@ -1,0 +1,372 @@
+#include "schedule/Rules.h"
+
+#include <algorithm>
+#include <set>
+
+#include "common/Checked.h"
+#include "common/Format.h"
+#include "common/Text.h"
+#include "schedule/LoadedColumns.h"
+
+namespace qtx::schedule {
+
+namespace {
+
+// Numbers that travel as one 14-bit word on the wire, counted from 1 in events.
+constexpr int MaxWireNumber = 16384;
+constexpr int MaxTextLength = 255;    // Title and Message columns
+constexpr int MaxAddressLength = 20;  // MIPAddress column
+constexpr int MaxEventRows = 32767;
+
+std::string Quote(const std::string& s) {
+    return "\"" + s + "\"";
+}
+
+std::string EventName(int number, const std::string& title) {
+    return "event " + std::to_string(number) + " " + Quote(title);
+}
+
+// Collects the problems of one event (or one row) with the prefix that names it.
+struct Collector {
+    std::vector<Problem>& Out;
+    int Number;
+    std::string Title;
+    std::string Prefix;
+    int Row = 0;
+
+    // "<prefix>: <field> <shown value> <what> (<allowed>)"
+    void Add(const std::string& field, const std::string& value, bool quoted,
+             const std::string& what, const std::string& allowed) {
+        Problem p;
+        p.Number = Number;
+        p.Title = Title;
+        p.Field = field;
+        p.Value = value;
+        p.Allowed = allowed;
+        p.Row = Row;
+        p.Message = Prefix + ": " + field + " " + (quoted ? Quote(value) : value) + " " + what +
+                    (allowed.empty() ? "" : " (" + allowed + ")");
+        Out.push_back(std::move(p));
+    }
+    void Range(const std::string& field, int64_t v, int64_t lo, int64_t hi,
+               const std::string& what) {
+        if (v < lo || v > hi)
+            Add(field, std::to_string(v), false, what,
+                std::to_string(lo) + " to " + std::to_string(hi));
+    }
+};
+
+size_t Length8Bit(const std::string& utf8) {
+    return Utf8ToCp1252(utf8).size();
+}
+
+// Which field of the event form a column feeds, so a value reported for the row is not
+// reported again for the event read from it.
+std::string EventFieldOfColumn(const std::string& column) {
+    static const std::pair<const char*, const char*> map[] = {
+        {"Number", "number"},
+        {"Day", "days"},
+        {"Time", "time"},
+        {"Title", "title"},
+        {"Active", "marking"},
+        {"Gain", "gain.gain"},
+        {"MFrame", "message.frame"},
+        {"MSlot", "message.slot"},
+        {"MPort", "message.port"},
+        {"MCommPort", "message.port"},
+        {"MIPPort", "message.port"},
+        {"MBaudRate", "message.baud"},
+    };
+    for (const auto& [c, f] : map)
+        if (ColumnNameLess{}(column, c) == ColumnNameLess{}(c, column))
+            return f;
+    return "";
+}
+
+}  // namespace
+
+bool IsTimeOfDay(const std::string& t) {
+    if (t.size() != 8 || t[2] != ':' || t[5] != ':')
+        return false;
+    for (int i : {0, 1, 3, 4, 6, 7})
+        if (t[i] < '0' || t[i] > '9')
+            return false;
+    const int h = (t[0] - '0') * 10 + (t[1] - '0');
+    const int m = (t[3] - '0') * 10 + (t[4] - '0');
+    const int s = (t[6] - '0') * 10 + (t[7] - '0');
+    return h <= 23 && m <= 59 && s <= 59;
+}
+
+bool IsDottedAddress(const std::string& text) {
+    int parts = 0;
+    size_t pos = 0;
+    while (true) {
+        size_t end = text.find('.', pos);
+        const std::string part = text.substr(pos, end == std::string::npos ? end : end - pos);
+        if (part.empty() || part.size() > 3)
+            return false;
+        for (char c : part)
+            if (c < '0' || c > '9')
+                return false;
+        if (std::stoi(part) > 255)
+            return false;
+        ++parts;
+        if (end == std::string::npos)
+            break;
+        pos = end + 1;
+    }
+    return parts == 4;
+}
+
+std::vector<Problem> CheckEvent(const Event& e) {
+    std::vector<Problem> out;
+    Collector c{out, e.Number, e.Title, EventName(e.Number, e.Title)};
+    c.Range("number", e.Number, 1, 32767, "is not an event number");
+    if (Length8Bit(e.Title) > MaxTextLength)
+        c.Add("title", e.Title, true, "is too long",
+              "at most " + std::to_string(MaxTextLength) + " characters");
+    for (int d : e.Days)
+        if (d < 0 || d > 6)
+            c.Add("days", std::to_string(d), false, "is not a day of the week",
+                  "mon to sun; none for an event without a day");
+    if (e.Time && !IsTimeOfDay(*e.Time))
+        c.Add("time", *e.Time, true, "is not a time of day", "hh:mm:ss, 00:00:00 to 23:59:59");
+    if (e.When) {
+        c.Range("condition.source", e.When->Source, 1, MaxWireNumber, "is not a source");
+        c.Range("condition.destination", e.When->Destination, 1, MaxWireNumber,
+                "is not a destination");
+    }
+    if (const auto& x = e.Do.Crosspoint) {
+        const std::string k = CrosspointKindName(x->Kind);
+        c.Range(k + ".source", x->Source, 1, MaxWireNumber, "is not a source");
+        c.Range(k + ".destination", x->Destination, 1, MaxWireNumber, "is not a destination");
+    }
+    if (e.Do.Salvo)
+        c.Range("salvo", e.Do.Salvo->Salvo, 1, MaxWireNumber, "is not a salvo");
+    if (e.Do.Relay)
+        c.Range("relay", e.Do.Relay->Relay, 1, MaxWireNumber, "is not a relay");
+    if (const auto& g = e.Do.Gain) {
+        c.Range("gain.channel", g->Channel, 1, MaxWireNumber, "is not a channel");
+        c.Range("gain.gain", g->Gain, 0, 2024, "is not a gain");
+    }
+    if (const auto& m = e.Do.Message) {
+        const std::string textField =
+            m->Content == MessageContent::File ? "message.file" : "message.text";
+        if (Length8Bit(m->Text) > MaxTextLength)
+            c.Add(textField, m->Text, true, "is too long",
+                  "at most " + std::to_string(MaxTextLength) + " characters");
+        if (m->Content == MessageContent::File && m->Text.empty())
+            c.Add(textField, m->Text, true, "names no file", "the path of a readable file");
+        switch (m->To) {
+            case MessageTo::Ip:
+                if (!IsDottedAddress(m->Address) || m->Address.size() > MaxAddressLength)
+                    c.Add("message.address", m->Address, true, "is not an IPv4 address",
+                          "four numbers 0 to 255 with dots, like 127.0.0.1");
+                c.Range("message.port", m->Port, 1, 65535, "is not a TCP port");
+                break;
+            case MessageTo::Serial:
+                c.Range("message.port", m->Port, 1, 256, "is not a serial port");
+                if (m->Baud < 0 || m->Baud > 7)
+                    c.Add("message.baud", std::to_string(m->Baud), false, "is not a baud code",
+                          "0 2400, 1 9600, 2 14400, 3 19200, 4 28800, 5 57600, 6 115200, "
+                          "7 128000");
+                break;
+            case MessageTo::Switcher:
+                c.Range("message.frame", m->Frame, 0, 255, "is not a switcher frame");
+                c.Range("message.slot", m->Slot, 0, 255, "is not a switcher slot");
+                c.Range("message.port", m->Port, 0, 255, "is not a switcher port");
+                break;
+        }
+    }
+    return out;
+}
+
+std::vector<Problem> CheckRow(const Row& row, int rowPosition) {
+    std::vector<Problem> out;
+    const Event e = EventFromRows({row});
+    const auto numberIt = row.find("Number");
+    const bool hasNumber = numberIt != row.end() && !numberIt->second.IsNull();
+    Collector c{
+        out, e.Number, e.Title,
+        "row " + std::to_string(rowPosition) + " (" +
+            (hasNumber ? EventName(e.Number, e.Title) : std::string("event without a number")) +
+            ")",
+        rowPosition};
+    const std::string fails = "; the engine's load fails";
+    if (!hasNumber)
+        c.Add("Number", "", false, "is empty" + fails, "1 to 32767");
+    size_t count = 0;
+    const LoadedColumn* columns = LoadedColumns(count);
+    for (size_t i = 0; i < count; ++i) {
+        const LoadedColumn& col = columns[i];
+        const auto it = row.find(col.Name);
+        if (it == row.end() || it->second.IsNull())
+            continue;
+        const DbValue& v = it->second;
+        if (col.Kind == FieldKind::Text) {
+            if (std::string(col.Name) == "Time") {
+                const std::string t = Cp1252ToUtf8(v.AsText());
+                if (t == "24:00:00" || IsTimeOfDay(t))
+                    continue;
+                bool readable = true;
+                try {
+                    ParseTimeOfDay(v.AsText());
+                } catch (...) {
+                    readable = false;
+                }
+                if (!readable)
+                    c.Add("Time", t, true, "is not a time the engine can read",
+                          "hh:mm:ss, 00:00:00 to 23:59:59, or 24:00:00 for no time");
+                else
+                    c.Add("Time", t, true, "does not sort as a time (times are ordered as text)",
+                          "hh:mm:ss with two digits each");
+            }
+            continue;
+        }
+        int64_t n = 0;
+        try {
+            n = v.AsNumber();
+        } catch (...) {
+            c.Add(col.Name, Cp1252ToUtf8(v.AsText()), true, "is not a number" + fails,
+                  "a whole number");
+            continue;
+        }
+        int64_t lo = INT16_MIN, hi = INT16_MAX;
+        if (col.Kind == FieldKind::Int32) {
+            lo = INT32_MIN;
+            hi = INT32_MAX;
+        } else if (col.Kind == FieldKind::Byte) {
+            lo = 0;
+            hi = 255;
+        }
+        if (n < lo || n > hi) {
+            c.Add(col.Name, std::to_string(n), false, "does not fit" + fails,
+                  std::to_string(lo) + " to " + std::to_string(hi));
+            continue;
+        }
+        const std::string name = col.Name;
+        if (name == "Number") {
+            c.Range("Number", n, 1, 32767, "is not an event number");
+        } else if (name == "Day") {
+            c.Range("Day", n, 0, 7, "is not a day (0 Monday to 6 Sunday, 7 no day)");
+        } else if (IsEventColumn(name) && col.Limit < INT16_MAX && (n > col.Limit || n < 0)) {
+            const std::string loads =
+                n > col.Limit ? "; the engine loads it as " + std::to_string(col.Replacement) : "";
+            c.Add(name, std::to_string(n), false, "is not a code of this column" + loads,
+                  "0 to " + std::to_string(col.Limit));
+        }
+    }
+    return out;
+}
+
+std::vector<Problem> CheckNumbers(const std::vector<Row>& rows) {
+    std::vector<Problem> out;
+    // Positions of the rows, by number, to name them.
+    std::map<std::string, std::vector<int>> positions;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto it = rows[i].find("Number");
+        if (it == rows[i].end() || it->second.IsNull())
+            continue;
+        positions[it->second.AsText()].push_back(static_cast<int>(i + 1));
+    }
+    for (const auto& [key, pos] : positions) {
+        if (pos.size() < 2)
+            continue;
+        const Row& first = rows[static_cast<size_t>(pos[0] - 1)];
+        Event a = EventFromRows({first});
+        a.Days.clear();
+        std::map<int, int> dayRow;
+        dayRow[LoadedNumber(first, "Day")] = pos[0];
+        Collector c{out, a.Number, a.Title, EventName(a.Number, a.Title), pos[0]};
+        for (size_t k = 1; k < pos.size(); ++k) {
+            const Row& r = rows[static_cast<size_t>(pos[k] - 1)];
+            Event b = EventFromRows({r});
+            b.Days.clear();
+            c.Row = pos[k];
+            const int day = LoadedNumber(r, "Day");
+            if (a != b) {
+                c.Add("number", std::to_string(a.Number), false,
+                      "is used by two events (rows " + std::to_string(pos[0]) + " and " +
+                          std::to_string(pos[k]) + " differ)",
+                      "one number per event; the rows of one event differ only in Day");
+            } else if (const auto seen = dayRow.find(day); seen != dayRow.end()) {
+                c.Add("days", DayShortName(day), false,
+                      "has two rows (rows " + std::to_string(seen->second) + " and " +
+                          std::to_string(pos[k]) + ")",
+                      "one row per day");
+            }
+            dayRow.emplace(day, pos[k]);
+        }
+    }
+    return out;
+}
+
+std::vector<Problem> CheckRows(const std::vector<Row>& rows) {
+    std::vector<Problem> out;
+    if (rows.size() > MaxEventRows) {
+        Problem p;
+        p.Field = "rows";
+        p.Value = std::to_string(rows.size());
+        p.Allowed = "at most 32767 rows";
+        p.Message =
+            "the table has " + p.Value + " rows; the engine's load fails (" + p.Allowed + ")";
+        out.push_back(p);
+    }
+    std::set<std::pair<int, std::string>> reported;  // (number, event field) seen on rows
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (Problem& p : CheckRow(rows[i], static_cast<int>(i + 1))) {
+            reported.emplace(p.Number, EventFieldOfColumn(p.Field));
+            out.push_back(std::move(p));
+        }
+    for (Problem& p : CheckNumbers(rows))
+        out.push_back(std::move(p));
+    for (const std::vector<Row>& group : GroupByNumber(rows)) {
+        const auto it = group.front().find("Number");
+        if (it == group.front().end() || it->second.IsNull())
+            continue;
+        for (Problem& p : CheckEvent(EventFromRows(group)))
+            if (!reported.count({p.Number, p.Field}))
+                out.push_back(std::move(p));
+    }
+    return out;
+}
+
+std::vector<Problem> CheckSetting(const std::string& name, const std::string& value) {
+    std::vector<Problem> out;
+    Collector c{out, 0, "", "setting " + name};
+    auto port = [&](int64_t lo) {
+        int64_t n = -1;
+        try {
+            n = TextToLong(value);
+        } catch (...) {
+        }
+        if (n < lo || n > 65535)
+            c.Add(name, value, true, "is not a TCP port", std::to_string(lo) + " to 65535");
+    };
+    const auto is = [&](const char* n) {
+        return !ColumnNameLess{}(name, n) && !ColumnNameLess{}(n, name);
+    };
+    if (is("IPAddr") || is("SlaveIPAddr")) {
+        if (!IsDottedAddress(value))
+            c.Add(name, value, true, "is not an IPv4 address",
+                  "four numbers 0 to 255 with dots; 0.0.0.0 for none");
+    } else if (is("IPPort") || is("SlaveIPPort")) {
+        port(1);
+    } else if (is("TaskViewDB")) {
+        if (Length8Bit(value) > 255)
+            c.Add(name, value, true, "is too long", "at most 255 characters");
+    } else if (is("StartMin")) {
+        if (value != "0" && value != "-1")
+            c.Add(name, value, true, "is not a switch", "0 off, -1 on");
+    }
+    return out;
+}
+
+std::string FormatProblems(const std::vector<Problem>& problems) {
+    std::string out;
+    for (const Problem& p : problems)
+        out += p.Message + "\n";
+    return out;
+}
+
+}  // namespace qtx::schedule

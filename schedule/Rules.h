@@ -1,0 +1,60 @@
+#pragma once
+// The rules every writer of events applies (the event tool, CSV import, the console): anything
+// that would make the engine's load fail, that the engine cannot read, that it would refuse or
+// replace, or that plainly is not what the operator meant. Each problem names the event, the
+// field, the value and what is allowed:
+//   event 100 "Morning feed": time "25:00:00" is not a time of day (hh:mm:ss, 00:00:00 to 23:59:59)
+#include <string>
+#include <vector>
+
+#include "schedule/Event.h"
+#include "schedule/Rows.h"
+
+namespace qtx::schedule {
+
+struct Problem {
+    int Number = 0;     // the event's number (0 when the row has none)
+    std::string Title;  // the event's title, UTF-8
+    // The field in the event form ("number", "title", "days", "time", "marking",
+    // "condition.source", "condition.destination", "take.source", "take.destination" (also
+    // "sum-on.", "sum-off."), "salvo", "relay", "gain.channel", "gain.gain", "message.address",
+    // "message.port", "message.baud", "message.frame", "message.slot", "message.text",
+    // "message.file") or, for a row as stored, the column name ("MFrame", "Time", "Number").
+    std::string Field;
+    std::string Value;    // the value as given (UTF-8)
+    std::string Allowed;  // what is allowed, in words
+    std::string Message;  // the whole sentence, as printed
+    int Row = 0;          // for a stored row: its position in the table, from 1; 0 otherwise
+};
+
+// Every problem of one event on its own (not against other events).
+std::vector<Problem> CheckEvent(const Event& e);
+
+// Every problem of one stored row as the engine would load it: a value the load faults on
+// (Null Number, a number that does not fit its field, text in a number column), a value the
+// load replaces (Active 7 loads as 0), a Day outside 0..7, a Time it cannot read or that does
+// not sort as a time ("6:00" sorts after "10:00:00"). row is the row's position from 1.
+std::vector<Problem> CheckRow(const Row& row, int rowPosition);
+
+// Rows that belong together as one event but disagree, or two rows of one event on one day:
+// "two events with one number". rows are the rows of one table, in file order.
+std::vector<Problem> CheckNumbers(const std::vector<Row>& rows);
+
+// Everything: each row, the numbers, and each event as read from the rows (positions from 1).
+// More than 32767 rows is a problem too (the engine's load fails).
+std::vector<Problem> CheckRows(const std::vector<Row>& rows);
+
+// A setting of table Server or Info as `qtx-eventdb set` and the console's settings write it:
+// IPAddr and SlaveIPAddr dotted IPv4 addresses, IPPort 1..65535, SlaveIPPort 1..65535 (as
+// text), TaskViewDB text of at most 255 characters, StartMin 0 or -1. Empty list when fine.
+std::vector<Problem> CheckSetting(const std::string& name, const std::string& value);
+
+// True for a dotted IPv4 address "a.b.c.d", each part 0..255 in decimal.
+bool IsDottedAddress(const std::string& text);
+// True for "hh:mm:ss", 24-hour, two digits each, 00:00:00 .. 23:59:59.
+bool IsTimeOfDay(const std::string& text);
+
+// The lines of several problems, one per problem.
+std::string FormatProblems(const std::vector<Problem>& problems);
+
+}  // namespace qtx::schedule
