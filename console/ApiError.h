@@ -6,8 +6,10 @@
 namespace qtx::console {
 
 struct ApiError : std::runtime_error {
-    ApiError(int status, const std::string& message) : std::runtime_error(message), Status(status) {}
+    ApiError(int status, const std::string& message, std::string field = {})
+        : std::runtime_error(message), Status(status), Field(std::move(field)) {}
     int Status;
+    std::string Field;  // the input field at fault, when there is one
 };
 
 }  // namespace qtx::console

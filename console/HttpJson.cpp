@@ -40,7 +40,12 @@ Handler Guarded(Handler handler) {
         try {
             handler(req, res);
         } catch (const ApiError& e) {
-            ReplyError(res, e.Status, e.what());
+            if (e.Field.empty())
+                ReplyError(res, e.Status, e.what());
+            else
+                ReplyJson(res, e.Status,
+                          json{{"error", e.what()},
+                               {"errors", json::array({{{"field", e.Field}, {"message", e.what()}}})}});
         } catch (const std::exception& e) {
             ReplyError(res, 500, std::string("internal error: ") + e.what());
         }
