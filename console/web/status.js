@@ -25,7 +25,7 @@ function render() {
       el('td', {}, h.latenessMs === undefined ? '' : `${h.latenessMs} ms`)));
   }
   const next = (s.next || [])[0];
-  document.getElementById('state').replaceChildren(
+  document.getElementById('state').replaceChildren(...[
     el('h1', { id: 'caption' }, running ? s.caption : 'Engine not running (no state channel)'),
     el('div', { class: 'panel' },
       lamp('lamp-engine', running, running ? 'Engine running' : 'Engine not running'),
@@ -36,7 +36,8 @@ function render() {
     el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Next Event to Run'),
       el('div', { id: 'next' }, next ? `${next.day}  ${next.time}  ${next.title}` : 'none')),
     s.messageBox ? el('div', { class: 'banner bad' }, `${s.messageBox.title}: ${s.messageBox.text}`) : null,
-    el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Event History (newest first)'), history));
+    el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Event History (newest first)'), history),
+  ].filter(Boolean));
 }
 
 function apply(m) {
