@@ -91,10 +91,10 @@ class Installation:
             "features": [{"name": "prefers-color-scheme", "value": "dark" if dark else "light"}]})
 
     # ---- page helpers ----
-    def open(self, path, loaded=True):
+    def open(self, path, loaded=True, timeout=15):
         self.driver.get(self.url + path)
         if loaded:
-            self.wait(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-loaded") == "true")
+            self.wait(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-loaded") == "true", timeout)
 
     def wait(self, condition, timeout=15):
         return WebDriverWait(self.driver, timeout, poll_frequency=0.2).until(condition)
@@ -105,13 +105,13 @@ class Installation:
     def finds(self, css):
         return self.driver.find_elements(By.CSS_SELECTOR, css)
 
-    def login(self, user="operator"):
+    def login(self, user="operator", timeout=15):
         self.open("/login.html", loaded=False)
         self.find("#user").send_keys(user)
         self.find("#password").send_keys(PASSWORD)
         self.find("#submit").click()
-        self.wait(lambda d: d.current_url.endswith("/week.html"))
-        self.wait(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-loaded") == "true")
+        self.wait(lambda d: d.current_url.endswith("/week.html"), timeout)
+        self.wait(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-loaded") == "true", timeout)
 
     # ---- the API, for preparing data quickly ----
     def api_session(self, user="admin"):
