@@ -1,17 +1,35 @@
 #include "database/EventDbTool.h"
 
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "common/Clock.h"
 #include "common/Fault.h"
+#include "common/FaultNumbers.h"
 #include "common/Text.h"
 #include "database/Csv.h"
+#include "database/CsvEvents.h"
 #include "database/DBEngine.h"
-#include "database/EventOrder.h"
+#include "database/EventDbCheck.h"
+#include "database/EventDbOptions.h"
 #include "database/EventSchema.h"
+#include "schedule/Schedule.h"
+#include "schedule/preview/Preview.h"
+
+#ifndef QTX_VERSION
+#define QTX_VERSION "unknown"
+#endif
 
 namespace qtx {
+
+using namespace schedule;
 
 const char* const EventDbUsage =
     "usage: qtx-eventdb COMMAND FILE [ARGS]\n"
@@ -19,11 +37,25 @@ const char* const EventDbUsage =
     "  show FILE                    server, slave and start-up settings\n"
     "  set FILE NAME=VALUE...       change settings: IPAddr IPPort SlaveIPAddr SlaveIPPort\n"
     "                               TaskViewDB (table Server), StartMin (table Info)\n"
-    "  list FILE                    events in the order the engine runs them\n"
-    "  add FILE COLUMN=VALUE...     add one event row (an empty VALUE is Null)\n"
+    "  list FILE                    one line per event: number, days, time, marking, title,\n"
+    "                               condition, actions\n"
+    "  show-event FILE NUMBER       one event in words\n"
+    "  add FILE EVENT-OPTIONS       add an event, for example\n"
+    "                               add FILE --title \"Morning feed\" --days mon-fri\n"
+    "                               --at 06:00:00 --take 3:1\n"
+    "  add FILE COLUMN=VALUE...     add one event row by its columns (an empty VALUE is Null;\n"
+    "                               Active is 1 unless given)\n"
+    "  edit FILE NUMBER EVENT-OPTIONS  change only the parts given\n"
     "  remove FILE NUMBER           remove every row of event NUMBER\n"
-    "  import FILE CSV              add the rows of a CSV file (first line: column names)\n"
-    "  export FILE [CSV]            write all event rows as CSV (to standard output without CSV)\n"
+    "  import FILE CSV [--replace]  add the events of a CSV file (row form: column names in the\n"
+    "                               first line; or the event form of export --events);\n"
+    "                               --replace: the file's events become the CSV's\n"
+    "  export FILE [CSV] [--events] write the event rows as CSV (standard output without CSV);\n"
+    "                               --events: one line per event, in words\n"
+    "  check FILE                   every problem the engine would meet; exit 1 when any\n"
+    "  preview FILE [--from \"YYYY-MM-DD hh:mm:ss\"] [--days N]\n"
+    "                               what the engine will run, and when (default: now, 7 days)\n"
+    "  --version                    the version\n"
     "  --help                       this text\n";
 
 namespace {
@@ -32,6 +64,15 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A failure whose text is complete (it names the file and what went wrong).
+struct ToolError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string Show(const DbValue& v) {
+    return v.IsNull() ? "(null)" : Cp1252ToUtf8(v.AsText());
+}
+
 std::pair<std::string, std::string> SplitAssignment(const std::string& a) {
     const size_t eq = a.find('=');
     if (eq == std::string::npos || eq == 0)
@@ -39,50 +80,54 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& a) {
     return {a.substr(0, eq), a.substr(eq + 1)};
 }
 
-DbValue FromUtf8(const std::optional<std::string>& v) {
-    return v ? DbValue(Utf8ToCp1252(*v)) : DbValue();
-}
-
-void SetColumn(Recordset& rs, const std::string& name, const DbValue& v) {
-    if (!rs.HasField(name))
-        throw std::runtime_error("table " + rs.TableName() + " has no column \"" + name + "\"");
+int ParseNumber(const std::string& text, const std::string& what) {
     try {
-        rs.SetValue(name, v);
-    } catch (const Fault& f) {
-        throw std::runtime_error("column " + name + ": " + f.Description);
+        size_t used = 0;
+        const long n = std::stol(text, &used);
+        if (used == text.size() && n >= INT32_MIN && n <= INT32_MAX)
+            return static_cast<int>(n);
+    } catch (...) {
     }
+    throw UsageError(what + " must be a whole number, got \"" + text + "\"");
 }
 
-std::string Show(const DbValue& v) {
-    return v.IsNull() ? "(null)" : Cp1252ToUtf8(v.AsText());
+[[noreturn]] void Refuse(const std::string& where, const std::vector<Problem>& problems) {
+    std::string text;
+    for (const Problem& p : problems)
+        text += (text.empty() ? "" : "\nqtx-eventdb: ") + where + ": " + p.Message;
+    throw ToolError(text);
 }
 
-struct Row {
-    int16_t Day = 0;
-    std::string Time;
-    std::string Line;
-};
-
-void List(Database& db, std::ostream& out) {
-    Recordset rs = db.OpenRecordset("Automation");
-    std::vector<Row> rows;
-    while (!rs.IsEOF()) {
-        Row r;
-        const DbValue day = rs.Value("Day"), time = rs.Value("Time");
-        r.Day = day.IsNull() ? 0 : static_cast<int16_t>(day.AsNumber());
-        r.Time = time.IsNull() ? "24:00:00" : time.AsText();
-        r.Line = Show(rs.Value("Number")) + "\t" + std::to_string(r.Day) + "\t" +
-                 Cp1252ToUtf8(r.Time) + "\t" + Show(rs.Value("Title"));
-        rows.push_back(std::move(r));
-        rs.MoveNext();
-    }
-    OrderEventTable(rows);
-    out << "Number\tDay\tTime\tTitle\n";
-    for (const Row& r : rows)
-        out << r.Line << "\n";
+std::string ReadCsvFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ToolError(path + ": cannot be read");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
-void Export(Database& db, std::ostream& out) {
+// Events in the order the engine meets them in a week: first day, time, number.
+void SortForWeek(std::vector<Event>& events) {
+    auto key = [](const Event& e) {
+        const int day = e.Days.empty() ? NoDay : e.Days.front();
+        return std::make_tuple(day, e.Time.value_or("24:00:00"), e.Number);
+    };
+    std::stable_sort(events.begin(), events.end(),
+                     [&](const Event& a, const Event& b) { return key(a) < key(b); });
+}
+
+void ShowEvent(const Event& e, std::ostream& out) {
+    out << "number     " << e.Number << "\n"
+        << "title      " << e.Title << "\n"
+        << "days       " << FormatDays(e.Days) << "\n"
+        << "time       " << DescribeTime(e.Time) << "\n"
+        << "marking    " << MarkingName(e.Mark) << "\n"
+        << "condition  " << (e.When ? DescribeCondition(e.When) : "none") << "\n"
+        << "actions    " << DescribeActions(e.Do) << "\n";
+}
+
+void ExportRows(Database& db, std::ostream& out) {
     Recordset rs = db.OpenRecordset("Automation");
     csv::Record header;
     for (const FieldDef& f : rs.Fields())
@@ -102,40 +147,154 @@ void Export(Database& db, std::ostream& out) {
     }
 }
 
-void Import(Database& db, const std::string& csvPath) {
-    std::ifstream in(csvPath, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + csvPath);
-    std::stringstream text;
-    text << in.rdbuf();
+void ExportEvents(Database& db, std::ostream& out) {
+    std::vector<Event> events = ReadEvents(db);
+    SortForWeek(events);
+    out << csv::Format(csv::EventHeader());
+    for (const Event& e : events)
+        out << csv::Format(csv::EventRecord(e));
+}
+
+void Import(Database& db, const std::string& file, const std::string& csvPath, bool replace) {
+    std::vector<int> lines;
     std::vector<csv::Record> records;
     try {
-        records = csv::Parse(text.str());
+        records = csv::ParseFile(ReadCsvFile(csvPath), &lines);
     } catch (const csv::ParseError& e) {
-        throw std::runtime_error(csvPath + ": " + e.what());
+        throw ToolError(csvPath + ": " + e.what());
     }
-    if (records.empty())
-        throw std::runtime_error(csvPath + ": no header line");
-    const csv::Record& header = records[0];
-    Recordset rs = db.OpenRecordset("Automation");
-    for (size_t r = 1; r < records.size(); ++r) {
-        if (records[r].size() != header.size())
-            throw std::runtime_error(csvPath + ": line " + std::to_string(r + 1) + " has " +
-                                     std::to_string(records[r].size()) + " fields, the header " +
-                                     std::to_string(header.size()));
-        rs.AddNew();
-        for (size_t c = 0; c < header.size(); ++c) {
-            if (!header[c])
-                throw std::runtime_error(csvPath + ": empty column name in the header");
-            try {
-                SetColumn(rs, *header[c], FromUtf8(records[r][c]));
-            } catch (const std::runtime_error& e) {
-                throw std::runtime_error(csvPath + ": line " + std::to_string(r + 1) + ": " +
-                                         e.what());
-            }
+    // Blank lines (a spreadsheet's trailing ones) are no records.
+    for (size_t i = records.size(); i-- > 0;)
+        if (records[i].size() == 1 && !records[i][0]) {
+            records.erase(records.begin() + static_cast<long>(i));
+            lines.erase(lines.begin() + static_cast<long>(i));
         }
-        rs.Update();
+    if (records.empty())
+        throw ToolError(csvPath + ": no header line");
+    const csv::Record& header = records[0];
+    auto where = [&](size_t r) { return csvPath + " line " + std::to_string(lines[r]); };
+    for (size_t r = 1; r < records.size(); ++r)
+        if (records[r].size() != header.size())
+            throw ToolError(where(r) + ": " + std::to_string(records[r].size()) +
+                            " fields, the header has " + std::to_string(header.size()));
+
+    if (csv::IsEventHeader(header)) {
+        db.BeginTrans();
+        if (replace) {
+            const auto problems = WriteRows(db, {}, true);
+            if (!problems.empty())
+                Refuse(file, problems);
+        }
+        for (size_t r = 1; r < records.size(); ++r) {
+            Event e;
+            try {
+                e = csv::EventFromRecord(header, records[r]);
+            } catch (const OptionError& x) {
+                throw ToolError(where(r) + ": " + x.what());
+            }
+            const auto problems = CreateEvent(db, e);
+            if (!problems.empty())
+                Refuse(where(r), problems);
+        }
+        db.CommitTrans();
+        return;
     }
+
+    for (size_t c = 0; c < header.size(); ++c)
+        if (!header[c] || header[c]->empty())
+            throw ToolError(csvPath + " line " + std::to_string(lines[0]) +
+                            ": empty column name in the header");
+    std::vector<Row> rows;
+    for (size_t r = 1; r < records.size(); ++r) {
+        Row row;
+        for (size_t c = 0; c < header.size(); ++c)
+            if (records[r][c])
+                row[*header[c]] = DbValue(Utf8ToCp1252(*records[r][c]));
+        // As for `add`, a row is active unless the CSV says otherwise.
+        if (!row.count("Active") && std::none_of(header.begin(), header.end(), [](const auto& h) {
+                return strcasecmp(h->c_str(), "Active") == 0;
+            }))
+            row["Active"] = DbValue(int64_t{1});
+        rows.push_back(std::move(row));
+    }
+    const size_t existing = replace ? 0 : ReadRows(db).size();
+    const auto problems = WriteRows(db, rows, replace);
+    if (problems.empty())
+        return;
+    std::string text;
+    for (const Problem& p : problems) {
+        const long r = static_cast<long>(p.Row) - static_cast<long>(existing);
+        const std::string at = r >= 1 && static_cast<size_t>(r) < records.size()
+                                   ? where(static_cast<size_t>(r))
+                                   : file;
+        text += (text.empty() ? "" : "\nqtx-eventdb: ") + at + ": " + p.Message;
+    }
+    throw ToolError(text);
+}
+
+// New files take the folder's group and its write permission when the folder is group-writable,
+// so an engine running as another member of that group can write its markings.
+void ShareWithFolderGroup(const std::string& file) {
+    std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    if (folder.empty())
+        folder = ".";
+    struct stat dir {};
+    struct stat st {};
+    if (::stat(folder.c_str(), &dir) != 0 || !(dir.st_mode & S_IWGRP) ||
+        ::stat(file.c_str(), &st) != 0)
+        return;
+    if (st.st_gid != dir.st_gid && ::chown(file.c_str(), static_cast<uid_t>(-1), dir.st_gid) != 0)
+        throw ToolError(file + ": cannot give the file the folder's group");
+    if (::chmod(file.c_str(), (st.st_mode & 07777) | S_IRGRP | S_IWGRP) != 0)
+        throw ToolError(file + ": cannot make the file group-writable");
+}
+
+int Preview(const std::string& file, const std::vector<std::string>& args, std::ostream& out) {
+    PreviewOptions options;
+    bool from = false;
+    for (size_t i = 2; i < args.size(); ++i) {
+        std::string name = args[i], value;
+        const size_t eq = name.find('=');
+        if (eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            throw UsageError(name + " needs a value");
+        }
+        if (name == "--from") {
+            const auto t = ParseDateTime(value);
+            if (!t)
+                throw UsageError("--from \"" + value + "\": expected \"YYYY-MM-DD hh:mm:ss\"");
+            options.From = *t;
+            from = true;
+        } else if (name == "--days") {
+            options.Days = ParseNumber(value, "--days");
+            if (options.Days < 1 || options.Days > 366)
+                throw UsageError("--days must be 1 to 366");
+        } else {
+            throw UsageError("unknown option \"" + name + "\"");
+        }
+    }
+    if (!from) {
+        SystemClock clock;
+        options.From = clock.Now();
+        options.From.Millisecond = 0;
+    }
+    PreviewResult result;
+    try {
+        result = RunPreview(file, options);
+    } catch (const std::runtime_error& e) {
+        throw ToolError(e.what());
+    }
+    for (const PreviewRun& run : result.Runs)
+        out << run.Line << "\n";
+    for (const std::string& n : result.Notes)
+        out << "never runs: " << n << "\n";
+    for (const std::string& e : result.Errors)
+        out << "engine error: " << e << "\n";
+    return 0;
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out) {
@@ -154,8 +313,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
             version = args[2][0] - '0';
         }
         CreateEventDatabase(engine, file, version);
+        ShareWithFolderGroup(file);
         return 0;
     }
+    if (cmd == "preview")
+        return Preview(file, args, out);
     Database db = engine.OpenDatabase(file);
     if (cmd == "show" && args.size() == 2) {
         Recordset server = db.OpenRecordset("Server");
@@ -167,25 +329,68 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
                 out << name << "=" << Show(info.Value(name)) << "\n";
         return 0;
     }
-    if (cmd == "list" && args.size() == 2) {
-        List(db, out);
-        return 0;
-    }
-    if (cmd == "export" && args.size() <= 3) {
-        if (args.size() == 3) {
-            std::ofstream f(args[2], std::ios::binary | std::ios::trunc);
-            if (!f)
-                throw std::runtime_error("cannot write " + args[2]);
-            Export(db, f);
-            if (!f.flush())
-                throw std::runtime_error("cannot write " + args[2]);
-        } else {
-            Export(db, out);
+    if (cmd == "check" && args.size() == 2) {
+        const CheckReport report = CheckEventDatabase(db);
+        for (const std::string& line : report.Problems)
+            out << file << ": " << line << "\n";
+        if (!report.Problems.empty()) {
+            out << file << ": " << report.Problems.size() << " problem"
+                << (report.Problems.size() == 1 ? "" : "s") << "\n";
+            return 1;
         }
+        out << file << ": " << report.Events << " events in " << report.Rows
+            << " rows, no problems\n";
         return 0;
     }
-    db.BeginTrans();
+    if (cmd == "list" && args.size() == 2) {
+        std::vector<Event> events = ReadEvents(db);
+        SortForWeek(events);
+        for (const Event& e : events)
+            out << DescribeEvent(e) << "\n";
+        return 0;
+    }
+    if (cmd == "show-event" && args.size() == 3) {
+        const int number = ParseNumber(args[2], "NUMBER");
+        const auto e = ReadEvent(db, number);
+        if (!e)
+            throw ToolError(file + ": no event " + args[2]);
+        ShowEvent(*e, out);
+        return 0;
+    }
+    if (cmd == "export" && args.size() >= 2 && args.size() <= 4) {
+        bool events = false;
+        std::string target;
+        for (size_t i = 2; i < args.size(); ++i) {
+            if (args[i] == "--events")
+                events = true;
+            else if (target.empty() && args[i].rfind("--", 0) != 0)
+                target = args[i];
+            else
+                throw UsageError("export takes FILE, an optional CSV and --events");
+        }
+        auto write = [&](std::ostream& o) { events ? ExportEvents(db, o) : ExportRows(db, o); };
+        if (target.empty()) {
+            write(out);
+            return 0;
+        }
+        std::ofstream f(target, std::ios::binary | std::ios::trunc);
+        if (!f)
+            throw ToolError(target + ": cannot be written");
+        write(f);
+        if (!f.flush())
+            throw ToolError(target + ": cannot be written");
+        return 0;
+    }
     if (cmd == "set" && args.size() >= 3) {
+        std::vector<Problem> problems;
+        for (size_t i = 2; i < args.size(); ++i) {
+            auto [name, value] = SplitAssignment(args[i]);
+            for (Problem& p : CheckSetting(name, value))
+                problems.push_back(std::move(p));
+        }
+        if (!problems.empty())
+            Refuse(file, problems);
+        db.BeginTrans();
         Recordset server = db.OpenRecordset("Server");
         Recordset info = db.OpenRecordset("Info");
         server.Edit();
@@ -193,46 +398,102 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         for (size_t i = 2; i < args.size(); ++i) {
             auto [name, value] = SplitAssignment(args[i]);
             Recordset& rs = info.HasField(name) && !server.HasField(name) ? info : server;
-            SetColumn(rs, name, value.empty() ? DbValue() : DbValue(Utf8ToCp1252(value)));
+            if (!rs.HasField(name))
+                throw ToolError(file + ": \"" + name + "\" is not a setting of this file");
+            try {
+                rs.SetValue(name, value.empty() ? DbValue() : DbValue(Utf8ToCp1252(value)));
+            } catch (const Fault& f) {
+                throw ToolError(file + ": setting " + name + " \"" + value +
+                                "\": " + f.Description);
+            }
         }
         server.Update();
         info.Update();
-    } else if (cmd == "add" && args.size() >= 3) {
-        Recordset rs = db.OpenRecordset("Automation");
-        rs.AddNew();
-        for (size_t i = 2; i < args.size(); ++i) {
-            auto [name, value] = SplitAssignment(args[i]);
-            SetColumn(rs, name, value.empty() ? DbValue() : DbValue(Utf8ToCp1252(value)));
-        }
-        rs.Update();
-    } else if (cmd == "remove" && args.size() == 3) {
-        const int64_t number = DbValue(args[2]).AsNumber();
-        Recordset rs = db.OpenRecordset("Automation");
-        int removed = 0;
-        while (!rs.IsEOF()) {
-            const DbValue n = rs.Value("Number");
-            if (!n.IsNull() && n.AsNumber() == number) {
-                rs.Delete();
-                ++removed;
-            }
-            rs.MoveNext();
-        }
-        if (removed == 0)
-            throw std::runtime_error("no event " + args[2]);
-    } else if (cmd == "import" && args.size() == 3) {
-        Import(db, args[2]);
-    } else {
-        throw UsageError("unknown command or wrong arguments: " + cmd);
+        db.CommitTrans();
+        return 0;
     }
-    db.CommitTrans();
-    return 0;
+    if (cmd == "add" && args.size() >= 3) {
+        const std::vector<std::string> rest(args.begin() + 2, args.end());
+        if (HasEventOption(rest)) {
+            Event e;
+            try {
+                ApplyEventOptions(rest, e, true);
+            } catch (const OptionError& x) {
+                throw ToolError(file + ": " + x.what());
+            }
+            const auto problems = CreateEvent(db, e);
+            if (!problems.empty())
+                Refuse(file, problems);
+            out << "added " << DescribeEvent(e) << "\n";
+            return 0;
+        }
+        Row row;
+        for (const std::string& a : rest) {
+            auto [name, value] = SplitAssignment(a);
+            row[name] = value.empty() ? DbValue() : DbValue(Utf8ToCp1252(value));
+        }
+        if (!row.count("Active"))
+            row["Active"] = DbValue(int64_t{1});
+        const auto problems = WriteRows(db, {row}, false);
+        if (!problems.empty())
+            Refuse(file, problems);
+        return 0;
+    }
+    if (cmd == "edit" && args.size() >= 4) {
+        const int number = ParseNumber(args[2], "NUMBER");
+        auto e = ReadEvent(db, number);
+        if (!e)
+            throw ToolError(file + ": no event " + args[2]);
+        try {
+            ApplyEventOptions({args.begin() + 3, args.end()}, *e, false);
+        } catch (const OptionError& x) {
+            throw ToolError(file + ": event " + args[2] + ": " + x.what());
+        }
+        const auto problems = UpdateEvent(db, number, *e);
+        if (!problems.empty())
+            Refuse(file, problems);
+        out << "changed " << DescribeEvent(*e) << "\n";
+        return 0;
+    }
+    if (cmd == "remove" && args.size() == 3) {
+        if (!DeleteEvent(db, ParseNumber(args[2], "NUMBER")))
+            throw ToolError(file + ": no event " + args[2]);
+        return 0;
+    }
+    if (cmd == "import" && (args.size() == 3 || (args.size() == 4 && args[3] == "--replace"))) {
+        Import(db, file, args[2], args.size() == 4);
+        return 0;
+    }
+    throw UsageError("unknown command or wrong arguments: " + cmd);
+}
+
+std::string DescribeFault(const Fault& f) {
+    switch (f.Number) {
+        case faults::DbFileNotFound:
+            return "no such file";
+        case faults::DbCannotOpen:
+            return "not an event database (" + f.Description + ")";
+        case faults::FileExists:
+            return "already exists; it is never overwritten";
+        case faults::DbTableNotFound:
+            return "not an event database (" + f.Description + ")";
+        case faults::DbLocked:
+        case faults::DbFileInUse:
+            return "in use by another program; try again (" + f.Description + ")";
+        default:
+            return f.Description + " (" + std::to_string(f.Number) + ")";
+    }
 }
 
 }  // namespace
 
 int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
-        out << EventDbUsage;
+        out << EventDbUsage << "\n" << EventOptionsHelp;
+        return 0;
+    }
+    if (!args.empty() && args[0] == "--version") {
+        out << "qtx-eventdb " << QTX_VERSION << "\n";
         return 0;
     }
     try {
@@ -240,10 +501,13 @@ int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std:
     } catch (const UsageError& e) {
         err << "qtx-eventdb: " << e.what() << "\n" << EventDbUsage;
         return 2;
-    } catch (const Fault& f) {
-        err << "qtx-eventdb: " << f.Description << " (" << f.Number << ")\n";
-    } catch (const std::exception& e) {
+    } catch (const ToolError& e) {
         err << "qtx-eventdb: " << e.what() << "\n";
+    } catch (const Fault& f) {
+        err << "qtx-eventdb: " << (args.size() > 1 ? args[1] + ": " : "") << DescribeFault(f)
+            << "\n";
+    } catch (const std::exception& e) {
+        err << "qtx-eventdb: " << (args.size() > 1 ? args[1] + ": " : "") << e.what() << "\n";
     }
     return 1;
 }

@@ -44,7 +44,8 @@ struct Collector {
         p.Value = value;
         p.Allowed = allowed;
         p.Row = Row;
-        p.Message = Prefix + ": " + field + " " + (quoted ? Quote(value) : value) + " " + what +
+        const std::string shown = quoted ? Quote(value) + " " : value.empty() ? "" : value + " ";
+        p.Message = Prefix + ": " + field + " " + shown + what +
                     (allowed.empty() ? "" : " (" + allowed + ")");
         Out.push_back(std::move(p));
     }
@@ -248,7 +249,9 @@ std::vector<Problem> CheckRow(const Row& row, int rowPosition) {
         if (name == "Number") {
             c.Range("Number", n, 1, 32767, "is not an event number");
         } else if (name == "Day") {
-            c.Range("Day", n, 0, 7, "is not a day (0 Monday to 6 Sunday, 7 no day)");
+            if (n < 0 || n > 7)
+                c.Add("Day", std::to_string(n), false, "is not a day",
+                      "0 Monday to 6 Sunday, 7 no day");
         } else if (IsEventColumn(name) && col.Limit < INT16_MAX && (n > col.Limit || n < 0)) {
             const std::string loads =
                 n > col.Limit ? "; the engine loads it as " + std::to_string(col.Replacement) : "";

@@ -1,19 +1,330 @@
 #include "schedule/preview/Preview.h"
 
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
 #include <stdexcept>
+
+#include "common/Clock.h"
+#include "common/Fault.h"
+#include "common/Format.h"
+#include "common/PollEventLoop.h"
+#include "common/Text.h"
+#include "database/DBEngine.h"
+#include "engine/Engine.h"
+#include "logging/LogHeader.h"
+#include "schedule/EventStore.h"
+#include "switcher/sim/SwitcherSim.h"
+#include "ui/RecordingMainWindow.h"
 
 namespace qtx::schedule {
 
-PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions&) {
-    throw std::runtime_error(databasePath + ": preview is not built yet");
+namespace {
+
+constexpr int64_t SecondsPerDay = 86400;
+
+// A private program folder for the simulated engine, removed with everything in it.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "qtx-preview-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("cannot make a temporary folder for the preview");
+        path_ = pattern + "/";
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Descriptor watches are real (the engine's links and the simulator share them); timers never
+// fire by themselves: the preview ticks the engine at the moments it chooses.
+class SteppedLoop : public EventLoop {
+  public:
+    explicit SteppedLoop(PollEventLoop& real) : real_(real) {}
+    TimerId AddTimer(int, int, TimerCallback) override { return ++timers_; }
+    void DeleteTimer(TimerId) override {}
+    WatchId AddWatch(int fd, unsigned mask, WatchCallback cb) override {
+        return real_.AddWatch(fd, mask, std::move(cb));
+    }
+    void UpdateWatch(WatchId id, unsigned mask) override { real_.UpdateWatch(id, mask); }
+    void DeleteWatch(WatchId id) override { real_.DeleteWatch(id); }
+    void Pump() override { real_.Pump(); }
+
+  private:
+    PollEventLoop& real_;
+    TimerId timers_ = 0;
+};
+
+// Keeps what an execution became, at the second of the tick that ran it.
+class OutcomeView : public RecordingMainWindow {
+  public:
+    struct Seen {
+        int64_t Moment;  // day number * 86400 + second of day
+        EventOutcome Outcome;
+    };
+    Variables* Vars = nullptr;
+    std::vector<Seen> Outcomes;
+
+    void ShowEventOutcome(const EventOutcome& o) override {
+        const int64_t moment =
+            Vars ? Vars->CurrentDayNumber * SecondsPerDay + Vars->CurrentTime : 0;
+        Outcomes.push_back({moment, o});
+    }
+    // The lists are of no use here and would only grow.
+    void AddHistoryRow(const std::string&, const std::string&, const std::string&) override {}
+    void AddNextRow(const std::string&, const std::string&, const std::string&) override {}
+    void SetPanelText(int, const std::string&) override {}
+};
+
+// The copy the engine runs on: the server is the in-process simulator, there is no slave and
+// no task-view folder (nothing may be written outside the scratch folder), and IP and serial
+// messages go nowhere (their destination code is cleared, so the engine sends nothing).
+void AimCopyAtSimulator(const std::string& copy, int port) {
+    DBEngine engine;
+    Database db = engine.OpenDatabase(copy);
+    db.BeginTrans();
+    Recordset server = db.OpenRecordset("Server");
+    if (server.IsEOF())
+        server.AddNew();
+    else
+        server.Edit();
+    server.SetValue("IPAddr", DbValue("127.0.0.1"));
+    server.SetValue("IPPort", DbValue(int64_t{port}));
+    if (server.HasField("SlaveIPAddr"))
+        server.SetValue("SlaveIPAddr", DbValue("0.0.0.0"));
+    if (server.HasField("TaskViewDB"))
+        server.SetValue("TaskViewDB", DbValue(""));
+    server.Update();
+    server.Close();
+    if (db.HasTable("Automation")) {
+        Recordset rs = db.OpenRecordset("Automation");
+        if (rs.HasField("mtype")) {
+            const int col = rs.FieldIndex("mtype");
+            while (!rs.IsEOF()) {
+                const DbValue t = rs.Value(col);
+                int64_t code = 0;
+                try {
+                    code = t.IsNull() ? 0 : t.AsNumber();
+                } catch (...) {
+                }
+                if (code == 1 || code == 2) {
+                    rs.Edit();
+                    rs.SetValue(col, DbValue(int64_t{0}));
+                    rs.Update();
+                }
+                rs.MoveNext();
+            }
+        }
+    }
+    db.CommitTrans();
+}
+
+int WeekdayOfDayNumber(int64_t day) {
+    // Day 0 (1970-01-01) was a Thursday: 3 in the Monday-first coding.
+    return static_cast<int>(((day % 7) + 7 + 3) % 7);
+}
+
+// The seconds of the week at which a record can come due: each record's own day and time. The
+// engine tests only the record at its cursor and only on that record's day and at or after its
+// second, so a tick at every such second (and the engine's own chain within a tick) meets every
+// execution a tick every half second would.
+class Moments {
+  public:
+    explicit Moments(const std::vector<Row>& rows) {
+        for (const Row& r : rows) {
+            const int day = LoadedNumber(r, "Day");
+            const auto it = r.find("Time");
+            if (day < 0 || day > 6 || it == r.end() || it->second.IsNull())
+                continue;
+            try {
+                const TimeOfDay t = ParseTimeOfDay(it->second.AsText());
+                if (t < SecondsPerDay)
+                    seconds_[day].insert(t);
+            } catch (...) {
+                // A time the engine cannot read never comes due; the engine reports it.
+            }
+        }
+    }
+    // The first moment after `after` (day number * 86400 + second), or -1 within 8 days.
+    int64_t After(int64_t after) const {
+        const int64_t day0 = after / SecondsPerDay;
+        for (int64_t d = day0; d <= day0 + 8; ++d) {
+            const auto& set = seconds_[WeekdayOfDayNumber(d)];
+            const TimeOfDay from =
+                d == day0 ? static_cast<TimeOfDay>(after - d * SecondsPerDay + 1) : 0;
+            const auto it = set.lower_bound(from);
+            if (it != set.end())
+                return d * SecondsPerDay + *it;
+        }
+        return -1;
+    }
+
+  private:
+    std::set<TimeOfDay> seconds_[7];
+};
+
+LocalDateTime FromMoment(int64_t moment, int ms = 0) {
+    return FromEpochMs(moment * 1000 + ms);
+}
+
+int64_t MomentOf(const LocalDateTime& t) {
+    return DaysFromCivil(t.Year, t.Month, t.Day) * SecondsPerDay + t.SecondsOfDay();
+}
+
+}  // namespace
+
+std::optional<LocalDateTime> ParseDateTime(const std::string& text) {
+    int y, mo, d, h, mi, s;
+    char tail;
+    if (text.size() != 19 || std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h,
+                                         &mi, &s, &tail) != 6)
+        return std::nullopt;
+    if (text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    if (mo < 1 || mo > 12 || d < 1 || h > 23 || mi > 59 || s > 59 || y < 1970)
+        return std::nullopt;
+    int yy, mm, dd;
+    CivilFromDays(DaysFromCivil(y, mo, d), yy, mm, dd);
+    if (yy != y || mm != mo || dd != d)
+        return std::nullopt;  // 2026-02-30 and the like
+    return LocalDateTime{y, mo, d, h, mi, s, 0};
 }
 
 std::string FormatPreviewRun(const PreviewRun& run) {
-    return run.Line;
+    char date[32];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d ", run.At.Year, run.At.Month, run.At.Day);
+    std::string line = date + FormatHhMmSs(run.At) + " " +
+                       std::string(EnglishDayName(run.At.DayOfWeek())).substr(0, 3) + "  " +
+                       std::to_string(run.Number) + "  " + run.Title + "  " + run.What;
+    const bool onCrosspoint =
+        run.Reason == "Crosspoint inactive" || run.Reason == "Crosspoint active";
+    if (run.Conditional && (run.Ran || onCrosspoint))
+        line += "  (depends on the crosspoint)";
+    else if (!run.Ran)
+        line += "  (not run: " + run.Reason + ")";
+    if (run.Time != FormatHhMmSs(run.At))
+        line += "  (late: due " + run.Time + ")";
+    if (run.OneTime)
+        line += "  (one-time: deleted after this run)";
+    return line;
 }
 
-std::optional<LocalDateTime> ParseDateTime(const std::string&) {
-    return std::nullopt;
+PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& options) {
+    if (options.Days < 1 || options.Days > 366)
+        throw std::runtime_error("the preview covers 1 to 366 days");
+    ScratchFolder folder;
+    const std::string copy = folder.Path() + "QTXAutomation.mdb";
+    std::vector<Row> rows;
+    try {
+        DBEngine engine;
+        engine.CompactDatabase(databasePath, copy);
+        Database db = engine.OpenDatabase(copy);
+        rows = ReadRows(db);
+    } catch (const Fault& f) {
+        throw std::runtime_error(databasePath + ": " + f.Description + " (" +
+                                 std::to_string(f.Number) + ")");
+    }
+    std::map<int, Event> events;
+    PreviewResult result;
+    for (const std::vector<Row>& group : GroupByNumber(rows)) {
+        const Event e = EventFromRows(group);
+        events.emplace(e.Number, e);
+        const std::string name = "event " + std::to_string(e.Number) + " \"" + e.Title + "\": ";
+        if (e.Days.empty())
+            result.Notes.push_back(name + "no day");
+        else if (!e.Time)
+            result.Notes.push_back(name + "no time");
+    }
+
+    PollEventLoop realLoop;
+    sim::SimOptions simOptions;
+    simOptions.Outputs = 1024;
+    simOptions.Inputs = 1024;
+    sim::SwitcherSim switcher(realLoop, simOptions);
+    const int port = switcher.Listen(0, "127.0.0.1");
+    AimCopyAtSimulator(copy, port);
+
+    SteppedLoop loop(realLoop);
+    OutcomeView view;
+    LocalDateTime start = options.From;
+    start.Millisecond = 5;
+    FakeClock clock(start);
+    Engine engine(clock, loop, view, folder.Path());
+    view.Vars = &engine.Vars();
+    engine.Form_Load();
+    for (const ShownMessageBox& box : view.MessageBoxes)
+        result.Errors.push_back(box.Text);
+    Variables& v = engine.Vars();
+    if (!realLoop.RunUntil([&] { return v.SwitcherConnected && v.MapReceived[0]; }, 5000))
+        throw std::runtime_error("the simulated switcher did not answer on 127.0.0.1");
+
+    const Moments moments(rows);
+    const int64_t first = MomentOf(options.From);
+    const int64_t end = first + int64_t{options.Days} * SecondsPerDay;
+    bool engineKnowsDue = false;
+    for (int64_t moment = first; moment >= 0 && moment < end;) {
+        const int64_t clockMs = ToEpochMs(clock.Now());
+        clock.Set(FromEpochMs(std::max(moment * 1000 + 5, clockMs)));
+        engine.tmrTimer_Timer();
+        for (int i = 0; i < 3; ++i)
+            realLoop.Pump();
+        // After the tick the clock may stand later (the same-second wait moves it on).
+        const int64_t now = MomentOf(clock.Now());
+        const int64_t after = std::max(now, moment);
+        if (v.NextDueAt >= 0) {
+            engineKnowsDue = true;
+            moment = std::max(v.NextDueAt, after + 1);
+        } else if (engineKnowsDue) {
+            break;  // the engine has nothing waiting
+        } else {
+            moment = moments.After(after);
+        }
+    }
+    engine.Form_Terminate();
+
+    for (const OutcomeView::Seen& seen : view.Outcomes) {
+        const EventOutcome& o = seen.Outcome;
+        PreviewRun run;
+        run.At = FromMoment(seen.Moment);
+        run.Number = o.Number;
+        run.Title = Cp1252ToUtf8(o.Title);
+        run.Time = Cp1252ToUtf8(o.Time);
+        run.Ran = o.Ran;
+        run.Reason = o.Reason;
+        const auto it = events.find(o.Number);
+        if (it != events.end()) {
+            run.Conditional = it->second.When.has_value();
+            run.OneTime = it->second.Mark == Marking::OneTime;
+            run.What = DescribeActions(it->second.Do);
+        }
+        run.Line = FormatPreviewRun(run);
+        result.Runs.push_back(std::move(run));
+    }
+    // What the engine reported while it ran: the error log's lines after its header.
+    const std::vector<std::string> header = ErrorLogHeader();
+    std::ifstream errors(folder.Path() + "Errorlog.txt", std::ios::binary);
+    std::string line;
+    for (size_t n = 0; std::getline(errors, line); ++n) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (n >= header.size() && !line.empty())
+            result.Errors.push_back(Cp1252ToUtf8(line));
+    }
+    return result;
 }
 
 }  // namespace qtx::schedule

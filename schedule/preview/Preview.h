@@ -34,6 +34,8 @@ struct PreviewRun {
 
 struct PreviewResult {
     std::vector<PreviewRun> Runs;
+    // Events that never come up, with why: "event 7 \"Spare\": no time".
+    std::vector<std::string> Notes;
     // Problems the engine met on the way, from its error log ("Error Reading Automation DB: ...").
     std::vector<std::string> Errors;
 };

@@ -126,7 +126,7 @@ TEST(ScheduleRules, EachBadFieldIsNamedWithItsValueAndWhatIsAllowed) {
         {"gain.channel", [](Event& x) { x.Do.Gain->Channel = 0; }},
         {"gain.gain", [](Event& x) { x.Do.Gain->Gain = 2025; }},
         {"condition.source", [](Event& x) { x.When->Source = 0; }},
-        {"message.address", [](Event& x) { x.Do.Message->Address = "10.0.0.300"; }},
+        {"message.address", [](Event& x) { x.Do.Message->Address = "127.0.0.300"; }},
         {"message.port", [](Event& x) { x.Do.Message->Port = 99999; }},
         {"title", [](Event& x) { x.Title = std::string(256, 'x'); }},
     };
@@ -143,7 +143,7 @@ TEST(ScheduleRules, EachBadFieldIsNamedWithItsValueAndWhatIsAllowed) {
     serial.Do.Message->Baud = 8;
     EXPECT_EQ(CheckEvent(serial).at(0).Field, "message.baud");
     EXPECT_TRUE(CheckSetting("IPAddr", "127.0.0.1").empty());
-    EXPECT_EQ(CheckSetting("IPAddr", "10.0.0.300").size(), 1u);
+    EXPECT_EQ(CheckSetting("IPAddr", "127.0.0.300").size(), 1u);
     EXPECT_EQ(CheckSetting("IPPort", "99999").size(), 1u);
 }
 

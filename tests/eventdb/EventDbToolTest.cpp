@@ -45,15 +45,16 @@ TEST(EventDbTool, CreatesAnyVersionListsInEngineOrderAndRoundTripsCsv) {
     std::string out;
     ASSERT_EQ(Tool({"list", f}, &out), 0);
     EXPECT_EQ(out,
-              "Number\tDay\tTime\tTitle\n2\t0\t07:30:00\t(null)\n1\t3\t08:00:00\tCaf\xC3\xA9\n");
+              "2  mon  07:30:00  active  \"None\"  no action\n"
+              "1  thu  08:00:00  active  \"Caf\xC3\xA9\"  no action\n");
     ASSERT_EQ(Tool({"export", f, dir.File("e.csv")}), 0);
     ASSERT_EQ(Tool({"create", dir.File("copy.mdb")}), 0);
     ASSERT_EQ(Tool({"import", dir.File("copy.mdb"), dir.File("e.csv")}), 0);
     EXPECT_EQ(QueryColumn(dir.File("copy.mdb"), "SELECT quote(Title) FROM Automation"),
               (std::vector<std::string>{"'Caf\xC3\xA9'", "NULL"}));
-    ASSERT_EQ(Tool({"set", f, "IPAddr=10.1.2.3", "StartMin=-1"}), 0);
+    ASSERT_EQ(Tool({"set", f, "IPAddr=127.0.0.2", "StartMin=-1"}), 0);
     ASSERT_EQ(Tool({"show", f}, &out), 0);
-    EXPECT_TRUE(out.find("IPAddr=10.1.2.3\n") != out.npos && out.find("StartMin=-1\n") != out.npos)
+    EXPECT_TRUE(out.find("IPAddr=127.0.0.2\n") != out.npos && out.find("StartMin=-1\n") != out.npos)
         << out;
     ASSERT_EQ(Tool({"remove", f, "1"}), 0);
     EXPECT_EQ(QueryOne(f, "SELECT count(*) FROM Automation"), "1");

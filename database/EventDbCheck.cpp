@@ -1,0 +1,66 @@
+#include "database/EventDbCheck.h"
+
+#include <strings.h>
+
+#include "common/Fault.h"
+#include "database/EventSchema.h"
+#include "schedule/EventStore.h"
+#include "schedule/LoadedColumns.h"
+
+namespace qtx {
+
+using namespace schedule;
+
+namespace {
+
+// The schema version at which a column of Automation appears (1 for the base columns).
+int VersionAdding(const std::string& column) {
+    for (int v = 1; v <= CurrentSchemaVersion; ++v)
+        for (const ColumnSpec& c : SchemaColumns("Automation", v))
+            if (strcasecmp(c.Name, column.c_str()) == 0)
+                return v;
+    return 1;
+}
+
+}  // namespace
+
+CheckReport CheckEventDatabase(Database& db) {
+    CheckReport report;
+    {
+        Recordset type = db.OpenRecordset("Type");
+        const DbValue marker = type.IsEOF() ? DbValue() : type.Value("Type");
+        if (!marker.IsText() || marker.AsText() != "Automation") {
+            report.Problems.push_back(
+                "table Type does not hold \"Automation\": the engine refuses the file with "
+                "\"Invalid Database File\"");
+            return report;
+        }
+    }
+    int version = 1;
+    try {
+        Recordset info = db.OpenRecordset("Info");
+        if (!info.IsEOF())
+            version = static_cast<int>(info.Value("Version").AsNumber());
+    } catch (const Fault&) {
+        // No Info table or no readable version: the engine treats the file as version 1.
+    }
+    {
+        Recordset rs = db.OpenRecordset("Automation");
+        size_t count = 0;
+        const LoadedColumn* columns = LoadedColumns(count);
+        for (size_t i = 0; i < count; ++i) {
+            const std::string name = columns[i].Name;
+            if (!rs.HasField(name) && VersionAdding(name) <= version)
+                report.Problems.push_back("table Automation has no column " + name +
+                                          ": the engine's load fails");
+        }
+    }
+    const std::vector<Row> rows = ReadRows(db);
+    report.Rows = rows.size();
+    report.Events = GroupByNumber(rows).size();
+    for (const Problem& p : CheckRows(rows))
+        report.Problems.push_back(p.Message);
+    return report;
+}
+
+}  // namespace qtx

@@ -1,0 +1,22 @@
+#pragma once
+// `qtx-eventdb check`: every problem the engine would meet with an event database, found by the
+// rules of schedule/ applied to the file as the engine loads it.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "database/DBEngine.h"
+
+namespace qtx {
+
+struct CheckReport {
+    std::vector<std::string> Problems;  // one sentence each
+    size_t Events = 0;                  // distinct event numbers
+    size_t Rows = 0;
+};
+
+// The marker of an event database, the columns the engine loads (a column that the file's
+// schema version should have and lacks makes the load fail), and every row and event.
+CheckReport CheckEventDatabase(Database& db);
+
+}  // namespace qtx
