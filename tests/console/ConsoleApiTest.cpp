@@ -163,6 +163,16 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
     EXPECT_EQ(one["days"], kMorningFeed["days"]);
     EXPECT_EQ(one["actions"], kMorningFeed["actions"]);
 
+    // The preview runs the engine's own procedures over the file: Monday 2026-12-07 at 06:00.
+    auto preview = op.Send("GET", "/api/preview?from=2026-12-07%2000:00:00&days=1");
+    ASSERT_EQ(preview->status, 200) << preview->body;
+    json runs = json::parse(preview->body)["runs"];
+    ASSERT_EQ(runs.size(), 1u) << preview->body;
+    EXPECT_EQ(runs[0]["number"], 1);
+    EXPECT_EQ(runs[0]["ran"], true);
+    EXPECT_NE(runs[0]["line"].get<std::string>().find("2026-12-07 06:00:00 Mon"), std::string::npos);
+    EXPECT_EQ(runs[0]["what"], "take 3->1");
+
     // An edit keeps the number and changes only what it says.
     json edit = one;
     edit["time"] = "06:30:00";
