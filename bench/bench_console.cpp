@@ -41,7 +41,8 @@ double Median(std::vector<double> v) {
 
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
+    return v[std::min(v.size() - 1,
+                      static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
 }
 
 void AddUser(const std::string& folder) {
@@ -53,11 +54,12 @@ void BM_GetEvents32767(benchmark::State& state) {
     qtx::test::TempDir dir;
     std::string db = dir.File("QTXAutomation.mdb");
     qtx::test::MakeEventDb(db);
-    qtx::test::RunSql(db,
-                      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32767) "
-                      "INSERT INTO Automation (Number, Day, Time, Title, Active, xcontrol, SourceChan, "
-                      "DestChan) SELECT i, i % 7, printf('%02d:%02d:%02d', i % 24, i % 60, i % 59), "
-                      "'Event number ' || i, 1, 1, 1 + i % 16, 1 + i % 8 FROM n");
+    qtx::test::RunSql(
+        db,
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32767) "
+        "INSERT INTO Automation (Number, Day, Time, Title, Active, xcontrol, SourceChan, "
+        "DestChan) SELECT i, i % 7, printf('%02d:%02d:%02d', i % 24, i % 60, i % 59), "
+        "'Event number ' || i, 1, 1, 1 + i % 16, 1 + i % 8 FROM n");
     AddUser(dir.Path());
     qtx::test::ConsoleProcess console(dir.Path());
     qtx::test::ApiClient client(console.Port());
@@ -182,9 +184,11 @@ void BM_LatenessWithTwentyClients(benchmark::State& state) {
                     }
                 }
             });
-        h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() >= first + kQuiet; }, (kQuiet + 5) * 1000);
+        h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() >= first + kQuiet; },
+                            (kQuiet + 5) * 1000);
         load = true;
-        h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() >= busyFirst + kBusy; }, (kGap + kBusy + 5) * 1000);
+        h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() >= busyFirst + kBusy; },
+                            (kGap + kBusy + 5) * 1000);
         h.realLoop.RunFor(200);
         stop = true;
         console.reset();  // ends the streams
@@ -196,7 +200,8 @@ void BM_LatenessWithTwentyClients(benchmark::State& state) {
 
         std::map<int, int64_t> arrival;
         for (const auto& f : frames)
-            if (static_cast<uint8_t>(f.Bytes[0]) == 0xEA && !arrival.count(qtx::WordAt(f.Bytes, 2) + 1))
+            if (static_cast<uint8_t>(f.Bytes[0]) == 0xEA &&
+                !arrival.count(qtx::WordAt(f.Bytes, 2) + 1))
                 arrival[qtx::WordAt(f.Bytes, 2) + 1] = f.TimeMs;
         std::vector<double> quiet, busy;
         for (const auto& [salvo, at] : arrival) {
@@ -216,7 +221,10 @@ void BM_LatenessWithTwentyClients(benchmark::State& state) {
         state.counters["client_requests"] = static_cast<double>(requests.load());
     }
 }
-BENCHMARK(BM_LatenessWithTwentyClients)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LatenessWithTwentyClients)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -16,10 +16,9 @@ namespace {
 
 std::string HashPassword(const std::string& password) {
     char out[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str_alg(out, password.data(), password.size(),
-                              crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                              crypto_pwhash_MEMLIMIT_INTERACTIVE,
-                              crypto_pwhash_ALG_ARGON2ID13) != 0)
+    if (crypto_pwhash_str_alg(
+            out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+            crypto_pwhash_MEMLIMIT_INTERACTIVE, crypto_pwhash_ALG_ARGON2ID13) != 0)
         throw std::runtime_error("out of memory while hashing the password");
     return out;
 }
@@ -28,12 +27,12 @@ std::string HashPassword(const std::string& password) {
 
 std::string RoleName(Role role) {
     switch (role) {
-    case Role::Viewer:
-        return "viewer";
-    case Role::Operator:
-        return "operator";
-    case Role::Admin:
-        return "admin";
+        case Role::Viewer:
+            return "viewer";
+        case Role::Operator:
+            return "operator";
+        case Role::Admin:
+            return "admin";
     }
     return "viewer";
 }
@@ -96,8 +95,7 @@ Accounts::Accounts(std::string folder) : path_(std::move(folder) + kFileName) {
 std::optional<Role> Accounts::Verify(const std::string& name, const std::string& password) const {
     std::optional<Account> account = Find(name);
     const std::string& hash = account ? account->Hash : dummyHash_;
-    bool match =
-        crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+    bool match = crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
     if (!account || !match)
         return std::nullopt;
     return account->AccountRole;
@@ -123,8 +121,9 @@ bool Accounts::Empty() const {
 
 void Accounts::Set(const std::string& name, Role role, const std::optional<std::string>& password) {
     if (!ValidName(name))
-        throw std::invalid_argument("user name \"" + name +
-                                    "\" is not allowed (1 to 32 letters, digits, \".\", \"_\", \"-\")");
+        throw std::invalid_argument(
+            "user name \"" + name +
+            "\" is not allowed (1 to 32 letters, digits, \".\", \"_\", \"-\")");
     if (password) {
         std::string problem = PasswordProblem(*password);
         if (!problem.empty())
@@ -133,7 +132,8 @@ void Accounts::Set(const std::string& name, Role role, const std::optional<std::
     std::string hash = password ? HashPassword(*password) : std::string();
     std::lock_guard lock(mutex_);
     std::vector<Account> next = accounts_;
-    auto it = std::find_if(next.begin(), next.end(), [&](const Account& a) { return a.Name == name; });
+    auto it =
+        std::find_if(next.begin(), next.end(), [&](const Account& a) { return a.Name == name; });
     if (it == next.end()) {
         if (!password)
             throw std::invalid_argument("a new account needs a password");
@@ -154,7 +154,8 @@ void Accounts::Set(const std::string& name, Role role, const std::optional<std::
 bool Accounts::Remove(const std::string& name) {
     std::lock_guard lock(mutex_);
     std::vector<Account> next = accounts_;
-    auto it = std::find_if(next.begin(), next.end(), [&](const Account& a) { return a.Name == name; });
+    auto it =
+        std::find_if(next.begin(), next.end(), [&](const Account& a) { return a.Name == name; });
     if (it == next.end())
         return false;
     if (it->AccountRole == Role::Admin &&

@@ -67,11 +67,14 @@ std::string ReadAll(const std::string& path) {
 }  // namespace
 
 ConsoleServer::ConsoleServer(ConsoleOptions options)
-    : options_(std::move(options)), accounts_(options_.Folder), audit_(options_.Folder),
-      settings_(options_.Folder), engine_(options_.Folder) {
+    : options_(std::move(options)),
+      accounts_(options_.Folder),
+      audit_(options_.Folder),
+      settings_(options_.Folder),
+      engine_(options_.Folder) {
     if (Tls()) {
-        http_ = std::make_unique<httplib::SSLServer>(options_.TlsCert.c_str(),
-                                                     options_.TlsKey.c_str());
+        http_ =
+            std::make_unique<httplib::SSLServer>(options_.TlsCert.c_str(), options_.TlsKey.c_str());
         if (!http_->is_valid())
             throw std::runtime_error("TLS certificate " + options_.TlsCert + " or key " +
                                      options_.TlsKey + " cannot be used");
@@ -97,10 +100,9 @@ ConsoleServer::~ConsoleServer() {
 }
 
 int ConsoleServer::Bind() {
-    int port = options_.Port == 0 ? http_->bind_to_any_port(options_.Host)
-                                  : (http_->bind_to_port(options_.Host, options_.Port)
-                                         ? options_.Port
-                                         : -1);
+    int port = options_.Port == 0
+                   ? http_->bind_to_any_port(options_.Host)
+                   : (http_->bind_to_port(options_.Host, options_.Port) ? options_.Port : -1);
     if (port <= 0)
         throw std::runtime_error("cannot listen on " + options_.Host + ":" +
                                  std::to_string(options_.Port));
@@ -186,63 +188,68 @@ void ConsoleServer::Routes() {
     http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())
             ReplyError(res, res.status,
-                       res.status == 413 ? "request body larger than " +
-                                               std::to_string(kMaxBody) + " bytes"
-                                         : "request refused (HTTP " + std::to_string(res.status) + ")");
+                       res.status == 413
+                           ? "request body larger than " + std::to_string(kMaxBody) + " bytes"
+                           : "request refused (HTTP " + std::to_string(res.status) + ")");
     });
 
-    http.Post("/api/login", Guarded([this](const httplib::Request& req, httplib::Response& res) {
-                  json body = BodyJson(req);
-                  if (!body.is_object())
-                      throw ApiError(400, "login: expected {\"user\": ..., \"password\": ...}");
-                  for (auto& [k, v] : body.items())
-                      if (k != "user" && k != "password")
-                          throw ApiError(400, "login: unknown field \"" + k + "\"");
-                  if (!body.contains("user") || !body["user"].is_string() ||
-                      !body.contains("password") || !body["password"].is_string())
-                      throw ApiError(400, "login: user and password must be texts");
-                  std::string user = body["user"];
-                  std::string password = body["password"];
-                  std::string userKey = "user:" + user, addrKey = "addr:" + req.remote_addr;
-                  int wait = std::max(throttle_.WaitSeconds(userKey), throttle_.WaitSeconds(addrKey));
-                  if (wait > 0) {
-                      res.set_header("Retry-After", std::to_string(wait));
-                      throw ApiError(429, "too many failed logins; try again in " +
-                                              std::to_string(wait) + " s");
-                  }
-                  std::optional<Role> role = user.size() <= 64 && password.size() <= Accounts::kMaxPassword
-                                                 ? accounts_.Verify(user, password)
-                                                 : std::nullopt;
-                  if (!role) {
-                      throttle_.Failed(userKey);
-                      throttle_.Failed(addrKey);
-                      audit_.Append(user.substr(0, 64), req.remote_addr, "login-failed", "", nullptr,
-                                    nullptr);
-                      throw ApiError(401, "wrong user name or password");
-                  }
-                  throttle_.Succeeded(userKey);
-                  throttle_.Succeeded(addrKey);
-                  Session s = sessions_.Create(user, *role);
-                  bool secure = Tls() || req.get_header_value("X-Forwarded-Proto") == "https";
-                  res.set_header("Set-Cookie", std::string(kCookie) + "=" + s.Id +
-                                                   "; Path=/; HttpOnly; SameSite=Strict" +
-                                                   (secure ? "; Secure" : ""));
-                  audit_.Append(user, req.remote_addr, "login", "", nullptr, nullptr);
-                  ReplyJson(res, 200, json{{"csrf", s.Csrf}, {"role", RoleName(*role)}, {"user", user}});
-              }));
+    http.Post(
+        "/api/login", Guarded([this](const httplib::Request& req, httplib::Response& res) {
+            json body = BodyJson(req);
+            if (!body.is_object())
+                throw ApiError(400, "login: expected {\"user\": ..., \"password\": ...}");
+            for (auto& [k, v] : body.items())
+                if (k != "user" && k != "password")
+                    throw ApiError(400, "login: unknown field \"" + k + "\"");
+            if (!body.contains("user") || !body["user"].is_string() || !body.contains("password") ||
+                !body["password"].is_string())
+                throw ApiError(400, "login: user and password must be texts");
+            std::string user = body["user"];
+            std::string password = body["password"];
+            std::string userKey = "user:" + user, addrKey = "addr:" + req.remote_addr;
+            int wait = std::max(throttle_.WaitSeconds(userKey), throttle_.WaitSeconds(addrKey));
+            if (wait > 0) {
+                res.set_header("Retry-After", std::to_string(wait));
+                throw ApiError(
+                    429, "too many failed logins; try again in " + std::to_string(wait) + " s");
+            }
+            std::optional<Role> role =
+                user.size() <= 64 && password.size() <= Accounts::kMaxPassword
+                    ? accounts_.Verify(user, password)
+                    : std::nullopt;
+            if (!role) {
+                throttle_.Failed(userKey);
+                throttle_.Failed(addrKey);
+                audit_.Append(user.substr(0, 64), req.remote_addr, "login-failed", "", nullptr,
+                              nullptr);
+                throw ApiError(401, "wrong user name or password");
+            }
+            throttle_.Succeeded(userKey);
+            throttle_.Succeeded(addrKey);
+            Session s = sessions_.Create(user, *role);
+            bool secure = Tls() || req.get_header_value("X-Forwarded-Proto") == "https";
+            res.set_header("Set-Cookie", std::string(kCookie) + "=" + s.Id +
+                                             "; Path=/; HttpOnly; SameSite=Strict" +
+                                             (secure ? "; Secure" : ""));
+            audit_.Append(user, req.remote_addr, "login", "", nullptr, nullptr);
+            ReplyJson(res, 200, json{{"csrf", s.Csrf}, {"role", RoleName(*role)}, {"user", user}});
+        }));
 
     http.Post("/api/logout", Guarded([this](const httplib::Request& req, httplib::Response& res) {
                   Session s = Require(req, Role::Viewer);
                   sessions_.End(s.Id);
                   audit_.Append(s.User, req.remote_addr, "logout", "", nullptr, nullptr);
-                  res.set_header("Set-Cookie", std::string(kCookie) +
-                                                   "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
+                  res.set_header(
+                      "Set-Cookie",
+                      std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
                   ReplyJson(res, 200, json{{"ok", true}});
               }));
 
     http.Get("/api/session", Guarded([this](const httplib::Request& req, httplib::Response& res) {
                  Session s = Require(req, Role::Viewer);
-                 ReplyJson(res, 200, json{{"user", s.User}, {"role", RoleName(s.UserRole)}, {"csrf", s.Csrf}});
+                 ReplyJson(
+                     res, 200,
+                     json{{"user", s.User}, {"role", RoleName(s.UserRole)}, {"csrf", s.Csrf}});
              }));
 
     http.Get("/api/status", Guarded([this](const httplib::Request& req, httplib::Response& res) {
@@ -250,54 +257,56 @@ void ConsoleServer::Routes() {
                  ReplyJson(res, 200, engine_.Status());
              }));
 
-    http.Get("/api/status/stream", Guarded([this](const httplib::Request& req, httplib::Response& res) {
-                 Require(req, Role::Viewer);
-                 if (streams_.fetch_add(1) >= kMaxStreams) {
-                     streams_.fetch_sub(1);
-                     throw ApiError(503, "too many status streams open; try again later");
-                 }
-                 struct Position {
-                     bool Started = false;
-                     uint64_t Seq = 0, Gen = 0;
-                 };
-                 auto pos = std::make_shared<Position>();
-                 res.set_header("X-Accel-Buffering", "no");  // a reverse proxy passes events at once
-                 res.set_chunked_content_provider(
-                     "text/event-stream",
-                     [this, pos](size_t, httplib::DataSink& sink) {
-                         std::optional<EngineState::Update> u =
-                             engine_.WaitAfter(pos->Seq, pos->Gen,
-                                               pos->Started ? std::chrono::milliseconds(15000)
-                                                            : std::chrono::milliseconds(0));
-                         if (engine_.Stopping())
-                             return false;
-                         std::string out;
-                         if (!pos->Started && (!u || !u->Full)) {
-                             // The first event is always the whole status.
-                             u = engine_.WaitAfter(~0ull, 0, std::chrono::milliseconds(0));
-                         }
-                         pos->Started = true;
-                         if (!u) {
-                             out = ": keep-alive\n\n";
-                         } else {
-                             pos->Seq = u->Seq;
-                             pos->Gen = u->Generation;
-                             if (u->Full)
-                                 out = "event: status\ndata: " + u->Status + "\n\n";
-                             for (const std::string& c : u->Changes)
-                                 out += "event: change\ndata: " + c + "\n\n";
-                         }
-                         return sink.write(out.data(), out.size());
-                     },
-                     [this](bool) { streams_.fetch_sub(1); });
-             }));
+    http.Get(
+        "/api/status/stream", Guarded([this](const httplib::Request& req, httplib::Response& res) {
+            Require(req, Role::Viewer);
+            if (streams_.fetch_add(1) >= kMaxStreams) {
+                streams_.fetch_sub(1);
+                throw ApiError(503, "too many status streams open; try again later");
+            }
+            struct Position {
+                bool Started = false;
+                uint64_t Seq = 0, Gen = 0;
+            };
+            auto pos = std::make_shared<Position>();
+            res.set_header("X-Accel-Buffering", "no");  // a reverse proxy passes events at once
+            res.set_chunked_content_provider(
+                "text/event-stream",
+                [this, pos](size_t, httplib::DataSink& sink) {
+                    std::optional<EngineState::Update> u =
+                        engine_.WaitAfter(pos->Seq, pos->Gen,
+                                          pos->Started ? std::chrono::milliseconds(15000)
+                                                       : std::chrono::milliseconds(0));
+                    if (engine_.Stopping())
+                        return false;
+                    std::string out;
+                    if (!pos->Started && (!u || !u->Full)) {
+                        // The first event is always the whole status.
+                        u = engine_.WaitAfter(~0ull, 0, std::chrono::milliseconds(0));
+                    }
+                    pos->Started = true;
+                    if (!u) {
+                        out = ": keep-alive\n\n";
+                    } else {
+                        pos->Seq = u->Seq;
+                        pos->Gen = u->Generation;
+                        if (u->Full)
+                            out = "event: status\ndata: " + u->Status + "\n\n";
+                        for (const std::string& c : u->Changes)
+                            out += "event: change\ndata: " + c + "\n\n";
+                    }
+                    return sink.write(out.data(), out.size());
+                },
+                [this](bool) { streams_.fetch_sub(1); });
+        }));
 
     auto logLines = [this](const std::string& path) {
         return Guarded([this, path](const httplib::Request& req, httplib::Response& res) {
             Require(req, Role::Viewer);
             int lines = 100;
             if (req.has_param("lines"))
-                lines = static_cast<int>(ParseNumber(req.get_param_value("lines"), 1, 10000, "lines"));
+                lines =
+                    static_cast<int>(ParseNumber(req.get_param_value("lines"), 1, 10000, "lines"));
             ReplyJson(res, 200, json{{"lines", LastLogLines(options_.Folder + path, lines)}});
         });
     };
@@ -319,7 +328,8 @@ void ConsoleServer::Routes() {
                      ReplyJson(res, 422, json{{"error", errors.front().Message}, {"errors", list}});
                      return;
                  }
-                 audit_.Append(s.User, req.remote_addr, "settings-update", "settings", before, after);
+                 audit_.Append(s.User, req.remote_addr, "settings-update", "settings", before,
+                               after);
                  ReplyJson(res, 200, after);
              }));
 
@@ -368,7 +378,8 @@ void ConsoleServer::Routes() {
             sessions_.EndUser(name);  // a changed role or password takes effect at once
         json before = existing ? json{{"name", name}, {"role", RoleName(existing->AccountRole)}}
                                : json(nullptr);
-        json after{{"name", name}, {"role", RoleName(newRole)}, {"passwordChanged", password.has_value()}};
+        json after{
+            {"name", name}, {"role", RoleName(newRole)}, {"passwordChanged", password.has_value()}};
         audit_.Append(s.User, req.remote_addr, "user-set", name, before, after);
         ReplyJson(res, create ? 201 : 200, json{{"name", name}, {"role", RoleName(newRole)}});
     };

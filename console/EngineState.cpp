@@ -126,10 +126,14 @@ void EngineState::Apply(const std::string& line) {
         } else if (type == "nextCleared") {
             state_["next"] = json::array();
         } else if (type == "next") {
-            state_["next"].push_back({{"day", m["day"]}, {"time", m["time"]}, {"title", m["title"]}});
+            state_["next"].push_back(
+                {{"day", m["day"]}, {"time", m["time"]}, {"title", m["title"]}});
         } else if (type == "history") {
             json& h = state_["history"];
-            h.push_back({{"day", m["day"]}, {"time", m["time"]}, {"title", m["title"]}, {"color", m["color"]}});
+            h.push_back({{"day", m["day"]},
+                         {"time", m["time"]},
+                         {"title", m["title"]},
+                         {"color", m["color"]}});
             if (h.size() > kHistoryKept)
                 h.erase(h.begin());
             state_["historyColor"] = m["color"];
@@ -151,7 +155,8 @@ void EngineState::Apply(const std::string& line) {
             }
             counts_.LastLatenessMs = m.value("latenessMs", int64_t{-1});
         } else if (type == "slave") {
-            state_["slave"] = {{"enabled", m["enabled"]}, {"server", m["server"]}, {"switcher", m["switcher"]}};
+            state_["slave"] = {
+                {"enabled", m["enabled"]}, {"server", m["server"]}, {"switcher", m["switcher"]}};
         } else if (type == "messageBox") {
             state_["messageBox"] = {{"text", m["text"]}, {"title", m["title"]}};
         }

@@ -16,7 +16,8 @@ namespace {
     throw ApiError(400, "event: " + what);
 }
 
-void OnlyFields(const json& j, const std::string& where, std::initializer_list<const char*> allowed) {
+void OnlyFields(const json& j, const std::string& where,
+                std::initializer_list<const char*> allowed) {
     if (!j.is_object())
         Bad(where + " must be an object");
     for (auto& [k, v] : j.items()) {
@@ -39,7 +40,8 @@ int Int(const json& j, const std::string& key, const std::string& where, bool re
     if (!v.is_number_integer())
         Bad(name + " must be a whole number");
     long long n = v.get<long long>();
-    if (v.is_number_unsigned() && v.get<unsigned long long>() > static_cast<unsigned long long>(INT_MAX))
+    if (v.is_number_unsigned() &&
+        v.get<unsigned long long>() > static_cast<unsigned long long>(INT_MAX))
         Bad(name + " " + v.dump() + " is out of range");
     if (n < INT_MIN || n > INT_MAX)
         Bad(name + " " + v.dump() + " is out of range");
@@ -64,8 +66,9 @@ T Word(const json& j, const std::string& key, const std::string& where,
         throw ApiError(422,
                        "event: " + (where.empty() ? key : where + "." + key) + " \"" + t +
                            "\" is not one of " + allowed,
-                       where.empty() || where == "message" ? (where.empty() ? key : where + "." + key)
-                                                           : where);
+                       where.empty() || where == "message"
+                           ? (where.empty() ? key : where + "." + key)
+                           : where);
     return *v;
 }
 
@@ -88,7 +91,8 @@ json EventToJson(const Event& e) {
     if (const auto& s = e.Do.Salvo)
         actions.push_back({{"kind", "salvo"}, {"salvo", s->Salvo}});
     if (const auto& r = e.Do.Relay)
-        actions.push_back({{"kind", "relay"}, {"mode", RelayModeName(r->Mode)}, {"relay", r->Relay}});
+        actions.push_back(
+            {{"kind", "relay"}, {"mode", RelayModeName(r->Mode)}, {"relay", r->Relay}});
     if (const auto& g = e.Do.Gain)
         actions.push_back({{"kind", "gain"},
                            {"target", GainTargetName(g->Target)},
@@ -97,19 +101,19 @@ json EventToJson(const Event& e) {
     if (const auto& m = e.Do.Message) {
         json a{{"kind", "message"}, {"to", MessageToName(m->To)}};
         switch (m->To) {
-        case MessageTo::Ip:
-            a["address"] = m->Address;
-            a["port"] = m->Port;
-            break;
-        case MessageTo::Serial:
-            a["port"] = m->Port;
-            a["baud"] = m->Baud;
-            break;
-        case MessageTo::Switcher:
-            a["frame"] = m->Frame;
-            a["slot"] = m->Slot;
-            a["port"] = m->Port;
-            break;
+            case MessageTo::Ip:
+                a["address"] = m->Address;
+                a["port"] = m->Port;
+                break;
+            case MessageTo::Serial:
+                a["port"] = m->Port;
+                a["baud"] = m->Baud;
+                break;
+            case MessageTo::Switcher:
+                a["frame"] = m->Frame;
+                a["slot"] = m->Slot;
+                a["port"] = m->Port;
+                break;
         }
         a[m->Content == MessageContent::File ? "file" : "text"] = m->Text;
         actions.push_back(std::move(a));
@@ -124,7 +128,8 @@ json EventToJson(const Event& e) {
 }
 
 Event EventFromJson(const json& j, bool numberRequired) {
-    OnlyFields(j, "", {"number", "title", "days", "time", "marking", "condition", "actions", "version"});
+    OnlyFields(j, "",
+               {"number", "title", "days", "time", "marking", "condition", "actions", "version"});
     Event e;
     e.Number = Int(j, "number", "", numberRequired);
     e.Title = j.contains("title") ? Text(j, "title", "") : std::string();
@@ -159,7 +164,8 @@ Event EventFromJson(const json& j, bool numberRequired) {
         if (when != "on" && when != "off")
             throw ApiError(422, "event: condition.when \"" + when + "\" is not one of on, off",
                            "condition.when");
-        e.When = Condition{when == "on", Int(c, "source", "condition"), Int(c, "destination", "condition")};
+        e.When = Condition{when == "on", Int(c, "source", "condition"),
+                           Int(c, "destination", "condition")};
     }
     if (j.contains("actions")) {
         if (!j["actions"].is_array())
@@ -175,7 +181,8 @@ Event EventFromJson(const json& j, bool numberRequired) {
                     "\" (at most one crosspoint, salvo, relay, gain and message action)");
             if (auto k = ParseCrosspointKind(kind)) {
                 OnlyFields(a, kind, {"kind", "source", "destination"});
-                e.Do.Crosspoint = CrosspointAction{*k, Int(a, "source", kind), Int(a, "destination", kind)};
+                e.Do.Crosspoint =
+                    CrosspointAction{*k, Int(a, "source", kind), Int(a, "destination", kind)};
             } else if (kind == "salvo") {
                 OnlyFields(a, kind, {"kind", "salvo"});
                 e.Do.Salvo = SalvoAction{Int(a, "salvo", kind)};
@@ -193,22 +200,23 @@ Event EventFromJson(const json& j, bool numberRequired) {
                 MessageAction m;
                 m.To = Word<MessageTo>(a, "to", kind, ParseMessageTo, "ip, serial, switcher");
                 switch (m.To) {
-                case MessageTo::Ip:
-                    OnlyFields(a, kind, {"kind", "to", "address", "port", "text", "file"});
-                    m.Address = Text(a, "address", kind);
-                    m.Port = Int(a, "port", kind);
-                    break;
-                case MessageTo::Serial:
-                    OnlyFields(a, kind, {"kind", "to", "port", "baud", "text", "file"});
-                    m.Port = Int(a, "port", kind);
-                    m.Baud = Int(a, "baud", kind);
-                    break;
-                case MessageTo::Switcher:
-                    OnlyFields(a, kind, {"kind", "to", "frame", "slot", "port", "text", "file"});
-                    m.Frame = Int(a, "frame", kind);
-                    m.Slot = Int(a, "slot", kind);
-                    m.Port = Int(a, "port", kind);
-                    break;
+                    case MessageTo::Ip:
+                        OnlyFields(a, kind, {"kind", "to", "address", "port", "text", "file"});
+                        m.Address = Text(a, "address", kind);
+                        m.Port = Int(a, "port", kind);
+                        break;
+                    case MessageTo::Serial:
+                        OnlyFields(a, kind, {"kind", "to", "port", "baud", "text", "file"});
+                        m.Port = Int(a, "port", kind);
+                        m.Baud = Int(a, "baud", kind);
+                        break;
+                    case MessageTo::Switcher:
+                        OnlyFields(a, kind,
+                                   {"kind", "to", "frame", "slot", "port", "text", "file"});
+                        m.Frame = Int(a, "frame", kind);
+                        m.Slot = Int(a, "slot", kind);
+                        m.Port = Int(a, "port", kind);
+                        break;
                 }
                 if (a.contains("text") == a.contains("file"))
                     Bad("a message has either text or file");

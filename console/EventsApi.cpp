@@ -54,13 +54,16 @@ std::string ClientVersion(const httplib::Request& req, const json* body) {
 }
 
 void Unprocessable(httplib::Response& res, const std::vector<Problem>& problems) {
-    ReplyJson(res, 422, json{{"error", problems.front().Message}, {"errors", ProblemsToJson(problems)}});
+    ReplyJson(res, 422,
+              json{{"error", problems.front().Message}, {"errors", ProblemsToJson(problems)}});
 }
 
 }  // namespace
 
 EventsApi::EventsApi(std::string folder, AuditLog& audit, RequireRole require)
-    : folder_(std::move(folder)), dbPath_(folder_ + "QTXAutomation.mdb"), audit_(audit),
+    : folder_(std::move(folder)),
+      dbPath_(folder_ + "QTXAutomation.mdb"),
+      audit_(audit),
       require_(std::move(require)) {}
 
 // A message file named through the console must lie in the program folder: the engine sends the
@@ -76,14 +79,15 @@ static void CheckMessageFile(const Event& e, const std::optional<Event>& stored,
         stored->Do.Message->Text == path)
         return;
     bool inside = path.rfind(folder, 0) == 0 && path.size() > folder.size();
-    bool traversal = path.find("/../") != std::string::npos || path.find("/./") != std::string::npos ||
-                     path.ends_with("/..") || path.ends_with("/.") || path.find("//") != std::string::npos;
+    bool traversal = path.find("/../") != std::string::npos ||
+                     path.find("/./") != std::string::npos || path.ends_with("/..") ||
+                     path.ends_with("/.") || path.find("//") != std::string::npos;
     if (!inside || traversal)
-        throw ApiError(422,
-                       "event " + std::to_string(e.Number) + " \"" + e.Title + "\": message file \"" +
-                           path + "\" is not allowed (a file in the program folder " + folder +
-                           ", without \"..\")",
-                       "message.file");
+        throw ApiError(
+            422,
+            "event " + std::to_string(e.Number) + " \"" + e.Title + "\": message file \"" + path +
+                "\" is not allowed (a file in the program folder " + folder + ", without \"..\")",
+            "message.file");
 }
 
 void EventsApi::Register(httplib::Server& http) {
@@ -105,7 +109,8 @@ void EventsApi::Register(httplib::Server& http) {
         });
     };
 
-    http.Get("/api/events", guarded([this, open](const httplib::Request& req, httplib::Response& res) {
+    http.Get("/api/events",
+             guarded([this, open](const httplib::Request& req, httplib::Response& res) {
                  require_(req, Role::Viewer);
                  Database db = open();
                  db.BeginRead();
@@ -130,7 +135,8 @@ void EventsApi::Register(httplib::Server& http) {
                  ReplyJson(res, 200, j);
              }));
 
-    http.Post("/api/events", guarded([this, open](const httplib::Request& req, httplib::Response& res) {
+    http.Post("/api/events",
+              guarded([this, open](const httplib::Request& req, httplib::Response& res) {
                   Session s = require_(req, Role::Operator);
                   json body = BodyJson(req);
                   Event e = EventFromJson(body, false);
@@ -188,8 +194,8 @@ void EventsApi::Register(httplib::Server& http) {
                 guarded([this, open](const httplib::Request& req, httplib::Response& res) {
                     Session s = require_(req, Role::Operator);
                     int number = NumberOf(req);
-                    std::string version =
-                        req.has_param("version") ? req.get_param_value("version") : ClientVersion(req, nullptr);
+                    std::string version = req.has_param("version") ? req.get_param_value("version")
+                                                                   : ClientVersion(req, nullptr);
                     Database db = open();
                     db.BeginTrans();
                     std::optional<Event> stored = ReadEvent(db, number);
@@ -227,9 +233,11 @@ void EventsApi::Register(httplib::Server& http) {
                      options.From.Second = tm.tm_sec;
                  }
                  if (req.has_param("days"))
-                     options.Days = static_cast<int>(ParseNumber(req.get_param_value("days"), 1, 31, "days"));
+                     options.Days =
+                         static_cast<int>(ParseNumber(req.get_param_value("days"), 1, 31, "days"));
                  if (access(dbPath_.c_str(), F_OK) != 0)
-                     throw ApiError(503, dbPath_ + ": there is no event database in the program folder");
+                     throw ApiError(503,
+                                    dbPath_ + ": there is no event database in the program folder");
                  PreviewResult result;
                  try {
                      result = RunPreview(dbPath_, options);

@@ -46,9 +46,10 @@ Handler Guarded(Handler handler) {
             if (e.Field.empty())
                 ReplyError(res, e.Status, e.what());
             else
-                ReplyJson(res, e.Status,
-                          json{{"error", e.what()},
-                               {"errors", json::array({{{"field", e.Field}, {"message", e.what()}}})}});
+                ReplyJson(
+                    res, e.Status,
+                    json{{"error", e.what()},
+                         {"errors", json::array({{{"field", e.Field}, {"message", e.what()}}})}});
         } catch (const std::exception& e) {
             ReplyError(res, 500, std::string("internal error: ") + e.what());
         }

@@ -73,7 +73,7 @@ void LoginThrottle::Failed(const std::string& key) {
     // Forget keys quiet for a quarter of an hour, so the table cannot grow without end.
     for (auto it = entries_.begin(); it != entries_.end();)
         it = now - it->second.LastFailure > std::chrono::minutes(15) ? entries_.erase(it)
-                                                                    : std::next(it);
+                                                                     : std::next(it);
     Entry& e = entries_[key];
     ++e.Failures;
     e.LastFailure = now;

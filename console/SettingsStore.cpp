@@ -25,14 +25,14 @@ bool HasColumn(const std::vector<std::string>& columns, const std::string& name)
 
 json ColumnJson(sqlite3_stmt* s, int i) {
     switch (sqlite3_column_type(s, i)) {
-    case SQLITE_NULL:
-        return nullptr;
-    case SQLITE_INTEGER:
-        return sqlite3_column_int64(s, i);
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(s, i);
-    default:
-        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i)));
+        case SQLITE_NULL:
+            return nullptr;
+        case SQLITE_INTEGER:
+            return sqlite3_column_int64(s, i);
+        case SQLITE_FLOAT:
+            return sqlite3_column_double(s, i);
+        default:
+            return std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i)));
     }
 }
 
@@ -103,7 +103,8 @@ json SettingsStore::Read() {
                         const std::string& column) -> json {
             if (!HasColumn(columns, column))
                 return nullptr;
-            Statement s(file, "SELECT \"" + column + "\" FROM \"" + table + "\" ORDER BY rowid LIMIT 1");
+            Statement s(file,
+                        "SELECT \"" + column + "\" FROM \"" + table + "\" ORDER BY rowid LIMIT 1");
             if (s.Step() != SQLITE_ROW)
                 return nullptr;
             return ColumnJson(*s, 0);
@@ -192,19 +193,21 @@ std::vector<FieldError> SettingsStore::Update(const json& change, json& before, 
             if (folder.empty()) {
                 assigns.push_back({"Server", "TaskViewDB", ""});
             } else if (Cp1252ToUtf8(bytes) != folder || bytes.size() > 255) {
-                errors.push_back({"taskViewFolder",
-                                  "settings: taskViewFolder \"" + folder +
-                                      "\" is not allowed (at most 255 characters of Windows-1252)"});
-            } else if (folder[0] != '/' || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                errors.push_back(
+                    {"taskViewFolder",
+                     "settings: taskViewFolder \"" + folder +
+                         "\" is not allowed (at most 255 characters of Windows-1252)"});
+            } else if (folder[0] != '/' || ::stat(folder.c_str(), &st) != 0 ||
+                       !S_ISDIR(st.st_mode)) {
                 errors.push_back({"taskViewFolder", "settings: taskViewFolder \"" + folder +
                                                         "\" is not an existing folder (an "
                                                         "absolute path, or empty for no copy)"});
             } else if (RealFolder(folder) == RealFolder(folder_)) {
                 // The copy is written as QTXAutomation.mdb there: it would overwrite the live file.
-                errors.push_back({"taskViewFolder",
-                                  "settings: taskViewFolder \"" + folder +
-                                      "\" is the program folder; the copy would replace the "
-                                      "engine's own database"});
+                errors.push_back(
+                    {"taskViewFolder", "settings: taskViewFolder \"" + folder +
+                                           "\" is the program folder; the copy would replace the "
+                                           "engine's own database"});
             } else {
                 assigns.push_back({"Server", "TaskViewDB", folder});
             }

@@ -101,13 +101,12 @@ void StateChannel::Accept() {
         Subscriber& s = subscribers_[fd];
         s.Fd = fd;
         s.Pending = Snapshot();
-        s.Watch = loop_.AddWatch(fd, EventLoop::Readable,
-                                 [this, fd](unsigned ready) {
-                                     if (ready & EventLoop::Readable)
-                                         Readable(fd);
-                                     if ((ready & EventLoop::Writable) && subscribers_.count(fd))
-                                         Flush(fd);
-                                 });
+        s.Watch = loop_.AddWatch(fd, EventLoop::Readable, [this, fd](unsigned ready) {
+            if (ready & EventLoop::Readable)
+                Readable(fd);
+            if ((ready & EventLoop::Writable) && subscribers_.count(fd))
+                Flush(fd);
+        });
         Flush(fd);
     }
 }
@@ -197,18 +196,17 @@ std::string StateChannel::Snapshot() const {
         }
         history.push_back(std::move(j));
     }
-    json j{{"type", "snapshot"},
-           {"caption", caption_},
-           {"icon", icon_},
-           {"link", LinkOf(caption_)},
-           {"slave",
-            {{"enabled", slaveEnabled_},
-             {"server", slaveConnected_},
-             {"switcher", slaveSwitcher_}}},
-           {"panels", {panels_[0], panels_[1], panels_[2]}},
-           {"next", next},
-           {"historyColor", historyColor_},
-           {"history", history}};
+    json j{
+        {"type", "snapshot"},
+        {"caption", caption_},
+        {"icon", icon_},
+        {"link", LinkOf(caption_)},
+        {"slave",
+         {{"enabled", slaveEnabled_}, {"server", slaveConnected_}, {"switcher", slaveSwitcher_}}},
+        {"panels", {panels_[0], panels_[1], panels_[2]}},
+        {"next", next},
+        {"historyColor", historyColor_},
+        {"history", history}};
     return Line(j);
 }
 
@@ -332,8 +330,8 @@ MessageBoxAnswer StateChannel::ShowMessageBox(const std::string& text, const std
                                               MessageBoxKind kind, MessageBoxButtons buttons) {
     // Told before the box is shown: a modal box may wait for its operator.
     if (!subscribers_.empty())
-        Publish(Line(
-            json{{"type", "messageBox"}, {"text", Cp1252ToUtf8(text)}, {"title", Cp1252ToUtf8(title)}}));
+        Publish(Line(json{
+            {"type", "messageBox"}, {"text", Cp1252ToUtf8(text)}, {"title", Cp1252ToUtf8(title)}}));
     return inner_.ShowMessageBox(text, title, kind, buttons);
 }
 

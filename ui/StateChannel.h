@@ -23,7 +23,8 @@ class StateChannel : public MainWindow {
     static constexpr const char* kSocketName = "qtx-automation.sock";
     // Bytes a subscriber may have waiting before it is dropped.
     static constexpr size_t kDefaultQueueLimit = 1u << 20;
-    // History rows kept for the snapshot (the window keeps them all; a subscriber needs recent ones).
+    // History rows kept for the snapshot (the window keeps them all; a subscriber needs recent
+    // ones).
     static constexpr size_t kHistoryKept = 500;
 
     // inner: the real window (or the headless printer). appDir ends in "/".

@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
     qtx::Engine engine(clock, loop, view, qtx::ProgramDirectory());
     view.FollowSlaveLink(engine.Vars());
     if (!view.Open())
-        std::cout << "State channel " << view.SocketPath() << " not offered (in use or not writable)"
-                  << std::endl;
+        std::cout << "State channel " << view.SocketPath()
+                  << " not offered (in use or not writable)" << std::endl;
 
     g_loop = &loop;
     struct sigaction action {};

@@ -6,10 +6,10 @@
 #include "common/Clock.h"
 #include "common/FileSystem.h"
 #include "engine/Engine.h"
+#include "ui/StateChannel.h"
 #include "ui/qt/EngineBinding.h"
 #include "ui/qt/FrmMain.h"
 #include "ui/qt/QtEventLoop.h"
-#include "ui/StateChannel.h"
 
 int main(int argc, char** argv) {
     // Minimising into the tray needs the minimise notification, which Wayland does not give:

@@ -42,7 +42,7 @@ bool IsDir(const std::string& path) {
 std::string ReadPassword() {
     std::string password;
     if (::isatty(STDIN_FILENO)) {
-        termios old {};
+        termios old{};
         tcgetattr(STDIN_FILENO, &old);
         termios quiet = old;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -162,8 +162,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (web.empty())
-        web = IsDir(qtx::ProgramDirectory() + "console-web") ? qtx::ProgramDirectory() + "console-web/"
-                                                             : std::string(QTX_CONSOLE_WEB_SOURCE);
+        web = IsDir(qtx::ProgramDirectory() + "console-web")
+                  ? qtx::ProgramDirectory() + "console-web/"
+                  : std::string(QTX_CONSOLE_WEB_SOURCE);
     options.WebDir = web;
 
     // SIGINT and SIGTERM are taken by a thread of their own, which stops the server.

@@ -59,13 +59,23 @@ const json kMorningFeed = {{"title", "Morning feed"},
 
 TEST_F(Console, WithoutASessionOnlyTheLoginPageAnswers) {
     ApiClient anon(console->Port());
-    for (auto [method, path] : std::vector<std::pair<std::string, std::string>>{
-             {"GET", "/api/events"}, {"GET", "/api/events/1"}, {"POST", "/api/events"},
-             {"PUT", "/api/events/1"}, {"DELETE", "/api/events/1"}, {"GET", "/api/preview"},
-             {"GET", "/api/status"}, {"GET", "/api/status/stream"}, {"GET", "/api/activity"},
-             {"GET", "/api/errors"}, {"GET", "/api/settings"}, {"PUT", "/api/settings"},
-             {"GET", "/api/users"}, {"POST", "/api/logout"}, {"GET", "/api/session"},
-             {"GET", "/api/no-such-thing"}}) {
+    for (auto [method, path] :
+         std::vector<std::pair<std::string, std::string>>{{"GET", "/api/events"},
+                                                          {"GET", "/api/events/1"},
+                                                          {"POST", "/api/events"},
+                                                          {"PUT", "/api/events/1"},
+                                                          {"DELETE", "/api/events/1"},
+                                                          {"GET", "/api/preview"},
+                                                          {"GET", "/api/status"},
+                                                          {"GET", "/api/status/stream"},
+                                                          {"GET", "/api/activity"},
+                                                          {"GET", "/api/errors"},
+                                                          {"GET", "/api/settings"},
+                                                          {"PUT", "/api/settings"},
+                                                          {"GET", "/api/users"},
+                                                          {"POST", "/api/logout"},
+                                                          {"GET", "/api/session"},
+                                                          {"GET", "/api/no-such-thing"}}) {
         auto r = anon.Send(method, path, "{}");
         ASSERT_TRUE(r) << path;
         EXPECT_EQ(r->status, 401) << method << " " << path;
@@ -116,18 +126,21 @@ TEST_F(Console, ChangesNeedTheTokenAndARoleThatAllowsThem) {
     EXPECT_EQ(viewer.Json("POST", "/api/events", kMorningFeed)->status, 403);
     EXPECT_EQ(op.Json("PUT", "/api/settings", {{"startMinimized", true}})->status, 403);
     EXPECT_EQ(op.Send("GET", "/api/users")->status, 403);
-    EXPECT_EQ(op.Json("POST", "/api/users", {{"name", "x"}, {"role", "admin"}, {"password", "12345678"}})->status,
-              403);
+    EXPECT_EQ(
+        op.Json("POST", "/api/users", {{"name", "x"}, {"role", "admin"}, {"password", "12345678"}})
+            ->status,
+        403);
     EXPECT_EQ(QueryOne(Db(), "SELECT count(*) FROM Automation"), "0");
 
     // The operator may: one event, five rows.
     auto created = op.Json("POST", "/api/events", kMorningFeed);
     ASSERT_EQ(created->status, 201) << created->body;
-    EXPECT_EQ(QueryColumn(Db(), "SELECT Day || ' ' || Time || ' ' || xcontrol || ' ' || SourceChan || "
-                                "' ' || DestChan || ' ' || Active FROM Automation ORDER BY Day"),
-              (std::vector<std::string>{"0 06:00:00 1 3 1 1", "1 06:00:00 1 3 1 1",
-                                        "2 06:00:00 1 3 1 1", "3 06:00:00 1 3 1 1",
-                                        "4 06:00:00 1 3 1 1"}));
+    EXPECT_EQ(
+        QueryColumn(Db(),
+                    "SELECT Day || ' ' || Time || ' ' || xcontrol || ' ' || SourceChan || "
+                    "' ' || DestChan || ' ' || Active FROM Automation ORDER BY Day"),
+        (std::vector<std::string>{"0 06:00:00 1 3 1 1", "1 06:00:00 1 3 1 1", "2 06:00:00 1 3 1 1",
+                                  "3 06:00:00 1 3 1 1", "4 06:00:00 1 3 1 1"}));
 }
 
 TEST_F(Console, RepeatedFailedLoginsAreSlowed) {
@@ -156,7 +169,8 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
     ASSERT_EQ(list->status, 200);
     // Lists go out uncompressed: the library's brotli made a browser wait seconds for a large one.
     httplib::Client browser("127.0.0.1", console->Port());
-    auto encoded = browser.Get("/api/events", {{"Cookie", op.Cookie()}, {"Accept-Encoding", "br, gzip"}});
+    auto encoded =
+        browser.Get("/api/events", {{"Cookie", op.Cookie()}, {"Accept-Encoding", "br, gzip"}});
     EXPECT_EQ(encoded->get_header_value("Content-Encoding"), "");
     ASSERT_EQ(json::parse(list->body).size(), 1u);
     json one = json::parse(op.Send("GET", "/api/events/1")->body);
@@ -170,7 +184,8 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
     ASSERT_EQ(runs.size(), 1u) << preview->body;
     EXPECT_EQ(runs[0]["number"], 1);
     EXPECT_EQ(runs[0]["ran"], true);
-    EXPECT_NE(runs[0]["line"].get<std::string>().find("2026-12-07 06:00:00 Mon"), std::string::npos);
+    EXPECT_NE(runs[0]["line"].get<std::string>().find("2026-12-07 06:00:00 Mon"),
+              std::string::npos);
     EXPECT_EQ(runs[0]["what"], "take 3->1");
 
     // An edit keeps the number and changes only what it says.
@@ -190,7 +205,9 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
     EXPECT_NE(conflict->body.find("changed by someone else"), std::string::npos);
     EXPECT_EQ(QueryOne(Db(), "SELECT DISTINCT Title FROM Automation"), "Morning feed");
 
-    EXPECT_EQ(op.Send("DELETE", "/api/events/1?version=" + one["version"].get<std::string>())->status, 409);
+    EXPECT_EQ(
+        op.Send("DELETE", "/api/events/1?version=" + one["version"].get<std::string>())->status,
+        409);
     EXPECT_EQ(op.Send("DELETE", "/api/events/1")->status, 200);
     EXPECT_EQ(QueryOne(Db(), "SELECT count(*) FROM Automation"), "0");
     EXPECT_EQ(op.Send("DELETE", "/api/events/1")->status, 404);
@@ -231,33 +248,60 @@ TEST_F(Console, BadEventInputIsRefusedWithItsMessageAndNothingWritten) {
     const std::vector<Case> cases = {
         {"malformed JSON", "POST", "/api/events", "{\"title\": ", 400, "", "malformed JSON"},
         {"not an object", "POST", "/api/events", "[1,2]", 400, "", "must be an object"},
-        {"unknown field", "POST", "/api/events", with({{"colour", "red"}}), 400, "", "unknown field \"colour\""},
-        {"wrong type", "POST", "/api/events", with({{"days", "mon-fri"}}), 400, "", "days must be a list"},
-        {"number beyond 32 bits", "POST", "/api/events", with({{"number", 1e12}}), 400, "", "number"},
-        {"number out of range", "POST", "/api/events", with({{"number", 40000}}), 422, "number", "40000"},
-        {"number taken", "POST", "/api/events", with({{"number", 1}}), 409, "number", "already used"},
-        {"bad day", "POST", "/api/events", with({{"days", {"mon", "fry"}}}), 422, "days", "\"fry\""},
-        {"bad time", "POST", "/api/events", with({{"time", "25:00:00"}}), 422, "time", "is not a time of day"},
+        {"unknown field", "POST", "/api/events", with({{"colour", "red"}}), 400, "",
+         "unknown field \"colour\""},
+        {"wrong type", "POST", "/api/events", with({{"days", "mon-fri"}}), 400, "",
+         "days must be a list"},
+        {"number beyond 32 bits", "POST", "/api/events", with({{"number", 1e12}}), 400, "",
+         "number"},
+        {"number out of range", "POST", "/api/events", with({{"number", 40000}}), 422, "number",
+         "40000"},
+        {"number taken", "POST", "/api/events", with({{"number", 1}}), 409, "number",
+         "already used"},
+        {"bad day", "POST", "/api/events", with({{"days", {"mon", "fry"}}}), 422, "days",
+         "\"fry\""},
+        {"bad time", "POST", "/api/events", with({{"time", "25:00:00"}}), 422, "time",
+         "is not a time of day"},
         {"short time", "POST", "/api/events", with({{"time", "6:00"}}), 422, "time", "6:00"},
         {"take without destination", "POST", "/api/events",
          with({{"actions", {{{"kind", "take"}, {"source", 3}, {"destination", 0}}}}}), 422,
          "take.destination", ""},
         {"two takes", "POST", "/api/events",
-         with({{"actions", {{{"kind", "take"}, {"source", 3}, {"destination", 1}},
-                            {{"kind", "sum-on"}, {"source", 3}, {"destination", 2}}}}}),
+         with({{"actions",
+                {{{"kind", "take"}, {"source", 3}, {"destination", 1}},
+                 {{"kind", "sum-on"}, {"source", 3}, {"destination", 2}}}}}),
          400, "", "two actions"},
         {"bad address", "POST", "/api/events",
-         with({{"actions", {{{"kind", "message"}, {"to", "ip"}, {"address", "10.0.0.300"}, {"port", 7000}, {"text", "GO"}}}}}),
+         with({{"actions",
+                {{{"kind", "message"},
+                  {"to", "ip"},
+                  {"address", "10.0.0.300"},
+                  {"port", 7000},
+                  {"text", "GO"}}}}}),
          422, "message.address", "10.0.0.300"},
         {"bad port", "POST", "/api/events",
-         with({{"actions", {{{"kind", "message"}, {"to", "ip"}, {"address", "127.0.0.1"}, {"port", 99999}, {"text", "GO"}}}}}),
+         with({{"actions",
+                {{{"kind", "message"},
+                  {"to", "ip"},
+                  {"address", "127.0.0.1"},
+                  {"port", 99999},
+                  {"text", "GO"}}}}}),
          422, "message.port", "99999"},
         {"file outside the folder", "POST", "/api/events",
-         with({{"actions", {{{"kind", "message"}, {"to", "ip"}, {"address", "127.0.0.1"}, {"port", 7000}, {"file", "/etc/shadow"}}}}}),
+         with({{"actions",
+                {{{"kind", "message"},
+                  {"to", "ip"},
+                  {"address", "127.0.0.1"},
+                  {"port", 7000},
+                  {"file", "/etc/shadow"}}}}}),
          422, "message.file", "not allowed"},
         {"file by traversal", "POST", "/api/events",
-         with({{"actions", {{{"kind", "message"}, {"to", "ip"}, {"address", "127.0.0.1"}, {"port", 7000},
-                              {"file", "PROGRAM/../../etc/passwd"}}}}}),
+         with({{"actions",
+                {{{"kind", "message"},
+                  {"to", "ip"},
+                  {"address", "127.0.0.1"},
+                  {"port", 7000},
+                  {"file", "PROGRAM/../../etc/passwd"}}}}}),
          422, "message.file", "not allowed"},
         {"no such event", "PUT", "/api/events/7", kMorningFeed.dump(), 404, "", "no event 7"},
         {"number not a number", "GET", "/api/events/abc", "", 400, "", "not a whole number"},
@@ -275,7 +319,8 @@ TEST_F(Console, BadEventInputIsRefusedWithItsMessageAndNothingWritten) {
         EXPECT_EQ(r->status, c.status) << c.what << ": " << r->body;
         json body = json::parse(r->body, nullptr, false);
         ASSERT_TRUE(body.is_object()) << c.what;
-        EXPECT_NE(body.value("error", "").find(c.message), std::string::npos) << c.what << ": " << r->body;
+        EXPECT_NE(body.value("error", "").find(c.message), std::string::npos)
+            << c.what << ": " << r->body;
         if (!c.field.empty()) {
             ASSERT_TRUE(body.contains("errors")) << c.what;
             EXPECT_EQ(body["errors"][0]["field"], c.field) << c.what;
@@ -317,7 +362,9 @@ TEST_F(Console, SettingsAreCheckedLikeTheEngineNeedsThem) {
                           {"taskViewFolder", copies.Path()},
                           {"startMinimized", true}});
     ASSERT_EQ(ok->status, 200) << ok->body;
-    EXPECT_EQ(QueryOne(Db(), "SELECT IPAddr || ' ' || IPPort || ' ' || SlaveIPAddr || ' ' || SlaveIPPort FROM Server"),
+    EXPECT_EQ(QueryOne(Db(),
+                       "SELECT IPAddr || ' ' || IPPort || ' ' || SlaveIPAddr || ' ' || SlaveIPPort "
+                       "FROM Server"),
               "127.0.0.1 1251 0.0.0.0 1252");
     std::string folder = copies.Path().substr(0, copies.Path().size() - 1);  // no trailing "/"
     EXPECT_EQ(QueryOne(Db(), "SELECT TaskViewDB FROM Server"), folder);
@@ -330,11 +377,31 @@ TEST_F(Console, SettingsAreCheckedLikeTheEngineNeedsThem) {
 
 TEST_F(Console, UsersAreManagedByAdminsAndTheLastAdminStays) {
     ApiClient admin = As("admin");
-    EXPECT_EQ(admin.Json("POST", "/api/users", {{"name", "night"}, {"role", "operator"}, {"password", "short"}})->status, 422);
-    EXPECT_EQ(admin.Json("POST", "/api/users", {{"name", "bad name"}, {"role", "operator"}, {"password", "long enough"}})->status, 422);
-    EXPECT_EQ(admin.Json("POST", "/api/users", {{"name", "night"}, {"role", "root"}, {"password", "long enough"}})->status, 422);
-    EXPECT_EQ(admin.Json("POST", "/api/users", {{"name", "night"}, {"role", "operator"}, {"password", "long enough"}})->status, 201);
-    EXPECT_EQ(admin.Json("POST", "/api/users", {{"name", "night"}, {"role", "operator"}, {"password", "long enough"}})->status, 409);
+    EXPECT_EQ(admin
+                  .Json("POST", "/api/users",
+                        {{"name", "night"}, {"role", "operator"}, {"password", "short"}})
+                  ->status,
+              422);
+    EXPECT_EQ(admin
+                  .Json("POST", "/api/users",
+                        {{"name", "bad name"}, {"role", "operator"}, {"password", "long enough"}})
+                  ->status,
+              422);
+    EXPECT_EQ(admin
+                  .Json("POST", "/api/users",
+                        {{"name", "night"}, {"role", "root"}, {"password", "long enough"}})
+                  ->status,
+              422);
+    EXPECT_EQ(admin
+                  .Json("POST", "/api/users",
+                        {{"name", "night"}, {"role", "operator"}, {"password", "long enough"}})
+                  ->status,
+              201);
+    EXPECT_EQ(admin
+                  .Json("POST", "/api/users",
+                        {{"name", "night"}, {"role", "operator"}, {"password", "long enough"}})
+                  ->status,
+              409);
 
     ApiClient night(console->Port());
     ASSERT_EQ(night.Login("night", "long enough")->status, 200);
@@ -366,10 +433,12 @@ TEST_F(Console, LogsAnswerTheirLastLinesWithoutTheHeader) {
     for (int i = 1; i <= 5000; ++i)
         log += "12/7/2026 6:00:00 AM    take " + std::to_string(i) + " caf\xE9\r\n";
     WriteWholeFile(dir.File("Tally.Dat"), log);
-    WriteWholeFile(dir.File("Errorlog.txt"), "h\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nonly entry\r\n");
+    WriteWholeFile(dir.File("Errorlog.txt"),
+                   "h\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nh\r\nonly entry\r\n");
     ApiClient viewer = As("viewer");
     json a = json::parse(viewer.Send("GET", "/api/activity?lines=2")->body);
-    EXPECT_EQ(a["lines"], json({"12/7/2026 6:00:00 AM    take 4999 caf\xC3\xA9", "12/7/2026 6:00:00 AM    take 5000 caf\xC3\xA9"}));
+    EXPECT_EQ(a["lines"], json({"12/7/2026 6:00:00 AM    take 4999 caf\xC3\xA9",
+                                "12/7/2026 6:00:00 AM    take 5000 caf\xC3\xA9"}));
     json e = json::parse(viewer.Send("GET", "/api/errors?lines=50")->body);
     EXPECT_EQ(e["lines"], json({"only entry"}));
     EXPECT_EQ(viewer.Send("GET", "/api/activity?lines=0")->status, 400);
@@ -402,7 +471,8 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     });
     loop.RunFor(300);
     channel->AddHistoryRow("Monday", "06:00:00", "Morning feed - Not Executed");
-    channel->ShowEventOutcome({1, "Monday", "06:00:00", "Morning feed", false, "Invalid Crosspoint", 4});
+    channel->ShowEventOutcome(
+        {1, "Monday", "06:00:00", "Morning feed", false, "Invalid Crosspoint", 4});
     channel->AddHistoryRow("Monday", "06:00:01", "Ident");
     channel->ShowEventOutcome({2, "Monday", "06:00:01", "Ident", true, "", 7});
     loop.RunFor(500);
@@ -414,13 +484,15 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     EXPECT_EQ(received.rfind("event: status\ndata: {", 0), 0u) << received.substr(0, 80);
     size_t change = received.find("event: change\ndata: {");
     ASSERT_NE(change, std::string::npos) << received;
-    EXPECT_NE(received.find("\"reason\":\"Invalid Crosspoint\"", change), std::string::npos) << received;
+    EXPECT_NE(received.find("\"reason\":\"Invalid Crosspoint\"", change), std::string::npos)
+        << received;
 
     std::string metrics = viewer.Send("GET", "/metrics")->body;
     EXPECT_NE(metrics.find("qtx_engine_up 1"), std::string::npos) << metrics;
     EXPECT_NE(metrics.find("qtx_link_up{link=\"switcher\"} 1"), std::string::npos);
     EXPECT_NE(metrics.find("qtx_events_run_total 1"), std::string::npos);
-    EXPECT_NE(metrics.find("qtx_events_refused_total{reason=\"Invalid Crosspoint\"} 1"), std::string::npos);
+    EXPECT_NE(metrics.find("qtx_events_refused_total{reason=\"Invalid Crosspoint\"} 1"),
+              std::string::npos);
     EXPECT_NE(metrics.find("qtx_last_event_lateness_seconds 0.007"), std::string::npos);
     EXPECT_NE(metrics.find("qtx_seconds_since_last_run "), std::string::npos);
     json s = status();
@@ -443,23 +515,31 @@ TEST(ConsoleProgram, CommandLine) {
     EXPECT_EQ(RunConsoleTool({"--tls-cert", "x.pem"}, "", &out), 2);
     EXPECT_EQ(RunConsoleTool({"--bogus"}, "", &out), 2);
     TempDir dir;
-    EXPECT_EQ(RunConsoleTool({"add-user", "a", "--role", "admin", "--folder", dir.Path()}, "short\n", &out), 1);
+    EXPECT_EQ(RunConsoleTool({"add-user", "a", "--role", "admin", "--folder", dir.Path()},
+                             "short\n", &out),
+              1);
     EXPECT_NE(out.find("at least 8"), std::string::npos);
-    EXPECT_EQ(RunConsoleTool({"add-user", "a", "--role", "king", "--folder", dir.Path()}, "long enough\n", &out), 2);
+    EXPECT_EQ(RunConsoleTool({"add-user", "a", "--role", "king", "--folder", dir.Path()},
+                             "long enough\n", &out),
+              2);
 }
 
 TEST(ConsoleProgram, ServesTlsWithSecureCookiesAndStopsOnSigterm) {
     TempDir dir;
     MakeEventDb(dir.File("QTXAutomation.mdb"));
     std::string cert = dir.File("cert.pem"), key = dir.File("key.pem");
-    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
-                          key + " -out " + cert + " >/dev/null 2>&1";
+    std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + key +
+        " -out " + cert + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    ASSERT_EQ(RunConsoleTool({"add-user", "admin", "--role", "admin", "--folder", dir.Path()}, "long enough\n"), 0);
+    ASSERT_EQ(RunConsoleTool({"add-user", "admin", "--role", "admin", "--folder", dir.Path()},
+                             "long enough\n"),
+              0);
     ConsoleProcess console(dir.Path(), {"--tls-cert", cert, "--tls-key", key});
     httplib::SSLClient https("127.0.0.1", console.Port());
     https.enable_server_certificate_verification(false);
-    auto r = https.Post("/api/login", json{{"user", "admin"}, {"password", "long enough"}}.dump(), "application/json");
+    auto r = https.Post("/api/login", json{{"user", "admin"}, {"password", "long enough"}}.dump(),
+                        "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     EXPECT_NE(r->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);

@@ -124,9 +124,7 @@ class ConsoleProcess {
 // A browser-like client: the cookie and the token of its login go with each request.
 class ApiClient {
   public:
-    explicit ApiClient(int port) : http_("127.0.0.1", port) {
-        http_.set_read_timeout(30, 0);
-    }
+    explicit ApiClient(int port) : http_("127.0.0.1", port) { http_.set_read_timeout(30, 0); }
 
     httplib::Result Login(const std::string& user, const std::string& password) {
         nlohmann::json body{{"user", user}, {"password", password}};

@@ -184,9 +184,9 @@ TEST(StateChannel, ASubscriberThatNeverReadsDelaysNoEventAndIsDropped) {
     std::vector<test::EventRow> rows;
     int number = 1;
     for (int i = 0; i < 400; ++i)
-        rows.push_back(test::Event(number++, now.MondayIndex(), HhMmSs(burst),
-                                   "burst event with a title long enough to fill a queue " +
-                                       std::to_string(i)));
+        rows.push_back(test::Event(
+            number++, now.MondayIndex(), HhMmSs(burst),
+            "burst event with a title long enough to fill a queue " + std::to_string(i)));
     constexpr int kSalvos = 4;
     for (int i = 1; i <= kSalvos; ++i) {
         auto row = test::Event(number++, now.MondayIndex(), HhMmSs(burst + i), "salvo");
