@@ -14,6 +14,14 @@ namespace qtx::console {
 
 namespace {
 
+std::string FileStamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
 std::string HashPassword(const std::string& password) {
     char out[crypto_pwhash_STRBYTES];
     if (crypto_pwhash_str_alg(
@@ -68,12 +76,18 @@ Accounts::Accounts(std::string folder) : path_(std::move(folder) + kFileName) {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium could not be initialised");
     dummyHash_ = HashPassword("not a password of anyone");
-    std::ifstream in(path_);
-    if (!in) {
-        if (access(path_.c_str(), F_OK) == 0)
-            throw std::runtime_error(path_ + ": cannot be read");
-        return;
+    std::lock_guard lock(mutex_);
+    if (access(path_.c_str(), F_OK) == 0) {
+        accounts_ = ReadFile(path_);  // throws: a broken file is told at start
+        stamp_ = FileStamp(path_);
     }
+}
+
+std::vector<Account> Accounts::ReadFile(const std::string& path) {
+    std::vector<Account> accounts;
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error(path + ": cannot be read");
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
@@ -85,10 +99,23 @@ Accounts::Accounts(std::string folder) : path_(std::move(folder) + kFileName) {
         std::string role;
         if (!(fields >> a.Name >> role >> a.Hash) || !ValidName(a.Name) || !RoleFromName(role) ||
             a.Hash.rfind("$argon2id$", 0) != 0)
-            throw std::runtime_error(path_ + ":" + std::to_string(number) +
+            throw std::runtime_error(path + ":" + std::to_string(number) +
                                      ": not an account line (NAME ROLE $argon2id$...)");
         a.AccountRole = *RoleFromName(role);
-        accounts_.push_back(std::move(a));
+        accounts.push_back(std::move(a));
+    }
+    return accounts;
+}
+
+void Accounts::Refresh() const {
+    std::string stamp = FileStamp(path_);
+    if (stamp == stamp_)
+        return;
+    try {
+        accounts_ = stamp.empty() ? std::vector<Account>{} : ReadFile(path_);
+        stamp_ = stamp;
+    } catch (const std::exception&) {
+        // A file being replaced or spoilt: the accounts read before stay in force.
     }
 }
 
@@ -103,6 +130,7 @@ std::optional<Role> Accounts::Verify(const std::string& name, const std::string&
 
 std::optional<Account> Accounts::Find(const std::string& name) const {
     std::lock_guard lock(mutex_);
+    Refresh();
     for (const Account& a : accounts_)
         if (a.Name == name)
             return a;
@@ -111,11 +139,13 @@ std::optional<Account> Accounts::Find(const std::string& name) const {
 
 std::vector<Account> Accounts::List() const {
     std::lock_guard lock(mutex_);
+    Refresh();
     return accounts_;
 }
 
 bool Accounts::Empty() const {
     std::lock_guard lock(mutex_);
+    Refresh();
     return accounts_.empty();
 }
 
@@ -131,6 +161,7 @@ void Accounts::Set(const std::string& name, Role role, const std::optional<std::
     }
     std::string hash = password ? HashPassword(*password) : std::string();
     std::lock_guard lock(mutex_);
+    Refresh();
     std::vector<Account> next = accounts_;
     auto it =
         std::find_if(next.begin(), next.end(), [&](const Account& a) { return a.Name == name; });
@@ -153,6 +184,7 @@ void Accounts::Set(const std::string& name, Role role, const std::optional<std::
 
 bool Accounts::Remove(const std::string& name) {
     std::lock_guard lock(mutex_);
+    Refresh();
     std::vector<Account> next = accounts_;
     auto it =
         std::find_if(next.begin(), next.end(), [&](const Account& a) { return a.Name == name; });
@@ -168,7 +200,7 @@ bool Accounts::Remove(const std::string& name) {
     return true;
 }
 
-void Accounts::Save(const std::vector<Account>& accounts) const {
+void Accounts::Save(const std::vector<Account>& accounts) {
     // A whole new file renamed over the old one: a crash leaves the old file or the new one.
     std::string temp = path_ + ".new";
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -184,6 +216,7 @@ void Accounts::Save(const std::vector<Account>& accounts) const {
         ::unlink(temp.c_str());
         throw std::runtime_error(path_ + ": cannot be written");
     }
+    stamp_ = FileStamp(path_);
 }
 
 }  // namespace qtx::console

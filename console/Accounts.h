@@ -54,11 +54,16 @@ class Accounts {
     static std::string PasswordProblem(const std::string& password);
 
   private:
-    void Save(const std::vector<Account>& accounts) const;
+    void Save(const std::vector<Account>& accounts);
+    // Reads the file again when it changed since it was read (add-user while the console runs).
+    // Call with the mutex held. Keeps what it had when the new file cannot be read.
+    void Refresh() const;
+    static std::vector<Account> ReadFile(const std::string& path);
 
     std::string path_;
     mutable std::mutex mutex_;
-    std::vector<Account> accounts_;
+    mutable std::vector<Account> accounts_;
+    mutable std::string stamp_;  // the file's inode, size and modification time when read
     std::string dummyHash_;  // verified against for unknown names
 };
 
