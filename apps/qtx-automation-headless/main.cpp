@@ -12,6 +12,7 @@
 #include "common/ProgramFolderLock.h"
 #include "engine/Engine.h"
 #include "ui/HeadlessMainWindow.h"
+#include "ui/StateChannel.h"
 
 namespace {
 
@@ -42,8 +43,14 @@ int main(int argc, char** argv) {
 
     qtx::SystemClock clock;
     qtx::PollEventLoop loop;
-    qtx::HeadlessMainWindow view(std::cout);
+    qtx::HeadlessMainWindow printer(std::cout);
+    // What the engine shows also goes to the state channel's subscribers (the console).
+    qtx::StateChannel view(printer, loop, qtx::ProgramDirectory());
     qtx::Engine engine(clock, loop, view, qtx::ProgramDirectory());
+    view.FollowSlaveLink(engine.Vars());
+    if (!view.Open())
+        std::cout << "State channel " << view.SocketPath()
+                  << " not offered (in use or not writable)" << std::endl;
 
     g_loop = &loop;
     struct sigaction action {};

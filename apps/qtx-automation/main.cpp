@@ -8,6 +8,7 @@
 #include "common/FileSystem.h"
 #include "common/ProgramFolderLock.h"
 #include "engine/Engine.h"
+#include "ui/StateChannel.h"
 #include "ui/qt/EngineBinding.h"
 #include "ui/qt/FrmMain.h"
 #include "ui/qt/QtEventLoop.h"
@@ -35,7 +36,11 @@ int main(int argc, char** argv) {
     qtx::QtEventLoop loop;
     qtx::SystemClock clock;
     qtx::FrmMain window;
-    qtx::Engine engine(clock, loop, window, qtx::ProgramDirectory());
+    // What the engine shows also goes to the state channel's subscribers (the console).
+    qtx::StateChannel view(window, loop, qtx::ProgramDirectory());
+    qtx::Engine engine(clock, loop, view, qtx::ProgramDirectory());
+    view.FollowSlaveLink(engine.Vars());
+    view.Open();
     qtx::EngineBinding binding(engine);
     window.Attach(binding);
 
