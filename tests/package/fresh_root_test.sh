@@ -45,7 +45,7 @@ mount -t proc proc "$r/proc"
 trap 'umount "$r/proc" 2>/dev/null || true' EXIT
 cp "$work"/qtx-automation_*.deb "$work"/qtx-switcher-sim_*.deb "$r/tmp/"
 in_root() { chroot "$r" "$@"; }
-as_qtx() { chroot "$r" runuser -u qtx -- "$@"; }
+as_qtx() { chroot "$r" setpriv --reuid=qtx --regid=qtx --init-groups -- "$@"; }
 dir=/opt/qtx-automation
 db=$dir/QTXAutomation.mdb
 
@@ -60,7 +60,7 @@ fi
 [ "$(in_root stat -c '%U:%G %a' $db)" = "qtx:qtx 664" ] && pass "database created for the service" ||
   fail "database is $(in_root stat -c '%U:%G %a' $db 2>&1)"
 in_root id -nG qtx | grep -qw qtx && pass "user qtx exists" || fail "no user qtx"
-[ -x "$r/usr/bin/qtx-eventdb" ] && [ -x "$r/usr/bin/qtx-automation-headless" ] && pass "programs on PATH" ||
+in_root sh -c 'command -v qtx-eventdb && command -v qtx-automation-headless' >/dev/null && pass "programs on PATH" ||
   fail "programs not on PATH"
 
 # The service user cannot rename, replace, delete or rewrite a program...
@@ -71,17 +71,21 @@ for attempt in "mv $dir/qtx-eventdb $dir/moved" "cp /bin/true $dir/qtx-eventdb" 
 done
 cmp -s "$r$dir/qtx-eventdb" "$work/root$dir/qtx-eventdb" && pass "programs unchanged" || fail "a program changed"
 # ...but writes the database, and the engine runs as that user and writes its logs.
-if as_qtx $dir/qtx-eventdb add $db Number=7 Day=7 Time=24:00:00 "Title=Kept event" Active=3 >/dev/null &&
+# An event due in two seconds, refused (no switcher), so the engine writes its activity log.
+when=$(date -d '+2 seconds' '+%u %H:%M:%S')
+if as_qtx $dir/qtx-eventdb add $db Number=7 "Day=$((${when%% *} - 1))" "Time=${when#* }" \
+  "Title=Kept event" Active=1 scontrol=1 Salvo=1 >/dev/null &&
   as_qtx $dir/qtx-eventdb set $db IPAddr=127.0.0.1 IPPort=1 >/dev/null; then
   pass "service user writes the database"
 else
   fail "service user cannot write the database"
 fi
-in_root sh -c "cd / && timeout --preserve-status -s TERM 3 runuser -u qtx -- qtx-automation-headless" \
+in_root sh -c "cd / && timeout --preserve-status -s TERM 4 setpriv --reuid=qtx --regid=qtx --init-groups qtx-automation-headless" \
   >"$work/engine.log" 2>&1 && pass "engine ran as qtx and stopped on SIGTERM" ||
   { cat "$work/engine.log"; fail "engine as qtx"; }
 grep -q "Events: 1 Total Events" "$work/engine.log" && pass "engine found its database" || fail "engine did not load"
-[ "$(in_root stat -c %U $dir/Tally.Dat 2>/dev/null)" = qtx ] && pass "activity log written by qtx" ||
+grep -q "Kept event not executed - Server not connected" "$r$dir/Tally.Dat" 2>/dev/null &&
+  [ "$(in_root stat -c %U $dir/Tally.Dat)" = qtx ] && pass "activity log written by qtx" ||
   fail "no activity log by qtx"
 
 # Upgrade (the same packages again) keeps the database.
