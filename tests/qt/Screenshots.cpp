@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QDir>
 #include <QPalette>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
 #include <cstdio>
