@@ -3,6 +3,9 @@
 #include <QMessageBox>
 #include <QSessionManager>
 #include <cstdlib>
+#include <iostream>
+
+#include "apps/shared/StandardOptions.h"
 
 #include "common/Clock.h"
 #include "common/FileSystem.h"
@@ -14,6 +17,14 @@
 #include "ui/qt/QtEventLoop.h"
 
 int main(int argc, char** argv) {
+    static const char* const usage =
+        "usage: qtx-automation [--help | --version]\n"
+        "The QTX Automation Engine with its desktop window and tray icon. It takes no other\n"
+        "options: its settings and events live in QTXAutomation.mdb beside the program\n"
+        "(prepare it with qtx-eventdb). Qt's own options (-platform, -display) are accepted.\n";
+    if (const auto answered =
+            qtx::AnswerStandardOption(argc, argv, "qtx-automation", usage, std::cout))
+        return *answered;
     // Minimising into the tray needs the minimise notification, which Wayland does not give:
     // run on X (XWayland) when both are there and nothing else was asked for.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("WAYLAND_DISPLAY") != nullptr &&
