@@ -19,7 +19,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/Format.h"
 #include "fixtures/EngineHarness.h"
+#include "fixtures/WallClock.h"
 #include "switcher/ByteManipulation.h"
 #include "switcher/Frames.h"
 #include "switcher/sim/SwitcherSim.h"
@@ -30,26 +32,6 @@ using qtx::test::EngineHarness;
 using qtx::test::Event;
 
 constexpr int kEvents = 22;
-
-std::string HhMmSs(int secondsOfDay) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", secondsOfDay / 3600, secondsOfDay / 60 % 60,
-                  secondsOfDay % 60);
-    return buf;
-}
-
-// Milliseconds since the epoch of a local date and second of the day.
-int64_t LocalSecondToEpochMs(const qtx::LocalDateTime& date, int secondsOfDay) {
-    std::tm tm{};
-    tm.tm_year = date.Year - 1900;
-    tm.tm_mon = date.Month - 1;
-    tm.tm_mday = date.Day;
-    tm.tm_hour = secondsOfDay / 3600;
-    tm.tm_min = secondsOfDay / 60 % 60;
-    tm.tm_sec = secondsOfDay % 60;
-    tm.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&tm)) * 1000;
-}
 
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
@@ -118,7 +100,7 @@ void BM_FirstFrameLateness(benchmark::State& state) {
         EngineHarness h{now};
         std::vector<qtx::test::EventRow> rows;
         for (int i = 0; i < kEvents; ++i) {
-            auto row = Event(i + 1, now.MondayIndex(), HhMmSs(first + i), "e");
+            auto row = Event(i + 1, now.MondayIndex(), qtx::FormatHhMmSs(first + i), "e");
             row["scontrol"] = 1;
             row["Salvo"] = i + 1;
             rows.push_back(row);
@@ -147,7 +129,8 @@ void BM_FirstFrameLateness(benchmark::State& state) {
             const auto it = arrival.find(i + 1);
             if (it != arrival.end())
                 late.push_back(
-                    static_cast<double>(it->second - LocalSecondToEpochMs(now, first + i) * 1000) /
+                    static_cast<double>(it->second -
+                                        qtx::test::LocalSecondToEpochMs(now, first + i) * 1000) /
                     1000.0);
         }
         for (int i = 0; i < kFloorSends; ++i) {

@@ -13,6 +13,7 @@ import tempfile
 import time
 import urllib.request
 
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -97,7 +98,9 @@ class Installation:
             self.wait(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-loaded") == "true", timeout)
 
     def wait(self, condition, timeout=15):
-        return WebDriverWait(self.driver, timeout, poll_frequency=0.2).until(condition)
+        # Live pages re-render their rows: an element read just as it is replaced is read again.
+        return WebDriverWait(self.driver, timeout, poll_frequency=0.2,
+                             ignored_exceptions=(StaleElementReferenceException,)).until(condition)
 
     def find(self, css):
         return self.driver.find_element(By.CSS_SELECTOR, css)

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <thread>
 
+#include "common/Format.h"
+#include "fixtures/WallClock.h"
 #include "hardening/Hardening.h"
 #include "switcher/ByteManipulation.h"
 #include "switcher/Frames.h"
@@ -134,24 +136,6 @@ class FloodingPeer {
     std::map<int, std::vector<int64_t>> salvos_;
 };
 
-std::string HhMmSs(int secondsOfDay) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", secondsOfDay / 3600, secondsOfDay / 60 % 60,
-                  secondsOfDay % 60);
-    return buf;
-}
-
-// Milliseconds since the epoch of today's local second.
-int64_t LocalSecondMs(const LocalDateTime& day, int secondsOfDay) {
-    std::tm tm{};
-    tm.tm_year = day.Year - 1900;
-    tm.tm_mon = day.Month - 1;
-    tm.tm_mday = day.Day;
-    tm.tm_sec = secondsOfDay;
-    tm.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&tm)) * 1000;
-}
-
 struct FloodRun {
     std::map<int, std::vector<int64_t>> salvos;  // salvo -> arrivals
     std::vector<int64_t> secondMs;               // each salvo's scheduled second
@@ -169,16 +153,17 @@ FloodRun RunEngineAgainst(FloodingPeer& peer, int count) {
     std::vector<EventRow> rows;
     FloodRun run;
     for (int i = 0; i < count; ++i) {
-        rows.push_back(With(Event(i + 1, now.MondayIndex(), HhMmSs(first + i), "e"),
+        rows.push_back(With(Event(i + 1, now.MondayIndex(), FormatHhMmSs(first + i), "e"),
                             {{"scontrol", 1}, {"Salvo", i + 1}}));
-        run.secondMs.push_back(LocalSecondMs(now, first + i));
+        run.secondMs.push_back(LocalSecondToEpochMs(now, first + i));
     }
-    rows.push_back(With(Event(count + 1, now.MondayIndex(), HhMmSs(first + count - 1), "cond"),
-                        {{"Condition", 1},
-                         {"ReqSource", 5},
-                         {"ReqDest", 3},
-                         {"scontrol", 1},
-                         {"Salvo", count + 1}}));
+    rows.push_back(
+        With(Event(count + 1, now.MondayIndex(), FormatHhMmSs(first + count - 1), "cond"),
+             {{"Condition", 1},
+              {"ReqSource", 5},
+              {"ReqDest", 3},
+              {"scontrol", 1},
+              {"Salvo", count + 1}}));
     rows.push_back(Event(count + 2, (now.MondayIndex() + 1) % 7, "12:00:00", "tomorrow"));
     h.WriteDatabase(rows, "127.0.0.1", peer.Port());
     Engine engine(clock, h.realLoop, h.view, h.dir.Path());
