@@ -206,23 +206,59 @@ Event EventFromRow(const Row& row) {
     return EventFromRows(std::vector<const Row*>{&row});
 }
 
+LoadedFields LoadedFieldsOf(const Row& r) {
+    LoadedFields f;
+    f.Number = LoadedNumber(r, "Number");
+    f.Day = LoadedNumber(r, "Day");
+    f.Active = LoadedNumber(r, "Active");
+    f.Condition = LoadedNumber(r, "Condition");
+    f.ReqSource = LoadedNumber(r, "ReqSource");
+    f.ReqDest = LoadedNumber(r, "ReqDest");
+    f.xcontrol = LoadedNumber(r, "xcontrol");
+    f.SourceChan = LoadedNumber(r, "SourceChan");
+    f.DestChan = LoadedNumber(r, "DestChan");
+    f.scontrol = LoadedNumber(r, "scontrol");
+    f.Salvo = LoadedNumber(r, "Salvo");
+    f.rcontrol = LoadedNumber(r, "rcontrol");
+    f.Relay = LoadedNumber(r, "Relay");
+    f.vcontrol = LoadedNumber(r, "vcontrol");
+    f.VChan = LoadedNumber(r, "VChan");
+    f.Gain = LoadedNumber(r, "Gain");
+    f.mcontrol = LoadedNumber(r, "mcontrol");
+    f.mtype = LoadedNumber(r, "mtype");
+    f.MIPPort = LoadedNumber(r, "MIPPort");
+    f.MCommPort = LoadedNumber(r, "MCommPort");
+    f.MBaudRate = LoadedNumber(r, "MBaudRate");
+    f.MFrame = LoadedNumber(r, "MFrame");
+    f.MSlot = LoadedNumber(r, "MSlot");
+    f.MPort = LoadedNumber(r, "MPort");
+    f.Title = LoadedText(r, "Title", "None");
+    f.Time = LoadedText(r, "Time", "24:00:00");
+    f.Message = LoadedText(r, "Message", " ");
+    f.MIPAddress = LoadedText(r, "MIPAddress", "0.0.0.0");
+    return f;
+}
+
 Event EventFromRows(const std::vector<const Row*>& rows) {
-    Event e;
     if (rows.empty())
-        return e;
-    const Row& r = *rows.front();
-    e.Number = LoadedNumber(r, "Number");
-    e.Title = LoadedText(r, "Title", "None");
-    const std::string time = LoadedText(r, "Time", "24:00:00");
-    if (time != "24:00:00")
-        e.Time = time;
-    for (const Row* x : rows) {
-        const int d = LoadedNumber(*x, "Day");
+        return Event{};
+    std::vector<int> days;
+    for (const Row* x : rows)
+        days.push_back(LoadedNumber(*x, "Day"));
+    return EventFromLoaded(LoadedFieldsOf(*rows.front()), days);
+}
+
+Event EventFromLoaded(const LoadedFields& r, const std::vector<int>& days) {
+    Event e;
+    e.Number = r.Number;
+    e.Title = r.Title;
+    if (r.Time != "24:00:00")
+        e.Time = r.Time;
+    for (const int d : days)
         if (d != NoDay && std::find(e.Days.begin(), e.Days.end(), d) == e.Days.end())
             e.Days.push_back(d);
-    }
     std::sort(e.Days.begin(), e.Days.end());
-    switch (LoadedNumber(r, "Active")) {
+    switch (r.Active) {
         case 0:
             e.Mark = Marking::Inactive;
             break;
@@ -236,44 +272,36 @@ Event EventFromRows(const std::vector<const Row*>& rows) {
             e.Mark = Marking::Active;
             break;
     }
-    const int condition = LoadedNumber(r, "Condition");
-    if (condition == 1 || condition == 2)
-        e.When =
-            Condition{condition == 1, LoadedNumber(r, "ReqSource"), LoadedNumber(r, "ReqDest")};
-    const int x = LoadedNumber(r, "xcontrol");
-    if (x >= 1 && x <= 3)
+    if (r.Condition == 1 || r.Condition == 2)
+        e.When = Condition{r.Condition == 1, r.ReqSource, r.ReqDest};
+    if (r.xcontrol >= 1 && r.xcontrol <= 3)
         e.Do.Crosspoint =
-            CrosspointAction{static_cast<CrosspointKind>(x - 1), LoadedNumber(r, "SourceChan"),
-                             LoadedNumber(r, "DestChan")};
-    if (LoadedNumber(r, "scontrol") != 0)
-        e.Do.Salvo = SalvoAction{LoadedNumber(r, "Salvo")};
-    const int rc = LoadedNumber(r, "rcontrol");
-    if (rc >= 1 && rc <= 3)
-        e.Do.Relay = RelayAction{static_cast<RelayMode>(rc - 1), LoadedNumber(r, "Relay")};
-    const int vc = LoadedNumber(r, "vcontrol");
-    if (vc >= 1 && vc <= 2)
-        e.Do.Gain = GainAction{static_cast<GainTarget>(vc - 1), LoadedNumber(r, "VChan"),
-                               LoadedNumber(r, "Gain")};
-    const int mc = LoadedNumber(r, "mcontrol"), mt = LoadedNumber(r, "mtype");
-    if (mc != 0 && mt >= 1 && mt <= 3) {
+            CrosspointAction{static_cast<CrosspointKind>(r.xcontrol - 1), r.SourceChan, r.DestChan};
+    if (r.scontrol != 0)
+        e.Do.Salvo = SalvoAction{r.Salvo};
+    if (r.rcontrol >= 1 && r.rcontrol <= 3)
+        e.Do.Relay = RelayAction{static_cast<RelayMode>(r.rcontrol - 1), r.Relay};
+    if (r.vcontrol >= 1 && r.vcontrol <= 2)
+        e.Do.Gain = GainAction{static_cast<GainTarget>(r.vcontrol - 1), r.VChan, r.Gain};
+    if (r.mcontrol != 0 && r.mtype >= 1 && r.mtype <= 3) {
         MessageAction m;
-        m.To = static_cast<MessageTo>(mt - 1);
-        m.Content = mc == 3 ? MessageContent::File : MessageContent::Text;
+        m.To = static_cast<MessageTo>(r.mtype - 1);
+        m.Content = r.mcontrol == 3 ? MessageContent::File : MessageContent::Text;
         // Any content code but 1 and 3 sends an empty text.
-        m.Text = mc == 1 || mc == 3 ? LoadedText(r, "Message", " ") : "";
+        m.Text = r.mcontrol == 1 || r.mcontrol == 3 ? r.Message : "";
         switch (m.To) {
             case MessageTo::Ip:
-                m.Address = LoadedText(r, "MIPAddress", "0.0.0.0");
-                m.Port = LoadedNumber(r, "MIPPort");
+                m.Address = r.MIPAddress;
+                m.Port = r.MIPPort;
                 break;
             case MessageTo::Serial:
-                m.Port = LoadedNumber(r, "MCommPort") + 1;
-                m.Baud = LoadedNumber(r, "MBaudRate");
+                m.Port = r.MCommPort + 1;
+                m.Baud = r.MBaudRate;
                 break;
             case MessageTo::Switcher:
-                m.Frame = LoadedNumber(r, "MFrame");
-                m.Slot = LoadedNumber(r, "MSlot");
-                m.Port = LoadedNumber(r, "MPort");
+                m.Frame = r.MFrame;
+                m.Slot = r.MSlot;
+                m.Port = r.MPort;
                 break;
         }
         e.Do.Message = m;
