@@ -6,6 +6,7 @@
 #include <iterator>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "common/Checked.h"
 #include "common/Text.h"
@@ -145,9 +146,12 @@ void WritePart(Part p, const Event& e, Row& r) {
 }  // namespace
 
 bool ColumnNameLess::operator()(const std::string& a, const std::string& b) const {
-    // ASCII letters only: column names are plain identifiers, and this runs for every lookup.
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
+    // Shorter names first, then letter by letter without regard to case (ASCII: column names are
+    // plain identifiers). The length decides most comparisons at once, and this runs for every
+    // lookup in a row.
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
         if (x >= 'A' && x <= 'Z')
             x = static_cast<unsigned char>(x + 32);
@@ -156,7 +160,7 @@ bool ColumnNameLess::operator()(const std::string& a, const std::string& b) cons
         if (x != y)
             return x < y;
     }
-    return a.size() < b.size();
+    return false;
 }
 
 bool IsEventColumn(const std::string& column) {
@@ -165,8 +169,11 @@ bool IsEventColumn(const std::string& column) {
     return names.count(column) != 0;
 }
 
-int LoadedNumber(const Row& row, const std::string& column) {
-    const LoadedColumn* rule = FindLoadedColumn(column);
+namespace {
+
+// LoadedNumber with the column's load rule already found (nullptr: a column the engine does
+// not load).
+int NumberByRule(const Row& row, const std::string& column, const LoadedColumn* rule) {
     const auto it = row.find(column);
     const int64_t nullValue = rule && rule->NullValue >= 0 ? rule->NullValue : 0;
     if (it == row.end() || it->second.IsNull())
@@ -194,6 +201,12 @@ int LoadedNumber(const Row& row, const std::string& column) {
     }
 }
 
+}  // namespace
+
+int LoadedNumber(const Row& row, const std::string& column) {
+    return NumberByRule(row, column, FindLoadedColumn(column));
+}
+
 Event EventFromRows(const std::vector<Row>& rows) {
     std::vector<const Row*> pointers;
     pointers.reserve(rows.size());
@@ -207,31 +220,30 @@ Event EventFromRow(const Row& row) {
 }
 
 LoadedFields LoadedFieldsOf(const Row& r) {
+    // The number fields in this order; their load rules are looked up once.
+    static const char* const names[] = {
+        "Number",   "Day",        "Active",    "Condition", "ReqSource", "ReqDest",
+        "xcontrol", "SourceChan", "DestChan",  "scontrol",  "Salvo",     "rcontrol",
+        "Relay",    "vcontrol",   "VChan",     "Gain",      "mcontrol",  "mtype",
+        "MIPPort",  "MCommPort",  "MBaudRate", "MFrame",    "MSlot",     "MPort"};
+    static const std::vector<std::pair<std::string, const LoadedColumn*>> columns = [] {
+        std::vector<std::pair<std::string, const LoadedColumn*>> c;
+        for (const char* n : names)
+            c.emplace_back(n, FindLoadedColumn(n));
+        return c;
+    }();
+    int v[std::size(names)];
+    for (size_t i = 0; i < columns.size(); ++i)
+        v[i] = NumberByRule(r, columns[i].first, columns[i].second);
     LoadedFields f;
-    f.Number = LoadedNumber(r, "Number");
-    f.Day = LoadedNumber(r, "Day");
-    f.Active = LoadedNumber(r, "Active");
-    f.Condition = LoadedNumber(r, "Condition");
-    f.ReqSource = LoadedNumber(r, "ReqSource");
-    f.ReqDest = LoadedNumber(r, "ReqDest");
-    f.xcontrol = LoadedNumber(r, "xcontrol");
-    f.SourceChan = LoadedNumber(r, "SourceChan");
-    f.DestChan = LoadedNumber(r, "DestChan");
-    f.scontrol = LoadedNumber(r, "scontrol");
-    f.Salvo = LoadedNumber(r, "Salvo");
-    f.rcontrol = LoadedNumber(r, "rcontrol");
-    f.Relay = LoadedNumber(r, "Relay");
-    f.vcontrol = LoadedNumber(r, "vcontrol");
-    f.VChan = LoadedNumber(r, "VChan");
-    f.Gain = LoadedNumber(r, "Gain");
-    f.mcontrol = LoadedNumber(r, "mcontrol");
-    f.mtype = LoadedNumber(r, "mtype");
-    f.MIPPort = LoadedNumber(r, "MIPPort");
-    f.MCommPort = LoadedNumber(r, "MCommPort");
-    f.MBaudRate = LoadedNumber(r, "MBaudRate");
-    f.MFrame = LoadedNumber(r, "MFrame");
-    f.MSlot = LoadedNumber(r, "MSlot");
-    f.MPort = LoadedNumber(r, "MPort");
+    int* const targets[] = {&f.Number,    &f.Day,      &f.Active,     &f.Condition, &f.ReqSource,
+                            &f.ReqDest,   &f.xcontrol, &f.SourceChan, &f.DestChan,  &f.scontrol,
+                            &f.Salvo,     &f.rcontrol, &f.Relay,      &f.vcontrol,  &f.VChan,
+                            &f.Gain,      &f.mcontrol, &f.mtype,      &f.MIPPort,   &f.MCommPort,
+                            &f.MBaudRate, &f.MFrame,   &f.MSlot,      &f.MPort};
+    static_assert(std::size(targets) == std::size(names));
+    for (size_t i = 0; i < std::size(targets); ++i)
+        *targets[i] = v[i];
     f.Title = LoadedText(r, "Title", "None");
     f.Time = LoadedText(r, "Time", "24:00:00");
     f.Message = LoadedText(r, "Message", " ");
@@ -310,38 +322,33 @@ Event EventFromLoaded(const LoadedFields& r, const std::vector<int>& days) {
 }
 
 std::vector<std::vector<size_t>> GroupPositions(const std::vector<Row>& rows) {
+    static const std::string numberColumn = "Number";
     std::vector<std::vector<size_t>> groups;
     // By the stored value: numbers by value, anything else by its text, Null on its own.
-    std::map<int64_t, size_t> byNumber;
+    std::unordered_map<int64_t, size_t> byNumber;
     std::map<std::string, size_t> byOther;
+    byNumber.reserve(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        const auto it = rows[i].find("Number");
-        std::pair<std::map<int64_t, size_t>::iterator, bool> n{};
-        std::pair<std::map<std::string, size_t>::iterator, bool> o{};
-        size_t* slot = nullptr;
-        bool added = false;
+        const auto it = rows[i].find(numberColumn);
+        const bool isNull = it == rows[i].end() || it->second.IsNull();
         std::optional<int64_t> number;
-        if (it != rows[i].end() && !it->second.IsNull()) {
+        if (!isNull) {
             try {
                 number = it->second.AsNumber();
             } catch (...) {
             }
         }
-        if (number) {
-            n = byNumber.emplace(*number, groups.size());
-            slot = &n.first->second;
-            added = n.second;
-        } else {
-            const std::string key = it == rows[i].end() || it->second.IsNull()
-                                        ? std::string("null")
-                                        : "text:" + it->second.AsText();
-            o = byOther.emplace(key, groups.size());
-            slot = &o.first->second;
-            added = o.second;
-        }
-        if (added)
+        size_t slot = groups.size();
+        if (number)
+            slot = byNumber.emplace(*number, groups.size()).first->second;
+        else
+            slot = byOther
+                       .emplace(isNull ? std::string("null") : "text:" + it->second.AsText(),
+                                groups.size())
+                       .first->second;
+        if (slot == groups.size())
             groups.emplace_back();
-        groups[*slot].push_back(i);
+        groups[slot].push_back(i);
     }
     return groups;
 }

@@ -12,7 +12,8 @@
 
 namespace qtx::schedule {
 
-// Column names compare without regard to letter case, as the engine matches them.
+// Column names compare without regard to letter case, as the engine matches them (the order
+// itself is shorter names first).
 struct ColumnNameLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
