@@ -109,7 +109,7 @@ void BM_Preview7Days(benchmark::State& state) {
                                      std::to_string(r.Runs.size()));
     });
 }
-BENCHMARK(BM_Preview7Days)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Preview7Days)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 }  // namespace qtx
