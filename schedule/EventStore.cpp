@@ -260,6 +260,53 @@ std::vector<Problem> CreateEvent(Database& db, Event& e) {
     return problems;
 }
 
+std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>& events) {
+    WriteScope scope(db);
+    const std::vector<Row> rows = ReadRows(db);
+    std::vector<bool> used(32768, false);
+    for (const std::vector<size_t>& group : GroupPositions(rows)) {
+        const int n = LoadedNumber(rows[group.front()], "Number");
+        if (n >= 1 && n <= 32767)
+            used[static_cast<size_t>(n)] = true;
+    }
+    // Explicit numbers first, so a chosen number never takes one the list names later.
+    std::vector<bool> named(32768, false);
+    for (const Event& e : events)
+        if (e.Number >= 1 && e.Number <= 32767)
+            named[static_cast<size_t>(e.Number)] = true;
+    int next = 1;
+    std::vector<std::vector<Problem>> problems(events.size());
+    bool any = false;
+    std::vector<bool> taken = used;
+    for (size_t i = 0; i < events.size(); ++i) {
+        Event& e = events[i];
+        if (e.Number == 0) {
+            while (next <= 32767 &&
+                   (taken[static_cast<size_t>(next)] || named[static_cast<size_t>(next)]))
+                ++next;
+            e.Number = next <= 32767 ? next : 0;
+        }
+        problems[i] = CheckEvent(e);
+        if (problems[i].empty() && e.Number >= 1 && e.Number <= 32767) {
+            if (taken[static_cast<size_t>(e.Number)])
+                problems[i].push_back(FileProblem(e, "number", std::to_string(e.Number),
+                                                  "is already used",
+                                                  "a number no other event has"));
+            taken[static_cast<size_t>(e.Number)] = true;
+        }
+        any = any || !problems[i].empty();
+    }
+    if (any)
+        return problems;
+    for (size_t i = 0; i < events.size(); ++i) {
+        problems[i] = WritePlan(db, events[i].Number, {}, PlanRows(events[i], {}), events[i]);
+        if (!problems[i].empty())
+            return problems;
+    }
+    scope.Commit();
+    return problems;
+}
+
 std::vector<Problem> UpdateEvent(Database& db, int number, const Event& e) {
     WriteScope scope(db);
     const std::vector<Row> rows = ReadRows(db);
