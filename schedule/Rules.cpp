@@ -78,8 +78,9 @@ std::string EventFieldOfColumn(const std::string& column) {
         {"MIPPort", "message.port"},
         {"MBaudRate", "message.baud"},
     };
+    const ColumnNameLess less;
     for (const auto& [c, f] : map)
-        if (ColumnNameLess{}(column, c) == ColumnNameLess{}(c, column))
+        if (!less(column, c) && !less(c, column))
             return f;
     return "";
 }
