@@ -199,8 +199,12 @@ std::vector<Row> ReadRows(Database& db) {
         });
         while (!rs.IsEOF()) {
             Row r;
-            for (size_t i : order)
-                r.emplace_hint(r.end(), fields[i].Name, rs.Value(static_cast<int>(i)));
+            // A Null column is left out: a Row holds Null by not naming the column.
+            for (size_t i : order) {
+                DbValue v = rs.Value(static_cast<int>(i));
+                if (!v.IsNull())
+                    r.emplace_hint(r.end(), fields[i].Name, std::move(v));
+            }
             rows.push_back(std::move(r));
             rs.MoveNext();
         }

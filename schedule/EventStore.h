@@ -13,7 +13,7 @@
 
 namespace qtx::schedule {
 
-// Every row of table Automation, in file order.
+// Every row of table Automation, in file order (Null columns left out of each Row).
 std::vector<Row> ReadRows(Database& db);
 // Every event of the file, in the order each number first appears.
 std::vector<Event> ReadEvents(Database& db);
