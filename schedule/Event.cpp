@@ -135,8 +135,11 @@ std::string FormatDays(const std::vector<int>& days) {
             d = e + 1;
         }
     }
-    for (int d : odd)
-        out += (out.empty() ? "" : ",") + std::string("day ") + std::to_string(d);
+    for (int d : odd) {
+        if (!out.empty())
+            out += ',';
+        out.append("day ").append(std::to_string(d));
+    }
     return out.empty() ? "none" : out;
 }
 

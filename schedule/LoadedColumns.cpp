@@ -1,8 +1,10 @@
 #include "schedule/LoadedColumns.h"
 
-#include <strings.h>
 #include <cstdint>
 #include <iterator>
+#include <map>
+
+#include "schedule/Rows.h"
 
 namespace qtx::schedule {
 
@@ -53,10 +55,14 @@ const LoadedColumn Columns[] = {
 }  // namespace
 
 const LoadedColumn* FindLoadedColumn(const std::string& name) {
-    for (const LoadedColumn& c : Columns)
-        if (strcasecmp(c.Name, name.c_str()) == 0)
-            return &c;
-    return nullptr;
+    static const std::map<std::string, const LoadedColumn*, ColumnNameLess> byName = [] {
+        std::map<std::string, const LoadedColumn*, ColumnNameLess> m;
+        for (const LoadedColumn& c : Columns)
+            m.emplace(c.Name, &c);
+        return m;
+    }();
+    const auto it = byName.find(name);
+    return it == byName.end() ? nullptr : it->second;
 }
 
 const LoadedColumn* LoadedColumns(size_t& count) {

@@ -78,13 +78,43 @@ std::string EventFieldOfColumn(const std::string& column) {
         {"MIPPort", "message.port"},
         {"MBaudRate", "message.baud"},
     };
+    const ColumnNameLess less;
     for (const auto& [c, f] : map)
-        if (ColumnNameLess{}(column, c) == ColumnNameLess{}(c, column))
+        if (!less(column, c) && !less(c, column))
             return f;
     return "";
 }
 
+// A Collector for one stored row that names the row's event only when there is a problem to
+// report (reading the event from the row is the costly part of checking a clean row).
+struct RowCollector {
+    std::vector<Problem>& Out;
+    const Row& TheRow;
+    bool HasNumber;
+    int Position;
+
+    void Add(const std::string& field, const std::string& value, bool quoted,
+             const std::string& what, const std::string& allowed) {
+        const Event e = EventFromRow(TheRow);
+        const std::string name =
+            HasNumber ? EventName(e.Number, e.Title) : std::string("event without a number");
+        Collector c{Out, e.Number, e.Title, "row " + std::to_string(Position) + " (" + name + ")",
+                    Position};
+        c.Add(field, value, quoted, what, allowed);
+    }
+    void Range(const std::string& field, int64_t v, int64_t lo, int64_t hi,
+               const std::string& what) {
+        if (v < lo || v > hi)
+            Add(field, std::to_string(v), false, what,
+                std::to_string(lo) + " to " + std::to_string(hi));
+    }
+};
+
 }  // namespace
+
+// CheckNumbers with the rows already grouped by number.
+std::vector<Problem> CheckNumbersOfGroups(const std::vector<Row>& rows,
+                                          const std::vector<std::vector<size_t>>& groups);
 
 bool IsTimeOfDay(const std::string& t) {
     if (t.size() != 8 || t[2] != ':' || t[5] != ':')
@@ -184,24 +214,31 @@ std::vector<Problem> CheckEvent(const Event& e) {
 
 std::vector<Problem> CheckRow(const Row& row, int rowPosition) {
     std::vector<Problem> out;
-    const Event e = EventFromRows({row});
     const auto numberIt = row.find("Number");
     const bool hasNumber = numberIt != row.end() && !numberIt->second.IsNull();
-    Collector c{
-        out, e.Number, e.Title,
-        "row " + std::to_string(rowPosition) + " (" +
-            (hasNumber ? EventName(e.Number, e.Title) : std::string("event without a number")) +
-            ")",
-        rowPosition};
+    RowCollector c{out, row, hasNumber, rowPosition};
     const std::string fails = "; the engine's load fails";
     if (!hasNumber)
         c.Add("Number", "", false, "is empty" + fails, "1 to 32767");
-    size_t count = 0;
-    const LoadedColumn* columns = LoadedColumns(count);
-    for (size_t i = 0; i < count; ++i) {
-        const LoadedColumn& col = columns[i];
-        const auto it = row.find(col.Name);
-        if (it == row.end() || it->second.IsNull())
+    // The row's columns and the loaded columns, both in name order, walked side by side.
+    static const std::vector<const LoadedColumn*> byName = [] {
+        size_t count = 0;
+        const LoadedColumn* columns = LoadedColumns(count);
+        std::vector<const LoadedColumn*> v;
+        for (size_t i = 0; i < count; ++i)
+            v.push_back(&columns[i]);
+        std::sort(v.begin(), v.end(), [](const LoadedColumn* a, const LoadedColumn* b) {
+            return ColumnNameLess{}(a->Name, b->Name);
+        });
+        return v;
+    }();
+    auto it = row.begin();
+    for (const LoadedColumn* rule : byName) {
+        const LoadedColumn& col = *rule;
+        const std::string colName = col.Name;
+        while (it != row.end() && ColumnNameLess{}(it->first, colName))
+            ++it;
+        if (it == row.end() || ColumnNameLess{}(colName, it->first) || it->second.IsNull())
             continue;
         const DbValue& v = it->second;
         if (col.Kind == FieldKind::Text) {
@@ -263,27 +300,34 @@ std::vector<Problem> CheckRow(const Row& row, int rowPosition) {
 }
 
 std::vector<Problem> CheckNumbers(const std::vector<Row>& rows) {
+    return CheckNumbersOfGroups(rows, GroupPositions(rows));
+}
+
+std::vector<Problem> CheckNumbersOfGroups(const std::vector<Row>& rows,
+                                          const std::vector<std::vector<size_t>>& groups) {
     std::vector<Problem> out;
-    // Positions of the rows, by number, to name them.
-    std::map<std::string, std::vector<int>> positions;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const auto it = rows[i].find("Number");
-        if (it == rows[i].end() || it->second.IsNull())
+    // Positions of the rows (from 1), by number, to name them.
+    std::vector<std::vector<int>> positions;
+    for (const std::vector<size_t>& group : groups) {
+        const auto it = rows[group.front()].find("Number");
+        if (group.size() < 2 || it == rows[group.front()].end() || it->second.IsNull())
             continue;
-        positions[it->second.AsText()].push_back(static_cast<int>(i + 1));
+        positions.emplace_back();
+        for (size_t i : group)
+            positions.back().push_back(static_cast<int>(i + 1));
     }
-    for (const auto& [key, pos] : positions) {
+    for (const std::vector<int>& pos : positions) {
         if (pos.size() < 2)
             continue;
         const Row& first = rows[static_cast<size_t>(pos[0] - 1)];
-        Event a = EventFromRows({first});
+        Event a = EventFromRow(first);
         a.Days.clear();
         std::map<int, int> dayRow;
         dayRow[LoadedNumber(first, "Day")] = pos[0];
         Collector c{out, a.Number, a.Title, EventName(a.Number, a.Title), pos[0]};
         for (size_t k = 1; k < pos.size(); ++k) {
             const Row& r = rows[static_cast<size_t>(pos[k] - 1)];
-            Event b = EventFromRows({r});
+            Event b = EventFromRow(r);
             b.Days.clear();
             c.Row = pos[k];
             const int day = LoadedNumber(r, "Day");
@@ -321,13 +365,18 @@ std::vector<Problem> CheckRows(const std::vector<Row>& rows) {
             reported.emplace(p.Number, EventFieldOfColumn(p.Field));
             out.push_back(std::move(p));
         }
-    for (Problem& p : CheckNumbers(rows))
+    const std::vector<std::vector<size_t>> groups = GroupPositions(rows);
+    for (Problem& p : CheckNumbersOfGroups(rows, groups))
         out.push_back(std::move(p));
-    for (const std::vector<Row>& group : GroupByNumber(rows)) {
-        const auto it = group.front().find("Number");
-        if (it == group.front().end() || it->second.IsNull())
+    for (const std::vector<size_t>& group : groups) {
+        const Row& front = rows[group.front()];
+        const auto it = front.find("Number");
+        if (it == front.end() || it->second.IsNull())
             continue;
-        for (Problem& p : CheckEvent(EventFromRows(group)))
+        std::vector<const Row*> members;
+        for (size_t i : group)
+            members.push_back(&rows[i]);
+        for (Problem& p : CheckEvent(EventFromRows(members)))
             if (!reported.count({p.Number, p.Field}))
                 out.push_back(std::move(p));
     }

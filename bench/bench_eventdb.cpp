@@ -1,0 +1,117 @@
+// qtx-eventdb's whole-file work on a 32767-row event database: `check` and `preview --days 7`,
+// each beside the engine's own load of the same file, timed in the same run (the floor: the
+// least work that reads and understands the same rows).
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+
+#include <chrono>
+#include <random>
+
+#include "database/EventDbCheck.h"
+#include "fixtures/DiskWorkEnv.h"
+#include "fixtures/EventDb.h"
+#include "schedule/preview/Preview.h"
+
+namespace qtx {
+namespace {
+
+constexpr int Rows = 32767;
+
+// One row per event: a weekday, a second of the day, a salvo; every 50th inactive, and 16 each
+// marked to skip their next run and to run once.
+struct WeekFile : test::DiskWorkEnv {
+    explicit WeekFile(bool markings = true) {
+        test::MakeEventDb(vars.DBPath);
+        std::mt19937 rng(2026);
+        std::string sql = "BEGIN;";
+        for (int n = 1; n <= Rows; ++n) {
+            char time[16];
+            const unsigned s = static_cast<unsigned>(rng() % 86400);
+            std::snprintf(time, sizeof time, "%02u:%02u:%02u", s / 3600, s / 60 % 60, s % 60);
+            const int active = n % 50 == 0                 ? 0
+                               : markings && n % 2048 == 7 ? 2
+                               : markings && n % 2048 == 9 ? 3
+                                                           : 1;
+            sql +=
+                "INSERT INTO Automation (Number, Day, Time, Title, Active, scontrol, Salvo, "
+                "Gain, Color) VALUES (" +
+                std::to_string(n) + "," + std::to_string(rng() % 7) + ",'" + time + "','Event " +
+                std::to_string(n) + "'," + std::to_string(active) + ",1," +
+                std::to_string(1 + n % 100) + ",1024,16777215);";
+        }
+        test::RunSql(vars.DBPath, sql + "COMMIT;");
+    }
+    // The engine's load of the file: wall and processor milliseconds.
+    std::pair<double, double> LoadMs() {
+        const auto [wall, cpu] = Timed([this] { disk.LoadAutomationDB(); });
+        if (vars.EventCount != Rows)
+            throw std::runtime_error("the engine's load failed");
+        return {wall, cpu};
+    }
+    // Wall and processor milliseconds of work (the machine is shared, so both are shown).
+    template <class Work>
+    static std::pair<double, double> Timed(Work work) {
+        auto cpuNow = [] {
+            timespec t{};
+            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+            return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+        };
+        const double c0 = cpuNow();
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        const auto t1 = std::chrono::steady_clock::now();
+        return {std::chrono::duration<double, std::milli>(t1 - t0).count(), cpuNow() - c0};
+    }
+};
+
+// Runs work once per iteration; after each, outside the timing, the engine's load for the floor.
+template <class Work>
+void WithFloor(benchmark::State& state, WeekFile& f, Work work) {
+    double floorWall = 0, floorCpu = 0, wall = 0, cpu = 0;
+    for (auto _ : state) {
+        const auto [w, c] = WeekFile::Timed(work);
+        wall += w;
+        cpu += c;
+        state.PauseTiming();
+        const auto [fw, fc] = f.LoadMs();
+        floorWall += fw;
+        floorCpu += fc;
+        state.ResumeTiming();
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["floor_load_ms"] = floorWall / n;
+    state.counters["ratio"] = wall / floorWall;
+    state.counters["floor_load_cpu_ms"] = floorCpu / n;
+    state.counters["cpu_ratio"] = cpu / floorCpu;
+}
+
+void BM_Check(benchmark::State& state) {
+    WeekFile f;
+    WithFloor(state, f, [&] {
+        Database db = f.engine.OpenDatabase(f.vars.DBPath);
+        const CheckReport r = CheckEventDatabase(db);
+        if (r.Rows != Rows || !r.Problems.empty())
+            throw std::runtime_error("check found problems in a clean file");
+    });
+}
+BENCHMARK(BM_Check)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Arg 1: with the 32 skip and one-time markings (each makes the engine walk the whole table in
+// the file, as it does in service); arg 0: without them.
+void BM_Preview7Days(benchmark::State& state) {
+    WeekFile f(state.range(0) != 0);
+    WithFloor(state, f, [&] {
+        const auto r =
+            schedule::RunPreview(f.vars.DBPath, {LocalDateTime{2026, 12, 7, 0, 0, 0, 0}, 7});
+        if (r.Runs.size() != Rows)
+            throw std::runtime_error("the preview does not list every row once: " +
+                                     std::to_string(r.Runs.size()));
+    });
+}
+BENCHMARK(BM_Preview7Days)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+}  // namespace qtx
+
+BENCHMARK_MAIN();
