@@ -122,7 +122,9 @@ void Accounts::Refresh() const {
 std::optional<Role> Accounts::Verify(const std::string& name, const std::string& password) const {
     std::optional<Account> account = Find(name);
     const std::string& hash = account ? account->Hash : dummyHash_;
+    hashing_.acquire();
     bool match = crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+    hashing_.release();
     if (!account || !match)
         return std::nullopt;
     return account->AccountRole;

@@ -4,6 +4,7 @@
 // the server's threads.
 #include <mutex>
 #include <optional>
+#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,10 @@ class Accounts {
     mutable std::mutex mutex_;
     mutable std::vector<Account> accounts_;
     mutable std::string stamp_;  // the file's inode, size and modification time when read
-    std::string dummyHash_;  // verified against for unknown names
+    std::string dummyHash_;      // verified against for unknown names
+    // Each check takes 64 MiB for a moment: at most two at once, so a flood of logins cannot
+    // exhaust the machine's memory.
+    mutable std::counting_semaphore<2> hashing_{2};
 };
 
 }  // namespace qtx::console

@@ -5,10 +5,12 @@
 
 #include <climits>
 #include <cstdlib>
+#include <map>
 
 #include "common/Text.h"
 #include "console/ApiError.h"
 #include "console/SqliteFile.h"
+#include "schedule/Rules.h"
 
 namespace qtx::console {
 
@@ -219,6 +221,16 @@ std::vector<FieldError> SettingsStore::Update(const json& change, json& before, 
         } else {
             throw ApiError(400, "settings: unknown field \"" + key + "\"");
         }
+    }
+    // The shared rules have the last word on every value written.
+    static const std::map<std::string, std::string> fieldOf = {
+        {"IPAddr", "server.address"},     {"IPPort", "server.port"},
+        {"SlaveIPAddr", "slave.address"}, {"SlaveIPPort", "slave.port"},
+        {"TaskViewDB", "taskViewFolder"}, {"StartMin", "startMinimized"}};
+    for (const Assign& a : assigns) {
+        std::string text = a.Value.is_string() ? a.Value.get<std::string>() : a.Value.dump();
+        for (const schedule::Problem& p : schedule::CheckSetting(a.Column, text))
+            errors.push_back({fieldOf.at(a.Column), "settings: " + p.Message});
     }
     if (!errors.empty())
         return errors;

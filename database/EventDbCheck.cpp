@@ -3,9 +3,11 @@
 #include <strings.h>
 
 #include "common/Fault.h"
+#include "common/Text.h"
 #include "database/EventSchema.h"
 #include "schedule/EventStore.h"
 #include "schedule/LoadedColumns.h"
+#include "schedule/Rules.h"
 
 namespace qtx {
 
@@ -35,6 +37,23 @@ CheckReport CheckEventDatabase(Database& db) {
                 "\"Invalid Database File\"");
             return report;
         }
+    }
+    // The switcher's address and ports: the engine replaces a bad address with 0.0.0.0 and never
+    // connects.
+    try {
+        Recordset server = db.OpenRecordset("Server");
+        if (!server.IsEOF())
+            for (const char* name : {"IPAddr", "IPPort", "SlaveIPAddr", "SlaveIPPort"}) {
+                if (!server.HasField(name))
+                    continue;
+                const DbValue v = server.Value(name);
+                if (v.IsNull())
+                    continue;
+                for (const Problem& p : CheckSetting(name, Cp1252ToUtf8(v.AsText())))
+                    report.Problems.push_back(p.Message);
+            }
+    } catch (const Fault&) {
+        report.Problems.push_back("table Server cannot be read: the engine's load fails");
     }
     int version = 1;
     try {

@@ -185,17 +185,21 @@ void Import(Database& db, const std::string& file, const std::string& csvPath, b
             if (!problems.empty())
                 Refuse(file, problems);
         }
+        std::vector<Event> events;
         for (size_t r = 1; r < records.size(); ++r) {
-            Event e;
             try {
-                e = csv::EventFromRecord(header, records[r]);
+                events.push_back(csv::EventFromRecord(header, records[r]));
             } catch (const OptionError& x) {
                 throw ToolError(where(r) + ": " + x.what());
             }
-            const auto problems = CreateEvent(db, e);
-            if (!problems.empty())
-                Refuse(where(r), problems);
         }
+        const auto problems = CreateEvents(db, events);
+        std::string text;
+        for (size_t i = 0; i < problems.size(); ++i)
+            for (const Problem& p : problems[i])
+                text += (text.empty() ? "" : "\nqtx-eventdb: ") + where(i + 1) + ": " + p.Message;
+        if (!text.empty())
+            throw ToolError(text);
         db.CommitTrans();
         return;
     }

@@ -199,8 +199,12 @@ std::vector<Row> ReadRows(Database& db) {
         });
         while (!rs.IsEOF()) {
             Row r;
-            for (size_t i : order)
-                r.emplace_hint(r.end(), fields[i].Name, rs.Value(static_cast<int>(i)));
+            // A Null column is left out: a Row holds Null by not naming the column.
+            for (size_t i : order) {
+                DbValue v = rs.Value(static_cast<int>(i));
+                if (!v.IsNull())
+                    r.emplace_hint(r.end(), fields[i].Name, std::move(v));
+            }
             rows.push_back(std::move(r));
             rs.MoveNext();
         }
@@ -257,6 +261,53 @@ std::vector<Problem> CreateEvent(Database& db, Event& e) {
     problems = WritePlan(db, e.Number, {}, PlanRows(e, {}), e);
     if (problems.empty())
         scope.Commit();
+    return problems;
+}
+
+std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>& events) {
+    WriteScope scope(db);
+    const std::vector<Row> rows = ReadRows(db);
+    std::vector<bool> used(32768, false);
+    for (const std::vector<size_t>& group : GroupPositions(rows)) {
+        const int n = LoadedNumber(rows[group.front()], "Number");
+        if (n >= 1 && n <= 32767)
+            used[static_cast<size_t>(n)] = true;
+    }
+    // Explicit numbers first, so a chosen number never takes one the list names later.
+    std::vector<bool> named(32768, false);
+    for (const Event& e : events)
+        if (e.Number >= 1 && e.Number <= 32767)
+            named[static_cast<size_t>(e.Number)] = true;
+    int next = 1;
+    std::vector<std::vector<Problem>> problems(events.size());
+    bool any = false;
+    std::vector<bool> taken = used;
+    for (size_t i = 0; i < events.size(); ++i) {
+        Event& e = events[i];
+        if (e.Number == 0) {
+            while (next <= 32767 &&
+                   (taken[static_cast<size_t>(next)] || named[static_cast<size_t>(next)]))
+                ++next;
+            e.Number = next <= 32767 ? next : 0;
+        }
+        problems[i] = CheckEvent(e);
+        if (problems[i].empty() && e.Number >= 1 && e.Number <= 32767) {
+            if (taken[static_cast<size_t>(e.Number)])
+                problems[i].push_back(FileProblem(e, "number", std::to_string(e.Number),
+                                                  "is already used",
+                                                  "a number no other event has"));
+            taken[static_cast<size_t>(e.Number)] = true;
+        }
+        any = any || !problems[i].empty();
+    }
+    if (any)
+        return problems;
+    for (size_t i = 0; i < events.size(); ++i) {
+        problems[i] = WritePlan(db, events[i].Number, {}, PlanRows(events[i], {}), events[i]);
+        if (!problems[i].empty())
+            return problems;
+    }
+    scope.Commit();
     return problems;
 }
 

@@ -13,7 +13,7 @@
 
 namespace qtx::schedule {
 
-// Every row of table Automation, in file order.
+// Every row of table Automation, in file order (Null columns left out of each Row).
 std::vector<Row> ReadRows(Database& db);
 // Every event of the file, in the order each number first appears.
 std::vector<Event> ReadEvents(Database& db);
@@ -23,6 +23,10 @@ std::optional<Event> ReadEvent(Database& db, int number);
 // Adds e. A Number of 0 takes the lowest free number (stored back into e). Problems: the rules
 // of e, a number already used, a value the file's columns cannot hold.
 std::vector<Problem> CreateEvent(Database& db, Event& e);
+// Adds several events in one go (an import): numbers of 0 take the lowest free numbers in
+// order. The result holds each event's problems (the rules, a number already used in the file
+// or by an earlier event of the list); nothing is written unless every list is empty.
+std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>& events);
 // Rewrites event number as e (e.Number may differ: the event is renumbered, and must then not
 // collide). Only what changed is written (schedule/Rows.h). Problem on field "number" when
 // there is no such event.

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "common/Checked.h"
 #include "common/Text.h"
@@ -145,9 +146,12 @@ void WritePart(Part p, const Event& e, Row& r) {
 }  // namespace
 
 bool ColumnNameLess::operator()(const std::string& a, const std::string& b) const {
-    // ASCII letters only: column names are plain identifiers, and this runs for every lookup.
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
+    // Shorter names first, then letter by letter without regard to case (ASCII: column names are
+    // plain identifiers). The length decides most comparisons at once, and this runs for every
+    // lookup in a row.
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
         if (x >= 'A' && x <= 'Z')
             x = static_cast<unsigned char>(x + 32);
@@ -156,7 +160,7 @@ bool ColumnNameLess::operator()(const std::string& a, const std::string& b) cons
         if (x != y)
             return x < y;
     }
-    return a.size() < b.size();
+    return false;
 }
 
 bool IsEventColumn(const std::string& column) {
@@ -165,8 +169,11 @@ bool IsEventColumn(const std::string& column) {
     return names.count(column) != 0;
 }
 
-int LoadedNumber(const Row& row, const std::string& column) {
-    const LoadedColumn* rule = FindLoadedColumn(column);
+namespace {
+
+// LoadedNumber with the column's load rule already found (nullptr: a column the engine does
+// not load).
+int NumberByRule(const Row& row, const std::string& column, const LoadedColumn* rule) {
     const auto it = row.find(column);
     const int64_t nullValue = rule && rule->NullValue >= 0 ? rule->NullValue : 0;
     if (it == row.end() || it->second.IsNull())
@@ -194,6 +201,12 @@ int LoadedNumber(const Row& row, const std::string& column) {
     }
 }
 
+}  // namespace
+
+int LoadedNumber(const Row& row, const std::string& column) {
+    return NumberByRule(row, column, FindLoadedColumn(column));
+}
+
 Event EventFromRows(const std::vector<Row>& rows) {
     std::vector<const Row*> pointers;
     pointers.reserve(rows.size());
@@ -206,23 +219,58 @@ Event EventFromRow(const Row& row) {
     return EventFromRows(std::vector<const Row*>{&row});
 }
 
+LoadedFields LoadedFieldsOf(const Row& r) {
+    // The number fields in this order; their load rules are looked up once.
+    static const char* const names[] = {
+        "Number",   "Day",        "Active",    "Condition", "ReqSource", "ReqDest",
+        "xcontrol", "SourceChan", "DestChan",  "scontrol",  "Salvo",     "rcontrol",
+        "Relay",    "vcontrol",   "VChan",     "Gain",      "mcontrol",  "mtype",
+        "MIPPort",  "MCommPort",  "MBaudRate", "MFrame",    "MSlot",     "MPort"};
+    static const std::vector<std::pair<std::string, const LoadedColumn*>> columns = [] {
+        std::vector<std::pair<std::string, const LoadedColumn*>> c;
+        for (const char* n : names)
+            c.emplace_back(n, FindLoadedColumn(n));
+        return c;
+    }();
+    int v[std::size(names)];
+    for (size_t i = 0; i < columns.size(); ++i)
+        v[i] = NumberByRule(r, columns[i].first, columns[i].second);
+    LoadedFields f;
+    int* const targets[] = {&f.Number,    &f.Day,      &f.Active,     &f.Condition, &f.ReqSource,
+                            &f.ReqDest,   &f.xcontrol, &f.SourceChan, &f.DestChan,  &f.scontrol,
+                            &f.Salvo,     &f.rcontrol, &f.Relay,      &f.vcontrol,  &f.VChan,
+                            &f.Gain,      &f.mcontrol, &f.mtype,      &f.MIPPort,   &f.MCommPort,
+                            &f.MBaudRate, &f.MFrame,   &f.MSlot,      &f.MPort};
+    static_assert(std::size(targets) == std::size(names));
+    for (size_t i = 0; i < std::size(targets); ++i)
+        *targets[i] = v[i];
+    f.Title = LoadedText(r, "Title", "None");
+    f.Time = LoadedText(r, "Time", "24:00:00");
+    f.Message = LoadedText(r, "Message", " ");
+    f.MIPAddress = LoadedText(r, "MIPAddress", "0.0.0.0");
+    return f;
+}
+
 Event EventFromRows(const std::vector<const Row*>& rows) {
-    Event e;
     if (rows.empty())
-        return e;
-    const Row& r = *rows.front();
-    e.Number = LoadedNumber(r, "Number");
-    e.Title = LoadedText(r, "Title", "None");
-    const std::string time = LoadedText(r, "Time", "24:00:00");
-    if (time != "24:00:00")
-        e.Time = time;
-    for (const Row* x : rows) {
-        const int d = LoadedNumber(*x, "Day");
+        return Event{};
+    std::vector<int> days;
+    for (const Row* x : rows)
+        days.push_back(LoadedNumber(*x, "Day"));
+    return EventFromLoaded(LoadedFieldsOf(*rows.front()), days);
+}
+
+Event EventFromLoaded(const LoadedFields& r, const std::vector<int>& days) {
+    Event e;
+    e.Number = r.Number;
+    e.Title = r.Title;
+    if (r.Time != "24:00:00")
+        e.Time = r.Time;
+    for (const int d : days)
         if (d != NoDay && std::find(e.Days.begin(), e.Days.end(), d) == e.Days.end())
             e.Days.push_back(d);
-    }
     std::sort(e.Days.begin(), e.Days.end());
-    switch (LoadedNumber(r, "Active")) {
+    switch (r.Active) {
         case 0:
             e.Mark = Marking::Inactive;
             break;
@@ -236,44 +284,36 @@ Event EventFromRows(const std::vector<const Row*>& rows) {
             e.Mark = Marking::Active;
             break;
     }
-    const int condition = LoadedNumber(r, "Condition");
-    if (condition == 1 || condition == 2)
-        e.When =
-            Condition{condition == 1, LoadedNumber(r, "ReqSource"), LoadedNumber(r, "ReqDest")};
-    const int x = LoadedNumber(r, "xcontrol");
-    if (x >= 1 && x <= 3)
+    if (r.Condition == 1 || r.Condition == 2)
+        e.When = Condition{r.Condition == 1, r.ReqSource, r.ReqDest};
+    if (r.xcontrol >= 1 && r.xcontrol <= 3)
         e.Do.Crosspoint =
-            CrosspointAction{static_cast<CrosspointKind>(x - 1), LoadedNumber(r, "SourceChan"),
-                             LoadedNumber(r, "DestChan")};
-    if (LoadedNumber(r, "scontrol") != 0)
-        e.Do.Salvo = SalvoAction{LoadedNumber(r, "Salvo")};
-    const int rc = LoadedNumber(r, "rcontrol");
-    if (rc >= 1 && rc <= 3)
-        e.Do.Relay = RelayAction{static_cast<RelayMode>(rc - 1), LoadedNumber(r, "Relay")};
-    const int vc = LoadedNumber(r, "vcontrol");
-    if (vc >= 1 && vc <= 2)
-        e.Do.Gain = GainAction{static_cast<GainTarget>(vc - 1), LoadedNumber(r, "VChan"),
-                               LoadedNumber(r, "Gain")};
-    const int mc = LoadedNumber(r, "mcontrol"), mt = LoadedNumber(r, "mtype");
-    if (mc != 0 && mt >= 1 && mt <= 3) {
+            CrosspointAction{static_cast<CrosspointKind>(r.xcontrol - 1), r.SourceChan, r.DestChan};
+    if (r.scontrol != 0)
+        e.Do.Salvo = SalvoAction{r.Salvo};
+    if (r.rcontrol >= 1 && r.rcontrol <= 3)
+        e.Do.Relay = RelayAction{static_cast<RelayMode>(r.rcontrol - 1), r.Relay};
+    if (r.vcontrol >= 1 && r.vcontrol <= 2)
+        e.Do.Gain = GainAction{static_cast<GainTarget>(r.vcontrol - 1), r.VChan, r.Gain};
+    if (r.mcontrol != 0 && r.mtype >= 1 && r.mtype <= 3) {
         MessageAction m;
-        m.To = static_cast<MessageTo>(mt - 1);
-        m.Content = mc == 3 ? MessageContent::File : MessageContent::Text;
+        m.To = static_cast<MessageTo>(r.mtype - 1);
+        m.Content = r.mcontrol == 3 ? MessageContent::File : MessageContent::Text;
         // Any content code but 1 and 3 sends an empty text.
-        m.Text = mc == 1 || mc == 3 ? LoadedText(r, "Message", " ") : "";
+        m.Text = r.mcontrol == 1 || r.mcontrol == 3 ? r.Message : "";
         switch (m.To) {
             case MessageTo::Ip:
-                m.Address = LoadedText(r, "MIPAddress", "0.0.0.0");
-                m.Port = LoadedNumber(r, "MIPPort");
+                m.Address = r.MIPAddress;
+                m.Port = r.MIPPort;
                 break;
             case MessageTo::Serial:
-                m.Port = LoadedNumber(r, "MCommPort") + 1;
-                m.Baud = LoadedNumber(r, "MBaudRate");
+                m.Port = r.MCommPort + 1;
+                m.Baud = r.MBaudRate;
                 break;
             case MessageTo::Switcher:
-                m.Frame = LoadedNumber(r, "MFrame");
-                m.Slot = LoadedNumber(r, "MSlot");
-                m.Port = LoadedNumber(r, "MPort");
+                m.Frame = r.MFrame;
+                m.Slot = r.MSlot;
+                m.Port = r.MPort;
                 break;
         }
         e.Do.Message = m;
@@ -282,38 +322,33 @@ Event EventFromRows(const std::vector<const Row*>& rows) {
 }
 
 std::vector<std::vector<size_t>> GroupPositions(const std::vector<Row>& rows) {
+    static const std::string numberColumn = "Number";
     std::vector<std::vector<size_t>> groups;
     // By the stored value: numbers by value, anything else by its text, Null on its own.
-    std::map<int64_t, size_t> byNumber;
+    std::unordered_map<int64_t, size_t> byNumber;
     std::map<std::string, size_t> byOther;
+    byNumber.reserve(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        const auto it = rows[i].find("Number");
-        std::pair<std::map<int64_t, size_t>::iterator, bool> n{};
-        std::pair<std::map<std::string, size_t>::iterator, bool> o{};
-        size_t* slot = nullptr;
-        bool added = false;
+        const auto it = rows[i].find(numberColumn);
+        const bool isNull = it == rows[i].end() || it->second.IsNull();
         std::optional<int64_t> number;
-        if (it != rows[i].end() && !it->second.IsNull()) {
+        if (!isNull) {
             try {
                 number = it->second.AsNumber();
             } catch (...) {
             }
         }
-        if (number) {
-            n = byNumber.emplace(*number, groups.size());
-            slot = &n.first->second;
-            added = n.second;
-        } else {
-            const std::string key = it == rows[i].end() || it->second.IsNull()
-                                        ? std::string("null")
-                                        : "text:" + it->second.AsText();
-            o = byOther.emplace(key, groups.size());
-            slot = &o.first->second;
-            added = o.second;
-        }
-        if (added)
+        size_t slot = groups.size();
+        if (number)
+            slot = byNumber.emplace(*number, groups.size()).first->second;
+        else
+            slot = byOther
+                       .emplace(isNull ? std::string("null") : "text:" + it->second.AsText(),
+                                groups.size())
+                       .first->second;
+        if (slot == groups.size())
             groups.emplace_back();
-        groups[*slot].push_back(i);
+        groups[slot].push_back(i);
     }
     return groups;
 }

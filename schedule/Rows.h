@@ -12,7 +12,8 @@
 
 namespace qtx::schedule {
 
-// Column names compare without regard to letter case, as the engine matches them.
+// Column names compare without regard to letter case, as the engine matches them (the order
+// itself is shorter names first).
 struct ColumnNameLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
@@ -36,6 +37,20 @@ Event EventFromRows(const std::vector<Row>& rows);
 Event EventFromRows(const std::vector<const Row*>& rows);
 // The event one row makes on its own (Days: that row's day).
 Event EventFromRow(const Row& row);
+
+// The values of a row that the event form reads, as the engine's load gives them (Null and
+// above-limit replacements applied); texts UTF-8. The engine's own loaded records map onto it.
+struct LoadedFields {
+    int Number = 0, Day = 0, Active = 0, Condition = 0, ReqSource = 0, ReqDest = 0;
+    int xcontrol = 0, SourceChan = 0, DestChan = 0, scontrol = 0, Salvo = 0;
+    int rcontrol = 0, Relay = 0, vcontrol = 0, VChan = 0, Gain = 1024;
+    int mcontrol = 0, mtype = 0, MIPPort = 0, MCommPort = 0, MBaudRate = 0;
+    int MFrame = 0, MSlot = 0, MPort = 0;
+    std::string Title = "None", Time = "24:00:00", Message = " ", MIPAddress = "0.0.0.0";
+};
+LoadedFields LoadedFieldsOf(const Row& row);
+// The event of an event's first row's fields and the Day of each of its rows.
+Event EventFromLoaded(const LoadedFields& first, const std::vector<int>& days);
 
 // Groups the rows by Number, in the order each number first appears.
 std::vector<std::vector<Row>> GroupByNumber(const std::vector<Row>& rows);

@@ -78,8 +78,9 @@ std::string EventFieldOfColumn(const std::string& column) {
         {"MIPPort", "message.port"},
         {"MBaudRate", "message.baud"},
     };
+    const ColumnNameLess less;
     for (const auto& [c, f] : map)
-        if (ColumnNameLess{}(column, c) == ColumnNameLess{}(c, column))
+        if (!less(column, c) && !less(c, column))
             return f;
     return "";
 }
@@ -110,6 +111,10 @@ struct RowCollector {
 };
 
 }  // namespace
+
+// CheckNumbers with the rows already grouped by number.
+std::vector<Problem> CheckNumbersOfGroups(const std::vector<Row>& rows,
+                                          const std::vector<std::vector<size_t>>& groups);
 
 bool IsTimeOfDay(const std::string& t) {
     if (t.size() != 8 || t[2] != ':' || t[5] != ':')
@@ -215,12 +220,25 @@ std::vector<Problem> CheckRow(const Row& row, int rowPosition) {
     const std::string fails = "; the engine's load fails";
     if (!hasNumber)
         c.Add("Number", "", false, "is empty" + fails, "1 to 32767");
-    size_t count = 0;
-    const LoadedColumn* columns = LoadedColumns(count);
-    for (size_t i = 0; i < count; ++i) {
-        const LoadedColumn& col = columns[i];
-        const auto it = row.find(col.Name);
-        if (it == row.end() || it->second.IsNull())
+    // The row's columns and the loaded columns, both in name order, walked side by side.
+    static const std::vector<const LoadedColumn*> byName = [] {
+        size_t count = 0;
+        const LoadedColumn* columns = LoadedColumns(count);
+        std::vector<const LoadedColumn*> v;
+        for (size_t i = 0; i < count; ++i)
+            v.push_back(&columns[i]);
+        std::sort(v.begin(), v.end(), [](const LoadedColumn* a, const LoadedColumn* b) {
+            return ColumnNameLess{}(a->Name, b->Name);
+        });
+        return v;
+    }();
+    auto it = row.begin();
+    for (const LoadedColumn* rule : byName) {
+        const LoadedColumn& col = *rule;
+        const std::string colName = col.Name;
+        while (it != row.end() && ColumnNameLess{}(it->first, colName))
+            ++it;
+        if (it == row.end() || ColumnNameLess{}(colName, it->first) || it->second.IsNull())
             continue;
         const DbValue& v = it->second;
         if (col.Kind == FieldKind::Text) {
@@ -282,16 +300,23 @@ std::vector<Problem> CheckRow(const Row& row, int rowPosition) {
 }
 
 std::vector<Problem> CheckNumbers(const std::vector<Row>& rows) {
+    return CheckNumbersOfGroups(rows, GroupPositions(rows));
+}
+
+std::vector<Problem> CheckNumbersOfGroups(const std::vector<Row>& rows,
+                                          const std::vector<std::vector<size_t>>& groups) {
     std::vector<Problem> out;
-    // Positions of the rows, by number, to name them.
-    std::map<std::string, std::vector<int>> positions;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const auto it = rows[i].find("Number");
-        if (it == rows[i].end() || it->second.IsNull())
+    // Positions of the rows (from 1), by number, to name them.
+    std::vector<std::vector<int>> positions;
+    for (const std::vector<size_t>& group : groups) {
+        const auto it = rows[group.front()].find("Number");
+        if (group.size() < 2 || it == rows[group.front()].end() || it->second.IsNull())
             continue;
-        positions[it->second.AsText()].push_back(static_cast<int>(i + 1));
+        positions.emplace_back();
+        for (size_t i : group)
+            positions.back().push_back(static_cast<int>(i + 1));
     }
-    for (const auto& [key, pos] : positions) {
+    for (const std::vector<int>& pos : positions) {
         if (pos.size() < 2)
             continue;
         const Row& first = rows[static_cast<size_t>(pos[0] - 1)];
@@ -340,9 +365,10 @@ std::vector<Problem> CheckRows(const std::vector<Row>& rows) {
             reported.emplace(p.Number, EventFieldOfColumn(p.Field));
             out.push_back(std::move(p));
         }
-    for (Problem& p : CheckNumbers(rows))
+    const std::vector<std::vector<size_t>> groups = GroupPositions(rows);
+    for (Problem& p : CheckNumbersOfGroups(rows, groups))
         out.push_back(std::move(p));
-    for (const std::vector<size_t>& group : GroupPositions(rows)) {
+    for (const std::vector<size_t>& group : groups) {
         const Row& front = rows[group.front()];
         const auto it = front.find("Number");
         if (it == front.end() || it->second.IsNull())

@@ -7,8 +7,10 @@
 //                          sum-on, sum-off, salvo, relay, gain, message); the fixed names of the
 //                          surface (ParseDays "mon-fri", MarkingName "skip-next", ...);
 //                          DescribeActions / DescribeEvent: the event in words for lists.
-//   schedule/Rows.h        Row (column -> DbValue); EventFromRows, EventToRows (one row per day,
-//                          unused columns kept, only what changed written), GroupByNumber.
+//   schedule/Rows.h        Row (column -> DbValue); EventFromRows, EventFromRow, EventToRows /
+//                          PlanRows (one row per day, unused columns kept, only what changed
+//                          written), GroupByNumber / GroupPositions, LoadedNumber, LoadedFields
+//                          (a row's values as the engine loads them).
 //   schedule/Rules.h       Problem {Number, Title, Field, Value, Allowed, Message, Row};
 //                          CheckEvent, CheckRow (as the engine loads it), CheckNumbers,
 //                          CheckRows (a whole table), CheckSetting, IsDottedAddress, IsTimeOfDay.

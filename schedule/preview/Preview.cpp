@@ -97,8 +97,11 @@ class OutcomeView : public RecordingMainWindow {
 
 // The copy the engine runs on: the server is the in-process simulator, there is no slave and
 // no task-view folder (nothing may be written outside the scratch folder), and IP and serial
-// messages go nowhere (their destination code is cleared, so the engine sends nothing).
-void AimCopyAtSimulator(const std::string& copy, int port, bool silenceMessages) {
+// messages go nowhere (their destination code is cleared, so the engine sends nothing). The
+// rows whose messages were silenced are returned as they were, so the runs can say what would
+// have been sent.
+std::vector<Row> AimCopyAtSimulator(const std::string& copy, int port) {
+    std::vector<Row> silenced;
     DBEngine engine;
     Database db = engine.OpenDatabase(copy);
     db.BeginTrans();
@@ -115,7 +118,7 @@ void AimCopyAtSimulator(const std::string& copy, int port, bool silenceMessages)
         server.SetValue("TaskViewDB", DbValue(""));
     server.Update();
     server.Close();
-    if (silenceMessages && db.HasTable("Automation")) {
+    if (db.HasTable("Automation")) {
         Recordset rs = db.OpenRecordset("Automation");
         if (rs.HasField("mtype")) {
             const int col = rs.FieldIndex("mtype");
@@ -127,6 +130,10 @@ void AimCopyAtSimulator(const std::string& copy, int port, bool silenceMessages)
                 } catch (...) {
                 }
                 if (code == 1 || code == 2) {
+                    Row row;
+                    for (size_t i = 0; i < rs.Fields().size(); ++i)
+                        row[rs.Fields()[i].Name] = rs.Value(static_cast<int>(i));
+                    silenced.push_back(std::move(row));
                     rs.Edit();
                     rs.SetValue(col, DbValue(int64_t{0}));
                     rs.Update();
@@ -136,6 +143,41 @@ void AimCopyAtSimulator(const std::string& copy, int port, bool silenceMessages)
         }
     }
     db.CommitTrans();
+    return silenced;
+}
+
+// One loaded record in the event form's terms.
+LoadedFields FieldsOf(const AutomationEvent& a) {
+    LoadedFields f;
+    f.Number = a.Number;
+    f.Day = a.Day;
+    f.Active = a.Active;
+    f.Condition = a.Condition;
+    f.ReqSource = a.ReqSource;
+    f.ReqDest = a.ReqDest;
+    f.xcontrol = a.xcontrol;
+    f.SourceChan = a.SourceChan;
+    f.DestChan = a.DestChan;
+    f.scontrol = a.scontrol;
+    f.Salvo = a.Salvo;
+    f.rcontrol = a.rcontrol;
+    f.Relay = a.Relay;
+    f.vcontrol = a.vcontrol;
+    f.VChan = a.VChan;
+    f.Gain = a.Gain;
+    f.mcontrol = a.mcontrol;
+    f.mtype = a.mtype;
+    f.MIPPort = a.MIPPort;
+    f.MCommPort = a.MCommPort;
+    f.MBaudRate = a.MBaudRate;
+    f.MFrame = a.MFrame;
+    f.MSlot = a.MSlot;
+    f.MPort = a.MPort;
+    f.Title = Cp1252ToUtf8(a.Title);
+    f.Time = Cp1252ToUtf8(a.Time);
+    f.Message = Cp1252ToUtf8(a.Message);
+    f.MIPAddress = Cp1252ToUtf8(a.MIPAddress);
+    return f;
 }
 
 int WeekdayOfDayNumber(int64_t day) {
@@ -149,16 +191,14 @@ int WeekdayOfDayNumber(int64_t day) {
 // execution a tick every half second would.
 class Moments {
   public:
-    explicit Moments(const std::vector<Row>& rows) {
-        for (const Row& r : rows) {
-            const int day = LoadedNumber(r, "Day");
-            const auto it = r.find("Time");
-            if (day < 0 || day > 6 || it == r.end() || it->second.IsNull())
+    explicit Moments(const std::vector<AutomationEvent>& table) {
+        for (const AutomationEvent& r : table) {
+            if (r.Day < 0 || r.Day > 6)
                 continue;
             try {
-                const TimeOfDay t = ParseTimeOfDay(it->second.AsText());
+                const TimeOfDay t = ParseTimeOfDay(r.Time);
                 if (t < SecondsPerDay)
-                    seconds_[day].insert(t);
+                    seconds_[r.Day].insert(t);
             } catch (...) {
                 // A time the engine cannot read never comes due; the engine reports it.
             }
@@ -233,39 +273,21 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
         throw std::runtime_error("the preview covers 1 to 366 days");
     ScratchFolder folder;
     const std::string copy = folder.Path() + "QTXAutomation.mdb";
-    std::vector<Row> rows;
-    try {
-        DBEngine engine;
-        engine.CompactDatabase(databasePath, copy);
-        Database db = engine.OpenDatabase(copy);
-        rows = ReadRows(db);
-    } catch (const Fault& f) {
-        throw std::runtime_error(databasePath + ": " + f.Description + " (" +
-                                 std::to_string(f.Number) + ")");
-    }
-    std::map<int, Event> events;
-    PreviewResult result;
-    for (const std::vector<Row>& group : GroupByNumber(rows)) {
-        const Event e = EventFromRows(group);
-        events.emplace(e.Number, e);
-        const std::string name = "event " + std::to_string(e.Number) + " \"" + e.Title + "\": ";
-        if (e.Days.empty())
-            result.Notes.push_back(name + "no day");
-        else if (!e.Time)
-            result.Notes.push_back(name + "no time");
-    }
-
     PollEventLoop realLoop;
     sim::SimOptions simOptions;
     simOptions.Outputs = 1024;
     simOptions.Inputs = 1024;
     sim::SwitcherSim switcher(realLoop, simOptions);
     const int port = switcher.Listen(0, "127.0.0.1");
-    const bool anyMessage = std::any_of(rows.begin(), rows.end(), [](const Row& r) {
-        const int code = LoadedNumber(r, "mtype");
-        return code == 1 || code == 2;
-    });
-    AimCopyAtSimulator(copy, port, anyMessage);
+    std::vector<Row> silenced;
+    try {
+        DBEngine engine;
+        engine.CompactDatabase(databasePath, copy);
+        silenced = AimCopyAtSimulator(copy, port);
+    } catch (const Fault& f) {
+        throw std::runtime_error(databasePath + ": " + f.Description + " (" +
+                                 std::to_string(f.Number) + ")");
+    }
 
     SteppedLoop loop(realLoop);
     OutcomeView view;
@@ -275,22 +297,59 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     Engine engine(clock, loop, view, folder.Path());
     view.Vars = &engine.Vars();
     engine.Form_Load();
+    PreviewResult result;
     for (const ShownMessageBox& box : view.MessageBoxes)
         result.Errors.push_back(box.Text);
     Variables& v = engine.Vars();
-    if (!realLoop.RunUntil([&] { return v.SwitcherConnected && v.MapReceived[0]; }, 5000))
-        throw std::runtime_error("the simulated switcher did not answer on 127.0.0.1");
 
-    const Moments moments(rows);
+    // The events as the engine loaded them, by number; silenced messages as they were stored.
+    std::map<int, std::pair<LoadedFields, std::vector<int>>> loaded;
+    for (int i = 0; i < v.EventCount && static_cast<size_t>(i) < v.EventTable.size(); ++i) {
+        const AutomationEvent& a = v.EventTable[static_cast<size_t>(i)];
+        auto [it, added] = loaded.try_emplace(a.Number);
+        if (added)
+            it->second.first = FieldsOf(a);
+        it->second.second.push_back(a.Day);
+    }
+    std::map<int, Event> events;
+    for (const auto& [number, fields] : loaded)
+        events.emplace(number, EventFromLoaded(fields.first, fields.second));
+    for (const Row& r : silenced) {
+        const auto it = events.find(LoadedNumber(r, "Number"));
+        if (it != events.end())
+            it->second.Do.Message = EventFromRow(r).Do.Message;
+    }
+    for (const auto& [number, e] : events) {
+        const std::string name = "event " + std::to_string(number) + " \"" + e.Title + "\": ";
+        if (e.Days.empty())
+            result.Notes.push_back(name + "no day");
+        else if (!e.Time)
+            result.Notes.push_back(name + "no time");
+    }
+
+    const Moments moments(v.EventTable);
+    if (v.EventCount > 0 &&
+        !realLoop.RunUntil([&] { return v.SwitcherConnected && v.MapReceived[0]; }, 5000))
+        throw std::runtime_error("the simulated switcher did not answer on 127.0.0.1");
     const int64_t first = MomentOf(options.From);
     const int64_t end = first + int64_t{options.Days} * SecondsPerDay;
     bool engineKnowsDue = false;
-    for (int64_t moment = first; moment >= 0 && moment < end;) {
-        const int64_t clockMs = ToEpochMs(clock.Now());
-        clock.Set(FromEpochMs(std::max(moment * 1000 + 5, clockMs)));
+    for (int64_t moment = first; v.EventCount > 0 && moment >= 0 && moment < end;) {
+        int64_t tickMs = std::max(moment * 1000 + 5, ToEpochMs(clock.Now()));
+        clock.Set(FromEpochMs(tickMs));
         engine.tmrTimer_Timer();
-        for (int i = 0; i < 3; ++i)
-            realLoop.Pump();
+        // What the simulator answers (polls, reported takes) is taken in one message per tick,
+        // so the half-second ticks go on, as they would, while anything received waits: a
+        // condition later on sees the crosspoints the switcher reported.
+        for (int settle = 0;; ++settle) {
+            for (int i = 0; i < 3; ++i)
+                realLoop.Pump();
+            if (settle == 20 || (v.RecvBuffer[0].empty() && v.RecvBuffer[1].empty()))
+                break;
+            tickMs = std::max(tickMs + 500, ToEpochMs(clock.Now()));
+            clock.Set(FromEpochMs(tickMs));
+            engine.tmrTimer_Timer();
+        }
         // After the tick the clock may stand later (the same-second wait moves it on).
         const int64_t now = MomentOf(clock.Now());
         const int64_t after = std::max(now, moment);

@@ -418,7 +418,9 @@ TEST_F(Console, UsersAreManagedByAdminsAndTheLastAdminStays) {
     EXPECT_EQ(night.Send("GET", "/api/events")->status, 401);
 
     // An account added with the command line while the console runs can log in at once.
-    ASSERT_EQ(RunConsoleTool({"add-user", "late", "--role", "viewer", "--folder", dir.Path()}, "late password\n"), 0);
+    ASSERT_EQ(RunConsoleTool({"add-user", "late", "--role", "viewer", "--folder", dir.Path()},
+                             "late password\n"),
+              0);
     ApiClient late(console->Port());
     EXPECT_EQ(late.Login("late", "late password")->status, 200);
 

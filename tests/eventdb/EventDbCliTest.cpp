@@ -1,6 +1,10 @@
 // qtx-eventdb as an operator meets it: the program run as a process on real files, the rows it
 // writes read back with the sqlite3 shell.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -145,6 +149,13 @@ TEST_F(EventDbCli, BadInputIsRefusedByNameAndLeavesTheFileAsItWas) {
         {{"edit", file, "100", "--gain", "source:0:900"},
          "event 100 \"Morning feed\": gain.channel 0"},
         {{"edit", file, "101", "--at", "07:00:00"}, "no event 101"},
+        {{"edit", file, "100", "--text", "x"}, "--text needs a message"},
+        {{"add", file, "--title", "T", "--days", "mon", "--at", "06:00:00", "--message",
+          "ip:127.0.0.1:7000"},
+         "--message needs --text TEXT or --file PATH"},
+        {{"add", file, "--title", "T", "--days", "mon", "--at", "06:00:00", "--take", "1:2",
+          "--sum-on", "1:2"},
+         "one crosspoint action per event"},
         {{"remove", file, "101"}, "no event 101"},
     };
     for (const Case& c : cases) {
@@ -264,6 +275,48 @@ TEST_F(EventDbCli, CheckFindsWhatTheEngineWouldMeet) {
     const Result clean = Tool({"check", file});
     EXPECT_EQ(clean.Code, 0);
     EXPECT_EQ(clean.Out, file + ": 1 events in 1 rows, no problems\n");
+}
+
+TEST_F(EventDbCli, PreviewSaysWhatWouldBeSentAndSendsNothing) {
+    // A listener where the message would go: the preview must not connect to it. The port is
+    // below 32768, as the file's 16-bit MIPPort column needs.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int bound = 0;
+    for (int p = 23000 + ::getpid() % 5000; bound == 0 && p < 32000; p += 7) {
+        addr.sin_port = htons(static_cast<uint16_t>(p));
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+            bound = p;
+    }
+    ASSERT_NE(bound, 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    const std::string port = std::to_string(bound);
+
+    Ok({"create", file});
+    Ok({"add", file, "--title", "Cue", "--days", "mon", "--at", "06:00:00", "--message",
+        "ip:127.0.0.1:" + port, "--text", "GO^M", "--once"});
+    Ok({"add", file, "--title", "Spare", "--days", "tue", "--at", "none", "--salvo", "1"});
+    const std::string before = ReadWholeFile(file);
+    const Result r = Tool({"preview", file, "--from", "2026-12-07 00:00:00", "--days", "2"});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "2026-12-07 06:00:00 Mon  1  Cue  message ip 127.0.0.1:" + port +
+                         " \"GO^M\"  (one-time: deleted after this run)\n"
+                         "never runs: event 2 \"Spare\": no time\n");
+    EXPECT_LT(::accept(listener, nullptr, nullptr), 0);  // nobody came
+    ::close(listener);
+    EXPECT_EQ(ReadWholeFile(file), before);
+
+    // A file the engine cannot load: the preview says what the engine reported.
+    RunSql(file, "UPDATE Automation SET MFrame = 256");
+    const Result bad = Tool({"preview", file, "--from", "2026-12-07 00:00:00"});
+    EXPECT_NE(bad.Out.find("engine error: "), std::string::npos) << bad.Out;
+    EXPECT_NE(bad.Out.find("Error Reading Automation DB"), std::string::npos) << bad.Out;
+    for (const char* from : {"2026-02-30 00:00:00", "2026-12-07", "07/12/2026 00:00:00"})
+        EXPECT_EQ(Tool({"preview", file, "--from", from}).Code, 2) << from;
+    EXPECT_EQ(Tool({"preview", file, "--days", "0"}).Code, 2);
 }
 
 TEST_F(EventDbCli, NewFilesShareTheFoldersGroupAndVersionIsTheProjects) {

@@ -216,6 +216,29 @@ TEST(ScheduleStore, WritesAreCheckedAndAllOrNothing) {
     EXPECT_FALSE(DeleteEvent(db, 2));
     EXPECT_TRUE(DeleteEvent(db, 1));
     EXPECT_EQ(QueryOne(f, "SELECT count(*) FROM Automation"), "0");
+
+    // A batch: chosen numbers skip those the file and the batch name; one bad event stops all.
+    RunSql(f,
+           "INSERT INTO Automation (Number, Day, Time, Title, Active) VALUES "
+           "(1, 0, '05:00:00', 'kept', 1)");
+    std::vector<Event> batch(3, Morning());
+    batch[0].Number = 0;
+    batch[1].Number = 2;
+    batch[2].Number = 0;
+    auto problems = CreateEvents(db, batch);
+    for (const auto& p : problems)
+        EXPECT_TRUE(p.empty()) << FormatProblems(p);
+    EXPECT_EQ(batch[0].Number, 3);
+    EXPECT_EQ(batch[2].Number, 4);
+    const std::string filled = ReadWholeFile(f);
+    std::vector<Event> clash(2, Morning());
+    clash[0].Number = 9;
+    clash[1].Number = 9;
+    problems = CreateEvents(db, clash);
+    EXPECT_TRUE(problems[0].empty());
+    ASSERT_EQ(problems[1].size(), 1u);
+    EXPECT_EQ(problems[1][0].Field, "number");
+    EXPECT_EQ(ReadWholeFile(f), filled);
 }
 
 }  // namespace
