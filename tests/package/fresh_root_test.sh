@@ -11,8 +11,12 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-cache="${XDG_CACHE_HOME:-$HOME/.cache}/qtx-automation/$suite-minbase.tar"
-base="adduser,libsqlite3-0,libsystemd0,init-system-helpers"
+# The root holds what the packages depend on (dpkg -i installs no dependencies), so the list
+# comes from the built packages; the cached root is kept per list.
+depends=$(for p in qtx-automation qtx-switcher-sim; do dpkg-deb -f "$work/$p"_*.deb Depends; done |
+  tr ',' '\n' | sed -e 's/|.*//' -e 's/(.*)//' -e 's/ //g' | grep -v -e '^$' -e '^qtx-' | sort -u | paste -sd, -)
+base="adduser,init-system-helpers,$depends"
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/qtx-automation/$suite-minbase-$(echo "$base" | md5sum | cut -c1-8).tar"
 
 mirror() { # the first Debian archive apt is configured with
   { grep -hs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '{print $2}'
