@@ -68,37 +68,27 @@ std::string FitCheck(const TableDef& copy) {
            (texts.empty() ? "0" : texts) + " THEN 1 ELSE 0 END)";
 }
 
-// How the live rows go into the copy. When both tables have the same columns with the same
-// declared types in the same order, and every column that is not carried is Null in the live
-// rows, whole rows give the same copy as the carried columns, and SQLite moves them as they are
-// stored; one scan of the live rows then answers both that and the fit check. Otherwise the
-// carried columns are copied by name and the copy's rows are checked afterwards.
-struct RowTransfer {
-    bool wholeRows = false;
-    int64_t misfit = 0;  // FitCheck's answer for the live rows (whole rows only)
-};
-
-RowTransfer PlanTransfer(Database& db, const TableDef& live, const TableDef& copy) {
+// True when copying whole rows gives the same copy as copying the carried columns: both tables
+// have the same columns with the same declared types in the same order, and every column that
+// is not carried is Null in the live rows. SQLite then moves the rows as they are stored.
+bool WholeRowsCarryTheSame(Database& db, const TableDef& live, const TableDef& copy) {
     const auto& a = live.Fields();
     const auto& b = copy.Fields();
     if (a.size() != b.size())
-        return {};
+        return false;
     std::string extra;
     for (size_t i = 0; i < a.size(); ++i) {
         if (a[i].Name != b[i].Name || a[i].DeclaredType != b[i].DeclaredType)
-            return {};
+            return false;
         bool carried = false;
         for (const char* name : CarriedColumns)
             carried = carried || db::SameName(a[i].Name, name);
         if (!carried)
             extra += (extra.empty() ? "" : " OR ") + db::QuoteName(a[i].Name) + " IS NOT NULL";
     }
-    const auto row =
-        db.QueryRaw("SELECT max(CASE WHEN " + (extra.empty() ? "0" : extra) +
-                    " THEN 1 ELSE 0 END), " + FitCheck(copy) + " FROM live.Automation");
-    if (row.empty() || row[0][0].integer != 0)
-        return {};
-    return RowTransfer{true, row[0][1].integer};
+    return extra.empty() ||
+           db.QueryValue("SELECT EXISTS (SELECT 1 FROM live.Automation WHERE " + extra + ")")
+                   .AsNumber() == 0;
 }
 
 // CopyTaskViewDB and the compaction of CompactTaskViewDB in one pass: the refreshed copy is
@@ -166,26 +156,21 @@ bool BuildRefreshedCopy(const TaskViewJob& job, const std::atomic<bool>& cancel)
             if (entry[0].bytes != "table")
                 continue;
             const std::string table = db::QuoteName(entry[1].bytes);
-            if (!db::SameName(entry[1].bytes, copyTable.Name())) {
+            if (db::SameName(entry[1].bytes, copyTable.Name()))
+                fresh.Execute(WholeRowsCarryTheSame(fresh, liveTable, copyTable)
+                                  ? "INSERT INTO main.Automation SELECT * FROM live.Automation"
+                                  : "INSERT INTO main.Automation (" + columns + ") SELECT " +
+                                        columns + " FROM live.Automation ORDER BY rowid");
+            else
                 fresh.Execute("INSERT INTO main." + table + " SELECT * FROM old." + table +
                               " ORDER BY rowid");
-                continue;
-            }
-            const RowTransfer plan = PlanTransfer(fresh, liveTable, copyTable);
-            int64_t misfit = plan.misfit;
-            if (misfit == 0 && plan.wholeRows) {
-                fresh.Execute("INSERT INTO main.Automation SELECT * FROM live.Automation");
-            } else if (misfit == 0) {
-                fresh.Execute("INSERT INTO main.Automation (" + columns + ") SELECT " + columns +
-                              " FROM live.Automation ORDER BY rowid");
-                misfit = fresh.QueryValue("SELECT " + FitCheck(copyTable) + " FROM main.Automation")
-                             .AsNumber();
-            }
-            if (misfit != 0)
-                db::RaiseDb(misfit == 2 ? faults::DbNumericOverflow : faults::DbFieldTooSmall);
         }
         if (hasSequence && fresh.HasTable("sqlite_sequence"))
             fresh.Execute("INSERT INTO main.sqlite_sequence SELECT * FROM old.sqlite_sequence");
+        const int64_t misfit =
+            fresh.QueryValue("SELECT " + FitCheck(copyTable) + " FROM main.Automation").AsNumber();
+        if (misfit != 0)
+            db::RaiseDb(misfit == 2 ? faults::DbNumericOverflow : faults::DbFieldTooSmall);
         for (const auto& entry : schema)
             if (entry[0].bytes != "table")
                 run(entry[2]);
