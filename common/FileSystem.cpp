@@ -116,6 +116,12 @@ int OpenRegularForWriting(const std::string& path, int flags) {
     return fd.release();
 }
 
+void SyncFile(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0)
+        RaiseFileFault(errno);
+}
+
 void IgnoreFileSizeSignal() {
     ::signal(SIGXFSZ, SIG_IGN);
 }

@@ -28,6 +28,10 @@ std::string FileTimeText(const std::string& path);
 // for a file that cannot be written.
 int OpenRegularForWriting(const std::string& path, int flags);
 
+// Writes a file's data to the disk (fsync). Never for a file an SQLite connection of this
+// process has open: closing the descriptor would drop that connection's locks.
+void SyncFile(const std::string& path);
+
 // A write beyond the file-size limit (ulimit -f) fails with "Disk full" instead of killing the
 // process with SIGXFSZ. Called once where an engine starts.
 void IgnoreFileSizeSignal();

@@ -64,8 +64,9 @@ std::string TableReader::Text(int column) const {
     size_t i = 0;
     while (i < n && static_cast<unsigned char>(t[i]) < 0x80)
         ++i;
-    std::string text(t, n);
-    return i == n ? text : Utf8ToCp1252(text);
+    if (i == n)
+        return std::string(t, n);
+    return Utf8ToCp1252(std::string(t, n));
 }
 
 TableReader Database::ReadTable(const std::string& table, const std::vector<std::string>& columns) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "common/Clock.h"
 #include "common/Variables.h"
@@ -310,6 +311,26 @@ TEST_F(TaskViewTest, RefreshesRequestedWhileOneRunsEndWithTheNewestRowsCompact) 
     EXPECT_EQ(QueryOne(copy, "SELECT count(Future1) FROM Automation"), "0");
     EXPECT_EQ(QueryOne(copy, "PRAGMA freelist_count"), "0");
     EXPECT_EQ(QueryOne(copy, "PRAGMA integrity_check"), "ok");
+}
+
+// An engine that stops while a refresh runs: the refresh is stopped or finished, never left
+// half done, and nothing is left behind.
+TEST_F(TaskViewTest, StoppingDuringARefreshLeavesTheCopyWholeAndNoTemporaryFile) {
+    Load();
+    RunSql(env.Db(),
+           "WITH RECURSIVE r(n) AS (SELECT 0 UNION ALL SELECT n + 1 FROM r WHERE n < 19999) "
+           "INSERT INTO Automation (Number, Day, Time, Title) SELECT 100 + n / 4, 3, "
+           "'10:00:00', 'row ' || n FROM r");
+    for (int delayMs : {0, 20}) {
+        auto disk = std::make_unique<DiskWork>(env.vars, env.logs, env.view, env.engine);
+        disk->LoadAutomationDB();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        disk.reset();
+        EXPECT_EQ(QueryOne(copy, "PRAGMA integrity_check"), "ok");
+        const std::string rows = QueryOne(copy, "SELECT count(*) FROM Automation");
+        EXPECT_TRUE(rows == "2" || rows == "20002") << rows;
+        EXPECT_FALSE(std::filesystem::exists(env.dir.File("TempCompact.mdb")));
+    }
 }
 
 TEST_F(TaskViewTest, AFailingRefreshLeavesThePreviousCopyWhole) {
