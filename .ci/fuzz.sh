@@ -5,7 +5,7 @@ set -eu
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQTX_FUZZ=ON -DQTX_SANITIZE=ON \
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQTX_FUZZ=ON -DQTX_SANITIZE=ON -DQTX_WERROR=ON \
     -DQTX_DESKTOP=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 for src in "$root"/fuzz/*.cpp; do
     name=$(basename "$src" .cpp)

@@ -2,7 +2,9 @@
 // engine with the real clock, a real poll loop and its own aligned 500 ms tick, against the
 // switcher simulator running in a thread of its own (a separate peer that stamps each frame
 // as it arrives). 22 events, one per second; reports the 50th and 95th percentile and the
-// maximum. Takes about 25 s, so it is not part of the test suite.
+// maximum. The floor, measured first in the same run against the same simulator: a plain
+// sender that sleeps to each second on an absolute wall-clock timer and writes one frame.
+// Takes about 40 s, so it is not part of the test suite.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,8 +14,16 @@
 #include <map>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "common/Format.h"
 #include "fixtures/EngineHarness.h"
+#include "fixtures/WallClock.h"
 #include "switcher/ByteManipulation.h"
+#include "switcher/Frames.h"
 #include "switcher/sim/SwitcherSim.h"
 
 namespace {
@@ -23,42 +33,48 @@ using qtx::test::Event;
 
 constexpr int kEvents = 22;
 
-std::string HhMmSs(int secondsOfDay) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", secondsOfDay / 3600, secondsOfDay / 60 % 60,
-                  secondsOfDay % 60);
-    return buf;
-}
-
-// Milliseconds since the epoch of a local date and second of the day.
-int64_t LocalSecondToEpochMs(const qtx::LocalDateTime& date, int secondsOfDay) {
-    std::tm tm{};
-    tm.tm_year = date.Year - 1900;
-    tm.tm_mon = date.Month - 1;
-    tm.tm_mday = date.Day;
-    tm.tm_hour = secondsOfDay / 3600;
-    tm.tm_min = secondsOfDay / 60 % 60;
-    tm.tm_sec = secondsOfDay % 60;
-    tm.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&tm)) * 1000;
-}
-
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     const size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
     return v[std::min(i, v.size() - 1)];
 }
 
+constexpr int kFloorSends = 10;
+
+// The floor: sleeps to each of kFloorSends whole seconds on an absolute wall-clock timer and
+// writes a salvo frame (salvo 1000 + i) at once. Returns the first of those seconds (epoch s).
+int64_t FloorSender(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t first = now.tv_sec + 2;
+    for (int i = 0; i < kFloorSends; ++i) {
+        const timespec at{static_cast<time_t>(first + i), 0};
+        ::clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr);
+        std::string f = qtx::frames::SingleByte(qtx::frames::Salvo);
+        f.push_back(0x64);
+        qtx::AppendWord(f, 1000 + i - 1);
+        qtx::frames::Finish(f);
+        [[maybe_unused]] ssize_t n = ::send(fd, f.data(), f.size(), MSG_NOSIGNAL);
+    }
+    ::usleep(200000);
+    ::close(fd);
+    return first;
+}
+
+void Report(benchmark::State& state, const char* name, const std::vector<double>& late) {
+    state.counters[std::string(name) + "_p50_ms"] = Percentile(late, 0.50);
+    state.counters[std::string(name) + "_p95_ms"] = Percentile(late, 0.95);
+    state.counters[std::string(name) + "_max_ms"] = *std::max_element(late.begin(), late.end());
+}
+
 void BM_FirstFrameLateness(benchmark::State& state) {
     for (auto _ : state) {
-        qtx::SystemClock clock;
-        const qtx::LocalDateTime now = clock.Now();
-        const int first = now.SecondsOfDay() + 3;
-        if (first + kEvents + 5 >= 86400) {
-            state.SkipWithError("too close to midnight");
-            return;
-        }
-
         qtx::PollEventLoop simLoop;
         std::promise<int> port;
         std::vector<qtx::sim::ReceivedFrame> frames;
@@ -68,17 +84,29 @@ void BM_FirstFrameLateness(benchmark::State& state) {
             simLoop.Run();
             frames = sim.Frames();
         });
+        const int simPort = port.get_future().get();
+        const int64_t floorFirst = FloorSender(simPort);
+
+        qtx::SystemClock clock;
+        const qtx::LocalDateTime now = clock.Now();
+        const int first = now.SecondsOfDay() + 3;
+        if (first + kEvents + 5 >= 86400) {
+            simLoop.Stop();
+            simThread.join();
+            state.SkipWithError("too close to midnight");
+            return;
+        }
 
         EngineHarness h{now};
         std::vector<qtx::test::EventRow> rows;
         for (int i = 0; i < kEvents; ++i) {
-            auto row = Event(i + 1, now.MondayIndex(), HhMmSs(first + i), "e");
+            auto row = Event(i + 1, now.MondayIndex(), qtx::FormatHhMmSs(first + i), "e");
             row["scontrol"] = 1;
             row["Salvo"] = i + 1;
             rows.push_back(row);
         }
         rows.push_back(Event(kEvents + 1, (now.MondayIndex() + 1) % 7, "12:00:00", "next day"));
-        h.WriteDatabase(rows, "127.0.0.1", port.get_future().get());
+        h.WriteDatabase(rows, "127.0.0.1", simPort);
 
         qtx::Engine engine(clock, h.realLoop, h.view, h.dir.Path());
         engine.Form_Load();
@@ -89,28 +117,42 @@ void BM_FirstFrameLateness(benchmark::State& state) {
         simLoop.Stop();
         simThread.join();
 
-        std::map<int, int64_t> arrival;  // salvo number -> first arrival
+        std::map<int, int64_t> arrival;  // salvo number -> first arrival (us)
         for (const auto& f : frames)
             if (static_cast<uint8_t>(f.Bytes[0]) == 0xEA) {
                 const int n = qtx::WordAt(f.Bytes, 2) + 1;
                 if (!arrival.count(n))
-                    arrival[n] = f.TimeMs;
+                    arrival[n] = f.TimeUs;
             }
-        std::vector<double> late;
+        std::vector<double> late, floor;
         for (int i = 0; i < kEvents; ++i) {
             const auto it = arrival.find(i + 1);
             if (it != arrival.end())
                 late.push_back(
-                    static_cast<double>(it->second - LocalSecondToEpochMs(now, first + i)));
+                    static_cast<double>(it->second -
+                                        qtx::test::LocalSecondToEpochMs(now, first + i) * 1000) /
+                    1000.0);
         }
-        if (late.size() < 20) {
-            state.SkipWithError("fewer than 20 events arrived");
+        for (int i = 0; i < kFloorSends; ++i) {
+            const auto it = arrival.find(1000 + i);
+            if (it != arrival.end())
+                floor.push_back(static_cast<double>(it->second - (floorFirst + i) * 1000000) /
+                                1000.0);
+        }
+        if (late.size() < 20 || floor.size() < static_cast<size_t>(kFloorSends)) {
+            state.SkipWithError("frames missing");
             return;
         }
         state.counters["events"] = static_cast<double>(late.size());
-        state.counters["p50_ms"] = Percentile(late, 0.50);
-        state.counters["p95_ms"] = Percentile(late, 0.95);
-        state.counters["max_ms"] = *std::max_element(late.begin(), late.end());
+        Report(state, "engine", late);
+        Report(state, "floor", floor);
+        state.counters["ratio_p95"] = Percentile(late, 0.95) / Percentile(floor, 0.95);
+        std::printf(
+            "engine lateness p50 %.2f ms, p95 %.2f ms, max %.2f ms; floor (absolute-timer "
+            "sender) p50 %.2f ms, p95 %.2f ms; ratio p95 %.1fx\n",
+            Percentile(late, 0.5), Percentile(late, 0.95),
+            *std::max_element(late.begin(), late.end()), Percentile(floor, 0.5),
+            Percentile(floor, 0.95), Percentile(late, 0.95) / Percentile(floor, 0.95));
     }
 }
 BENCHMARK(BM_FirstFrameLateness)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -11,6 +11,9 @@ inline constexpr const char* ErrorLogFileName = "Errorlog.txt";
 inline constexpr const char* HelpFileName = "Runvane.HLP";
 
 inline constexpr int TickPeriodMs = 500;
+// The tick fires this long after each wall-clock second and half second: late enough that the
+// clock reads the new second, early enough that an event leaves within a few milliseconds.
+inline constexpr int TickPhaseMs = 1;
 inline constexpr int16_t CurrentSchemaVersion = 7;
 inline constexpr int32_t DefaultServerPort = 1250;
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -56,6 +57,7 @@ void RaiseFileFault(int err) {
         case EISDIR:
         case EEXIST:
         case EBUSY:
+        case ENXIO:  // a FIFO without a reader, opened without blocking
             throw Fault(faults::PathFileAccess, "Path/File access error");
         case ENAMETOOLONG:
             throw Fault(faults::BadFileName, "Bad file name or number");
@@ -102,11 +104,28 @@ std::string ReadFileBytes(const std::string& path) {
     return data;
 }
 
-void CopyFileBytes(const std::string& src, const std::string& dst) {
-    const std::string data = ReadFileBytes(src);
-    Fd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
-    if (out.get() < 0)
+int OpenRegularForWriting(const std::string& path, int flags) {
+    Fd fd(::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC | O_NONBLOCK, 0664));
+    if (fd.get() < 0)
         RaiseFileFault(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        RaiseFileFault(errno);
+    if (!S_ISREG(st.st_mode))
+        throw Fault(faults::PathFileAccess, "Path/File access error (not a regular file)");
+    return fd.release();
+}
+
+void IgnoreFileSizeSignal() {
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
+void CopyFileBytes(const std::string& src, const std::string& dst) {
+    WriteFileBytes(dst, ReadFileBytes(src));
+}
+
+void WriteFileBytes(const std::string& dst, const std::string& data) {
+    Fd out(OpenRegularForWriting(dst, O_CREAT | O_TRUNC));
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t put = ::write(out.get(), data.data() + done, data.size() - done);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,11 +20,6 @@ int64_t NowMs(clockid_t clock) {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Aligned timers follow the wall clock; the others only need a steady one.
-clockid_t ClockOf(int phaseMs) {
-    return phaseMs >= 0 ? CLOCK_REALTIME : CLOCK_MONOTONIC;
-}
-
 }  // namespace
 
 PollEventLoop::PollEventLoop() {
@@ -35,8 +31,30 @@ PollEventLoop::PollEventLoop() {
 }
 
 PollEventLoop::~PollEventLoop() {
+    for (auto& [id, t] : timers_)
+        CloseTimer(t);
     ::close(wakeRead_);
     ::close(wakeWrite_);
+}
+
+void PollEventLoop::CloseTimer(Timer& t) {
+    if (t.fd >= 0)
+        ::close(t.fd);
+    t.fd = -1;
+}
+
+void PollEventLoop::ArmAligned(Timer& t) {
+    // Armed on the wall clock at the next aligned instant after now; the kernel cancels the
+    // timer when the clock is set, which the loop takes as a firing (and re-arms from there).
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t nowMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    const int64_t due = NextAligned(nowMs, t.periodMs, t.phaseMs);
+    itimerspec spec{};
+    spec.it_value.tv_sec = static_cast<time_t>(due / 1000);
+    spec.it_value.tv_nsec = static_cast<long>((due % 1000) * 1000000);
+    ::timerfd_settime(t.fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
+    t.expired = false;
 }
 
 int64_t PollEventLoop::NextAligned(int64_t nowMs, int periodMs, int phaseMs) {
@@ -59,15 +77,24 @@ EventLoop::TimerId PollEventLoop::AddTimer(int periodMs, int phaseMs, TimerCallb
         phaseMs %= 1000;
     else
         phaseMs = -1;
-    const int64_t now = NowMs(ClockOf(phaseMs));
-    const int64_t due = phaseMs >= 0 ? NextAligned(now, periodMs, phaseMs) : now + periodMs;
     const TimerId id = nextId_++;
-    timers_.emplace(id, Timer{periodMs, phaseMs, due, std::move(cb)});
+    Timer t{periodMs, phaseMs, NowMs(CLOCK_MONOTONIC) + periodMs, -1, false, std::move(cb)};
+    if (phaseMs >= 0) {
+        t.fd = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (t.fd < 0)
+            throw std::runtime_error("timerfd_create failed");
+        ArmAligned(t);
+    }
+    timers_.emplace(id, std::move(t));
     return id;
 }
 
 void PollEventLoop::DeleteTimer(TimerId id) {
-    timers_.erase(id);
+    auto it = timers_.find(id);
+    if (it == timers_.end())
+        return;
+    CloseTimer(it->second);
+    timers_.erase(it);
 }
 
 EventLoop::WatchId PollEventLoop::AddWatch(int fd, unsigned mask, WatchCallback cb) {
@@ -87,9 +114,15 @@ void PollEventLoop::DeleteWatch(WatchId id) {
 }
 
 int PollEventLoop::MsToNextTimer() {
+    // Aligned timers wake the poll through their descriptors; only the others set a timeout.
     int best = -1;
     for (const auto& [id, t] : timers_) {
-        int64_t wait = t.dueMs - NowMs(ClockOf(t.phaseMs));
+        if (t.fd >= 0) {
+            if (t.expired)
+                return 0;
+            continue;
+        }
+        int64_t wait = t.dueMs - NowMs(CLOCK_MONOTONIC);
         if (wait < 0)
             wait = 0;
         if (best < 0 || wait < best)
@@ -103,6 +136,14 @@ void PollEventLoop::Wait(int timeoutMs) {
     std::vector<WatchId> ids;
     fds.push_back({wakeRead_, POLLIN, 0});
     ids.push_back(0);
+    std::vector<TimerId> timerIds;
+    for (const auto& [id, t] : timers_) {
+        if (t.fd >= 0) {
+            fds.push_back({t.fd, POLLIN, 0});
+            timerIds.push_back(id);
+        }
+    }
+    const size_t firstWatch = fds.size();
     for (const auto& [id, w] : watches_) {
         short events = 0;
         if (w.mask & Readable)
@@ -120,12 +161,24 @@ void PollEventLoop::Wait(int timeoutMs) {
         while (::read(wakeRead_, drain, sizeof drain) > 0) {
         }
     }
-    for (size_t i = 1; i < fds.size(); ++i) {
+    for (size_t i = 1; i < firstWatch; ++i) {
+        if (fds[i].revents == 0)
+            continue;
+        auto it = timers_.find(timerIds[i - 1]);
+        if (it == timers_.end())
+            continue;
+        // A firing, or ECANCELED when the wall clock was set: either way the timer is due now.
+        uint64_t count = 0;
+        const ssize_t n = ::read(it->second.fd, &count, sizeof count);
+        if (n == static_cast<ssize_t>(sizeof count) || (n < 0 && errno == ECANCELED))
+            it->second.expired = true;
+    }
+    for (size_t i = firstWatch; i < fds.size(); ++i) {
         const short r = fds[i].revents;
         if (r == 0)
             continue;
         // The watch may have gone or changed in an earlier callback of this round.
-        auto it = watches_.find(ids[i]);
+        auto it = watches_.find(ids[i - firstWatch + 1]);
         if (it == watches_.end())
             continue;
         unsigned ready = 0;
@@ -143,8 +196,9 @@ void PollEventLoop::Wait(int timeoutMs) {
 
 void PollEventLoop::RunDueTimers() {
     std::vector<TimerId> due;
+    const int64_t nowMono = NowMs(CLOCK_MONOTONIC);
     for (const auto& [id, t] : timers_) {
-        if (NowMs(ClockOf(t.phaseMs)) >= t.dueMs)
+        if (t.fd >= 0 ? t.expired : nowMono >= t.dueMs)
             due.push_back(id);
     }
     for (TimerId id : due) {
@@ -154,8 +208,10 @@ void PollEventLoop::RunDueTimers() {
         Timer& t = it->second;
         // The next firing is fixed before the callback runs, so a Pump() inside it does not
         // fire the same timer again; firings missed while busy are not made up.
-        const int64_t now = NowMs(ClockOf(t.phaseMs));
-        t.dueMs = t.phaseMs >= 0 ? NextAligned(now, t.periodMs, t.phaseMs) : now + t.periodMs;
+        if (t.fd >= 0)
+            ArmAligned(t);
+        else
+            t.dueMs = NowMs(CLOCK_MONOTONIC) + t.periodMs;
         TimerCallback cb = t.cb;
         cb();
     }

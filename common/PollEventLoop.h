@@ -2,6 +2,10 @@
 // The event loop of the headless engine, the simulator and the tests: poll(2) over the watched
 // descriptors, timers kept in a small table, and a wake-up pipe so Stop() works from a signal
 // handler. Callbacks may add and delete watches and timers, and may call Pump() again.
+// Timers aligned to the wall clock are timerfds armed at an absolute wall-clock instant, so they
+// fire within microseconds of it, and are cancelled by the kernel when the clock is set: a step
+// of the clock either way re-aligns them at once instead of stalling them. Other timers run on
+// the monotonic clock.
 #include <csignal>
 #include <cstdint>
 #include <functional>
@@ -38,10 +42,12 @@ class PollEventLoop : public EventLoop {
 
   private:
     struct Timer {
-        int periodMs;      // time between firings
-        int phaseMs;       // offset within the second, or -1 for no alignment
-        int64_t dueMs;     // next firing, on the clock the timer uses
-        TimerCallback cb;  // what to run
+        int periodMs;          // time between firings
+        int phaseMs;           // offset within the second, or -1 for no alignment
+        int64_t dueMs;         // next firing (monotonic); unused for aligned timers
+        int fd = -1;           // aligned timers: a wall-clock timerfd armed at the next firing
+        bool expired = false;  // aligned timers: the timerfd fired (or the clock was set)
+        TimerCallback cb;      // what to run
     };
     struct Watch {
         int fd;            // descriptor watched
@@ -53,6 +59,8 @@ class PollEventLoop : public EventLoop {
     void RunDueTimers();
     int MsToNextTimer();
     static int64_t NextAligned(int64_t nowMs, int periodMs, int phaseMs);
+    static void ArmAligned(Timer& t);
+    void CloseTimer(Timer& t);
 
     std::map<TimerId, Timer> timers_;
     std::map<WatchId, Watch> watches_;

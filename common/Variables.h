@@ -2,7 +2,9 @@
 // The engine's state: every value the engine's modules share, owned by one Engine object.
 #include <array>
 #include <cstdint>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/DateTime.h"
@@ -50,6 +52,9 @@ struct AutomationEvent {
     int16_t TriggerDest = 0;
     int16_t tControl = 0;
     int32_t Color = 0;
+    // Time read as whole seconds of the day; -1 for a record without a time or whose Time the
+    // engine cannot read. Filled by the engine after every load.
+    int32_t Seconds = -1;
 };
 
 // The sources feeding one switcher output.
@@ -64,6 +69,9 @@ struct Variables {
     std::string AppDir;      // ends in "/"
     std::string DBPath;      // AppDir + "QTXAutomation.mdb"
     std::string DBFileTime;  // FileTimeText of DBPath at the last load or own change
+    // The file's change counter read with DBFileTime (-1: unknown): tells the engine's own
+    // commit from another program's when both fall within one file-time step.
+    int64_t DBChangeCounter = -1;
 
     // "Now" as fixed by the current tick.
     int16_t TodayIndex = 0;     // 0 Monday .. 6 Sunday
@@ -103,11 +111,12 @@ struct Variables {
 
     // Execution guard: true while ExecuteEvent runs (the IP sender pumps the loop meanwhile).
     bool ExecutionInProgress = false;
-    // The date of the current tick (days since 1970-01-01), and the moment (that day number
-    // * 86400 + the second) of the last execution, so a reload in the very second of an
-    // execution does not choose the event that just ran again. -1: nothing executed yet.
+    // The date of the current tick (days since 1970-01-01).
     int64_t CurrentDayNumber = 0;
-    int64_t LastExecutedAt = -1;
+    // The weekly occurrences run lately, as (Number, moment of the occurrence), so a record is
+    // never run twice for one occurrence: not when a reload chooses it again in its second, nor
+    // when the wall clock repeats an hour. Entries older than a week and a day are dropped.
+    std::set<std::pair<int16_t, int64_t>> RunOccurrences;
     // The local wall-clock moment (day number * 86400 + second of day) at which the record at
     // NextEventIndex is next due; -1 when no record is waiting (empty table, no timed record).
     // A simulation may move its clock straight to it instead of ticking through idle time.

@@ -110,15 +110,8 @@ void DiskWork::CheckDBVersion() {
                 Step(*db, [&] {
                     AddFields(*db, "Automation", {{"Color", I32, 0}});
                     setVersion(6);
-                    Recordset rows = db->OpenRecordset("Automation");
-                    const int color = rows.FieldIndex("Color");
-                    while (!rows.IsEOF()) {
-                        rows.Edit();
-                        rows.SetValue(color, DbValue(int64_t{16777215}));
-                        rows.Update();
-                        rows.MoveNext();
-                    }
-                    rows.Close();
+                    // Every existing row gets the default colour (white), in one statement.
+                    db->Execute("UPDATE Automation SET Color = 16777215");
                 });
             if (version() == 6)
                 Step(*db, [&] {

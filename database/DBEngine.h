@@ -19,6 +19,7 @@
 //
 // Every failure is a qtx::Fault with a database number (common/FaultNumbers.h). A file locked
 // by another process faults after a short wait (BusyTimeoutMs) instead of hanging.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -140,6 +141,31 @@ class Recordset {
     std::unique_ptr<State> s_;
 };
 
+// A forward-only walk over chosen columns of one table, in rowid order: the way to read a whole
+// table at once. Values come straight from SQLite's current row, as the engine sees them (the
+// same conversions as DbValue), without a copy per value or per row.
+class TableReader {
+  public:
+    TableReader(TableReader&&) noexcept;
+    TableReader& operator=(TableReader&&) noexcept;
+    ~TableReader();
+
+    // Moves to the next row (the first at the first call); false past the last.
+    bool Next();
+    bool IsNull(int column) const;
+    // As DbValue::AsNumber: Null is fault 94, a text that is no number fault 13.
+    int64_t Number(int column) const;
+    // As DbValue::AsText (Windows-1252): Null is fault 94.
+    std::string Text(int column) const;
+
+    struct State;
+
+  private:
+    friend class Database;
+    explicit TableReader(std::unique_ptr<State> s);
+    std::unique_ptr<State> s_;
+};
+
 // A table definition: from Database::TableDefs (an existing table: AppendField adds the column
 // to the file at once) or from Database::CreateTableDef (new: columns are collected until
 // Database::AppendTableDef creates the table).
@@ -190,6 +216,34 @@ class Database {
     void CommitTrans();
     void Rollback();
     bool InTransaction() const;
+
+    // Reads the named columns of every row of table, in rowid order. Fault 3078 when there is
+    // no such table, 3265 when it lacks one of the columns (names without regard to case).
+    TableReader ReadTable(const std::string& table, const std::vector<std::string>& columns);
+    // The number of rows of a table (fault 3078 when there is none).
+    int64_t RowCount(const std::string& table);
+
+    // Runs one statement with its parameters ?1, ?2, ... (Null, whole numbers, or texts converted
+    // like column values) to its end, and returns the number of rows it changed.
+    int64_t Execute(const std::string& sql, const std::vector<DbValue>& params = {});
+
+    // Every row a query gives, values exactly as stored (for small results).
+    std::vector<std::vector<RawValue>> QueryRaw(const std::string& sql);
+    // The first column of the first row a query gives (Null when it gives none).
+    DbValue QueryValue(const std::string& sql);
+    // Makes the file at path (bytes, unconverted) reachable as schema name in this connection's
+    // statements.
+    void Attach(const std::string& path, const std::string& name);
+
+    // The file's change counter (its header's bytes 24-27): every write transaction committed
+    // on the file, by any program, raises it by one. Read through the connection's own file
+    // handle, never a second descriptor (closing one would drop this process's locks on it).
+    uint32_t ChangeCounter();
+    // The whole file as it stands, byte for byte, read through the connection's own handle
+    // inside a read transaction (so no other program's commit is seen half done).
+    std::string FileBytes();
+    // Long statements stop with a fault soon after *flag becomes true (nullptr: never).
+    void SetCancelFlag(const std::atomic<bool>* flag);
 
     void Close();
     const std::string& Path() const;

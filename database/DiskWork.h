@@ -2,10 +2,12 @@
 // The engine's event-database procedures: loading the settings and the events, the schema check
 // and upgrade, and the copy of the events kept for the task viewer.
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "common/Variables.h"
 #include "database/DBEngine.h"
+#include "database/TaskViewWorker.h"
 #include "logging/Logs.h"
 #include "ui/MainWindow.h"
 
@@ -28,10 +30,17 @@ class DiskWork {
     bool ValidateIPAddress(const std::string& addr);
     // Brings the file at DBPath up to the current schema version. Never throws.
     void CheckDBVersion();
-    // Writes or refreshes the task-view copy in TaskViewDir. Never throws.
+    // Writes or refreshes the task-view copy in TaskViewDir and compacts it through a temporary
+    // file in AppDir, on the task-view thread: returns at once. Never throws; its faults are
+    // reported by CollectDiskWork.
     void CopyTaskViewDB();
-    // Compacts the task-view copy through a temporary file in AppDir. Never throws.
-    void CompactTaskViewDB();
+    // Reports the faults of the refreshes finished so far ("Error Copying Database", "Error
+    // Compacting Automation DB"). Called by every tick.
+    void CollectDiskWork();
+    // Waits until no refresh runs or waits, then reports as CollectDiskWork.
+    void FinishDiskWork();
+    // True while a refresh runs or waits.
+    bool DiskWorkBusy();
 
     std::string TaskViewPath() const;
     std::string TempCompactPath() const;
@@ -44,6 +53,7 @@ class DiskWork {
     Logs& logs_;
     MainWindow& view_;
     DBEngine& db_;
+    std::unique_ptr<TaskViewWorker> taskView_;  // started at the first refresh
 };
 
 // The name shown for a Day value: Monday .. Sunday for 0 .. 6, "None" for every other value.

@@ -143,14 +143,26 @@ inline std::vector<uint32_t> ExchangePassOrder(const std::vector<uint32_t>& rank
     return result;
 }
 
-// Reorders t so that position p receives the element at order[p]; each record moves once.
+// Reorders t in place so that position p receives the element at order[p]: the permutation is
+// followed cycle by cycle with one record held aside, so no second table is ever built.
 template <class Rec>
 void ApplyOrder(std::vector<Rec>& t, const std::vector<uint32_t>& order) {
-    std::vector<Rec> moved;
-    moved.reserve(order.size());
-    for (uint32_t k : order)
-        moved.push_back(std::move(t[k]));
-    t.swap(moved);
+    std::vector<bool> placed(order.size(), false);
+    for (size_t start = 0; start < order.size(); ++start) {
+        if (placed[start] || order[start] == start) {
+            placed[start] = true;
+            continue;
+        }
+        Rec held = std::move(t[start]);
+        size_t p = start;
+        while (order[p] != start) {
+            t[p] = std::move(t[order[p]]);
+            placed[p] = true;
+            p = order[p];
+        }
+        t[p] = std::move(held);
+        placed[p] = true;
+    }
 }
 
 // Dense ranks of text keys (0 .. count - 1, equal texts equal ranks, ordered code by code).

@@ -1,9 +1,11 @@
 // Loading the settings and the events of the database into the engine's state.
+#include <algorithm>
 #include <optional>
 
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "common/Fault.h"
+#include "common/FaultNumbers.h"
 #include "common/FileSystem.h"
 #include "database/DiskWork.h"
 #include "database/EventOrder.h"
@@ -49,6 +51,9 @@ void DiskWork::LoadAutomationDB() {
         v.DBFileTime = FileTimeText(v.DBPath);
 
         Database db = db_.OpenDatabase(v.DBPath);
+        // Read after the time: a commit in between makes the engine reload once more, never
+        // take another program's change for its own.
+        v.DBChangeCounter = db.ChangeCounter();
         Recordset type = db.OpenRecordset("Type");
         const DbValue marker = type.Value("Type");
         if (!marker.IsText() || marker.AsText() != "Automation") {
@@ -81,7 +86,7 @@ void DiskWork::LoadAutomationDB() {
         // The rows are read in one read transaction: one consistent state of the file, and its
         // lock taken once rather than at every statement.
         db.BeginRead();
-        ReadEvents(db);  // closes the database when it has read rows, which ends the transaction
+        ReadEvents(db);  // closes the database, which ends the transaction
         if (db.InTransaction())
             db.CommitTrans();
         if (v.EventCount == 0)
@@ -135,65 +140,87 @@ void DiskWork::ReadSettings(Database& db) {
     }
 }
 
-// Reads every row of Automation. A fault while filling leaves the previous table and count in
-// place (and the status text with them), so the scheduler never walks half-filled records.
+// The columns of Automation the loader reads, in the order of the reads below.
+enum Column {
+    cNumber,
+    cDay,
+    cTime,
+    cTitle,
+    cSourceChan,
+    cDestChan,
+    cReqSource,
+    cReqDest,
+    cActive,
+    cRelay,
+    cOpto,
+    cSalvo,
+    cVChan,
+    cGain,
+    cxcontrol,
+    crcontrol,
+    cscontrol,
+    cvcontrol,
+    cType,
+    cCondition,
+    cFileName,
+    cFileType,
+    cMessage,
+    cmcontrol,
+    cmtype,
+    cMethod,
+    cMIPAddress,
+    cMIPPort,
+    cMFrame,
+    cMSlot,
+    cMPort,
+    cMCommPort,
+    cMBaudRate,
+    cTriggerSource,
+    cTriggerDest,
+    ctControl,
+    cColor
+};
+const std::vector<std::string>& LoadedColumns() {
+    static const std::vector<std::string> names = {
+        "Number",    "Day",       "Time",       "Title",         "SourceChan",  "DestChan",
+        "ReqSource", "ReqDest",   "Active",     "Relay",         "Opto",        "Salvo",
+        "VChan",     "Gain",      "xcontrol",   "rcontrol",      "scontrol",    "vcontrol",
+        "Type",      "Condition", "FileName",   "FileType",      "Message",     "mcontrol",
+        "mtype",     "Method",    "MIPAddress", "MIPPort",       "MFrame",      "MSlot",
+        "MPort",     "MCommPort", "MBaudRate",  "TriggerSource", "TriggerDest", "tControl",
+        "Color"};
+    return names;
+}
+
+// Reads every row of Automation, counting them on the way (no separate count over the table).
+// A fault while reading (more than 32767 rows among them) leaves the previous table, count and
+// status text in place, so the scheduler never walks half-filled records.
 void DiskWork::ReadEvents(Database& db) {
     Variables& v = vars_;
-    Recordset rs = db.OpenRecordset("Automation");
-    if (!rs.IsEOF()) {
-        rs.MoveLast();
-        rs.MoveFirst();
-    }
-    const int16_t count = ToInt16(rs.RecordCount());
-    const int16_t previousCount = v.EventCount;
-    v.EventCount = count;
-    view_.SetPanelText(1, TotalEventsText(count));
-    if (count == 0)
-        return;
-
-    try {
-        auto col = [&](const char* name) { return rs.FieldIndex(name); };
-        const int cNumber = col("Number"), cDay = col("Day"), cTime = col("Time"),
-                  cTitle = col("Title"), cSourceChan = col("SourceChan"),
-                  cDestChan = col("DestChan"), cReqSource = col("ReqSource"),
-                  cReqDest = col("ReqDest"), cActive = col("Active"), cRelay = col("Relay"),
-                  cOpto = col("Opto"), cSalvo = col("Salvo"), cVChan = col("VChan"),
-                  cGain = col("Gain"), cxcontrol = col("xcontrol"), crcontrol = col("rcontrol"),
-                  cscontrol = col("scontrol"), cvcontrol = col("vcontrol"), cType = col("Type"),
-                  cCondition = col("Condition"), cFileName = col("FileName"),
-                  cFileType = col("FileType"), cMessage = col("Message"),
-                  cmcontrol = col("mcontrol"), cmtype = col("mtype"), cMethod = col("Method"),
-                  cMIPAddress = col("MIPAddress"), cMIPPort = col("MIPPort"),
-                  cMFrame = col("MFrame"), cMSlot = col("MSlot"), cMPort = col("MPort"),
-                  cMCommPort = col("MCommPort"), cMBaudRate = col("MBaudRate"),
-                  cTriggerSource = col("TriggerSource"), cTriggerDest = col("TriggerDest"),
-                  ctControl = col("tControl"), cColor = col("Color");
-
+    std::vector<AutomationEvent> table;
+    table.reserve(std::max<size_t>(v.EventTable.size(), 64));
+    {
+        TableReader rs = db.ReadTable("Automation", LoadedColumns());
         // Integer field: Null gives nullValue; a value above limit gives replacement.
         auto integer = [&](int c, int16_t nullValue = 0, int16_t limit = INT16_MAX,
                            int16_t replacement = 0) {
-            const DbValue x = rs.Value(c);
-            if (x.IsNull())
+            if (rs.IsNull(c))
                 return nullValue;
-            const int16_t n = ToInt16(x.AsNumber());
+            const int16_t n = ToInt16(rs.Number(c));
             return n > limit ? replacement : n;
         };
         auto longValue = [&](int c, int32_t nullValue) {
-            const DbValue x = rs.Value(c);
-            return x.IsNull() ? nullValue : ToInt32(x.AsNumber());
+            return rs.IsNull(c) ? nullValue : ToInt32(rs.Number(c));
         };
-        auto byte = [&](int c) {
-            const DbValue x = rs.Value(c);
-            return x.IsNull() ? uint8_t{0} : ToByte(x.AsNumber());
-        };
+        auto byte = [&](int c) { return rs.IsNull(c) ? uint8_t{0} : ToByte(rs.Number(c)); };
         auto text = [&](int c, const char* nullValue) {
-            const DbValue x = rs.Value(c);
-            return x.IsNull() ? std::string(nullValue) : x.AsText();
+            return rs.IsNull(c) ? std::string(nullValue) : rs.Text(c);
         };
 
-        std::vector<AutomationEvent> table(static_cast<size_t>(count));
-        for (AutomationEvent& e : table) {
-            e.Number = ToInt16(rs.Value(cNumber).AsNumber());  // Null is a fault here
+        while (rs.Next()) {
+            ToInt16(static_cast<int64_t>(table.size()) + 1);  // at most 32767 rows
+            AutomationEvent& e = table.emplace_back();
+            e.Number = ToInt16(rs.Number(cNumber));  // Null is a fault here
             e.Day = integer(cDay);
             const int16_t d = e.Day > 7 ? int16_t{7} : e.Day;
             e.DayName = DayNameOf(d);
@@ -233,16 +260,14 @@ void DiskWork::ReadEvents(Database& db) {
             e.TriggerDest = integer(cTriggerDest);
             e.tControl = integer(ctControl, 0, 2, 0);
             e.Color = longValue(cColor, 16777215);
-            rs.MoveNext();
         }
-        rs.Close();
-        db.Close();
+    }  // the reader's statement ends before the database closes
+    db.Close();
+    const int16_t count = static_cast<int16_t>(table.size());
+    v.EventCount = count;
+    view_.SetPanelText(1, TotalEventsText(count));
+    if (count > 0)
         v.EventTable = std::move(table);
-    } catch (...) {
-        v.EventCount = previousCount;
-        view_.SetPanelText(1, TotalEventsText(previousCount));
-        throw;
-    }
 }
 
 }  // namespace qtx

@@ -32,6 +32,7 @@ void Engine::Form_Load() {
     if (dir.empty() || dir.back() != '/')
         dir += '/';
 
+    IgnoreFileSizeSignal();  // a file-size limit fails writes instead of killing the engine
     view_.HelpSetup(dir + constants::HelpFileName);
     ShowCaptionAndIcon(view_, constants::CaptionServerNotConnected, constants::IconNotConnected);
     vars_.AppDir = dir;
@@ -42,6 +43,7 @@ void Engine::Form_Load() {
     view_.SetPanelText(3, FormatHhMmSsAmPm(now));
 
     disk_->LoadAutomationDB();
+    events_->PrepareTable();
     if (vars_.StartMinimized)
         view_.Minimize();
 
@@ -60,7 +62,8 @@ void Engine::Form_Load() {
     // The 500 ms tick, aligned to fire just after each wall-clock second and half second, so
     // an event's frames leave within milliseconds of its second.
     if (tickTimer_ < 0)
-        tickTimer_ = loop_.AddTimer(constants::TickPeriodMs, 5, [this] { tmrTimer_Timer(); });
+        tickTimer_ = loop_.AddTimer(constants::TickPeriodMs, constants::TickPhaseMs,
+                                    [this] { tmrTimer_Timer(); });
 }
 
 bool Engine::Form_QueryUnload() {
@@ -113,20 +116,17 @@ void Engine::tmrTimer_Timer() {
         if (!executing && vars_.EventCount != 0) {
             if (vars_.NextEventIndex < 0 || vars_.NextEventIndex >= vars_.EventCount)
                 RaiseSubscript();
-            const AutomationEvent& e = At(vars_.EventTable, vars_.NextEventIndex);
-            const TimeOfDay t = ParseTimeOfDay(e.Time);
-            const bool due =
-                e.Day == vars_.TodayIndex &&
-                (t == vars_.CurrentTime || (t < vars_.CurrentTime && vars_.NextEventIndex != 0));
-            if (due)
+            if (events_->NextEventIsDue())
                 events_->ExecuteEvent();
         }
 
+        // Whatever has arrived whole (a bounded number per link and tick).
         if (!vars_.RecvBuffer[0].empty())
-            tcp_->ProcessReceived(0);
+            tcp_->ProcessPending(0);
         if (!vars_.RecvBuffer[1].empty())
-            tcp_->ProcessReceived(1);
+            tcp_->ProcessPending(1);
 
+        disk_->CollectDiskWork();  // faults of the task-view refresh, reported on this thread
         if (vars_.TickCounter > 2)
             tcp_->PollLinks();
         if (vars_.TickCounter > 2)
@@ -143,11 +143,13 @@ void Engine::WatchDatabase() {
         const std::string fileTime = FileTimeText(vars_.DBPath);
         if (vars_.DBFileTime.empty() || fileTime != vars_.DBFileTime) {
             disk_->LoadAutomationDB();
+            events_->PrepareTable();
             vars_.NextEventIndex = events_->DetermineNextEvent();
             events_->DisplayNextEvent();
         }
     } else if (vars_.EventCount != 0) {
         vars_.EventCount = 0;
+        vars_.NextDueAt = -1;
         events_->DisplayNextEvent();
         view_.SetPanelText(1, "0 Total Events");
         vars_.DBFileTime.clear();
@@ -181,6 +183,7 @@ bool Engine::ApplySetup(bool startMinimized, const std::string& taskViewText) {
         }
         if (folderChanged) {
             disk_->LoadAutomationDB();
+            events_->PrepareTable();
             // The reload leaves the index at 0; choose the next event again so the engine does
             // not wait at the first record for up to a week.
             vars_.NextEventIndex = events_->DetermineNextEvent();

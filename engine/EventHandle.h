@@ -1,6 +1,13 @@
 #pragma once
 // The scheduler's event procedures: choosing and showing the next event, executing it, and
 // consuming skip and one-time markings.
+//
+// The rule: every record with a time and a weekday runs once per weekly occurrence. The record
+// at NextEventIndex waits for one moment, NextDueAt; the tick runs it when the wall clock has
+// reached that moment (late, at the next tick, when the second was not seen), and the advance
+// gives the following record its moment in the same week, or in the next week once the table
+// wraps. So the chain never comes back to a record it ran, a repeated wall-clock hour runs
+// nothing twice, and a skipped one runs its records once, at the jump.
 #include <cstdint>
 
 #include "common/Clock.h"
@@ -26,10 +33,17 @@ class EventHandle {
           tcp_(tcp),
           messages_(messages) {}
 
-    // Index of the first timed event still to come this week (0 when none). Never throws.
+    // Reads every record's Time once after a load; a time the engine cannot read is reported
+    // once, naming the event, and the record is passed over as one without a time.
+    void PrepareTable();
+    // Index of the first timed event still to come this week (when none, the first event of next
+    // week); also sets NextDueAt to its moment. Never throws.
     int16_t DetermineNextEvent();
     // Rewrites the "Next Event to Run" list from the record at NextEventIndex. Never throws.
     void DisplayNextEvent();
+    // True when the record at NextEventIndex is due at the current tick's moment. An occurrence
+    // more than kLatestRun late is passed over (reported) and the next event chosen afresh.
+    bool NextEventIsDue();
     // Executes the due event at NextEventIndex, then every following event already due.
     void ExecuteEvent();
     // Active 2: marks every row and record of the current event active again.
@@ -42,9 +56,12 @@ class EventHandle {
     bool ExecuteOne();
     const AutomationEvent& Current() const;
     bool CrosspointIsOn(const AutomationEvent& e) const;
-    void Advance();
-    int64_t LatenessMs() const;
-    bool NextIsDueInChain() const;
+    // Moves to the next record with a weekly occurrence after the one run at moment ranAt.
+    void Advance(int64_t ranAt);
+    int64_t NowMoment() const;
+    bool AlreadyRan(const AutomationEvent& r, int64_t moment) const;
+    void RecordRun(const AutomationEvent& r, int64_t moment);
+    int64_t LatenessMs(int64_t moment) const;
 
     Variables& v_;
     Logs& logs_;

@@ -3,6 +3,7 @@
 #include "common/Constants.h"
 #include "common/Format.h"
 #include "engine/EventHandle.h"
+#include "engine/Occurrences.h"
 #include "messages/MessageEvents.h"
 #include "switcher/TcpComm.h"
 
@@ -13,9 +14,10 @@ void EventHandle::ExecuteEvent() {
     // no second execution.
     const bool outermost = !v_.ExecutionInProgress;
     v_.ExecutionInProgress = true;
-    // The chain of same-second events runs as a loop: the same order of effects as a nested
-    // call per chained event, without the stack growing with the table.
-    while (ExecuteOne()) {
+    // The chain of due events runs as a loop: the same order of effects as a nested call per
+    // chained event, without the stack growing with the table. Each run moves the pointer on,
+    // so one tick runs each record at most once; the bound is a second guard against a loop.
+    for (int runs = 0; ExecuteOne() && runs < v_.EventCount; ++runs) {
     }
     if (outermost)
         v_.ExecutionInProgress = false;
@@ -34,11 +36,13 @@ bool EventHandle::CrosspointIsOn(const AutomationEvent& e) const {
 
 bool EventHandle::ExecuteOne() {
     try {
-        const int16_t saved = v_.NextEventIndex;
         bool okToRun = true;
         std::string refusal;  // why the event did not run, for the outcome
-        const int64_t latenessMs = LatenessMs();
-        v_.LastExecutedAt = v_.CurrentDayNumber * 86400 + v_.CurrentTime;
+        // The occurrence being run: the moment the record waited for (the tick's own moment when
+        // the executor is called without one).
+        const int64_t moment = v_.NextDueAt >= 0 ? v_.NextDueAt : NowMoment();
+        const int64_t latenessMs = LatenessMs(moment);
+        RecordRun(Current(), moment);
 
         // Checks: the first that applies decides.
         const int16_t active = Current().Active;
@@ -128,56 +132,47 @@ bool EventHandle::ExecuteOne() {
 
         if (v_.EventCount == 0) {
             // The last record was deleted: nothing is left to advance to.
+            v_.NextDueAt = -1;
             DisplayNextEvent();
             return false;
         }
-        Advance();
+        Advance(moment);
         DisplayNextEvent();
-
-        // Same-second guard: when the advance came back to the event just run, wait for the next
-        // second so the next tick does not run it again.
-        if (v_.EventCount == 1 || v_.NextEventIndex == saved)
-            clock_.WaitWhileSecondIs(v_.CurrentTime);
-
-        return NextIsDueInChain();
+        // The chain: the next record runs at once when its moment has come by this tick's "now";
+        // events that became due while the chain ran are left to the following ticks.
+        return NextEventIsDue();
     } catch (...) {
         logs_.ReportError("Error Executing Event");
         return false;
     }
 }
 
-int64_t EventHandle::LatenessMs() const {
-    // From the start of the second the engine is running (the tick's "now") to this moment.
-    const LocalDateTime now = clock_.Now();
-    const int64_t nowMs = ToEpochMs(now);
-    const LocalDateTime second{now.Year, now.Month, now.Day, 0, 0, 0, 0};
-    return nowMs - (ToEpochMs(second) + int64_t{v_.CurrentTime} * 1000);
+int64_t EventHandle::LatenessMs(int64_t moment) const {
+    // From the occurrence's second to this moment, on the wall clock.
+    return ToEpochMs(clock_.Now()) - moment * 1000;
 }
 
-void EventHandle::Advance() {
-    // At most one pass over the table: when no reachable record has a time the advance stops
-    // there and leaves the index at 0.
-    for (int step = 0; step <= v_.EventCount; ++step) {
-        v_.NextEventIndex = v_.NextEventIndex == v_.EventCount - 1
-                                ? int16_t{0}
-                                : ToInt16(int64_t{v_.NextEventIndex} + 1);
-        if (Current().Day == 7)
+void EventHandle::Advance(int64_t ranAt) {
+    // The next record with a weekly occurrence, in table order; passing the end of the table
+    // wraps to the next week. At most one pass: when no record has a time and a weekday the
+    // pointer rests at 0 and nothing is due.
+    const int64_t week = WeekStart(ranAt / kSecondsPerDay);
+    bool wrapped = false;
+    for (int step = 0; step < v_.EventCount; ++step) {
+        if (v_.NextEventIndex >= v_.EventCount - 1) {
             v_.NextEventIndex = 0;
-        if (Current().Time != "24:00:00")
+            wrapped = true;
+        } else {
+            v_.NextEventIndex = ToInt16(int64_t{v_.NextEventIndex} + 1);
+        }
+        const AutomationEvent& n = Current();
+        if (HasWeeklyOccurrence(n)) {
+            v_.NextDueAt = OccurrenceInWeek(n, wrapped ? week + 7 : week);
             return;
+        }
     }
     v_.NextEventIndex = 0;
-}
-
-bool EventHandle::NextIsDueInChain() const {
-    if (v_.NextEventIndex == 0)
-        return false;
-    const AutomationEvent& n = Current();
-    if (n.Day == v_.TodayIndex)
-        return ParseTimeOfDay(n.Time) <= v_.CurrentTime;
-    if (v_.TodayIndex > n.Day)
-        return true;
-    return v_.TodayIndex == 0 && n.Day == 6 && At(v_.EventTable, v_.NextEventIndex - 1).Day == 6;
+    v_.NextDueAt = -1;
 }
 
 }  // namespace qtx

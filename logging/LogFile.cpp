@@ -10,10 +10,8 @@
 namespace qtx {
 
 LogFile::LogFile(const std::string& path, Mode mode) {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Create ? O_TRUNC : O_APPEND);
-    fd_ = ::open(path.c_str(), flags, 0664);
-    if (fd_ < 0)
-        RaiseFileFault(errno);
+    // Never blocks on a FIFO or a device in the log's place: only a regular file is written.
+    fd_ = OpenRegularForWriting(path, O_CREAT | (mode == Mode::Create ? O_TRUNC : O_APPEND));
 }
 
 LogFile::~LogFile() {

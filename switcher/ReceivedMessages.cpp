@@ -1,9 +1,10 @@
-// Received-message handling of TcpComm: one message off the front of a link's receive buffer per
-// call, and the handlers of the framed messages.
+// Received-message handling of TcpComm: messages off the front of a link's receive buffer, in
+// order, and the handlers of the framed messages.
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "switcher/ByteManipulation.h"
 #include "switcher/Frames.h"
+#include "switcher/ReceiveFraming.h"
 #include "switcher/TcpComm.h"
 
 namespace qtx {
@@ -19,25 +20,24 @@ bool ChecksumMatches(const std::string& m) {
 
 }  // namespace
 
-void TcpComm::ProcessReceived(int16_t link) {
+size_t TcpComm::TakeMessage(int16_t link, size_t pos) {
+    const std::string& b = vars_.RecvBuffer.at(static_cast<size_t>(link));
+    const FrontMessage f = ScanFront(std::string_view(b).substr(pos));
+    if (f.kind == FrontMessage::Kind::Incomplete)
+        return 0;
+    if (f.kind != FrontMessage::Kind::Single && f.kind != FrontMessage::Kind::Framed)
+        return f.length;  // out of step, or a frame that can never end: skipped whole
+    const uint8_t c = static_cast<uint8_t>(b[pos]);
+    // The message is taken off before it is handled, so a message that faults is not retried;
+    // a handler may drop the link and empty the buffer, so nothing below reads b again.
+    const std::string m = f.kind == FrontMessage::Kind::Framed ? b.substr(pos, f.length) : "";
     try {
-        std::string& b = vars_.RecvBuffer.at(static_cast<size_t>(link));
-        if (b.empty())
-            return;
-        const uint8_t c = static_cast<uint8_t>(b[0]);
-        if (!IsCommandByte(c)) {
-            // Out of step: skip one byte per call until a code byte leads again.
-            b.erase(0, 1);
-            return;
-        }
         switch (c) {
             case frames::Poll:
-                b.erase(0, 1);
                 SendOnLink(frames::SingleByte(frames::Online), link);
                 vars_.PollCount[link] = 0;
-                return;
+                break;
             case frames::Online:
-                b.erase(0, 1);
                 vars_.PollCount[link] = 0;
                 if (link == 0) {
                     vars_.SwitcherConnected = true;
@@ -48,9 +48,8 @@ void TcpComm::ProcessReceived(int16_t link) {
                 }
                 if (!vars_.MapReceived[link])
                     SendInfoRequest(frames::MapRequestSelector, link);
-                return;
+                break;
             case frames::Offline:
-                b.erase(0, 1);
                 vars_.MapReceived[link] = false;
                 if (link == 0) {
                     vars_.SwitcherConnected = false;
@@ -62,21 +61,10 @@ void TcpComm::ProcessReceived(int16_t link) {
                     ResetMap(vars_.SlaveCrosspointMap);
                 }
                 vars_.PollCount[link] = 0;
-                return;
-            case frames::NoAction:
-                b.erase(0, 1);
-                vars_.PollCount[link] = 0;
-                return;
-            default:
                 break;
-        }
-        const size_t end = b.find(static_cast<char>(frames::Terminator));
-        if (end == std::string::npos)
-            return;  // the rest of the frame has not arrived yet
-        // The message is cut before it is handled, so a message that faults is not retried.
-        const std::string m = b.substr(0, end + 1);
-        b.erase(0, end + 1);
-        switch (c) {
+            case frames::NoAction:
+                vars_.PollCount[link] = 0;
+                break;
             case frames::Query:
                 ProcessQuery(m, link);
                 break;
@@ -93,6 +81,43 @@ void TcpComm::ProcessReceived(int16_t link) {
             default:
                 break;  // unknown message: discarded whole
         }
+    } catch (...) {
+        logs_.ReportError("Error Processing Command");
+    }
+    return f.length;
+}
+
+void TcpComm::ProcessReceived(int16_t link) {
+    try {
+        const uint32_t resets = recvResets_.at(static_cast<size_t>(link));
+        const size_t n = TakeMessage(link, 0);
+        if (recvResets_[static_cast<size_t>(link)] == resets)
+            vars_.RecvBuffer[static_cast<size_t>(link)].erase(0, n);
+    } catch (...) {
+        logs_.ReportError("Error Processing Command");
+    }
+}
+
+void TcpComm::ProcessPending(int16_t link) {
+    try {
+        const size_t l = static_cast<size_t>(link);
+        const uint32_t resets = recvResets_.at(l);
+        size_t pos = 0;
+        // Bounded per turn of the loop, so a flood of small messages cannot hold up the tick;
+        // what is left is taken at the next read event or tick.
+        for (int count = 0; count < kMessagesPerTurn && pos < kBytesPerTurn; ++count) {
+            const size_t n = TakeMessage(link, pos);
+            if (recvResets_[l] != resets)
+                return;  // the link was dropped and its bytes discarded meanwhile
+            if (n == 0)
+                break;
+            pos += n;
+        }
+        std::string& b = vars_.RecvBuffer[l];
+        b.erase(0, pos);
+        // Give back what a burst took once the buffer holds little again.
+        if (b.capacity() > kBytesPerTurn && b.size() < b.capacity() / 4)
+            b.shrink_to_fit();
     } catch (...) {
         logs_.ReportError("Error Processing Command");
     }
@@ -131,35 +156,46 @@ void TcpComm::ProcessCrosspointMap(const std::string& m, int16_t link) {
         const int16_t n = WordAt(m, 2);
         const int16_t d = WordAt(m, 4);
         const int16_t top = ToInt16(static_cast<int64_t>(d) + n);  // entries 0 .. top - 1
-        // Only outputs d .. top - 1 are copied, so the work array holds just those.
-        std::vector<CrosspointEntry> work(static_cast<size_t>(n));
+        // First pass: everything that can fault or refuse the message (a block past the end, a
+        // count above 255, the length), before anything is changed.
         size_t q = 6;  // 0-based position of the first output block
         int64_t expected = 8;
-        for (CrosspointEntry& e : work) {
+        for (int16_t o = 0; o < n; ++o) {
             const int16_t k = WordAt(m, q);
-            e.SourceCount = ToByte(k);
-            if (k > 0) {
-                e.Sources.resize(static_cast<size_t>(k));
-                e.SourceAttr.resize(static_cast<size_t>(k));
-            } else {
-                e.Sources.assign(1, -1);
-                e.SourceAttr.assign(1, 0);
-            }
-            q += 3;
-            for (int16_t j = 0; j < k; ++j) {
-                e.Sources[static_cast<size_t>(j)] = WordAt(m, q);
-                e.SourceAttr[static_cast<size_t>(j)] = WordAt(m, q + 2);
-                q += 4;
-            }
+            ToByte(k);
+            if (k > 0)
+                ByteAt(m, q + 3 + 4 * static_cast<size_t>(k) - 1);
+            q += 3 + 4 * static_cast<size_t>(k);
             expected += 4 * static_cast<int64_t>(k) + 3;
         }
         if (static_cast<int64_t>(m.size()) != expected)
             return;
+        // Second pass: straight into the link's map, reusing its entries' storage.
         std::vector<CrosspointEntry>& map = MapOf(link);
         if (map.size() < static_cast<size_t>(top))
             map.resize(static_cast<size_t>(top));
-        for (size_t i = 0; i < work.size(); ++i)
-            map[static_cast<size_t>(d) + i] = std::move(work[i]);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(m.data());
+        const auto word = [bytes](size_t i) {
+            return static_cast<int16_t>(bytes[i] + 128 * bytes[i + 1]);
+        };
+        q = 6;
+        for (int16_t o = 0; o < n; ++o) {
+            CrosspointEntry& e = map[static_cast<size_t>(d) + static_cast<size_t>(o)];
+            const int16_t k = word(q);
+            e.SourceCount = static_cast<uint8_t>(k);
+            q += 3;
+            if (k > 0) {
+                e.Sources.resize(static_cast<size_t>(k));
+                e.SourceAttr.resize(static_cast<size_t>(k));
+                for (int16_t j = 0; j < k; ++j, q += 4) {
+                    e.Sources[static_cast<size_t>(j)] = word(q);
+                    e.SourceAttr[static_cast<size_t>(j)] = word(q + 2);
+                }
+            } else {
+                e.Sources.assign(1, -1);
+                e.SourceAttr.assign(1, 0);
+            }
+        }
         vars_.MapReceived[link] = true;
     } catch (...) {
         logs_.ReportError("Error Processing Crosspoint Map");

@@ -1,5 +1,9 @@
 #include "switcher/TcpComm.h"
 
+#include <algorithm>
+
+#include "switcher/ReceiveFraming.h"
+
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "common/Fault.h"
@@ -102,6 +106,7 @@ void TcpComm::ServerDisconnected() {
     // Bytes of the lost connection (a frame cut off by the drop) must not be joined to the
     // first bytes of the next one.
     vars_.RecvBuffer[0].clear();
+    ++recvResets_[0];
 }
 
 void TcpComm::SlaveDisconnected() {
@@ -111,6 +116,7 @@ void TcpComm::SlaveDisconnected() {
     vars_.MapReceived[1] = false;
     ResetMap(vars_.SlaveCrosspointMap);
     vars_.RecvBuffer[1].clear();
+    ++recvResets_[1];
 }
 
 void TcpComm::PollLinks() {
@@ -147,12 +153,22 @@ void TcpComm::scktServer_Read(int16_t index, int32_t dataLength) {
     try {
         SocketWrench& s = LinkSocket(index);
         std::string& buffer = vars_.RecvBuffer.at(static_cast<size_t>(index));
-        const int32_t ask = ToInt32(static_cast<int64_t>(dataLength) + 1);
+        // At most a slice per read event, and nothing while the buffer holds the longest frame
+        // there can be: the peer then waits (TCP flow control), the buffer stays bounded, and
+        // a flood leaves the tick its turn.
+        const size_t bound = kLongestFrame + kReadPerTurn;
+        size_t budget = kReadPerTurn;
         std::string chunk;
-        while (s.Read(chunk, ask) >= 1)
+        while (budget > 0 && buffer.size() < bound) {
+            const size_t room = std::min(budget, bound - buffer.size());
+            const size_t ask = std::min(room, static_cast<size_t>(dataLength) + 1);
+            if (s.Read(chunk, ToInt32(static_cast<int64_t>(ask))) < 1)
+                break;
             buffer += chunk;
-        if (s.LastError() == faults::SocketWouldBlock)
-            ProcessReceived(index);
+            budget -= std::min(budget, chunk.size());
+        }
+        if (s.LastError() == 0 || s.LastError() == faults::SocketWouldBlock)
+            ProcessPending(index);
     } catch (...) {
         logs_.ReportError("Error Receiving IP Message");
     }

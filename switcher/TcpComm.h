@@ -38,6 +38,13 @@ class TcpComm {
 
     // Received messages: one message off the front of RecvBuffer (link) per call.
     void ProcessReceived(int16_t link);
+    // Every complete message in RecvBuffer (link), in order, up to a bound per call.
+    void ProcessPending(int16_t link);
+    // Per call of ProcessPending, and per read event: enough for a busy switcher (thousands of
+    // take reports a second), little enough that a flood leaves the tick on time.
+    static constexpr int kMessagesPerTurn = 1000;
+    static constexpr size_t kBytesPerTurn = 256 * 1024;
+    static constexpr size_t kReadPerTurn = 64 * 1024;
     void ProcessCrosspointMap(const std::string& m, int16_t link);
     void ProcessTake(const std::string& m, int16_t link);
     void ProcessQuery(const std::string& m, int16_t link);
@@ -71,12 +78,16 @@ class TcpComm {
     std::vector<CrosspointEntry>& MapOf(int16_t link);
     void ResetMap(std::vector<CrosspointEntry>& map);
     void BindEvents(int16_t index);
+    // Handles the message at pos of RecvBuffer (link); returns the bytes it took (0: the message
+    // has not arrived whole).
+    size_t TakeMessage(int16_t link, size_t pos);
 
     Variables& vars_;
     Logs& logs_;
     MainWindow& view_;
     EventLoop& loop_;
     std::array<std::unique_ptr<SocketWrench>, 2> scktServer_;
+    std::array<uint32_t, 2> recvResets_{0, 0};  // counts the discards of each receive buffer
 };
 
 }  // namespace qtx

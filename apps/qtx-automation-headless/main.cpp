@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <iostream>
 
+#include "apps/shared/StandardOptions.h"
 #include "common/Clock.h"
 #include "common/FileSystem.h"
 #include "common/PollEventLoop.h"
+#include "common/ProgramFolderLock.h"
 #include "engine/Engine.h"
+#include "service/ServiceLink.h"
 #include "ui/HeadlessMainWindow.h"
+#include "ui/StateChannel.h"
 
 namespace {
 
@@ -21,10 +25,18 @@ extern "C" void OnStopSignal(int) {
         g_loop->Stop();
 }
 
+constexpr const char* kUsage =
+    "usage: qtx-automation-headless [--help | --version]\n"
+    "The QTX Automation Engine without a window, for a server or a systemd unit. It takes no\n"
+    "other options: its settings and events live in QTXAutomation.mdb beside the program\n"
+    "(prepare it with qtx-eventdb). SIGTERM or SIGINT stops it.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    (void)argv;
+    if (const auto answered =
+            qtx::AnswerStandardOption(argc, argv, "qtx-automation-headless", kUsage, std::cout))
+        return *answered;
     if (argc > 1) {
         std::fprintf(stderr,
                      "qtx-automation-headless takes no options; its settings live in "
@@ -33,10 +45,24 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGPIPE, SIG_IGN);
 
+    const qtx::ProgramFolderLock folderLock(qtx::ProgramDirectory());
+    if (!folderLock.Held()) {
+        std::fprintf(stderr, "qtx-automation-headless: %s\n", folderLock.Problem().c_str());
+        return 1;
+    }
+
     qtx::SystemClock clock;
     qtx::PollEventLoop loop;
-    qtx::HeadlessMainWindow view(std::cout);
+    qtx::HeadlessMainWindow printer(std::cout);
+    // What the engine shows also goes to the state channel's subscribers (the console).
+    qtx::StateChannel view(printer, loop, qtx::ProgramDirectory());
+    qtx::ServiceLink service;  // does nothing outside a systemd unit; outlives the engine
     qtx::Engine engine(clock, loop, view, qtx::ProgramDirectory());
+    service.Attach(engine);
+    view.FollowSlaveLink(engine.Vars());
+    if (!view.Open())
+        std::cout << "State channel " << view.SocketPath()
+                  << " not offered (in use or not writable)" << std::endl;
 
     g_loop = &loop;
     struct sigaction action {};
@@ -47,7 +73,9 @@ int main(int argc, char** argv) {
 
     std::cout << "QTX Automation Engine (headless) in " << qtx::ProgramDirectory() << std::endl;
     engine.Form_Load();
+    service.Ready();
     loop.Run();
+    service.Stopping();
 
     std::cout << "Stopping: scheduled events will not run." << '\n';
     engine.Form_Unload();

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "apps/shared/StandardOptions.h"
 #include "common/PollEventLoop.h"
 #include "switcher/sim/SwitcherSim.h"
 
@@ -27,21 +28,23 @@ void OnSignal(int) {
         g_loop->Stop();
 }
 
+constexpr const char* kUsage =
+
+    "usage: qtx-switcher-sim [options]\n"
+    "  --port N               listen port (default 1250; 0 picks a free one)\n"
+    "  --address A            listen address (default 127.0.0.1)\n"
+    "  --outputs N            outputs of the matrix, the size of the map (default 16)\n"
+    "  --inputs N             sources (default 16)\n"
+    "  --sources-per-output N sources routed to each output at start (default 1)\n"
+    "  --poll-ms N            send its own polls every N ms (default 0: never)\n"
+    "  --map-chunk N          outputs per map message (default 0: all in one)\n"
+    "  --no-announce          do not send 0xF4 when a client connects\n"
+    "  --frame-log PATH       append every received frame to PATH\n"
+    "  --control-port N       line-based control on 127.0.0.1:N\n"
+    "  --no-stdin             do not read commands from stdin\n";
+
 void Usage() {
-    std::fputs(
-        "usage: qtx-switcher-sim [options]\n"
-        "  --port N               listen port (default 1250; 0 picks a free one)\n"
-        "  --address A            listen address (default 127.0.0.1)\n"
-        "  --outputs N            outputs of the matrix, the size of the map (default 16)\n"
-        "  --inputs N             sources (default 16)\n"
-        "  --sources-per-output N sources routed to each output at start (default 1)\n"
-        "  --poll-ms N            send its own polls every N ms (default 0: never)\n"
-        "  --map-chunk N          outputs per map message (default 0: all in one)\n"
-        "  --no-announce          do not send 0xF4 when a client connects\n"
-        "  --frame-log PATH       append every received frame to PATH\n"
-        "  --control-port N       line-based control on 127.0.0.1:N\n"
-        "  --no-stdin             do not read commands from stdin\n",
-        stderr);
+    std::fputs(kUsage, stderr);
 }
 
 // Line-based control connections on 127.0.0.1.
@@ -112,6 +115,9 @@ class ControlPort {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answered =
+            qtx::AnswerStandardOption(argc, argv, "qtx-switcher-sim", kUsage, std::cout))
+        return *answered;
     qtx::sim::SimOptions options;
     int port = 1250, controlPort = 0;
     std::string address = "127.0.0.1";

@@ -22,9 +22,9 @@ namespace qtx::sim {
 
 namespace {
 
-int64_t WallMs() {
+int64_t WallUs() {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -222,7 +222,8 @@ void SwitcherSim::HandleFrame(Client& c, const std::string& frame) {
     for (auto& [id, p] : clients_)
         if (p.get() == &c)
             clientId = id;
-    frames_.push_back({WallMs(), clientId, frame});
+    const int64_t us = WallUs();
+    frames_.push_back({us / 1000, clientId, frame, us});
     if (!options_.FrameLogPath.empty()) {
         std::ofstream log(options_.FrameLogPath, std::ios::app | std::ios::binary);
         log << frames_.back().TimeMs << ' ' << clientId << ' ' << ToHex(frame) << '\n';

@@ -31,6 +31,7 @@ struct ReceivedFrame {
     int64_t TimeMs;  // milliseconds since the epoch (wall clock)
     int Client;      // client number, counting from 1 in order of acceptance
     std::string Bytes;
+    int64_t TimeUs = 0;  // the same moment in microseconds
 };
 
 class SwitcherSim {

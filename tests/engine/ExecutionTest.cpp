@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "database/DiskWork.h"
 #include "fixtures/EngineHarness.h"
 
 namespace qtx {
@@ -14,7 +15,9 @@ using test::EngineHarness;
 using test::Event;
 using test::EventRow;
 using test::With;
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::Not;
 
 // Monday 7 December 2026.
 constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
@@ -31,16 +34,21 @@ class ExecutionTest : public ::testing::Test {
     EngineHarness h{kMonday};
 };
 
-TEST_F(ExecutionTest, FirstRecordRunsOnlyInItsExactSecondLaterOnesRunLate) {
+TEST_F(ExecutionTest, AnEventWhoseSecondWasNotSeenRunsLateOnceEvenAsTheFirstRecord) {
     h.WriteDatabase({Event(1, 0, "09:00:02", "first"), Event(2, 0, "09:00:04", "second")});
     h.Start();
     h.MarkSwitcherUp();
-    h.TickAt(9, 0, 3);  // index 0 passed by a second: it waits for next week
-    EXPECT_TRUE(h.view.HistoryRows.empty());
-    h.TickAt(9, 0, 2);
+    h.TickAt(9, 0, 3);  // the engine was busy through 09:00:02: the first record runs late
     EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("first"));
-    h.TickAt(9, 0, 7);  // index 1, three seconds late: still runs
+    h.TickAt(9, 0, 2);  // the clock stepped back a second: nothing runs twice
+    h.TickAt(9, 0, 3);
+    EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("first"));
+    h.TickAt(9, 0, 7);
     EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("first", "second"));
+    // The table wrapped: the first record now waits for next Monday, not for a later tick.
+    h.TickAt(9, 0, 8);
+    h.TickAt(23, 59, 59);
+    EXPECT_EQ(h.view.HistoryRows.size(), 2u);
     EXPECT_EQ(h.view.HistoryColor, 0);
 }
 
@@ -66,15 +74,15 @@ TEST_F(ExecutionTest, EventsOfOneSecondChainInTableOrderInOneTick) {
     EXPECT_EQ(h.clock.WaitCount(), 0);  // the advance moved on: no same-second wait
 }
 
-TEST_F(ExecutionTest, LoneEventWaitsForTheNextSecondSoItRunsOnce) {
+TEST_F(ExecutionTest, LoneEventRunsOnceInItsSecondWithoutHoldingTheThread) {
     h.WriteDatabase({Event(1, 0, "09:00:01", "only")});
     h.Start();
     h.MarkSwitcherUp();
     h.TickAt(9, 0, 1, 5);
-    EXPECT_EQ(h.clock.WaitCount(), 1);
-    EXPECT_EQ(h.clock.Now().SecondsOfDay(), 9 * 3600 + 2);
-    h.engine->tmrTimer_Timer();
+    h.TickAt(9, 0, 1, 505);
+    h.TickAt(9, 0, 2, 5);
     EXPECT_EQ(h.view.HistoryRows.size(), 1u);
+    EXPECT_EQ(h.clock.WaitCount(), 0);
 }
 
 TEST_F(ExecutionTest, LastEventOfTheWeekWrapsToTheFirstAndTheChainStopsThere) {
@@ -272,15 +280,22 @@ TEST_F(ExecutionTest, DatabaseWatchFollowsEditsDeletionAndRestore) {
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{"Monday", "10:00:00", "ten"}));
 }
 
-TEST_F(ExecutionTest, UnreadableTimeIsReportedByTheTickWhichKeepsTicking) {
-    h.WriteDatabase({Event(1, 0, "0nine", "bad"), Event(2, 0, "10:00:00", "good")});
+TEST_F(ExecutionTest, UnreadableTimeIsReportedOnceAndTheRecordPassedOver) {
+    h.WriteDatabase({Event(1, 0, "09:00:02", "early"), Event(7, 0, "8.00.00", "bad"),
+                     Event(2, 0, "10:00:00", "good")});
     h.Start();
-    EXPECT_THAT(h.ErrorLocations(), ElementsAre("Error Determining Next Event"));
-    h.TickAt(9, 0, 1);
-    h.TickAt(9, 0, 1, 505);
-    EXPECT_EQ(h.ErrorLocations().size(), 3u);
-    EXPECT_EQ(h.ErrorLines().back().substr(60), "Error # 13 - Type mismatch");
-    EXPECT_EQ(h.view.Panels[3], "09:00:01");  // the clock display still moves
+    h.MarkSwitcherUp();
+    ASSERT_THAT(h.ErrorLocations(), ElementsAre("Error Reading Automation DB"));
+    EXPECT_EQ(h.ErrorLines().back().substr(60),
+              "Error # 13 - Type mismatch: event 7 \"bad\" has the time \"8.00.00\", which is "
+              "not a time of day; it will not run");
+    h.TickAt(9, 0, 2);
+    h.TickAt(9, 0, 2, 505);
+    h.TickAt(10, 0, 0);
+    EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("early", "good"));
+    EXPECT_THAT(h.ErrorLocations(), Not(Contains("Error Determining Next Event")));
+    EXPECT_THAT(h.ErrorLocations(), Contains("Error Reading Automation DB").Times(1));
+    EXPECT_EQ(h.view.Panels[3], "10:00:00");
 }
 
 TEST_F(ExecutionTest, ExitQuestionAndSetup) {
@@ -301,6 +316,7 @@ TEST_F(ExecutionTest, ExitQuestionAndSetup) {
     h.TickAt(9, 0, 1);
     EXPECT_TRUE(h.engine->ApplySetup(true, copyDir));
     EXPECT_EQ(h.view.PanelWrites[1], loads + 1);
+    h.engine->Disk().FinishDiskWork();  // the copy is written on the task-view thread
     EXPECT_TRUE(std::filesystem::exists(copyDir + "/QTXAutomation.mdb"));
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{"Monday", "10:00:00", "ten"}));
     h.Start();

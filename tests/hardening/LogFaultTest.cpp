@@ -13,7 +13,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// Refused events (no server) write activity lines; the unreadable time makes the tick report.
+// Refused events (no server) write activity lines; the unreadable time is reported at the load.
 std::vector<EventRow> Refusals() {
     return {Event(1, 0, "09:00:01", "a"), Event(2, 0, "09:00:01", "b"),
             Event(3, 0, "09:00:02", "c"), Event(4, 0, "nine", "bad"),
@@ -58,7 +58,7 @@ TEST(LogFault, UnwritableLogsCostNoEventAndStartAgainWhenTheFaultIsGone) {
             else
                 for (const std::string& log : {tally, errors})
                     std::filesystem::remove(log);
-            h.TickAt(9, 0, 4);  // the unreadable next time is reported again
+            h.engine->Log().ReportError("Error Determining Next Event");
             h.engine->Log().WriteActivityLog("back");
             EXPECT_THAT(h.ActivityMessages(), ElementsAre("back"));
             EXPECT_THAT(h.ErrorLocations(), ElementsAre("Error Determining Next Event"));
@@ -95,7 +95,7 @@ TEST(LogFault, FullDiskLosesWholeLinesOnlyAndTheLogsGoOnAfterwards) {
 
         ::setrlimit(RLIMIT_FSIZE, &old);
         h.engine->Log().WriteActivityLog("after");
-        h.TickAt(9, 0, 4);  // reports the unreadable time again
+        h.engine->Log().ReportError("Error Determining Next Event");
         // The lines lost while full are lost whole: a piece of one would spoil the next line.
         EXPECT_THAT(h.ActivityMessages(), ElementsAre("before", "after"));
         EXPECT_EQ(h.ErrorLocations().back(), "Error Determining Next Event");

@@ -5,10 +5,16 @@
 //
 // Length: QTX_SOAK_SECONDS when set; otherwise 120 s under CI=true and 20 s for a developer's
 // run. The 10-minute run by hand: QTX_SOAK_SECONDS=600 ./test_hardening --gtest_filter=Soak.*
+// With QTX_SOAK_CLOCK_STEP=1 (root, and nothing else running on the machine: it moves the
+// machine's clock) the wall clock is also stepped back 5 s a third of the way through and put
+// right again at two thirds: the repeated seconds run nothing twice, the skipped ones run late.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <future>
 #include <map>
 #include <regex>
@@ -21,6 +27,51 @@
 
 namespace qtx::test {
 namespace {
+
+int64_t Ns(clockid_t c) {
+    timespec t{};
+    ::clock_gettime(c, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Steps the wall clock back 5 s after a third of the run and puts it right after two thirds
+// (and at the end in any case), from a thread of its own timed on the monotonic clock.
+class ClockStepper {
+  public:
+    explicit ClockStepper(int seconds) {
+        const char* on = std::getenv("QTX_SOAK_CLOCK_STEP");
+        if (on == nullptr || std::string(on) != "1")
+            return;
+        thread_ = std::thread([this, seconds] {
+            const auto wait = [this](int64_t until) {
+                while (!stop_ && Ns(CLOCK_MONOTONIC) < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            };
+            wait(mono_ + seconds / 3 * 1000000000LL + 250000000);
+            if (!stop_)
+                SetTrue(-5);
+            wait(mono_ + 2 * seconds / 3 * 1000000000LL + 250000000);
+            SetTrue(0);
+            steps = 2;
+        });
+    }
+    ~ClockStepper() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    int steps = 0;
+
+  private:
+    void SetTrue(int offsetSeconds) {
+        const int64_t ns = real_ + (Ns(CLOCK_MONOTONIC) - mono_) + offsetSeconds * 1000000000LL;
+        const timespec t{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        ::clock_settime(CLOCK_REALTIME, &t);
+    }
+    int64_t real_ = Ns(CLOCK_REALTIME), mono_ = Ns(CLOCK_MONOTONIC);
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 int SoakSeconds() {
     if (const char* s = std::getenv("QTX_SOAK_SECONDS"))
@@ -43,7 +94,7 @@ TEST(Soak, EveryEventRunsOnceOrIsRefusedWithItsReasonThroughReloadsAndLinkFaults
     PollEventLoop simLoop;
     std::promise<int> portPromise;
     std::vector<sim::ReceivedFrame> frames;
-    int drops = 0, offlines = 0;
+    int drops = 0, offlines = 0, floods = 0;
     std::thread simThread([&] {
         sim::SwitcherSim sim(simLoop);
         portPromise.set_value(sim.Listen());
@@ -56,6 +107,8 @@ TEST(Soak, EveryEventRunsOnceOrIsRefusedWithItsReasonThroughReloadsAndLinkFaults
                 sim.SetAccepting(true);
             if (tick % 11 == 6)  // the switcher offline for two seconds
                 sim.GoOffline(), ++offlines;
+            if (tick % 13 == 9)  // a burst of bytes out of step
+                sim.SendGarbage(256 * 1024, static_cast<uint32_t>(tick)), ++floods;
             else if (tick % 11 == 8 && !sim.Online())
                 sim.GoOnline();
         });
@@ -82,9 +135,11 @@ TEST(Soak, EveryEventRunsOnceOrIsRefusedWithItsReasonThroughReloadsAndLinkFaults
             h.Sql("UPDATE Automation SET Future1 = '" + std::to_string(++edits) + "'");
     });
     const int loadsBefore = h.view.PanelWrites[1];
+    ClockStepper stepper(seconds);
     h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() >= first + seconds + 1; },
                         (seconds + 8) * 1000);
     h.realLoop.RunFor(300);
+    const int steps = stepper.steps;
     h.realLoop.DeleteTimer(editTimer);
     engine.Form_Terminate();
     simLoop.Stop();
@@ -115,8 +170,9 @@ TEST(Soak, EveryEventRunsOnceOrIsRefusedWithItsReasonThroughReloadsAndLinkFaults
     const auto sendErrors = static_cast<int>(errors.size());
     std::printf(
         "soak: %d s, %d events: %d ran once, %d refused with their reason; %d reloads, "
-        "%d connection drops, %d offline spells, %d failed link writes\n",
-        seconds, seconds, ran, refused, edits, drops, offlines, sendErrors);
+        "%d connection drops, %d offline spells, %d floods, %d clock steps, %d failed link "
+        "writes\n",
+        seconds, seconds, ran, refused, edits, drops, offlines, floods, steps, sendErrors);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# An installed engine, run as an unprivileged user from a group-writable program folder, finds
-# its database there, writes its logs there and stops cleanly on SIGTERM.
+# An installed engine, run as an unprivileged user from a group-writable sticky program folder,
+# finds its database there, writes its logs there and stops cleanly on SIGTERM; that user cannot
+# replace the programs.
 set -euo pipefail
 build="$1"
 work=$(mktemp -d)
@@ -19,10 +20,18 @@ when=$(date -d '+2 seconds' '+%u %H:%M:%S')
   "Title=Installed check" Active=1 scontrol=1 Salvo=1 >/dev/null
 "$prefix/qtx-eventdb" add "$db" Number=2 Day=7 Time=24:00:00 "Title=Spare" Active=0 >/dev/null
 
-# The folder belongs to the service's group and is group-writable, as the package makes it.
-chgrp -R 65534 "$prefix"
-chmod 2775 "$prefix"
+# The folder belongs to the service's group, group-writable and sticky, as the package makes
+# it; the programs stay root's.
+chgrp 65534 "$prefix" "$db"
+chmod 3775 "$prefix"
 chmod 664 "$db"
+# The service user cannot rename, replace or delete a program.
+for attempt in "mv $prefix/qtx-eventdb $prefix/moved" "rm -f $prefix/qtx-automation-headless" \
+  "cp /bin/true $prefix/qtx-automation-headless"; do
+  if setpriv --reuid=65534 --regid=65534 --clear-groups sh -c "$attempt" 2>/dev/null; then
+    echo "the service user could: $attempt"; exit 1
+  fi
+done
 # Assert first that the user really cannot write elsewhere (root would ignore permissions).
 if setpriv --reuid=65534 --regid=65534 --clear-groups touch "$work/not-allowed" 2>/dev/null; then
   echo "the unprivileged user could write outside the program folder"; exit 1

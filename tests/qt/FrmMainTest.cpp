@@ -57,8 +57,9 @@ void FrmMainTest::textsCrossAsWindows1252AndColourCoversTheList() {
     const QRect row = next->visualItemRect(next->topLevelItem(0));
     QVERIFY(next->viewport()->rect().contains(QPoint(row.left() + 2, row.center().y())));
     // Resizing the window moves nothing.
+    const QRect placed = next->geometry();
     w.resize(900, 700);
-    QCOMPARE(next->geometry(), QRect(8, 176, 425, 33));
+    QCOMPARE(next->geometry(), placed);
 }
 
 void FrmMainTest::minimiseGoesToTrayAndAnyClickRestores() {

@@ -1,5 +1,6 @@
-// Received-message handling on a real link: one message (or one skipped byte) per call, frames
-// that wait for their rest, maps and take reports, polls and queries answered on the wire.
+// Received-message handling on a real link: one message (or one skipped run of bytes) per call,
+// frames that wait for their rest or can never end, maps and take reports, polls and queries
+// answered on the wire.
 #include <gtest/gtest.h>
 
 #include "tests/switcher/LinkHarness.h"
@@ -33,9 +34,12 @@ TEST_F(Received, EachCallHandlesTheFrontOfTheBufferOnly) {
     const std::vector<Case> cases = {
         {"F5 F4", 1, "F4", same, "F4", 0, ""},
         {"F4", 1, "", same, infoRequest, 0, ""},
-        {"00 7F F3", 2, "F3", same, "", 50, ""},
+        {"00 7F F3", 1, "F3", same, "", 50, ""},  // a run out of step is skipped at once
         {"7F F3", 2, "", same, "", 0, ""},
         {"FE 04 00 07 00", 2, "FE 04 00 07 00", same, "", 50, ""},  // waits for the rest
+        // Nine bytes and no terminator: it can never be a take; skipped, the next one handled.
+        {"FE 04 00 07 00 03 00 0E 00 F3", 2, "", same, "", 0, ""},
+        {"81 64 64 64 F5", 2, "", same, "F4", 0, ""},
         // A take, then an unknown frame discarded whole.
         {"FE 04 00 07 00 03 00 0E FF E0 01 02 FF F3", 2, "F3", "0:/ 0:/ 0:/ 1:7/5,6", "", 50, ""},
         // A sum-on report and a take with a wrong checksum change nothing.

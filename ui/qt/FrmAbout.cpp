@@ -1,13 +1,14 @@
 #include "ui/qt/FrmAbout.h"
 
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/qt/ClassicFont.h"
 #include "ui/qt/Images.h"
 #include "ui/qt/Lamp.h"
 #include "ui/qt/QtText.h"
+#include "ui/qt/TwipLayout.h"
 
 namespace qtx {
 
@@ -28,31 +29,32 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
 FrmAbout::FrmAbout(QWidget* owner, EngineHooks& engine) : QDialog(owner), engine_(engine) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("QTX Automation Engine Information"));
-    // One pixel smaller than the main window's face: the captions must fit their fixed widths.
-    setFont(ClassicFont(false, 10));
-    setFixedSize(Px(7455), Px(3345));
-    setModal(true);
+    const TwipLayout layout(font());
+    // One size smaller than the desktop's face, as designed: the captions fit their widths.
+    setFont(TwipLayout::Sized(font(), 10));
+    setFixedSize(layout.Px(7455), layout.Px(3345));
+    // Modal for the main window only: the tray icon and its menu stay usable meanwhile.
+    setWindowModality(Qt::WindowModal);
 
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
-    image->setGeometry(TwipRect(120, 15, 750, 435));
+    image->setGeometry(layout.Rect(120, 15, 750, 435));
     image->setPixmap(MakerPicture(50, 29));
 
     QLabel* title =
-        MakeLabel(this, "lblQTXtitle", QStringLiteral("VORLANDT"), TwipRect(1200, 0, 3810, 240));
-    title->setFont(ClassicFont(true, 13));
-    // The maker's address lines: neutral texts of our own, in their places.
-    const QString grey = QStringLiteral("color: rgb(64, 64, 64);");
-    MakeLabel(this, "lblQTXaddress", QStringLiteral("Routing switcher automation"),
-              TwipRect(1200, 210, 3810, 180))
-        ->setStyleSheet(grey);
-    MakeLabel(this, "lblQTXaddress2", QStringLiteral("Operating notes: Help > Contents"),
-              TwipRect(1200, 375, 3810, 180))
-        ->setStyleSheet(grey);
+        MakeLabel(this, "lblQTXtitle", QStringLiteral("VORLANDT"), layout.Rect(1200, 0, 3810, 240));
+    title->setFont(TwipLayout::Sized(font(), 13, true));
+    // The maker's address lines: neutral texts of our own, in their places, in a secondary
+    // text colour taken from the palette (readable on a light and on a dark desktop).
+    makerLines_[0] = MakeLabel(this, "lblQTXaddress", QStringLiteral("Routing switcher automation"),
+                               layout.Rect(1200, 210, 3810, 180));
+    makerLines_[1] =
+        MakeLabel(this, "lblQTXaddress2", QStringLiteral("Operating notes: Help > Contents"),
+                  layout.Rect(1200, 375, 3810, 180));
 
     auto* setupInfo = new QGroupBox(QStringLiteral("Setup Information"), this);
     setupInfo->setObjectName(QStringLiteral("frmSetupInfo"));
-    setupInfo->setGeometry(TwipRect(120, 840, 4095, 2295));
+    setupInfo->setGeometry(layout.Rect(120, 840, 4095, 2295));
     struct Row {
         const char* captionName;
         const char* caption;
@@ -70,9 +72,9 @@ FrmAbout::FrmAbout(QWidget* owner, EngineHooks& engine) : QDialog(owner), engine
     QLabel* values[5];
     for (int i = 0; i < 5; ++i) {
         MakeLabel(setupInfo, rows[i].captionName, QString::fromLatin1(rows[i].caption),
-                  TwipRect(120, rows[i].top, rows[i].captionWidth, 255));
+                  layout.Rect(120, rows[i].top, rows[i].captionWidth, 255));
         values[i] = MakeLabel(setupInfo, rows[i].valueName, QStringLiteral("Not Specified"),
-                              TwipRect(1680, rows[i].top, 1725, 255));
+                              layout.Rect(1680, rows[i].top, 1725, 255));
     }
     lblTcpPort_ = values[0];
     lblIPAddr_ = values[1];
@@ -82,31 +84,43 @@ FrmAbout::FrmAbout(QWidget* owner, EngineHooks& engine) : QDialog(owner), engine
 
     shSwitcherStatus_ = new Lamp(setupInfo);
     shSwitcherStatus_->setObjectName(QStringLiteral("shSwitcherStatus"));
-    shSwitcherStatus_->setGeometry(TwipRect(3480, 880, 195, 135));
+    shSwitcherStatus_->setGeometry(layout.Rect(3480, 880, 195, 135));
     shSlaveStatus_ = new Lamp(setupInfo);
     shSlaveStatus_->setObjectName(QStringLiteral("shSlaveStatus"));
-    shSlaveStatus_->setGeometry(TwipRect(3480, 1950, 195, 135));
+    shSlaveStatus_->setGeometry(layout.Rect(3480, 1950, 195, 135));
     for (Lamp* l : {shSwitcherStatus_, shSlaveStatus_})
         l->setToolTip(QStringLiteral("Address Status"));
 
     auto* versionInfo = new QGroupBox(QStringLiteral("Version Information"), this);
     versionInfo->setObjectName(QStringLiteral("frmVersionInfo"));
-    versionInfo->setGeometry(TwipRect(4440, 870, 2895, 975));
+    versionInfo->setGeometry(layout.Rect(4440, 870, 2895, 975));
     lblVersionInfo_ =
-        MakeLabel(versionInfo, "lblVersionInfo", QString(), TwipRect(120, 360, 2655, 495));
+        MakeLabel(versionInfo, "lblVersionInfo", QString(), layout.Rect(120, 360, 2655, 495));
     lblVersionInfo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     auto* quit = new QPushButton(QStringLiteral("&Ok"), this);
     quit->setObjectName(QStringLiteral("cmdAboutquit"));
-    quit->setGeometry(TwipRect(4440, 2640, 2865, 495));
+    quit->setGeometry(layout.Rect(4440, 2640, 2865, 495));
     quit->setDefault(true);
     connect(quit, &QPushButton::clicked, this, &FrmAbout::cmdAboutquit_Click);
+}
+
+void FrmAbout::changeEvent(QEvent* e) {
+    QDialog::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && isMinimized())
+        emit Minimised();
 }
 
 void FrmAbout::showEvent(QShowEvent* e) {
     // Every opening is an activation: the values are a snapshot taken now and kept while the
     // window stays open.
     Form_Activate();
+    for (QLabel* l : makerLines_) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, SecondaryText(palette().color(QPalette::WindowText),
+                                                       palette().color(QPalette::Window)));
+        l->setPalette(p);
+    }
     QDialog::showEvent(e);
 }
 

@@ -22,8 +22,13 @@ class FrmAbout : public QDialog {
     void Form_Activate();
     void cmdAboutquit_Click();
 
+  signals:
+    // The operator minimised this window (the main window takes the program into the tray).
+    void Minimised();
+
   protected:
     void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
   private:
     EngineHooks& engine_;
@@ -35,6 +40,7 @@ class FrmAbout : public QDialog {
     QLabel* lblVersionInfo_;
     Lamp* shSwitcherStatus_;
     Lamp* shSlaveStatus_;
+    QLabel* makerLines_[2];
 };
 
 }  // namespace qtx

@@ -1,5 +1,6 @@
 #include "ui/qt/FrmMain.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,22 +13,22 @@
 #include <QTreeWidget>
 
 #include "common/Constants.h"
-#include "ui/qt/ClassicFont.h"
 #include "ui/qt/FrmAbout.h"
 #include "ui/qt/HelpViewer.h"
 #include "ui/qt/Images.h"
 #include "ui/qt/QtText.h"
+#include "ui/qt/TwipLayout.h"
 
 namespace qtx {
 
 namespace {
 
 constexpr int ClientWidth = 6645;
-constexpr int ClientHeight = 3510;
 constexpr int HelpContentsContext = 10;
 constexpr int BusyRetryMs = 50;
 
-QTreeWidget* MakeListView(QWidget* parent, const char* name, const QRect& r) {
+QTreeWidget* MakeListView(QWidget* parent, const char* name, const QRect& r,
+                          const TwipLayout& layout) {
     auto* lv = new QTreeWidget(parent);
     lv->setObjectName(QString::fromLatin1(name));
     lv->setGeometry(r);
@@ -40,9 +41,9 @@ QTreeWidget* MakeListView(QWidget* parent, const char* name, const QRect& r) {
         {QStringLiteral("Day"), QStringLiteral("Time of Day"), QStringLiteral("Title")});
     lv->header()->setStretchLastSection(false);
     lv->header()->setSectionResizeMode(QHeaderView::Interactive);
-    lv->setColumnWidth(0, Px(1411));
-    lv->setColumnWidth(1, Px(1764));
-    lv->setColumnWidth(2, Px(6262));
+    lv->setColumnWidth(0, layout.Px(1411));
+    lv->setColumnWidth(1, layout.Px(1764));
+    lv->setColumnWidth(2, layout.Px(6262));
     return lv;
 }
 
@@ -58,35 +59,35 @@ void AddRow(QTreeWidget* lv, const std::string& day, const std::string& time,
 FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("QTX Automation"));
-    setFont(ClassicFont());
     SetIcon(constants::IconNotConnected);
+    // The desktop's font; the layout grows with it (TwipLayout).
+    const TwipLayout layout(font());
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setMinimumSize(Px(ClientWidth), Px(ClientHeight));
     setCentralWidget(client);
 
     // The controls keep their places: resizing the window moves none of them.
     lblHistory_ = new QLabel(QStringLiteral("Event History"), client);
     lblHistory_->setObjectName(QStringLiteral("lblHistory"));
-    lblHistory_->setGeometry(TwipRect(120, 240, 6375, 255));
+    lblHistory_->setGeometry(layout.Rect(120, 240, 6375, 255));
 
-    lvHistory_ = MakeListView(client, "lvHistory", TwipRect(120, 480, 6375, 1815));
+    lvHistory_ = MakeListView(client, "lvHistory", layout.Rect(120, 480, 6375, 1815), layout);
 
     cmdClearList_ = new QPushButton(QStringLiteral("&Clear"), client);
     cmdClearList_->setObjectName(QStringLiteral("cmdClearList"));
-    cmdClearList_->setGeometry(TwipRect(5950, 275, 516, 200));
+    cmdClearList_->setGeometry(layout.Rect(5950, 275, 516, 200));
     cmdClearList_->setToolTip(QStringLiteral("Clear Command History"));
-    cmdClearList_->setFont(ClassicFont(false, 10));
+    cmdClearList_->setFont(TwipLayout::Sized(font(), 10));
     cmdClearList_->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
     cmdClearList_->setAutoDefault(false);
     connect(cmdClearList_, &QPushButton::clicked, this, &FrmMain::cmdClearList_Click);
 
     lblNext_ = new QLabel(QStringLiteral("Next Event to Run"), client);
     lblNext_->setObjectName(QStringLiteral("lblNext"));
-    lblNext_->setGeometry(TwipRect(120, 2400, 6375, 255));
+    lblNext_->setGeometry(layout.Rect(120, 2400, 6375, 255));
 
-    lvNext_ = MakeListView(client, "lvNext", TwipRect(120, 2640, 6375, 495));
+    lvNext_ = MakeListView(client, "lvNext", layout.Rect(120, 2640, 6375, 495), layout);
     // The list is one row high: a horizontal scroll bar for the wide Title column would cover
     // that row, so none is shown (a long title is cut at the edge instead).
     lvNext_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -94,7 +95,7 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
 
     statusBar1_ = new QStatusBar(client);
     statusBar1_->setObjectName(QStringLiteral("StatusBar1"));
-    statusBar1_->setGeometry(TwipRect(0, 3135, ClientWidth, 375));
+    statusBar1_->setGeometry(layout.Rect(0, 3135, ClientWidth, 375));
     statusBar1_->setSizeGripEnabled(false);
     const char* tips[3] = {
         "Number of Automation Events.  Includes each day a single event is active", "Current Date",
@@ -108,8 +109,8 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
         panels_[i]->setIndent(3);
     }
     // Panel widths are ours to choose: the count takes what the date and time leave.
-    panels_[1]->setMinimumWidth(165);
-    panels_[2]->setMinimumWidth(72);
+    panels_[1]->setMinimumWidth(layout.Px(165 * TwipsPerPixel));
+    panels_[2]->setMinimumWidth(layout.Px(72 * TwipsPerPixel));
     statusBar1_->addWidget(panels_[0], 1);
     statusBar1_->addWidget(panels_[1], 0);
     statusBar1_->addWidget(panels_[2], 0);
@@ -124,7 +125,29 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
     trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     chooser_ = ChooseFolderWithDialog;
 
-    resize(Px(ClientWidth), Px(ClientHeight) + menuBar()->sizeHint().height());
+    FitNextList();
+    client->setMinimumSize(layout.Px(ClientWidth), statusBar1_->geometry().bottom() + 1);
+    resize(client->minimumWidth(), client->minimumHeight() + menuBar()->sizeHint().height());
+}
+
+void FrmMain::FitNextList() {
+    // The next-event list holds its header and one whole row in the style's own metrics; when
+    // these need more than the designed height it grows, and the status bar moves down with it.
+    auto* probe = new QTreeWidgetItem(QStringList{QStringLiteral("Wednesday")});
+    const bool empty = lvNext_->topLevelItemCount() == 0;
+    if (empty)
+        lvNext_->addTopLevelItem(probe);
+    const int row = lvNext_->sizeHintForRow(0);
+    if (empty)
+        delete lvNext_->takeTopLevelItem(0);
+    else
+        delete probe;
+    const int needed = lvNext_->header()->sizeHint().height() + row + 2 * lvNext_->frameWidth();
+    const int grow = needed - lvNext_->height();
+    if (grow <= 0)
+        return;
+    lvNext_->resize(lvNext_->width(), needed);
+    statusBar1_->move(statusBar1_->x(), statusBar1_->y() + grow);
 }
 
 FrmMain::~FrmMain() = default;
@@ -224,11 +247,20 @@ void FrmMain::AddNextRow(const std::string& day, const std::string& time,
 }
 
 void FrmMain::SetHistoryColor(int32_t color) {
-    // 0x00BBGGRR, one colour for every row of the list.
-    const QColor c(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
-    QPalette p = lvHistory_->palette();
-    p.setColor(QPalette::Text, c);
-    p.setColor(QPalette::HighlightedText, c);
+    historyColor_ = color;
+    ApplyHistoryColor();
+}
+
+void FrmMain::ApplyHistoryColor() {
+    // 0x00BBGGRR, one colour for every row of the list. Black is the list's ordinary text, so
+    // it takes the palette's text colour: black on a light desktop, readable on a dark one.
+    QPalette p = QApplication::palette(lvHistory_);
+    if (historyColor_ != constants::ColorBlack) {
+        const QColor c(historyColor_ & 0xFF, (historyColor_ >> 8) & 0xFF,
+                       (historyColor_ >> 16) & 0xFF);
+        p.setColor(QPalette::Text, c);
+        p.setColor(QPalette::HighlightedText, c);
+    }
     lvHistory_->setPalette(p);
 }
 
@@ -361,6 +393,8 @@ void FrmMain::changeEvent(QEvent* e) {
     QMainWindow::changeEvent(e);
     if (e->type() == QEvent::WindowStateChange)
         Form_Resize();
+    else if (e->type() == QEvent::PaletteChange && lvHistory_ != nullptr)
+        ApplyHistoryColor();  // a new desktop theme: ordinary history text follows it
 }
 
 void FrmMain::Form_Resize() {
@@ -381,6 +415,13 @@ void FrmMain::Form_Resize() {
 }
 
 void FrmMain::HideIntoTray() {
+    // Brought back later at the same place and with the same control focused.
+    trayGeometry_ = saveGeometry();
+    trayFocus_ = focusWidget();
+    // An open About or Setup goes with the window (minimised, so Setup keeps what was typed)
+    // and comes back with it.
+    for (QDialog* d : OpenDialogs())
+        d->setWindowState(d->windowState() | Qt::WindowMinimized);
     hide();
     tray_->setIcon(windowIcon());
     tray_->setToolTip(QStringLiteral("QTX Automation Module"));
@@ -399,12 +440,48 @@ void FrmMain::mnuRestore_Click() {
     bool ownFlag = false;
     bool& restoring = engine_ ? engine_->Vars().RestoringWindow : ownFlag;
     restoring = true;
+    if (!trayGeometry_.isEmpty())
+        restoreGeometry(trayGeometry_);
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
     raise();
     activateWindow();
+    // Keyboard focus back where it was, else on the history list; an open About or Setup is
+    // restored on top and takes the focus, as it had it.
+    QWidget* focus = trayFocus_ ? trayFocus_.data() : lvHistory_;
+    focus->setFocus(Qt::ActiveWindowFocusReason);
+    for (QDialog* d : OpenDialogs()) {
+        d->setWindowState(d->windowState() & ~Qt::WindowMinimized);
+        d->show();
+        d->raise();
+        d->activateWindow();
+    }
     TrayDelete();
     restoring = false;
+}
+
+std::vector<QDialog*> FrmMain::OpenDialogs() const {
+    std::vector<QDialog*> open;
+    if (about_ && about_->isVisible())
+        open.push_back(about_.get());
+    if (setup_)
+        open.push_back(setup_);
+    return open;
+}
+
+void FrmMain::DialogMinimised(QDialog* dialog) {
+    // A minimised About or Setup would leave the main window blocked behind it with nothing
+    // on screen: the whole program goes into the tray, and the tray brings both back. Without
+    // a notification area the dialog stays up.
+    if (state_ != State::Running || inTray_)
+        return;
+    if (!trayAvailable_()) {
+        dialog->setWindowState(dialog->windowState() & ~Qt::WindowMinimized);
+        dialog->show();
+        return;
+    }
+    setWindowState(windowState() | Qt::WindowMinimized);
+    HideIntoTray();
 }
 
 // ---- Commands ----
@@ -418,6 +495,7 @@ void FrmMain::mnuSetup_Click() {
         return;
     // Loaded afresh at each opening so it shows the current values.
     FrmSetup dialog(this, *engine_, chooser_);
+    connect(&dialog, &FrmSetup::Minimised, this, [this, &dialog] { DialogMinimised(&dialog); });
     setup_ = &dialog;
     dialog.exec();
     setup_ = nullptr;
@@ -426,8 +504,11 @@ void FrmMain::mnuSetup_Click() {
 void FrmMain::mnuAbout_Click() {
     if (!engine_)
         return;
-    if (!about_)
+    if (!about_) {
         about_ = std::make_unique<FrmAbout>(this, *engine_);
+        connect(about_.get(), &FrmAbout::Minimised, this,
+                [this] { DialogMinimised(about_.get()); });
+    }
     if (about_->isVisible())
         return;
     about_->exec();

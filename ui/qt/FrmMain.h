@@ -2,15 +2,19 @@
 // The main window on Qt: the two lists, the status bar, the menus, the tray icon, the help
 // viewer and the exit path. It shows what the engine tells it and forwards the operator's
 // commands to the engine; the engine itself runs on this window's thread through QtEventLoop.
+#include <QByteArray>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "ui/MainWindow.h"
 #include "ui/qt/EngineHooks.h"
 #include "ui/qt/FrmSetup.h"
 
+class QDialog;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -108,12 +112,16 @@ class FrmMain : public QMainWindow, public MainWindow {
     void Shutdown();
     void FinishExit();
     void HideIntoTray();
+    void FitNextList();
+    void ApplyHistoryColor();
+    std::vector<QDialog*> OpenDialogs() const;
+    void DialogMinimised(QDialog* dialog);
     bool Busy() const { return engine_ && engine_->Busy(); }
 
     EngineHooks* engine_ = nullptr;
-    QLabel* lblHistory_;
+    QLabel* lblHistory_ = nullptr;
     QPushButton* cmdClearList_;
-    QTreeWidget* lvHistory_;
+    QTreeWidget* lvHistory_ = nullptr;
     QLabel* lblNext_;
     QTreeWidget* lvNext_;
     QStatusBar* statusBar1_;
@@ -125,6 +133,9 @@ class FrmMain : public QMainWindow, public MainWindow {
     HelpViewer* help_ = nullptr;
     std::string helpFile_;
     int icon_ = 0;
+    int32_t historyColor_ = 0;  // 0x00BBGGRR as the engine gave it
+    QByteArray trayGeometry_;   // where the window was when it went into the tray
+    QPointer<QWidget> trayFocus_;
     State state_ = State::Running;
     bool started_ = false;
     bool startMinimized_ = false;

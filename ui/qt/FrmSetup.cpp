@@ -2,14 +2,15 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
-#include "ui/qt/ClassicFont.h"
 #include "ui/qt/QtText.h"
+#include "ui/qt/TwipLayout.h"
 
 namespace qtx {
 
@@ -34,37 +35,39 @@ FrmSetup::FrmSetup(QWidget* mainWindow, EngineHooks& engine, FolderChooser choos
     : QDialog(mainWindow), engine_(engine), chooser_(std::move(chooser)), mainWindow_(mainWindow) {
     setObjectName(QStringLiteral("frmSetup"));
     setWindowTitle(QStringLiteral("Setup"));
-    setFont(ClassicFont());
-    setFixedSize(Px(4680), Px(2715));
-    setModal(true);
+    // The desktop's font; the layout grows with it.
+    const TwipLayout layout(font());
+    setFixedSize(layout.Px(4680), layout.Px(2715));
+    // Modal for the main window only: the tray icon and its menu stay usable meanwhile.
+    setWindowModality(Qt::WindowModal);
 
     chkMinimize_ = new QCheckBox(QStringLiteral("Minimize on Startup"), this);
     chkMinimize_->setObjectName(QStringLiteral("chkMinimize"));
-    chkMinimize_->setGeometry(TwipRect(360, 240, 2775, 375));
+    chkMinimize_->setGeometry(layout.Rect(360, 240, 2775, 375));
 
     auto* label = new QLabel(QStringLiteral("Automation Task Viewer Path"), this);
     label->setObjectName(QStringLiteral("lblTaskViewer"));
-    label->setGeometry(TwipRect(360, 960, 3495, 255));
+    label->setGeometry(layout.Rect(360, 960, 3495, 255));
 
     txtTaskView_ = new QLineEdit(this);
     txtTaskView_->setObjectName(QStringLiteral("txtTaskView"));
-    txtTaskView_->setGeometry(TwipRect(360, 1320, 2895, 375));
+    txtTaskView_->setGeometry(layout.Rect(360, 1320, 2895, 375));
 
     auto* browse = new QPushButton(QStringLiteral("&Browse"), this);
     browse->setObjectName(QStringLiteral("cmdBrowse"));
-    browse->setGeometry(TwipRect(3360, 1320, 855, 375));
+    browse->setGeometry(layout.Rect(3360, 1320, 855, 375));
     browse->setAutoDefault(false);
     connect(browse, &QPushButton::clicked, this, &FrmSetup::cmdBrowse_Click);
 
     auto* ok = new QPushButton(QStringLiteral("&Ok"), this);
     ok->setObjectName(QStringLiteral("cmdOk"));
-    ok->setGeometry(TwipRect(360, 2040, 1215, 495));
+    ok->setGeometry(layout.Rect(360, 2040, 1215, 495));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &FrmSetup::cmdOk_Click);
 
     auto* cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     cancel->setObjectName(QStringLiteral("cmdCancel"));
-    cancel->setGeometry(TwipRect(3000, 2040, 1215, 495));
+    cancel->setGeometry(layout.Rect(3000, 2040, 1215, 495));
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &FrmSetup::cmdCancel_Click);
 
@@ -92,6 +95,12 @@ void FrmSetup::cmdOk_Click() {
     }
     if (engine_.ApplySetup(chkMinimize_->isChecked(), ToCp1252(txtTaskView_->text())))
         accept();
+}
+
+void FrmSetup::changeEvent(QEvent* e) {
+    QDialog::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && isMinimized())
+        emit Minimised();
 }
 
 void FrmSetup::cmdCancel_Click() {

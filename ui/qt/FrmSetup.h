@@ -32,6 +32,13 @@ class FrmSetup : public QDialog {
     void cmdOk_Click();
     void cmdCancel_Click();
 
+  signals:
+    // The operator minimised this window (the main window takes the program into the tray).
+    void Minimised();
+
+  protected:
+    void changeEvent(QEvent* e) override;
+
   private:
     EngineHooks& engine_;
     FolderChooser chooser_;

@@ -1,0 +1,36 @@
+#include "common/ProgramFolderLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace qtx {
+
+ProgramFolderLock::ProgramFolderLock(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        problem_ = "Cannot open the program folder " + folder + ": " + std::strerror(errno);
+        return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        problem_ = error == EWOULDBLOCK
+                       ? "Another QTX Automation engine is already running in " + folder +
+                             "; a second one would run every event twice. Stop the other "
+                             "engine (or its service) first."
+                       : "Cannot lock the program folder " + folder + ": " + std::strerror(error);
+        return;
+    }
+    fd_ = fd;
+}
+
+ProgramFolderLock::~ProgramFolderLock() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+}  // namespace qtx

@@ -1,0 +1,82 @@
+#pragma once
+// The console's view of the engine: a subscriber of the engine's state channel
+// ("qtx-automation.sock") on its own thread, reconnecting while the engine is away. It keeps what
+// the engine's window shows (snapshot and changes merged), the recent changes for the status
+// stream, and the counts the metrics report. The engine never waits for it.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qtx::console {
+
+class EngineState {
+  public:
+    // folder ends in "/".
+    explicit EngineState(std::string folder);
+    ~EngineState();
+    EngineState(const EngineState&) = delete;
+    EngineState& operator=(const EngineState&) = delete;
+
+    void Start();
+    // Ends the thread and wakes every waiting stream.
+    void Stop();
+
+    // {"engine": {"running": bool}, "caption", "link", "slave", "panels", "next", "history", ...}
+    nlohmann::json Status() const;
+
+    // What a stream has to send after it has seen up to seq in generation gen: the whole status
+    // (Full, after a reconnect or when it fell too far behind) or the change lines since. Waits up
+    // to timeout for something new; nullopt when nothing came (or the state is stopping).
+    struct Update {
+        bool Full = false;
+        std::string Status;                // when Full
+        std::vector<std::string> Changes;  // otherwise, one JSON object each
+        uint64_t Seq = 0;
+        uint64_t Generation = 0;
+    };
+    std::optional<Update> WaitAfter(uint64_t seq, uint64_t gen, std::chrono::milliseconds timeout);
+    bool Stopping() const { return stop_; }
+
+    // For the metrics, counted from the outcomes seen since the console started.
+    struct Counts {
+        bool Running = false;
+        bool Server = false, Switcher = false;
+        bool SlaveEnabled = false, SlaveServer = false, SlaveSwitcher = false;
+        uint64_t Ran = 0;
+        std::map<std::string, uint64_t> Refused;  // by reason
+        std::optional<std::chrono::system_clock::time_point> LastRun;
+        int64_t LastLatenessMs = -1;
+    };
+    Counts GetCounts() const;
+
+  private:
+    static constexpr size_t kChangesKept = 2000;
+
+    void Run();
+    void Session(int fd);
+    void Apply(const std::string& line);
+    void SetRunning(bool running);
+
+    std::string path_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    nlohmann::json state_;  // the merged snapshot
+    bool running_ = false;
+    uint64_t generation_ = 1;
+    uint64_t seq_ = 0;
+    std::deque<std::pair<uint64_t, std::string>> changes_;
+    Counts counts_;
+};
+
+}  // namespace qtx::console

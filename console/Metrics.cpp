@@ -1,0 +1,81 @@
+#include "console/Metrics.h"
+
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "console/LogTail.h"
+
+namespace qtx::console {
+
+namespace {
+
+std::string LabelValue(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string MetricsText(const EngineState::Counts& c, const std::string& folder) {
+    // The error log is counted incrementally: only what was appended since the last scrape is read.
+    static std::mutex mutex;
+    static std::map<std::string, LogLineCounter> counters;
+    int64_t errors = 0;
+    {
+        std::lock_guard lock(mutex);
+        auto it = counters.try_emplace(folder, folder + "Errorlog.txt").first;
+        errors = it->second.Count();
+    }
+
+    std::ostringstream out;
+    out << "# HELP qtx_engine_up Whether the engine's state channel is connected.\n"
+        << "# TYPE qtx_engine_up gauge\n"
+        << "qtx_engine_up " << (c.Running ? 1 : 0) << "\n"
+        << "# HELP qtx_link_up Link state: server (TCP) and switcher (online), of link 0 and the "
+           "slave.\n"
+        << "# TYPE qtx_link_up gauge\n"
+        << "qtx_link_up{link=\"server\"} " << (c.Server ? 1 : 0) << "\n"
+        << "qtx_link_up{link=\"switcher\"} " << (c.Switcher ? 1 : 0) << "\n"
+        << "qtx_link_up{link=\"slave_server\"} " << (c.SlaveServer ? 1 : 0) << "\n"
+        << "qtx_link_up{link=\"slave_switcher\"} " << (c.SlaveSwitcher ? 1 : 0) << "\n"
+        << "# HELP qtx_slave_enabled Whether a slave switcher address is configured.\n"
+        << "# TYPE qtx_slave_enabled gauge\n"
+        << "qtx_slave_enabled " << (c.SlaveEnabled ? 1 : 0) << "\n"
+        << "# HELP qtx_events_run_total Events run, seen since the console started.\n"
+        << "# TYPE qtx_events_run_total counter\n"
+        << "qtx_events_run_total " << c.Ran << "\n"
+        << "# HELP qtx_events_refused_total Events not run, by reason, seen since the console "
+           "started.\n"
+        << "# TYPE qtx_events_refused_total counter\n";
+    for (const auto& [reason, n] : c.Refused)
+        out << "qtx_events_refused_total{reason=\"" << LabelValue(reason) << "\"} " << n << "\n";
+    out << "# HELP qtx_error_log_entries Entry lines in Errorlog.txt.\n"
+        << "# TYPE qtx_error_log_entries gauge\n"
+        << "qtx_error_log_entries " << errors << "\n";
+    if (c.LastRun) {
+        double since =
+            std::chrono::duration<double>(std::chrono::system_clock::now() - *c.LastRun).count();
+        out << "# HELP qtx_seconds_since_last_run Seconds since the last event ran.\n"
+            << "# TYPE qtx_seconds_since_last_run gauge\n"
+            << "qtx_seconds_since_last_run " << since << "\n";
+    }
+    if (c.LastLatenessMs >= 0)
+        out << "# HELP qtx_last_event_lateness_seconds From the last event's second to the start "
+               "of its execution.\n"
+            << "# TYPE qtx_last_event_lateness_seconds gauge\n"
+            << "qtx_last_event_lateness_seconds "
+            << (static_cast<double>(c.LastLatenessMs) / 1000.0) << "\n";
+    return out.str();
+}
+
+}  // namespace qtx::console

@@ -1,0 +1,70 @@
+#pragma once
+// Logged-in sessions: a random session id (the cookie) and a random CSRF token per session, held
+// in memory only (a restart logs everyone out). Sessions end after an idle time.
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "console/Accounts.h"
+
+namespace qtx::console {
+
+struct Session {
+    std::string Id;    // the cookie's value
+    std::string Csrf;  // the token a change must carry in X-CSRF-Token
+    std::string User;
+    Role UserRole = Role::Viewer;
+};
+
+class Sessions {
+  public:
+    explicit Sessions(std::chrono::seconds idle = std::chrono::hours(12)) : idle_(idle) {}
+
+    Session Create(const std::string& user, Role role);
+    // The session when id names a live one (its idle time starts again).
+    std::optional<Session> Find(const std::string& id);
+    void End(const std::string& id);
+    // Ends every session of the user (removed account, changed role or password).
+    void EndUser(const std::string& user);
+
+    // Compares in constant time.
+    static bool TokenMatches(const std::string& expected, const std::string& given);
+    // 32 random bytes as 64 hex digits.
+    static std::string RandomToken();
+
+  private:
+    struct Entry {
+        Session S;
+        std::chrono::steady_clock::time_point LastUse;
+    };
+    std::chrono::seconds idle_;
+    std::mutex mutex_;
+    std::map<std::string, Entry> sessions_;
+};
+
+// Slows repeated failed logins: after a few failures for one key (a user name, a client address)
+// each further attempt must wait, twice as long after each failure, up to a minute. A success
+// clears the key.
+class LoginThrottle {
+  public:
+    static constexpr int kFreeFailures = 3;
+    static constexpr int kMaxWaitSeconds = 60;
+
+    // Seconds to wait before the next attempt for key may be tried; 0 when it may now.
+    int WaitSeconds(const std::string& key);
+    void Failed(const std::string& key);
+    void Succeeded(const std::string& key);
+
+  private:
+    struct Entry {
+        int Failures = 0;
+        std::chrono::steady_clock::time_point NotBefore;
+        std::chrono::steady_clock::time_point LastFailure;
+    };
+    std::mutex mutex_;
+    std::map<std::string, Entry> entries_;
+};
+
+}  // namespace qtx::console

@@ -1,0 +1,88 @@
+// The Status page, live: the engine's caption and link lamps, its status-bar panels, the next
+// event, its history list with each refusal's reason, and the recent activity and error lines.
+// The state comes as server-sent events: the whole state first, then each change.
+import { start, api, el } from './common.js';
+
+const main = document.getElementById('main');
+let state = null;
+
+function lamp(id, on, text) {
+  return el('span', { id, class: 'row', style: 'display:inline-flex;margin-right:1.2em' }, el('span', { class: `lamp${on ? ' on' : ''}` }), text);
+}
+
+function render() {
+  const s = state;
+  const running = s.engine && s.engine.running;
+  const link = s.link || {};
+  const slave = s.slave || {};
+  const history = el('table', { id: 'history', class: 'history' },
+    el('tr', {}, el('th', {}, 'Day'), el('th', {}, 'Time of Day'), el('th', {}, 'Title'), el('th', {}, 'Outcome'), el('th', {}, 'Late')));
+  for (const h of [...(s.history || [])].reverse().slice(0, 200)) {
+    const refused = h.ran === false;
+    history.append(el('tr', { class: h.color === 255 ? 'red' : '' },
+      el('td', {}, h.day), el('td', {}, h.time), el('td', {}, h.title),
+      el('td', {}, h.ran === undefined ? '' : refused ? `not run: ${h.reason}` : 'ran'),
+      el('td', {}, h.latenessMs === undefined ? '' : `${h.latenessMs} ms`)));
+  }
+  const next = (s.next || [])[0];
+  document.getElementById('state').replaceChildren(...[
+    el('h1', { id: 'caption' }, running ? s.caption : 'Engine not running (no state channel)'),
+    el('div', { class: 'panel' },
+      lamp('lamp-engine', running, running ? 'Engine running' : 'Engine not running'),
+      lamp('lamp-server', link.server, link.server ? 'Server connected' : 'Server not connected'),
+      lamp('lamp-switcher', link.switcher, link.switcher ? 'Switcher connected' : 'Switcher not connected'),
+      slave.enabled ? lamp('lamp-slave', slave.server && slave.switcher, `Slave ${slave.server ? (slave.switcher ? 'connected' : 'switcher not connected') : 'server not connected'}`) : null,
+      el('div', { class: 'row note', id: 'panels' }, (s.panels || []).filter(Boolean).join('   ·   '))),
+    el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Next Event to Run'),
+      el('div', { id: 'next' }, next ? `${next.day}  ${next.time}  ${next.title}` : 'none')),
+    s.messageBox ? el('div', { class: 'banner bad' }, `${s.messageBox.title}: ${s.messageBox.text}`) : null,
+    el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Event History (newest first)'), history),
+  ].filter(Boolean));
+}
+
+function apply(m) {
+  switch (m.type) {
+    case 'caption': state.caption = m.caption; state.link = m.link; break;
+    case 'panel': state.panels[m.panel - 1] = m.text; break;
+    case 'nextCleared': state.next = []; break;
+    case 'next': state.next.push({ day: m.day, time: m.time, title: m.title }); break;
+    case 'history': state.history.push({ day: m.day, time: m.time, title: m.title, color: m.color }); break;
+    case 'historyCleared': state.history = []; break;
+    case 'outcome': {
+      const last = state.history[state.history.length - 1];
+      if (last) { last.ran = m.ran; last.reason = m.reason; if (m.latenessMs !== undefined) last.latenessMs = m.latenessMs; }
+      break;
+    }
+    case 'slave': state.slave = { enabled: m.enabled, server: m.server, switcher: m.switcher }; break;
+    case 'messageBox': state.messageBox = { text: m.text, title: m.title }; break;
+    default: break;
+  }
+}
+
+async function logs() {
+  const [activity, errors] = await Promise.all([api('GET', '/api/activity?lines=40'), api('GET', '/api/errors?lines=20')]);
+  if (activity.ok) document.getElementById('activity').textContent = activity.data.lines.join('\n') || '(empty)';
+  if (errors.ok) document.getElementById('errors').textContent = errors.data.lines.join('\n') || '(empty)';
+}
+
+async function load() {
+  await start('status');
+  main.replaceChildren(el('div', { id: 'state' }, el('p', { class: 'note' }, 'Connecting…')),
+    el('div', { class: 'grid2' },
+      el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Activity (Tally.Dat)'), el('div', { class: 'log', id: 'activity' })),
+      el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Errors (Errorlog.txt)'), el('div', { class: 'log', id: 'errors' }))));
+  const stream = new EventSource('/api/status/stream');
+  stream.addEventListener('status', (e) => { state = JSON.parse(e.data); render(); document.body.dataset.loaded = 'true'; });
+  stream.addEventListener('change', (e) => {
+    if (!state) return;
+    const m = JSON.parse(e.data);
+    apply(m);
+    // The clock panels change every second; the rest is redrawn only when it changed.
+    if (m.type === 'panel') document.getElementById('panels').textContent = state.panels.filter(Boolean).join('   ·   ');
+    else render();
+  });
+  logs();
+  setInterval(logs, 5000);
+}
+
+load();

@@ -1,0 +1,90 @@
+"""The console in a real headless Chromium, as an operator uses it."""
+import datetime
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from console_harness import Installation  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import Select  # noqa: E402
+
+BUILD = os.environ.get("QTX_BUILD_DIR", "build")
+
+
+class OperatorInTheBrowser(unittest.TestCase):
+    def setUp(self):
+        self.site = Installation(BUILD)
+        self.site.browser()
+
+    def tearDown(self):
+        self.site.close()
+
+    def fill_event(self, title, days, time_text, take):
+        s = self.site
+        s.open("/event.html")
+        s.find("#title").send_keys(title)
+        if days == "weekdays":
+            s.find("#weekdays").click()
+        else:
+            for d in days:
+                s.find(f"#day-{d}").click()
+        s.find("#time").send_keys(time_text)
+        Select(s.find("#xp-kind")).select_by_value("take")
+        s.find("#xp-source").send_keys(str(take[0]))
+        s.find("#xp-destination").send_keys(str(take[1]))
+        s.find("#save").click()
+
+    def test_add_an_event_see_it_in_the_week_and_see_a_bad_time_refused(self):
+        s = self.site
+        s.login("operator")
+        self.fill_event("Morning feed", "weekdays", "06:00:00", (3, 1))
+        s.wait(lambda d: "Saved event" in d.find_element(By.ID, "banner").text)
+
+        s.open("/week.html")
+        columns = s.finds("#week .day")
+        self.assertEqual(len(columns), 7)
+        for day, column in enumerate(columns):
+            chips = [c for c in column.find_elements(By.CSS_SELECTOR, ".chip") if "Morning feed" in c.text]
+            self.assertEqual(len(chips), 1 if day < 5 else 0, f"day {day}")
+            if chips:
+                self.assertIn("06:00:00", chips[0].text)
+                self.assertIn("take 3->1", chips[0].text)
+
+        self.fill_event("Bad time", ["mon"], "25:00:00", (3, 1))
+        spot = s.wait(lambda d: d.find_element(By.CSS_SELECTOR, '.err[data-for="time"]'))
+        s.wait(lambda d: "is not a time of day" in spot.text)
+        self.assertIn('"25:00:00"', spot.text)
+        self.assertEqual(s.find('.err[data-for="title"]').text, "")
+
+    def test_an_event_added_in_the_console_runs_and_status_follows_the_link(self):
+        s = self.site
+        s.login("operator")
+        s.open("/status.html")
+        s.wait(lambda d: "Switcher Connected" in d.find_element(By.ID, "caption").text, timeout=20)
+
+        now = datetime.datetime.now()
+        at = now + datetime.timedelta(seconds=8)
+        if at.date() != now.date():
+            self.skipTest("too close to midnight")
+        day = ["mon", "tue", "wed", "thu", "fri", "sat", "sun"][at.weekday()]
+        self.fill_event("Soon", [day], at.strftime("%H:%M:%S"), (5, 2))
+        s.wait(lambda d: "Saved event" in d.find_element(By.ID, "banner").text)
+
+        s.open("/status.html")
+        s.wait(lambda d: any("Soon" in r.text and "ran" in r.text
+                             for r in d.find_elements(By.CSS_SELECTOR, "#history tr")), timeout=30)
+        with open(s.folder + "frames.log") as log:
+            takes = [line for line in log if line.split(" ", 2)[2].startswith("FE")]
+        self.assertTrue(takes, "no crosspoint frame reached the simulator")
+        late_ms = int(takes[-1].split(" ")[0]) - int(at.timestamp()) * 1000
+        self.assertLess(late_ms, 1000)
+
+        s.stop("sim")
+        s.wait(lambda d: "Not Connected" in d.find_element(By.ID, "caption").text, timeout=30)
+        self.assertIn("not connected", s.find("#lamp-switcher").text)
+
+
+if __name__ == "__main__":
+    unittest.main()

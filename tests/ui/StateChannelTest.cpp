@@ -1,0 +1,230 @@
+// The engine's state channel as a subscriber meets it: a real Unix-domain socket in the program
+// folder, a snapshot on connect, one JSON object per line after it; and a subscriber that never
+// reads delays no event and is dropped.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <future>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "common/PollEventLoop.h"
+#include "fixtures/EngineHarness.h"
+#include "fixtures/TempDir.h"
+#include "switcher/ByteManipulation.h"
+#include "switcher/sim/SwitcherSim.h"
+#include "ui/RecordingMainWindow.h"
+#include "ui/StateChannel.h"
+
+namespace qtx {
+namespace {
+
+using nlohmann::json;
+
+// A subscriber socket connected to path; -1 when nobody answers.
+int Subscribe(const std::string& path, int receiveBuffer = 0) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Lines read from fd while the loop runs, until want lines came or the time is up.
+std::vector<json> ReadLines(PollEventLoop& loop, int fd, size_t want, int timeoutMs = 2000) {
+    std::vector<json> lines;
+    std::string buffer;
+    loop.RunUntil(
+        [&] {
+            char chunk[4096];
+            ssize_t n;
+            while ((n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+                buffer.append(chunk, static_cast<size_t>(n));
+            for (size_t nl; (nl = buffer.find('\n')) != std::string::npos; buffer.erase(0, nl + 1))
+                lines.push_back(json::parse(buffer.substr(0, nl)));
+            return lines.size() >= want;
+        },
+        timeoutMs);
+    return lines;
+}
+
+TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
+    test::TempDir dir;
+    PollEventLoop loop;
+    RecordingMainWindow window;
+    StateChannel channel(window, loop, dir.Path());
+    ASSERT_TRUE(channel.Open());
+
+    struct stat st {};
+    ASSERT_EQ(::stat(channel.SocketPath().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+
+    // State before anyone subscribed reaches the window and the snapshot alike.
+    channel.SetCaption("QTX Automation - Switcher Connected");
+    channel.SetPanelText(1, "3 Total Events");
+    channel.AddNextRow("Monday", "06:00:00", "Caf\xE9 feed");  // Windows-1252 e-acute
+    channel.SetHistoryColor(255);
+    channel.AddHistoryRow("Sunday", "23:00:00", "Late - Not Executed");
+    channel.ShowEventOutcome({7, "Sunday", "23:00:00", "Late", false, "Server not connected", 12});
+    EXPECT_EQ(window.Caption, "QTX Automation - Switcher Connected");
+    ASSERT_EQ(window.HistoryRows.size(), 1u);
+
+    int fd = Subscribe(channel.SocketPath());
+    ASSERT_GE(fd, 0);
+    auto lines = ReadLines(loop, fd, 1);
+    ASSERT_EQ(lines.size(), 1u);
+    const json& snap = lines[0];
+    EXPECT_EQ(snap["type"], "snapshot");
+    EXPECT_EQ(snap["link"], json({{"server", true}, {"switcher", true}}));
+    EXPECT_EQ(snap["panels"][0], "3 Total Events");
+    EXPECT_EQ(snap["next"][0]["title"], "Caf\xC3\xA9 feed");
+    EXPECT_EQ(snap["history"][0]["color"], 255);
+    EXPECT_EQ(snap["history"][0]["reason"], "Server not connected");
+    EXPECT_EQ(snap["history"][0]["latenessMs"], 12);
+
+    // Changes follow in order; an unchanged panel text is not repeated.
+    channel.SetCaption("QTX Automation - Server Not Connected");
+    channel.SetPanelText(1, "3 Total Events");
+    channel.SetPanelText(3, "6:00:01 AM");
+    channel.ClearHistory();
+    lines = ReadLines(loop, fd, 3);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0]["type"], "caption");
+    EXPECT_EQ(lines[0]["link"], json({{"server", false}, {"switcher", false}}));
+    EXPECT_EQ(lines[1], json({{"type", "panel"}, {"panel", 3}, {"text", "6:00:01 AM"}}));
+    EXPECT_EQ(lines[2]["type"], "historyCleared");
+    EXPECT_TRUE(window.HistoryRows.empty());
+
+    // A subscriber that hangs up is forgotten.
+    ::close(fd);
+    loop.RunUntil([&] { return channel.SubscriberCount() == 0; }, 1000);
+    EXPECT_EQ(channel.SubscriberCount(), 0u);
+}
+
+TEST(StateChannel, ALiveChannelKeepsItsSocketAndAStaleOneIsReplaced) {
+    test::TempDir dir;
+    PollEventLoop loop;
+    RecordingMainWindow window;
+    {
+        StateChannel first(window, loop, dir.Path());
+        ASSERT_TRUE(first.Open());
+        StateChannel second(window, loop, dir.Path());
+        EXPECT_FALSE(second.Open());  // another engine of this folder answers there
+        int fd = Subscribe(first.SocketPath());
+        EXPECT_GE(fd, 0);
+        ::close(fd);
+    }
+    // A socket file left by an engine that died (nobody answers) is taken over.
+    std::string path = dir.File(StateChannel::kSocketName);
+    int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(stale);
+    StateChannel third(window, loop, dir.Path());
+    EXPECT_TRUE(third.Open());
+    int fd = Subscribe(third.SocketPath());
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+}
+
+std::string HhMmSs(int s) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+    return buf;
+}
+
+int64_t EpochMs(const LocalDateTime& date, int secondsOfDay) {
+    std::tm tm{};
+    tm.tm_year = date.Year - 1900;
+    tm.tm_mon = date.Month - 1;
+    tm.tm_mday = date.Day;
+    tm.tm_hour = secondsOfDay / 3600;
+    tm.tm_min = secondsOfDay / 60 % 60;
+    tm.tm_sec = secondsOfDay % 60;
+    tm.tm_isdst = -1;
+    return static_cast<int64_t>(std::mktime(&tm)) * 1000;
+}
+
+// The real engine on the real clock against the simulator in a thread of its own. A subscriber
+// connects and never reads while a burst of 400 events fills its queue; the salvo events that
+// follow, one a second, still reach the simulator on time, and the subscriber is dropped.
+TEST(StateChannel, ASubscriberThatNeverReadsDelaysNoEventAndIsDropped) {
+    SystemClock clock;
+    LocalDateTime now = clock.Now();
+    const int burst = now.SecondsOfDay() + 3;
+    if (burst + 10 >= 86400)
+        GTEST_SKIP() << "too close to midnight";
+
+    PollEventLoop simLoop;
+    std::promise<int> port;
+    std::vector<sim::ReceivedFrame> frames;
+    std::thread simThread([&] {
+        sim::SwitcherSim sim(simLoop);
+        port.set_value(sim.Listen());
+        simLoop.Run();
+        frames = sim.Frames();
+    });
+
+    test::EngineHarness h{now};
+    std::vector<test::EventRow> rows;
+    int number = 1;
+    for (int i = 0; i < 400; ++i)
+        rows.push_back(test::Event(
+            number++, now.MondayIndex(), HhMmSs(burst),
+            "burst event with a title long enough to fill a queue " + std::to_string(i)));
+    constexpr int kSalvos = 4;
+    for (int i = 1; i <= kSalvos; ++i) {
+        auto row = test::Event(number++, now.MondayIndex(), HhMmSs(burst + i), "salvo");
+        row["scontrol"] = 1;
+        row["Salvo"] = i;
+        rows.push_back(row);
+    }
+    rows.push_back(test::Event(number++, (now.MondayIndex() + 1) % 7, "12:00:00", "next day"));
+    h.WriteDatabase(rows, "127.0.0.1", port.get_future().get());
+
+    StateChannel channel(h.view, h.realLoop, h.dir.Path(), 16 * 1024);
+    ASSERT_TRUE(channel.Open());
+    Engine engine(clock, h.realLoop, channel, h.dir.Path());
+    engine.Form_Load();
+    int silent = Subscribe(channel.SocketPath(), 4096);
+    ASSERT_GE(silent, 0);
+    h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() > burst + kSalvos; },
+                        (kSalvos + 8) * 1000);
+    h.realLoop.RunFor(300);
+    engine.Form_Terminate();
+    simLoop.Stop();
+    simThread.join();
+    ::close(silent);
+
+    EXPECT_EQ(channel.DroppedCount(), 1u);
+    EXPECT_EQ(channel.SubscriberCount(), 0u);
+    std::map<int, int64_t> arrival;
+    for (const auto& f : frames)
+        if (static_cast<uint8_t>(f.Bytes[0]) == 0xEA && !arrival.count(WordAt(f.Bytes, 2) + 1))
+            arrival[WordAt(f.Bytes, 2) + 1] = f.TimeMs;
+    for (int i = 1; i <= kSalvos; ++i) {
+        ASSERT_TRUE(arrival.count(i)) << "salvo " << i << " never reached the switcher";
+        int64_t late = arrival[i] - EpochMs(now, burst + i);
+        // The engine's usual lateness is a few milliseconds; a blocked write would cost seconds.
+        EXPECT_GE(late, 0);
+        EXPECT_LT(late, 250) << "salvo " << i;
+    }
+}
+
+}  // namespace
+}  // namespace qtx

@@ -1,0 +1,338 @@
+#include "ui/StateChannel.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "common/Text.h"
+
+namespace qtx {
+
+namespace {
+
+using nlohmann::json;
+
+// Link state as the caption tells it.
+json LinkOf(const std::string& caption) {
+    bool server = caption.find("Server Not Connected") == std::string::npos &&
+                  caption.find("Connected") != std::string::npos;
+    bool switcher = caption.find("Switcher Connected") != std::string::npos;
+    return json{{"server", server}, {"switcher", switcher}};
+}
+
+std::string Line(const json& j) {
+    // Invalid bytes cannot occur (every text is converted from Windows-1252), but a dump must
+    // never throw into the engine.
+    return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+bool FillAddress(const std::string& path, sockaddr_un& addr) {
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path)
+        return false;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    return true;
+}
+
+}  // namespace
+
+StateChannel::StateChannel(MainWindow& inner, EventLoop& loop, std::string appDir,
+                           size_t queueLimit)
+    : inner_(inner), loop_(loop), path_(std::move(appDir) + kSocketName), queueLimit_(queueLimit) {}
+
+StateChannel::~StateChannel() {
+    Close();
+}
+
+bool StateChannel::Open() {
+    if (listenFd_ >= 0)
+        return true;
+    sockaddr_un addr;
+    if (!FillAddress(path_, addr))
+        return false;
+    // Another engine of this folder answering on the socket keeps it.
+    int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return false;
+    bool live = ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(probe);
+    if (live)
+        return false;
+    ::unlink(path_.c_str());
+
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // Nobody can connect before listen(), so the mode is set before anyone could use the socket.
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::chmod(path_.c_str(), 0660) != 0 || ::listen(fd, 16) != 0) {
+        ::close(fd);
+        ::unlink(path_.c_str());
+        return false;
+    }
+    listenFd_ = fd;
+    listenWatch_ = loop_.AddWatch(fd, EventLoop::Readable, [this](unsigned) { Accept(); });
+    return true;
+}
+
+void StateChannel::Close() {
+    while (!subscribers_.empty())
+        Drop(subscribers_.begin()->first);
+    if (listenFd_ >= 0) {
+        loop_.DeleteWatch(listenWatch_);
+        ::close(listenFd_);
+        ::unlink(path_.c_str());
+        listenFd_ = -1;
+    }
+}
+
+void StateChannel::Accept() {
+    for (;;) {
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;  // EAGAIN, or a connection that went away before it was taken
+        Subscriber& s = subscribers_[fd];
+        s.Fd = fd;
+        s.Pending = Snapshot();
+        s.Watch = loop_.AddWatch(fd, EventLoop::Readable, [this, fd](unsigned ready) {
+            if (ready & EventLoop::Readable)
+                Readable(fd);
+            if ((ready & EventLoop::Writable) && subscribers_.count(fd))
+                Flush(fd);
+        });
+        Flush(fd);
+    }
+}
+
+void StateChannel::Readable(int fd) {
+    // Subscribers have nothing to say; what they send is read and dropped, and end of file or an
+    // error ends the subscription.
+    char buffer[512];
+    for (;;) {
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return;
+        Drop(fd);
+        return;
+    }
+}
+
+void StateChannel::Flush(int fd) {
+    auto it = subscribers_.find(fd);
+    if (it == subscribers_.end())
+        return;
+    Subscriber& s = it->second;
+    while (!s.Pending.empty()) {
+        ssize_t n = ::send(fd, s.Pending.data(), s.Pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            s.Pending.erase(0, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        Drop(fd);
+        return;
+    }
+    loop_.UpdateWatch(s.Watch, s.Pending.empty() ? EventLoop::Readable
+                                                 : EventLoop::Readable | EventLoop::Writable);
+}
+
+void StateChannel::Drop(int fd) {
+    auto it = subscribers_.find(fd);
+    if (it == subscribers_.end())
+        return;
+    loop_.DeleteWatch(it->second.Watch);
+    ::close(fd);
+    subscribers_.erase(it);
+}
+
+void StateChannel::Publish(const std::string& line) {
+    std::vector<int> behind, toFlush;
+    for (auto& [fd, s] : subscribers_) {
+        if (s.Pending.size() + line.size() > queueLimit_) {
+            behind.push_back(fd);
+            continue;
+        }
+        if (s.Pending.empty())
+            toFlush.push_back(fd);  // otherwise the writable watch is already armed
+        s.Pending += line;
+    }
+    for (int fd : behind) {
+        ++dropped_;
+        Drop(fd);
+    }
+    for (int fd : toFlush)
+        Flush(fd);
+}
+
+std::string StateChannel::Snapshot() const {
+    auto rowJson = [](const Row& r) {
+        json j{{"day", r.Day}, {"time", r.Time}, {"title", r.Title}};
+        return j;
+    };
+    json next = json::array();
+    for (const Row& r : next_)
+        next.push_back(rowJson(r));
+    json history = json::array();
+    for (const Row& r : history_) {
+        json j = rowJson(r);
+        j["color"] = r.Color;
+        if (r.HasOutcome) {
+            j["ran"] = r.Ran;
+            j["reason"] = r.Reason;
+            if (r.LatenessMs >= 0)
+                j["latenessMs"] = r.LatenessMs;
+        }
+        history.push_back(std::move(j));
+    }
+    json j{
+        {"type", "snapshot"},
+        {"caption", caption_},
+        {"icon", icon_},
+        {"link", LinkOf(caption_)},
+        {"slave",
+         {{"enabled", slaveEnabled_}, {"server", slaveConnected_}, {"switcher", slaveSwitcher_}}},
+        {"panels", {panels_[0], panels_[1], panels_[2]}},
+        {"next", next},
+        {"historyColor", historyColor_},
+        {"history", history}};
+    return Line(j);
+}
+
+void StateChannel::SetCaption(const std::string& caption) {
+    inner_.SetCaption(caption);
+    caption_ = Cp1252ToUtf8(caption);
+    if (!subscribers_.empty())
+        Publish(Line(json{{"type", "caption"}, {"caption", caption_}, {"link", LinkOf(caption_)}}));
+}
+
+void StateChannel::SetIcon(int image) {
+    inner_.SetIcon(image);
+    icon_ = image;
+    if (!subscribers_.empty())
+        Publish(Line(json{{"type", "icon"}, {"icon", image}}));
+}
+
+void StateChannel::SetPanelText(int panel, const std::string& text) {
+    inner_.SetPanelText(panel, text);
+    if (panel >= 1 && panel <= 3) {
+        std::string utf8 = Cp1252ToUtf8(text);
+        if (panels_[panel - 1] != utf8) {
+            panels_[panel - 1] = utf8;
+            if (!subscribers_.empty())
+                Publish(Line(json{{"type", "panel"}, {"panel", panel}, {"text", utf8}}));
+        }
+    }
+    CheckSlaveLink();
+}
+
+void StateChannel::CheckSlaveLink() {
+    if (vars_ == nullptr)
+        return;
+    if (vars_->SlaveEnabled == slaveEnabled_ && vars_->SlaveConnected == slaveConnected_ &&
+        vars_->SlaveSwitcherConnected == slaveSwitcher_)
+        return;
+    slaveEnabled_ = vars_->SlaveEnabled;
+    slaveConnected_ = vars_->SlaveConnected;
+    slaveSwitcher_ = vars_->SlaveSwitcherConnected;
+    if (!subscribers_.empty())
+        Publish(Line(json{{"type", "slave"},
+                          {"enabled", slaveEnabled_},
+                          {"server", slaveConnected_},
+                          {"switcher", slaveSwitcher_}}));
+}
+
+void StateChannel::ClearNextList() {
+    inner_.ClearNextList();
+    next_.clear();
+    if (!subscribers_.empty())
+        Publish(Line(json{{"type", "nextCleared"}}));
+}
+
+void StateChannel::AddNextRow(const std::string& day, const std::string& time,
+                              const std::string& title) {
+    inner_.AddNextRow(day, time, title);
+    Row r;
+    r.Day = Cp1252ToUtf8(day);
+    r.Time = Cp1252ToUtf8(time);
+    r.Title = Cp1252ToUtf8(title);
+    if (!subscribers_.empty())
+        Publish(Line(json{{"type", "next"}, {"day", r.Day}, {"time", r.Time}, {"title", r.Title}}));
+    next_.push_back(std::move(r));
+}
+
+void StateChannel::SetHistoryColor(int32_t color) {
+    inner_.SetHistoryColor(color);
+    historyColor_ = color;
+}
+
+void StateChannel::AddHistoryRow(const std::string& day, const std::string& time,
+                                 const std::string& title) {
+    inner_.AddHistoryRow(day, time, title);
+    Row r;
+    r.Day = Cp1252ToUtf8(day);
+    r.Time = Cp1252ToUtf8(time);
+    r.Title = Cp1252ToUtf8(title);
+    r.Color = historyColor_;
+    if (!subscribers_.empty())
+        Publish(Line(json{{"type", "history"},
+                          {"day", r.Day},
+                          {"time", r.Time},
+                          {"title", r.Title},
+                          {"color", r.Color}}));
+    history_.push_back(std::move(r));
+    if (history_.size() > kHistoryKept)
+        history_.pop_front();
+}
+
+void StateChannel::ClearHistory() {
+    inner_.ClearHistory();
+    history_.clear();
+    if (!subscribers_.empty())
+        Publish(Line(json{{"type", "historyCleared"}}));
+}
+
+void StateChannel::ShowEventOutcome(const EventOutcome& outcome) {
+    inner_.ShowEventOutcome(outcome);
+    if (!history_.empty()) {
+        Row& r = history_.back();
+        r.HasOutcome = true;
+        r.Ran = outcome.Ran;
+        r.Reason = Cp1252ToUtf8(outcome.Reason);
+        r.LatenessMs = outcome.LatenessMs;
+    }
+    if (!subscribers_.empty()) {
+        json j{{"type", "outcome"},
+               {"number", outcome.Number},
+               {"day", Cp1252ToUtf8(outcome.Day)},
+               {"time", Cp1252ToUtf8(outcome.Time)},
+               {"title", Cp1252ToUtf8(outcome.Title)},
+               {"ran", outcome.Ran},
+               {"reason", Cp1252ToUtf8(outcome.Reason)}};
+        if (outcome.LatenessMs >= 0)
+            j["latenessMs"] = outcome.LatenessMs;
+        Publish(Line(j));
+    }
+}
+
+MessageBoxAnswer StateChannel::ShowMessageBox(const std::string& text, const std::string& title,
+                                              MessageBoxKind kind, MessageBoxButtons buttons) {
+    // Told before the box is shown: a modal box may wait for its operator.
+    if (!subscribers_.empty())
+        Publish(Line(json{
+            {"type", "messageBox"}, {"text", Cp1252ToUtf8(text)}, {"title", Cp1252ToUtf8(title)}}));
+    return inner_.ShowMessageBox(text, title, kind, buttons);
+}
+
+}  // namespace qtx
