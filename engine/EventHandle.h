@@ -8,6 +8,7 @@
 // gives the following record its moment in the same week, or in the next week once the table
 // wraps. So the chain never comes back to a record it ran, a repeated wall-clock hour runs
 // nothing twice, and a skipped one runs its records once, at the jump.
+#include <cstddef>
 #include <cstdint>
 
 #include "common/Clock.h"
@@ -70,6 +71,7 @@ class EventHandle {
     DBEngine& db_;
     TcpComm& tcp_;
     MessageEvents& messages_;
+    size_t pruneAt_ = 1024;  // size of RunOccurrences at which old entries are next dropped
 };
 
 }  // namespace qtx

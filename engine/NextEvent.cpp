@@ -1,5 +1,7 @@
 // Choosing the next event from scratch (start-up and after a reload), the due test, and showing
 // the next event.
+#include <algorithm>
+
 #include "common/Checked.h"
 #include "common/FaultNumbers.h"
 #include "common/Format.h"
@@ -37,10 +39,15 @@ bool EventHandle::AlreadyRan(const AutomationEvent& r, int64_t moment) const {
 
 void EventHandle::RecordRun(const AutomationEvent& r, int64_t moment) {
     v_.RunOccurrences.insert({r.Number, moment});
-    // Only the last week and a day matter: older moments can never be chosen again.
+    // Only the last week and a day matter: older moments can never be chosen again. They are
+    // dropped whenever the record has doubled since the last clean-up, so each run costs a
+    // constant share of it however large the table.
+    if (v_.RunOccurrences.size() < pruneAt_)
+        return;
     const int64_t horizon = NowMoment() - kSecondsPerWeek - kSecondsPerDay;
     for (auto it = v_.RunOccurrences.begin(); it != v_.RunOccurrences.end();)
         it = it->second < horizon ? v_.RunOccurrences.erase(it) : std::next(it);
+    pruneAt_ = std::max<size_t>(1024, 2 * v_.RunOccurrences.size());
 }
 
 int16_t EventHandle::DetermineNextEvent() {
