@@ -15,11 +15,13 @@
 #include <map>
 #include <thread>
 
+#include "common/Format.h"
 #include "console/ConsoleProcess.h"
 #include "console/EventJson.h"
 #include "database/DBEngine.h"
 #include "fixtures/EngineHarness.h"
 #include "fixtures/EventDb.h"
+#include "fixtures/WallClock.h"
 #include "schedule/EventStore.h"
 #include "switcher/ByteManipulation.h"
 #include "switcher/sim/SwitcherSim.h"
@@ -98,24 +100,6 @@ void BM_GetEvents32767(benchmark::State& state) {
 }
 BENCHMARK(BM_GetEvents32767)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-std::string HhMmSs(int s) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
-    return buf;
-}
-
-int64_t EpochMs(const qtx::LocalDateTime& date, int secondsOfDay) {
-    std::tm tm{};
-    tm.tm_year = date.Year - 1900;
-    tm.tm_mon = date.Month - 1;
-    tm.tm_mday = date.Day;
-    tm.tm_hour = secondsOfDay / 3600;
-    tm.tm_min = secondsOfDay / 60 % 60;
-    tm.tm_sec = secondsOfDay % 60;
-    tm.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&tm)) * 1000;
-}
-
 // Events one a second: the first kQuiet without clients, then the same number with 20 clients.
 void BM_LatenessWithTwentyClients(benchmark::State& state) {
     constexpr int kQuiet = 12, kBusy = 12, kGap = 3;
@@ -143,7 +127,8 @@ void BM_LatenessWithTwentyClients(benchmark::State& state) {
         for (int s = first; s < busyFirst + kBusy; ++s) {
             if (s >= first + kQuiet && s < busyFirst)
                 continue;
-            auto row = qtx::test::Event(++n, now.MondayIndex(), HhMmSs(s), "e" + std::to_string(s));
+            auto row = qtx::test::Event(++n, now.MondayIndex(), qtx::FormatHhMmSs(s),
+                                        "e" + std::to_string(s));
             row["scontrol"] = 1;
             row["Salvo"] = s - first + 1;
             rows.push_back(row);
@@ -206,7 +191,7 @@ void BM_LatenessWithTwentyClients(benchmark::State& state) {
         std::vector<double> quiet, busy;
         for (const auto& [salvo, at] : arrival) {
             int second = first + salvo - 1;
-            double late = static_cast<double>(at - EpochMs(now, second));
+            double late = static_cast<double>(at - qtx::test::LocalSecondToEpochMs(now, second));
             (second < first + kQuiet ? quiet : busy).push_back(late);
         }
         if (quiet.size() < kQuiet - 1 || busy.size() < kBusy - 1) {

@@ -12,6 +12,7 @@
 #include "common/FileSystem.h"
 #include "database/DiskWork.h"
 #include "engine/EventHandle.h"
+#include "fixtures/WallClock.h"
 #include "hardening/Hardening.h"
 #include "logging/LogHeader.h"
 #include "switcher/ByteManipulation.h"
@@ -109,15 +110,7 @@ TEST(DiskWorkFault, SkipsInAFullTableDoNotDelayTheNextEventOfTheirSecond) {
         if (static_cast<uint8_t>(f.Bytes[0]) == 0xEA && arrival < 0)
             arrival = f.TimeMs;
     ASSERT_GE(arrival, 0) << "the salvo never arrived";
-    std::tm due{};
-    due.tm_year = now.Year - 1900;
-    due.tm_mon = now.Month - 1;
-    due.tm_mday = now.Day;
-    due.tm_hour = first / 3600;
-    due.tm_min = first / 60 % 60;
-    due.tm_sec = first % 60;
-    due.tm_isdst = -1;
-    const int64_t late = arrival - static_cast<int64_t>(std::mktime(&due)) * 1000;
+    const int64_t late = arrival - LocalSecondToEpochMs(now, first);
     std::printf("the salvo after the skip arrived %lld ms after its second\n",
                 static_cast<long long>(late));
     // The usual lateness is a few milliseconds plus a commit per skip; a walk over the table

@@ -14,9 +14,11 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "common/Format.h"
 #include "common/PollEventLoop.h"
 #include "fixtures/EngineHarness.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/WallClock.h"
 #include "switcher/ByteManipulation.h"
 #include "switcher/sim/SwitcherSim.h"
 #include "ui/RecordingMainWindow.h"
@@ -142,24 +144,6 @@ TEST(StateChannel, ALiveChannelKeepsItsSocketAndAStaleOneIsReplaced) {
     ::close(fd);
 }
 
-std::string HhMmSs(int s) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
-    return buf;
-}
-
-int64_t EpochMs(const LocalDateTime& date, int secondsOfDay) {
-    std::tm tm{};
-    tm.tm_year = date.Year - 1900;
-    tm.tm_mon = date.Month - 1;
-    tm.tm_mday = date.Day;
-    tm.tm_hour = secondsOfDay / 3600;
-    tm.tm_min = secondsOfDay / 60 % 60;
-    tm.tm_sec = secondsOfDay % 60;
-    tm.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&tm)) * 1000;
-}
-
 // The real engine on the real clock against the simulator in a thread of its own. A subscriber
 // connects and never reads while a burst of 400 events fills its queue; the salvo events that
 // follow, one a second, still reach the simulator on time, and the subscriber is dropped.
@@ -185,11 +169,11 @@ TEST(StateChannel, ASubscriberThatNeverReadsDelaysNoEventAndIsDropped) {
     int number = 1;
     for (int i = 0; i < 400; ++i)
         rows.push_back(test::Event(
-            number++, now.MondayIndex(), HhMmSs(burst),
+            number++, now.MondayIndex(), FormatHhMmSs(burst),
             "burst event with a title long enough to fill a queue " + std::to_string(i)));
     constexpr int kSalvos = 4;
     for (int i = 1; i <= kSalvos; ++i) {
-        auto row = test::Event(number++, now.MondayIndex(), HhMmSs(burst + i), "salvo");
+        auto row = test::Event(number++, now.MondayIndex(), FormatHhMmSs(burst + i), "salvo");
         row["scontrol"] = 1;
         row["Salvo"] = i;
         rows.push_back(row);
@@ -219,7 +203,7 @@ TEST(StateChannel, ASubscriberThatNeverReadsDelaysNoEventAndIsDropped) {
             arrival[WordAt(f.Bytes, 2) + 1] = f.TimeMs;
     for (int i = 1; i <= kSalvos; ++i) {
         ASSERT_TRUE(arrival.count(i)) << "salvo " << i << " never reached the switcher";
-        int64_t late = arrival[i] - EpochMs(now, burst + i);
+        int64_t late = arrival[i] - test::LocalSecondToEpochMs(now, burst + i);
         // The engine's usual lateness is a few milliseconds; a blocked write would cost seconds.
         EXPECT_GE(late, 0);
         EXPECT_LT(late, 250) << "salvo " << i;
