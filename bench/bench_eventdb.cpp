@@ -8,10 +8,10 @@
 #include <chrono>
 #include <random>
 
-#include "database/EventDbCheck.h"
+#include "eventdb/EventDbCheck.h"
 #include "fixtures/DiskWorkEnv.h"
 #include "fixtures/EventDb.h"
-#include "schedule/preview/Preview.h"
+#include "preview/Preview.h"
 
 namespace qtx {
 namespace {

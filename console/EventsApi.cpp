@@ -10,7 +10,7 @@
 #include "console/HttpJson.h"
 #include "database/DBEngine.h"
 #include "schedule/EventStore.h"
-#include "schedule/preview/Preview.h"
+#include "preview/Preview.h"
 
 namespace qtx::console {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "database/EventDbOptions.h"
+#include "eventdb/EventDbOptions.h"
 #include "schedule/Rows.h"
 #include "schedule/Rules.h"
 

@@ -12,9 +12,9 @@
 #include "common/ProgramFolderLock.h"
 #include "engine/Engine.h"
 #include "ui/StateChannel.h"
-#include "ui/qt/EngineBinding.h"
-#include "ui/qt/FrmMain.h"
-#include "ui/qt/QtEventLoop.h"
+#include "qt/EngineBinding.h"
+#include "qt/FrmMain.h"
+#include "qt/QtEventLoop.h"
 
 int main(int argc, char** argv) {
     static const char* const usage =

@@ -1,7 +1,7 @@
 // qtx-eventdb: prepares event databases for the engine from the command line.
 #include <iostream>
 
-#include "database/EventDbTool.h"
+#include "eventdb/EventDbTool.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

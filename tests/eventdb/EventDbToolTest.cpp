@@ -3,8 +3,8 @@
 
 #include <sstream>
 
-#include "database/Csv.h"
-#include "database/EventDbTool.h"
+#include "eventdb/Csv.h"
+#include "eventdb/EventDbTool.h"
 #include "fixtures/EventDb.h"
 #include "fixtures/TempDir.h"
 

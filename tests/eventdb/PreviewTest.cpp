@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "fixtures/EngineHarness.h"
-#include "schedule/preview/Preview.h"
+#include "preview/Preview.h"
 #include "switcher/sim/SwitcherSim.h"
 
 namespace qtx::test {

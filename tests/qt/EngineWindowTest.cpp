@@ -17,10 +17,10 @@
 
 #include "ModalDriver.h"
 #include "fixtures/EngineHarness.h"
-#include "ui/qt/EngineBinding.h"
-#include "ui/qt/FrmAbout.h"
-#include "ui/qt/FrmMain.h"
-#include "ui/qt/Lamp.h"
+#include "qt/EngineBinding.h"
+#include "qt/FrmAbout.h"
+#include "qt/FrmMain.h"
+#include "qt/Lamp.h"
 
 using namespace qtx;
 using namespace qtx::test;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ui/MainWindow.h"
-#include "ui/qt/EngineHooks.h"
+#include "qt/EngineHooks.h"
 
 namespace qtx::test {
 

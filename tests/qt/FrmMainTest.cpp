@@ -9,10 +9,10 @@
 #include "FakeEngine.h"
 #include "ModalDriver.h"
 #include "common/Constants.h"
-#include "ui/qt/FrmAbout.h"
-#include "ui/qt/FrmMain.h"
-#include "ui/qt/HelpViewer.h"
-#include "ui/qt/Images.h"
+#include "qt/FrmAbout.h"
+#include "qt/FrmMain.h"
+#include "qt/HelpViewer.h"
+#include "qt/Images.h"
 
 using namespace qtx;
 using namespace qtx::test;

@@ -3,7 +3,7 @@
 #include <regex>
 #include <set>
 
-#include "ui/qt/HelpFile.h"
+#include "qt/HelpFile.h"
 
 using namespace qtx;
 

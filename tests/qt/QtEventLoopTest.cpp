@@ -7,7 +7,7 @@
 #include <chrono>
 #include <vector>
 
-#include "ui/qt/QtEventLoop.h"
+#include "qt/QtEventLoop.h"
 
 using namespace qtx;
 

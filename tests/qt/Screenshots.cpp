@@ -12,8 +12,8 @@
 #include "FakeEngine.h"
 #include "ModalDriver.h"
 #include "common/Constants.h"
-#include "ui/qt/FrmAbout.h"
-#include "ui/qt/FrmMain.h"
+#include "qt/FrmAbout.h"
+#include "qt/FrmMain.h"
 
 using namespace qtx;
 using namespace qtx::test;

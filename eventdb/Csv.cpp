@@ -1,4 +1,4 @@
-#include "database/Csv.h"
+#include "eventdb/Csv.h"
 
 namespace qtx::csv {
 

@@ -1,4 +1,4 @@
-#include "ui/qt/FrmSetup.h"
+#include "qt/FrmSetup.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "ui/qt/QtText.h"
-#include "ui/qt/TwipLayout.h"
+#include "qt/QtText.h"
+#include "qt/TwipLayout.h"
 
 namespace qtx {
 

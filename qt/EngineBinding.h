@@ -2,7 +2,7 @@
 // Binds the desktop window to the real engine. Header only, so the window library itself does
 // not need the engine to link.
 #include "engine/Engine.h"
-#include "ui/qt/EngineHooks.h"
+#include "qt/EngineHooks.h"
 
 namespace qtx {
 

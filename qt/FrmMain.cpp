@@ -1,4 +1,4 @@
-#include "ui/qt/FrmMain.h"
+#include "qt/FrmMain.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,11 +13,11 @@
 #include <QTreeWidget>
 
 #include "common/Constants.h"
-#include "ui/qt/FrmAbout.h"
-#include "ui/qt/HelpViewer.h"
-#include "ui/qt/Images.h"
-#include "ui/qt/QtText.h"
-#include "ui/qt/TwipLayout.h"
+#include "qt/FrmAbout.h"
+#include "qt/HelpViewer.h"
+#include "qt/Images.h"
+#include "qt/QtText.h"
+#include "qt/TwipLayout.h"
 
 namespace qtx {
 

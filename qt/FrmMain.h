@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "ui/MainWindow.h"
-#include "ui/qt/EngineHooks.h"
-#include "ui/qt/FrmSetup.h"
+#include "qt/EngineHooks.h"
+#include "qt/FrmSetup.h"
 
 class QDialog;
 class QLabel;

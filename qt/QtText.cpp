@@ -1,4 +1,4 @@
-#include "ui/qt/QtText.h"
+#include "qt/QtText.h"
 
 #include "common/Text.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "ui/qt/EngineHooks.h"
+#include "qt/EngineHooks.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -1,11 +1,11 @@
-#include "database/CsvEvents.h"
+#include "eventdb/CsvEvents.h"
 
 #include <strings.h>
 
 #include <algorithm>
 #include <map>
 
-#include "database/EventDbOptions.h"
+#include "eventdb/EventDbOptions.h"
 
 namespace qtx::csv {
 

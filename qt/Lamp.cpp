@@ -1,4 +1,4 @@
-#include "ui/qt/Lamp.h"
+#include "qt/Lamp.h"
 
 #include <QPainter>
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "ui/qt/HelpFile.h"
+#include "qt/HelpFile.h"
 
 class QTextBrowser;
 

@@ -1,10 +1,10 @@
-#include "ui/qt/HelpViewer.h"
+#include "qt/HelpViewer.h"
 
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "ui/qt/QtText.h"
+#include "qt/QtText.h"
 
 namespace qtx {
 

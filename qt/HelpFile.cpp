@@ -1,4 +1,4 @@
-#include "ui/qt/HelpFile.h"
+#include "qt/HelpFile.h"
 
 #include <charconv>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "database/EventDbOptions.h"
+#include "eventdb/EventDbOptions.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "ui/qt/QtEventLoop.h"
+#include "qt/QtEventLoop.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,4 +1,4 @@
-#include "database/EventDbTool.h"
+#include "eventdb/EventDbTool.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -14,14 +14,14 @@
 #include "common/Fault.h"
 #include "common/FaultNumbers.h"
 #include "common/Text.h"
-#include "database/Csv.h"
-#include "database/CsvEvents.h"
+#include "eventdb/Csv.h"
+#include "eventdb/CsvEvents.h"
 #include "database/DBEngine.h"
-#include "database/EventDbCheck.h"
-#include "database/EventDbOptions.h"
+#include "eventdb/EventDbCheck.h"
+#include "eventdb/EventDbOptions.h"
 #include "database/EventSchema.h"
 #include "schedule/Schedule.h"
-#include "schedule/preview/Preview.h"
+#include "preview/Preview.h"
 
 #ifndef QTX_VERSION
 #define QTX_VERSION "unknown"

@@ -1,4 +1,4 @@
-#include "ui/qt/Images.h"
+#include "qt/Images.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -3,7 +3,7 @@
 // the version. It only shows; every showing takes a fresh snapshot of the engine's values.
 #include <QDialog>
 
-#include "ui/qt/EngineHooks.h"
+#include "qt/EngineHooks.h"
 
 class QLabel;
 class QGroupBox;

@@ -1,14 +1,14 @@
-#include "ui/qt/FrmAbout.h"
+#include "qt/FrmAbout.h"
 
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/qt/Images.h"
-#include "ui/qt/Lamp.h"
-#include "ui/qt/QtText.h"
-#include "ui/qt/TwipLayout.h"
+#include "qt/Images.h"
+#include "qt/Lamp.h"
+#include "qt/QtText.h"
+#include "qt/TwipLayout.h"
 
 namespace qtx {
 

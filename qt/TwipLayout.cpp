@@ -1,12 +1,12 @@
-#include "ui/qt/TwipLayout.h"
+#include "qt/TwipLayout.h"
 
 #include <QColor>
 #include <QFontMetricsF>
 #include <algorithm>
 #include <cmath>
 
-#include "ui/qt/ClassicFont.h"
-#include "ui/qt/QtText.h"
+#include "qt/ClassicFont.h"
+#include "qt/QtText.h"
 
 namespace qtx {
 

@@ -1,4 +1,4 @@
-#include "schedule/preview/Preview.h"
+#include "preview/Preview.h"
 
 #include <stdlib.h>
 #include <unistd.h>

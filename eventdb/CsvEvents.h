@@ -7,7 +7,7 @@
 // An empty cell is a part the event does not have; "at" is "none" for a record without a time.
 #include <string>
 
-#include "database/Csv.h"
+#include "eventdb/Csv.h"
 #include "schedule/Event.h"
 
 namespace qtx::csv {

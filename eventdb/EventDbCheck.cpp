@@ -1,4 +1,4 @@
-#include "database/EventDbCheck.h"
+#include "eventdb/EventDbCheck.h"
 
 #include <strings.h>
 
