@@ -3,13 +3,10 @@
 // second through the night.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <time.h>
-
-#include <optional>
 #include <tuple>
 
 #include "fixtures/EngineHarness.h"
+#include "fixtures/TimeZone.h"
 #include "preview/Preview.h"
 #include "preview/SimulatedClock.h"
 #include "switcher/sim/SwitcherSim.h"
@@ -25,27 +22,6 @@ std::string Lines(const std::vector<Seen>& runs) {
         out += std::to_string(moment) + " " + time + " " + title + "\n";
     return out;
 }
-
-// The process's time zone for the test's length.
-class TimeZone {
-  public:
-    explicit TimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ"))
-            old_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~TimeZone() {
-        if (old_)
-            ::setenv("TZ", old_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-  private:
-    std::optional<std::string> old_;
-};
 
 struct Night {
     const char* name;
