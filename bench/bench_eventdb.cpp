@@ -1,12 +1,20 @@
 // qtx-eventdb's whole-file work on a 32767-row event database: `check` and `preview --days 7`,
 // each beside the engine's own load of the same file, timed in the same run (the floor: the
-// least work that reads and understands the same rows).
+// least work that reads and understands the same rows); and the program `qtx-eventdb preview
+// --days 7` beside the sqlite3 shell reading every row of the file, both as child processes.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "eventdb/EventDbCheck.h"
 #include "fixtures/DiskWorkEnv.h"
@@ -110,6 +118,52 @@ void BM_Preview7Days(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_Preview7Days)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Runs a program with its output to /dev/null; returns the processor milliseconds (user and
+// system) it took.
+double ChildCpuMs(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        (void)!std::freopen("/dev/null", "w", stdout);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        throw std::runtime_error(args[0] + " failed");
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// The program as an operator runs it, beside the floor: the sqlite3 shell reading every row of
+// Automation. Both are timed each iteration, in turn; the figures are per run.
+void BM_PreviewProgramBesideSqliteShell(benchmark::State& state) {
+    WeekFile f;
+    const std::string tool = std::string(QTX_BINARY_DIR) + "/apps/qtx-eventdb/qtx-eventdb";
+    double tool_ms = 0, shell_ms = 0;
+    for (auto _ : state) {
+        tool_ms += ChildCpuMs(
+            {tool, "preview", f.vars.DBPath, "--from", "2026-12-07 00:00:00", "--days", "7"});
+        shell_ms += ChildCpuMs({"sqlite3", f.vars.DBPath, "SELECT * FROM Automation"});
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["preview_cpu_ms"] = tool_ms / n;
+    state.counters["floor_sqlite3_cpu_ms"] = shell_ms / n;
+    state.counters["cpu_ratio"] = tool_ms / shell_ms;
+    std::printf(
+        "qtx-eventdb preview --days 7: %.0f ms CPU, floor sqlite3 'SELECT * FROM "
+        "Automation': %.0f ms CPU, ratio %.2fx\n",
+        tool_ms / n, shell_ms / n, tool_ms / shell_ms);
+}
+BENCHMARK(BM_PreviewProgramBesideSqliteShell)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 }  // namespace qtx

@@ -1,5 +1,7 @@
 #include "common/Clock.h"
 
+#include "common/LocalTime.h"
+
 #include <ctime>
 #include <thread>
 
@@ -8,17 +10,7 @@ namespace qtx {
 LocalDateTime SystemClock::Now() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    tm local{};
-    localtime_r(&ts.tv_sec, &local);
-    LocalDateTime t;
-    t.Year = local.tm_year + 1900;
-    t.Month = local.tm_mon + 1;
-    t.Day = local.tm_mday;
-    t.Hour = local.tm_hour;
-    t.Minute = local.tm_min;
-    t.Second = local.tm_sec > 59 ? 59 : local.tm_sec;
-    t.Millisecond = static_cast<int>(ts.tv_nsec / 1000000);
-    return t;
+    return LocalTimeAt(int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000);
 }
 
 uint32_t SystemClock::TickCount() {

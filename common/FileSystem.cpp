@@ -13,32 +13,10 @@
 #include "common/Fault.h"
 #include "common/FaultNumbers.h"
 #include "common/Format.h"
+#include "common/UniqueFd.h"
 
 namespace qtx {
-namespace {
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int f = fd_;
-        fd_ = -1;
-        return f;
-    }
-
-  private:
-    int fd_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 void RaiseFileFault(int err) {
     switch (err) {
@@ -80,18 +58,18 @@ int64_t FileLength(const std::string& path) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0)
         RaiseFileFault(errno);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
+    if (::fstat(fd.Get(), &st) != 0)
         RaiseFileFault(errno);
     if (S_ISDIR(st.st_mode))
         RaiseFileFault(EISDIR);
     std::string data;
     char buf[65536];
     for (;;) {
-        const ssize_t got = ::read(fd.get(), buf, sizeof buf);
+        const ssize_t got = ::read(fd.Get(), buf, sizeof buf);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -105,20 +83,20 @@ std::string ReadFileBytes(const std::string& path) {
 }
 
 int OpenRegularForWriting(const std::string& path, int flags) {
-    Fd fd(::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC | O_NONBLOCK, 0664));
-    if (fd.get() < 0)
+    UniqueFd fd(::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC | O_NONBLOCK, 0664));
+    if (fd.Get() < 0)
         RaiseFileFault(errno);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
+    if (::fstat(fd.Get(), &st) != 0)
         RaiseFileFault(errno);
     if (!S_ISREG(st.st_mode))
         throw Fault(faults::PathFileAccess, "Path/File access error (not a regular file)");
-    return fd.release();
+    return fd.Release();
 }
 
 void SyncFile(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0 || ::fsync(fd.get()) != 0)
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.Get() < 0 || ::fsync(fd.Get()) != 0)
         RaiseFileFault(errno);
 }
 
@@ -131,10 +109,10 @@ void CopyFileBytes(const std::string& src, const std::string& dst) {
 }
 
 void WriteFileBytes(const std::string& dst, const std::string& data) {
-    Fd out(OpenRegularForWriting(dst, O_CREAT | O_TRUNC));
+    UniqueFd out(OpenRegularForWriting(dst, O_CREAT | O_TRUNC));
     size_t done = 0;
     while (done < data.size()) {
-        const ssize_t put = ::write(out.get(), data.data() + done, data.size() - done);
+        const ssize_t put = ::write(out.Get(), data.data() + done, data.size() - done);
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -142,7 +120,7 @@ void WriteFileBytes(const std::string& dst, const std::string& data) {
         }
         done += static_cast<size_t>(put);
     }
-    if (::close(out.release()) != 0)
+    if (!out.Close())
         RaiseFileFault(errno);
 }
 

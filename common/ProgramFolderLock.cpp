@@ -6,18 +6,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace qtx {
 
 ProgramFolderLock::ProgramFolderLock(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid()) {
         problem_ = "Cannot open the program folder " + folder + ": " + std::strerror(errno);
         return;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        ::close(fd);
         problem_ = error == EWOULDBLOCK
                        ? "Another QTX Automation engine is already running in " + folder +
                              "; a second one would run every event twice. Stop the other "
@@ -25,12 +25,7 @@ ProgramFolderLock::ProgramFolderLock(const std::string& folder) {
                        : "Cannot lock the program folder " + folder + ": " + std::strerror(error);
         return;
     }
-    fd_ = fd;
-}
-
-ProgramFolderLock::~ProgramFolderLock() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    fd_ = std::move(fd);
 }
 
 }  // namespace qtx

@@ -6,22 +6,23 @@
 // ends, however it ends.
 #include <string>
 
+#include "common/UniqueFd.h"
+
 namespace qtx {
 
 class ProgramFolderLock {
   public:
     // Tries to take the lock on folder; Held() tells whether it was taken, Problem() why not.
     explicit ProgramFolderLock(const std::string& folder);
-    ~ProgramFolderLock();
     ProgramFolderLock(const ProgramFolderLock&) = delete;
     ProgramFolderLock& operator=(const ProgramFolderLock&) = delete;
 
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return fd_.Valid(); }
     // The operator's text when the lock was not taken.
     const std::string& Problem() const { return problem_; }
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;  // the locked folder; the lock goes with it
     std::string problem_;
 };
 

@@ -5,12 +5,13 @@
 
 #include <ctime>
 
+#include "common/Constants.h"
 #include "common/Fault.h"
 #include "console/EventJson.h"
 #include "console/HttpJson.h"
 #include "database/DBEngine.h"
-#include "schedule/EventStore.h"
 #include "preview/Preview.h"
+#include "schedule/EventStore.h"
 
 namespace qtx::console {
 
@@ -62,7 +63,7 @@ void Unprocessable(httplib::Response& res, const std::vector<Problem>& problems)
 
 EventsApi::EventsApi(std::string folder, AuditLog& audit, RequireRole require)
     : folder_(std::move(folder)),
-      dbPath_(folder_ + "QTXAutomation.mdb"),
+      dbPath_(folder_ + constants::DatabaseFileName),
       audit_(audit),
       require_(std::move(require)) {}
 

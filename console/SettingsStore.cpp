@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "common/Constants.h"
 #include "common/Text.h"
 #include "console/ApiError.h"
 #include "console/SqliteFile.h"
@@ -63,7 +64,7 @@ std::string RealFolder(const std::string& path) {
 }  // namespace
 
 SettingsStore::SettingsStore(std::string folder)
-    : folder_(std::move(folder)), dbPath_(folder_ + "QTXAutomation.mdb") {}
+    : folder_(std::move(folder)), dbPath_(folder_ + constants::DatabaseFileName) {}
 
 bool SettingsStore::StrictIPv4(const std::string& text, std::string& normalised) {
     std::string out;

@@ -110,7 +110,7 @@ void Engine::tmrTimer_Timer() {
         if (vars_.SlaveEnabled && !vars_.SlaveConnected)
             tcp_->ConnectSlave();
 
-        if (!executing && vars_.TickCounter > 2)
+        if (!executing && vars_.TickCounter > 2 && WatchesDatabaseFile)
             WatchDatabase();
 
         if (!executing && vars_.EventCount != 0) {

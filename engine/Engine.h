@@ -48,6 +48,10 @@ class Engine {
 
     // Called at the end of every tick (the service's watchdog keep-alive, for example).
     std::function<void()> AfterTick;
+    // Off: the tick does not look for changes of the database file. Only for a file no other
+    // program changes (the preview's private copy): the engine records its own writes, so the
+    // watch would never reload it, and looking costs two file-system calls every third tick.
+    bool WatchesDatabaseFile = true;
 
     Variables& Vars() { return vars_; }
     Logs& Log() { return logs_; }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/Clock.h"
+#include "common/Constants.h"
 #include "common/Variables.h"
 #include "database/DBEngine.h"
 #include "database/DiskWork.h"
@@ -30,7 +31,7 @@ struct Rig {
         std::string pattern = (std::filesystem::temp_directory_path() / "qtx-fuzz-XXXXXX").string();
         dir = ::mkdtemp(pattern.data()) ? pattern + "/" : "/nonexistent-qtx-fuzz/";
         vars.AppDir = dir;
-        vars.DBPath = dir + "QTXAutomation.mdb";
+        vars.DBPath = dir + qtx::constants::DatabaseFileName;
     }
     ~Rig() {
         std::error_code ec;

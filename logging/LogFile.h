@@ -3,13 +3,14 @@
 // object goes. Every failure is a file-system Fault.
 #include <string>
 
+#include "common/UniqueFd.h"
+
 namespace qtx {
 
 class LogFile {
   public:
     enum class Mode { Create, Append };
     LogFile(const std::string& path, Mode mode);
-    ~LogFile();
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
@@ -19,7 +20,7 @@ class LogFile {
     void Close();
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
 };
 
 }  // namespace qtx

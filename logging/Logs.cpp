@@ -36,6 +36,8 @@ std::string Logs::ErrorLogPath() const {
 void Logs::WriteActivityLog(const std::string& text) {
     if (Mirror)
         Mirror(false, text);
+    if (!ActivityToFile)
+        return;
     try {
         std::string line = FormatLogStamp(clock_.Now());
         if (line.size() > 35)

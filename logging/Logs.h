@@ -27,6 +27,9 @@ class Logs {
     // Sees every line given to the logs, whether or not its file could be written: activity
     // texts with isError false, error entries ("location: fault text") with isError true.
     std::function<void(bool isError, const std::string& text)> Mirror;
+    // Off: activity lines go to Mirror only, not to the file (the preview, whose copy's activity
+    // log nobody reads, and which would otherwise open the file for every run it makes).
+    bool ActivityToFile = true;
 
     std::string ActivityLogPath() const;
     std::string ErrorLogPath() const;

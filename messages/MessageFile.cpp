@@ -7,34 +7,15 @@
 #include <cerrno>
 
 #include "common/FileSystem.h"
+#include "common/UniqueFd.h"
 
 namespace qtx {
-namespace {
-
-class ReadOnlyFile {
-  public:
-    explicit ReadOnlyFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
-    ~ReadOnlyFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-}  // namespace
-
 std::string ReadMessageFile(const std::string& path) {
-    ReadOnlyFile file(path);
-    if (file.get() < 0)
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.Valid())
         RaiseFileFault(errno);
     struct stat st {};
-    if (::fstat(file.get(), &st) != 0)
+    if (::fstat(file.Get(), &st) != 0)
         RaiseFileFault(errno);
     if (S_ISDIR(st.st_mode))
         RaiseFileFault(EISDIR);
@@ -43,7 +24,7 @@ std::string ReadMessageFile(const std::string& path) {
     std::string data(static_cast<size_t>(st.st_size), '\0');
     size_t got = 0;
     while (got < data.size()) {
-        const ssize_t n = ::read(file.get(), data.data() + got, data.size() - got);
+        const ssize_t n = ::read(file.Get(), data.data() + got, data.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

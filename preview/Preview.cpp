@@ -11,7 +11,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "common/Clock.h"
+#include "common/Constants.h"
 #include "common/Fault.h"
 #include "common/Format.h"
 #include "common/PollEventLoop.h"
@@ -19,9 +19,11 @@
 #include "database/DBEngine.h"
 #include "engine/Engine.h"
 #include "logging/LogHeader.h"
+#include "preview/PreviewWindow.h"
+#include "preview/SimulatedClock.h"
+#include "preview/SteppedLoop.h"
 #include "schedule/EventStore.h"
 #include "switcher/sim/SwitcherSim.h"
-#include "ui/RecordingMainWindow.h"
 
 namespace qtx::schedule {
 
@@ -53,46 +55,6 @@ class ScratchFolder {
 
   private:
     std::string path_;
-};
-
-// Descriptor watches are real (the engine's links and the simulator share them); timers never
-// fire by themselves: the preview ticks the engine at the moments it chooses.
-class SteppedLoop : public EventLoop {
-  public:
-    explicit SteppedLoop(PollEventLoop& real) : real_(real) {}
-    TimerId AddTimer(int, int, TimerCallback) override { return ++timers_; }
-    void DeleteTimer(TimerId) override {}
-    WatchId AddWatch(int fd, unsigned mask, WatchCallback cb) override {
-        return real_.AddWatch(fd, mask, std::move(cb));
-    }
-    void UpdateWatch(WatchId id, unsigned mask) override { real_.UpdateWatch(id, mask); }
-    void DeleteWatch(WatchId id) override { real_.DeleteWatch(id); }
-    void Pump() override { real_.Pump(); }
-
-  private:
-    PollEventLoop& real_;
-    TimerId timers_ = 0;
-};
-
-// Keeps what an execution became, at the second of the tick that ran it.
-class OutcomeView : public RecordingMainWindow {
-  public:
-    struct Seen {
-        int64_t Moment;  // day number * 86400 + second of day
-        EventOutcome Outcome;
-    };
-    Variables* Vars = nullptr;
-    std::vector<Seen> Outcomes;
-
-    void ShowEventOutcome(const EventOutcome& o) override {
-        const int64_t moment =
-            Vars ? Vars->CurrentDayNumber * SecondsPerDay + Vars->CurrentTime : 0;
-        Outcomes.push_back({moment, o});
-    }
-    // The lists are of no use here and would only grow.
-    void AddHistoryRow(const std::string&, const std::string&, const std::string&) override {}
-    void AddNextRow(const std::string&, const std::string&, const std::string&) override {}
-    void SetPanelText(int, const std::string&) override {}
 };
 
 // The copy the engine runs on: the server is the in-process simulator, there is no slave and
@@ -272,7 +234,7 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     if (options.Days < 1 || options.Days > 366)
         throw std::runtime_error("the preview covers 1 to 366 days");
     ScratchFolder folder;
-    const std::string copy = folder.Path() + "QTXAutomation.mdb";
+    const std::string copy = folder.Path() + constants::DatabaseFileName;
     PollEventLoop realLoop;
     sim::SimOptions simOptions;
     simOptions.Outputs = 1024;
@@ -290,16 +252,20 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     }
 
     SteppedLoop loop(realLoop);
-    OutcomeView view;
+    PreviewWindow view;
     LocalDateTime start = options.From;
     start.Millisecond = 5;
-    FakeClock clock(start);
+    // The engine reads the simulated instant in the host's time zone, as it reads the real one.
+    SimulatedClock clock(SimulatedClock::InstantReaching(start));
     Engine engine(clock, loop, view, folder.Path());
+    // The copy is private and its activity log is thrown away: neither is worth a system call
+    // per run. The engine's decisions do not depend on either.
+    engine.WatchesDatabaseFile = false;
+    engine.Log().ActivityToFile = false;
     view.Vars = &engine.Vars();
     engine.Form_Load();
     PreviewResult result;
-    for (const ShownMessageBox& box : view.MessageBoxes)
-        result.Errors.push_back(box.Text);
+    result.Errors = view.MessageBoxTexts;
     Variables& v = engine.Vars();
 
     // The events as the engine loaded them, by number; silenced messages as they were stored.
@@ -335,8 +301,10 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     const int64_t end = first + int64_t{options.Days} * SecondsPerDay;
     bool engineKnowsDue = false;
     for (int64_t moment = first; v.EventCount > 0 && moment >= 0 && moment < end;) {
-        int64_t tickMs = std::max(moment * 1000 + 5, ToEpochMs(clock.Now()));
-        clock.Set(FromEpochMs(tickMs));
+        // The first instant the wall clock reads the moment: at a jump of the clock (spring) a
+        // moment it skips is reached at the jump, late, as in service.
+        clock.MoveToReading(moment, 5);
+        int64_t tickMs = clock.InstantMs();
         engine.tmrTimer_Timer();
         // What the simulator answers (polls, reported takes) is taken in one message per tick,
         // so the half-second ticks go on, as they would, while anything received waits: a
@@ -346,8 +314,8 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
                 realLoop.Pump();
             if (settle == 20 || (v.RecvBuffer[0].empty() && v.RecvBuffer[1].empty()))
                 break;
-            tickMs = std::max(tickMs + 500, ToEpochMs(clock.Now()));
-            clock.Set(FromEpochMs(tickMs));
+            tickMs = std::max(tickMs + 500, clock.InstantMs());
+            clock.SetInstantMs(tickMs);
             engine.tmrTimer_Timer();
         }
         // After the tick the clock may stand later (the same-second wait moves it on).
@@ -364,7 +332,7 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     }
     engine.Form_Terminate();
 
-    for (const OutcomeView::Seen& seen : view.Outcomes) {
+    for (const PreviewWindow::Seen& seen : view.Outcomes) {
         const EventOutcome& o = seen.Outcome;
         PreviewRun run;
         run.At = FromMoment(seen.Moment);
