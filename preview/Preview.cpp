@@ -255,8 +255,8 @@ std::string FormatPreviewRun(const PreviewRun& run) {
     std::string line = date + FormatHhMmSs(run.At) + " " +
                        std::string(EnglishDayName(run.At.DayOfWeek())).substr(0, 3) + "  " +
                        std::to_string(run.Number) + "  " + run.Title + "  " + run.What;
-    const bool onCrosspoint =
-        run.Reason == "Crosspoint inactive" || run.Reason == "Crosspoint active";
+    const bool onCrosspoint = run.Refusal == state::Refusal::CrosspointInactive ||
+                              run.Refusal == state::Refusal::CrosspointActive;
     if (run.Conditional && (run.Ran || onCrosspoint))
         line += "  (depends on the crosspoint)";
     else if (!run.Ran)
@@ -372,7 +372,8 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
         run.Title = Cp1252ToUtf8(o.Title);
         run.Time = Cp1252ToUtf8(o.Time);
         run.Ran = o.Ran;
-        run.Reason = o.Reason;
+        run.Refusal = o.Reason;
+        run.Reason = state::RefusalText(o.Reason);
         const auto it = events.find(o.Number);
         if (it != events.end()) {
             run.Conditional = it->second.When.has_value();

@@ -12,7 +12,12 @@
 
 namespace qtx::schedule {
 
+// What kind of problem: the value itself is wrong, or it clashes with what the file holds (a
+// number another event has), which a caller may report differently (the console: 409).
+enum class ProblemKind { Invalid, Conflict };
+
 struct Problem {
+    ProblemKind Kind = ProblemKind::Invalid;
     int Number = 0;     // the event's number (0 when the row has none)
     std::string Title;  // the event's title, UTF-8
     // The field in the event form ("number", "title", "days", "time", "marking",
