@@ -197,7 +197,7 @@ void EngineState::Apply(const std::string& line) {
                 break;
         }
         changes_.emplace_back(++seq_, line);
-        if (changes_.size() > kChangesKept)
+        if (changes_.size() > limits::StatusChangesKept)
             changes_.pop_front();
     }
     const json& link = state_[f::Link];

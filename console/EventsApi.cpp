@@ -7,6 +7,7 @@
 #include <map>
 
 #include "common/Fault.h"
+#include "common/Limits.h"
 #include "console/EventJson.h"
 #include "console/HttpJson.h"
 #include "database/DBEngine.h"
@@ -243,8 +244,8 @@ void EventsApi::Register(httplib::Server& http) {
                      options.From.Second = tm.tm_sec;
                  }
                  if (req.has_param("days"))
-                     options.Days =
-                         static_cast<int>(ParseNumber(req.get_param_value("days"), 1, 31, "days"));
+                     options.Days = static_cast<int>(ParseNumber(
+                         req.get_param_value("days"), 1, limits::ConsolePreviewDaysMax, "days"));
                  if (access(dbPath_.c_str(), F_OK) != 0)
                      throw ApiError(503,
                                     dbPath_ + ": there is no event database in the program folder");

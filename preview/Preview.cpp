@@ -14,6 +14,7 @@
 #include "common/Clock.h"
 #include "common/Fault.h"
 #include "common/Format.h"
+#include "common/Limits.h"
 #include "common/PollEventLoop.h"
 #include "common/Text.h"
 #include "database/DBEngine.h"
@@ -269,8 +270,9 @@ std::string FormatPreviewRun(const PreviewRun& run) {
 }
 
 PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& options) {
-    if (options.Days < 1 || options.Days > 366)
-        throw std::runtime_error("the preview covers 1 to 366 days");
+    if (options.Days < 1 || options.Days > limits::PreviewDaysMax)
+        throw std::runtime_error("the preview covers 1 to " +
+                                 std::to_string(limits::PreviewDaysMax) + " days");
     ScratchFolder folder;
     const std::string copy = folder.Path() + "QTXAutomation.mdb";
     PollEventLoop realLoop;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/EventLoop.h"
+#include "common/Limits.h"
 #include "common/Variables.h"
 #include "ui/MainWindow.h"
 #include "ui/StateMessages.h"
@@ -22,8 +23,7 @@ namespace qtx {
 class StateChannel : public MainWindow {
   public:
     static constexpr const char* kSocketName = state::kSocketName;
-    // Bytes a subscriber may have waiting before it is dropped.
-    static constexpr size_t kDefaultQueueLimit = 1u << 20;
+    static constexpr size_t kDefaultQueueLimit = limits::SubscriberQueueBytes;
 
     // inner: the real window (or the headless printer). appDir ends in "/".
     StateChannel(MainWindow& inner, EventLoop& loop, std::string appDir,

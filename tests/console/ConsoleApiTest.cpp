@@ -176,6 +176,9 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
     json one = json::parse(op.Send("GET", "/api/events/1")->body);
     EXPECT_EQ(one["days"], kMorningFeed["days"]);
     EXPECT_EQ(one["actions"], kMorningFeed["actions"]);
+    // The server's words for the actions come along; the list adds the engine's table position.
+    EXPECT_EQ(one["what"], "take 3->1");
+    EXPECT_TRUE(json::parse(list->body)[0]["order"].is_object());
 
     // The preview runs the engine's own procedures over the file: Monday 2026-12-07 at 06:00.
     auto preview = op.Send("GET", "/api/preview?from=2026-12-07%2000:00:00&days=1");
@@ -188,8 +191,11 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
               std::string::npos);
     EXPECT_EQ(runs[0]["what"], "take 3->1");
 
-    // An edit keeps the number and changes only what it says.
+    // An edit keeps the number and changes only what it says; the server's words sent back
+    // (with a stale wording and an order) are ignored.
     json edit = one;
+    edit["what"] = "salvo 99";
+    edit["order"] = {{"mon", 5}};
     edit["time"] = "06:30:00";
     edit["marking"] = "skip-next";
     auto changed = op.Json("PUT", "/api/events/1", edit);
