@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/Limits.h"
+
 namespace qtx::console {
 
 namespace {
@@ -56,7 +58,7 @@ std::optional<Role> RoleFromName(const std::string& name) {
 }
 
 bool Accounts::ValidName(const std::string& name) {
-    if (name.empty() || name.size() > 32)
+    if (name.empty() || name.size() > limits::UserNameMax)
         return false;
     return std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -65,10 +67,10 @@ bool Accounts::ValidName(const std::string& name) {
 }
 
 std::string Accounts::PasswordProblem(const std::string& password) {
-    if (password.size() < kMinPassword)
-        return "a password needs at least " + std::to_string(kMinPassword) + " characters";
-    if (password.size() > kMaxPassword)
-        return "a password may have at most " + std::to_string(kMaxPassword) + " characters";
+    if (password.size() < limits::PasswordMin)
+        return "a password needs at least " + std::to_string(limits::PasswordMin) + " characters";
+    if (password.size() > limits::PasswordMax)
+        return "a password may have at most " + std::to_string(limits::PasswordMax) + " characters";
     return {};
 }
 
@@ -153,9 +155,9 @@ bool Accounts::Empty() const {
 
 void Accounts::Set(const std::string& name, Role role, const std::optional<std::string>& password) {
     if (!ValidName(name))
-        throw std::invalid_argument(
-            "user name \"" + name +
-            "\" is not allowed (1 to 32 letters, digits, \".\", \"_\", \"-\")");
+        throw std::invalid_argument("user name \"" + name + "\" is not allowed (1 to " +
+                                    std::to_string(limits::UserNameMax) +
+                                    " letters, digits, \".\", \"_\", \"-\")");
     if (password) {
         std::string problem = PasswordProblem(*password);
         if (!problem.empty())

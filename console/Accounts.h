@@ -25,8 +25,6 @@ struct Account {
 class Accounts {
   public:
     static constexpr const char* kFileName = "qtx-console.users";
-    static constexpr size_t kMinPassword = 8;
-    static constexpr size_t kMaxPassword = 1024;
 
     // folder ends in "/". Reads the file when it exists; throws std::runtime_error naming the
     // file and line when it cannot be read or is malformed.

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/Limits.h"
 #include "console/EventsApi.h"
 #include "console/HttpJson.h"
 #include "console/LogTail.h"
@@ -214,14 +215,14 @@ void ConsoleServer::Routes() {
                     429, "too many failed logins; try again in " + std::to_string(wait) + " s");
             }
             std::optional<Role> role =
-                user.size() <= 64 && password.size() <= Accounts::kMaxPassword
+                user.size() <= limits::UserNameMax && password.size() <= limits::PasswordMax
                     ? accounts_.Verify(user, password)
                     : std::nullopt;
             if (!role) {
                 throttle_.Failed(userKey);
                 throttle_.Failed(addrKey);
-                audit_.Append(user.substr(0, 64), req.remote_addr, "login-failed", "", nullptr,
-                              nullptr);
+                audit_.Append(user.substr(0, limits::UserNameMax), req.remote_addr, "login-failed",
+                              "", nullptr, nullptr);
                 throw ApiError(401, "wrong user name or password");
             }
             throttle_.Succeeded(userKey);
@@ -303,10 +304,10 @@ void ConsoleServer::Routes() {
     auto logLines = [this](const std::string& path) {
         return Guarded([this, path](const httplib::Request& req, httplib::Response& res) {
             Require(req, Role::Viewer);
-            int lines = 100;
+            int lines = limits::LogLinesDefault;
             if (req.has_param("lines"))
-                lines =
-                    static_cast<int>(ParseNumber(req.get_param_value("lines"), 1, 10000, "lines"));
+                lines = static_cast<int>(
+                    ParseNumber(req.get_param_value("lines"), 1, limits::LogLinesMax, "lines"));
             ReplyJson(res, 200, json{{"lines", LastLogLines(options_.Folder + path, lines)}});
         });
     };

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "common/Limits.h"
 #include "console/Accounts.h"
 #include "console/AuditLog.h"
 #include "console/EngineState.h"
@@ -33,8 +34,8 @@ struct ConsoleOptions {
 
 class ConsoleServer {
   public:
-    static constexpr size_t kMaxBody = 64 * 1024;
-    static constexpr int kMaxStreams = 64;
+    static constexpr size_t kMaxBody = limits::RequestBodyBytes;
+    static constexpr int kMaxStreams = limits::StatusStreamsMax;
 
     // Throws std::runtime_error when the accounts file, the pages or the TLS files cannot be read.
     explicit ConsoleServer(ConsoleOptions options);

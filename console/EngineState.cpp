@@ -7,29 +7,44 @@
 
 #include <cstring>
 
+#include "common/Limits.h"
+#include "ui/StateMessages.h"
+
 namespace qtx::console {
 
 using nlohmann::json;
+namespace f = state::field;
 
 namespace {
 
-constexpr size_t kHistoryKept = 500;
+json NoLink() {
+    return json{{f::Server, false}, {f::Switcher, false}};
+}
 
 json EmptyState() {
-    return json{{"caption", ""},
-                {"icon", 0},
-                {"link", {{"server", false}, {"switcher", false}}},
-                {"slave", {{"enabled", false}, {"server", false}, {"switcher", false}}},
-                {"panels", {"", "", ""}},
-                {"next", json::array()},
-                {"historyColor", 0},
-                {"history", json::array()}};
+    return json{{f::Caption, ""},
+                {f::Icon, 0},
+                {f::Link, NoLink()},
+                {f::Slave, {{f::Enabled, false}, {f::Server, false}, {f::Switcher, false}}},
+                {f::Panels, {"", "", ""}},
+                {f::Next, json::array()},
+                {f::HistoryColor, 0},
+                {f::History, json::array()}};
+}
+
+// The refusal's words for the metrics: from its value; from the words an engine without values
+// sends.
+std::string RefusalWords(const json& m) {
+    if (m.contains(f::Refusal) && m[f::Refusal].is_string())
+        if (const auto r = state::RefusalFromName(m[f::Refusal].get<std::string>()))
+            return state::RefusalText(*r);
+    return m.value(f::Reason, std::string("unknown"));
 }
 
 }  // namespace
 
 EngineState::EngineState(std::string folder)
-    : path_(std::move(folder) + "qtx-automation.sock"), state_(EmptyState()) {}
+    : path_(std::move(folder) + state::kSocketName), state_(EmptyState()) {}
 
 EngineState::~EngineState() {
     Stop();
@@ -93,7 +108,7 @@ void EngineState::SetRunning(bool running) {
     counts_.Running = running;
     if (!running) {
         // What the engine showed is stale once it has gone; keep the history for the operator.
-        state_["link"] = {{"server", false}, {"switcher", false}};
+        state_[f::Link] = NoLink();
         counts_.Server = counts_.Switcher = false;
         counts_.SlaveServer = counts_.SlaveSwitcher = false;
     }
@@ -102,75 +117,96 @@ void EngineState::SetRunning(bool running) {
 }
 
 void EngineState::Apply(const std::string& line) {
+    using state::MessageKind;
     json m = json::parse(line, nullptr, false);
-    if (!m.is_object() || !m.contains("type") || !m["type"].is_string())
+    if (!m.is_object() || !m.contains(f::Type) || !m[f::Type].is_string())
         return;
-    const std::string type = m["type"];
+    // A kind of a later engine changes nothing here but still reaches the status streams.
+    const std::optional<MessageKind> kind = state::KindFromName(m[f::Type].get<std::string>());
     std::lock_guard lock(mutex_);
-    if (type == "snapshot") {
-        m.erase("type");
+    if (kind == MessageKind::Snapshot) {
+        m.erase(f::Type);
         state_ = m;
         running_ = true;
         counts_.Running = true;
         ++generation_;
     } else {
-        if (type == "caption") {
-            state_["caption"] = m["caption"];
-            state_["link"] = m["link"];
-        } else if (type == "icon") {
-            state_["icon"] = m["icon"];
-        } else if (type == "panel" && m["panel"].is_number_integer()) {
-            int p = m["panel"];
-            if (p >= 1 && p <= 3)
-                state_["panels"][p - 1] = m["text"];
-        } else if (type == "nextCleared") {
-            state_["next"] = json::array();
-        } else if (type == "next") {
-            state_["next"].push_back(
-                {{"day", m["day"]}, {"time", m["time"]}, {"title", m["title"]}});
-        } else if (type == "history") {
-            json& h = state_["history"];
-            h.push_back({{"day", m["day"]},
-                         {"time", m["time"]},
-                         {"title", m["title"]},
-                         {"color", m["color"]}});
-            if (h.size() > kHistoryKept)
-                h.erase(h.begin());
-            state_["historyColor"] = m["color"];
-        } else if (type == "historyCleared") {
-            state_["history"] = json::array();
-        } else if (type == "outcome") {
-            json& h = state_["history"];
-            if (!h.empty()) {
-                h.back()["ran"] = m["ran"];
-                h.back()["reason"] = m["reason"];
-                if (m.contains("latenessMs"))
-                    h.back()["latenessMs"] = m["latenessMs"];
+        switch (kind.value_or(MessageKind::Snapshot)) {
+            case MessageKind::Snapshot:  // here only a kind this console does not know
+                break;
+            case MessageKind::Caption:
+                state_[f::Caption] = m[f::Caption];
+                state_[f::Link] = m[f::Link];
+                break;
+            case MessageKind::Icon:
+                state_[f::Icon] = m[f::Icon];
+                break;
+            case MessageKind::Panel:
+                if (m[f::Panel].is_number_integer()) {
+                    const int p = m[f::Panel];
+                    if (p >= 1 && p <= 3)
+                        state_[f::Panels][p - 1] = m[f::Text];
+                }
+                break;
+            case MessageKind::NextCleared:
+                state_[f::Next] = json::array();
+                break;
+            case MessageKind::Next: {
+                json row = m;
+                row.erase(f::Type);
+                state_[f::Next].push_back(std::move(row));
+                break;
             }
-            if (m["ran"] == true) {
-                ++counts_.Ran;
-                counts_.LastRun = std::chrono::system_clock::now();
-            } else {
-                ++counts_.Refused[m.value("reason", std::string("unknown"))];
+            case MessageKind::History: {
+                json& h = state_[f::History];
+                h.push_back({{f::Day, m[f::Day]},
+                             {f::Time, m[f::Time]},
+                             {f::Title, m[f::Title]},
+                             {f::Color, m[f::Color]}});
+                if (h.size() > limits::HistoryKept)
+                    h.erase(h.begin());
+                state_[f::HistoryColor] = m[f::Color];
+                break;
             }
-            counts_.LastLatenessMs = m.value("latenessMs", int64_t{-1});
-        } else if (type == "slave") {
-            state_["slave"] = {
-                {"enabled", m["enabled"]}, {"server", m["server"]}, {"switcher", m["switcher"]}};
-        } else if (type == "messageBox") {
-            state_["messageBox"] = {{"text", m["text"]}, {"title", m["title"]}};
+            case MessageKind::HistoryCleared:
+                state_[f::History] = json::array();
+                break;
+            case MessageKind::Outcome: {
+                json& h = state_[f::History];
+                if (!h.empty()) {
+                    for (const char* key : {f::Ran, f::Reason, f::Refusal, f::LatenessMs})
+                        if (m.contains(key))
+                            h.back()[key] = m[key];
+                }
+                if (m[f::Ran] == true) {
+                    ++counts_.Ran;
+                    counts_.LastRun = std::chrono::system_clock::now();
+                } else {
+                    ++counts_.Refused[RefusalWords(m)];
+                }
+                counts_.LastLatenessMs = m.value(f::LatenessMs, int64_t{-1});
+                break;
+            }
+            case MessageKind::Slave:
+                state_[f::Slave] = {{f::Enabled, m[f::Enabled]},
+                                    {f::Server, m[f::Server]},
+                                    {f::Switcher, m[f::Switcher]}};
+                break;
+            case MessageKind::MessageBox:
+                state_["messageBox"] = {{f::Text, m[f::Text]}, {f::Title, m[f::Title]}};
+                break;
         }
         changes_.emplace_back(++seq_, line);
-        if (changes_.size() > kChangesKept)
+        if (changes_.size() > limits::StatusChangesKept)
             changes_.pop_front();
     }
-    const json& link = state_["link"];
-    counts_.Server = link.value("server", false);
-    counts_.Switcher = link.value("switcher", false);
-    const json& slave = state_["slave"];
-    counts_.SlaveEnabled = slave.value("enabled", false);
-    counts_.SlaveServer = slave.value("server", false);
-    counts_.SlaveSwitcher = slave.value("switcher", false);
+    const json& link = state_[f::Link];
+    counts_.Server = link.value(f::Server, false);
+    counts_.Switcher = link.value(f::Switcher, false);
+    const json& slave = state_[f::Slave];
+    counts_.SlaveEnabled = slave.value(f::Enabled, false);
+    counts_.SlaveServer = slave.value(f::Server, false);
+    counts_.SlaveSwitcher = slave.value(f::Switcher, false);
     changed_.notify_all();
 }
 

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/Limits.h"
+
 namespace qtx::console {
 
 class EngineState {
@@ -59,8 +61,6 @@ class EngineState {
     Counts GetCounts() const;
 
   private:
-    static constexpr size_t kChangesKept = 2000;
-
     void Run();
     void Session(int fd);
     void Apply(const std::string& line);

@@ -118,18 +118,25 @@ json EventToJson(const Event& e) {
         a[m->Content == MessageContent::File ? "file" : "text"] = m->Text;
         actions.push_back(std::move(a));
     }
-    return json{{"number", e.Number},
-                {"title", e.Title},
-                {"days", days},
-                {"time", e.Time ? json(*e.Time) : json(nullptr)},
-                {"marking", MarkingName(e.Mark)},
-                {"condition", condition},
-                {"actions", actions}};
+    json j{{"number", e.Number},
+           {"title", e.Title},
+           {"days", days},
+           {"time", e.Time ? json(*e.Time) : json(nullptr)},
+           {"marking", MarkingName(e.Mark)},
+           {"condition", condition},
+           {"actions", actions},
+           {"what", DescribeActions(e.Do)}};
+    if (e.When)
+        j["conditionText"] = DescribeCondition(e.When);
+    return j;
 }
 
 Event EventFromJson(const json& j, bool numberRequired) {
+    // "what", "conditionText" and "order" are the server's words and order for the event as
+    // stored: a client that sends them back gets them ignored.
     OnlyFields(j, "",
-               {"number", "title", "days", "time", "marking", "condition", "actions", "version"});
+               {"number", "title", "days", "time", "marking", "condition", "actions", "version",
+                "what", "conditionText", "order"});
     Event e;
     e.Number = Int(j, "number", "", numberRequired);
     e.Title = j.contains("title") ? Text(j, "title", "") : std::string();

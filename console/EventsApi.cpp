@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <map>
 
 #include "common/Constants.h"
 #include "common/Fault.h"
+#include "common/Limits.h"
 #include "console/EventJson.h"
 #include "console/HttpJson.h"
 #include "database/DBEngine.h"
 #include "preview/Preview.h"
+#include "schedule/EngineOrder.h"
 #include "schedule/EventStore.h"
 
 namespace qtx::console {
@@ -115,11 +118,21 @@ void EventsApi::Register(httplib::Server& http) {
                  require_(req, Role::Viewer);
                  Database db = open();
                  db.BeginRead();
-                 std::vector<Event> events = ReadEvents(db);
+                 const std::vector<Row> rows = ReadRows(db);
                  db.CommitTrans();
                  json list = json::array();
-                 for (const Event& e : events)
+                 std::map<int, size_t> at;  // number to its place in list
+                 for (const Event& e : EventsOfRows(rows)) {
+                     at[e.Number] = list.size();
                      list.push_back(WithVersion(e));
+                 }
+                 // Events of one second run in the engine's table order.
+                 const std::vector<TableSlot> order = EngineOrder(rows);
+                 for (size_t p = 0; p < order.size(); ++p) {
+                     const auto it = at.find(order[p].Number);
+                     if (it != at.end() && order[p].Day >= 0 && order[p].Day < NoDay)
+                         list[it->second]["order"][DayShortName(order[p].Day)] = p;
+                 }
                  ReplyJson(res, 200, list);
              }));
 
@@ -145,10 +158,8 @@ void EventsApi::Register(httplib::Server& http) {
                   Database db = open();
                   std::vector<Problem> problems = CreateEvent(db, e);
                   if (!problems.empty()) {
-                      bool taken = e.Number != 0 && problems.front().Field == "number" &&
-                                   problems.front().Message.find("used") != std::string::npos;
-                      if (taken)
-                          throw ApiError(409, problems.front().Message, "number");
+                      if (problems.front().Kind == ProblemKind::Conflict)
+                          throw ApiError(409, problems.front().Message, problems.front().Field);
                       return Unprocessable(res, problems);
                   }
                   std::optional<Event> stored = ReadEvent(db, e.Number);
@@ -234,8 +245,8 @@ void EventsApi::Register(httplib::Server& http) {
                      options.From.Second = tm.tm_sec;
                  }
                  if (req.has_param("days"))
-                     options.Days =
-                         static_cast<int>(ParseNumber(req.get_param_value("days"), 1, 31, "days"));
+                     options.Days = static_cast<int>(ParseNumber(
+                         req.get_param_value("days"), 1, limits::ConsolePreviewDaysMax, "days"));
                  if (access(dbPath_.c_str(), F_OK) != 0)
                      throw ApiError(503,
                                     dbPath_ + ": there is no event database in the program folder");

@@ -1,5 +1,7 @@
 #include "console/HttpJson.h"
 
+#include "common/Parse.h"
+
 #include <charconv>
 
 namespace qtx::console {
@@ -28,10 +30,10 @@ json BodyJson(const httplib::Request& req) {
 
 long long ParseNumber(const std::string& text, long long min, long long max,
                       const std::string& what) {
-    long long value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
+    const std::optional<long long> parsed = ParseWholeNumber(text);
+    if (!parsed)
         throw ApiError(400, what + " \"" + text + "\" is not a whole number");
+    const long long value = *parsed;
     if (value < min || value > max)
         throw ApiError(400, what + " " + text + " is out of range (" + std::to_string(min) +
                                 " to " + std::to_string(max) + ")");

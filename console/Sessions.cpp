@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "common/Limits.h"
+
 namespace qtx::console {
 
 std::string Sessions::RandomToken() {
@@ -77,9 +79,9 @@ void LoginThrottle::Failed(const std::string& key) {
     Entry& e = entries_[key];
     ++e.Failures;
     e.LastFailure = now;
-    if (e.Failures >= kFreeFailures) {
-        int shift = std::min(e.Failures - kFreeFailures, 6);
-        int wait = std::min(1 << shift, kMaxWaitSeconds);
+    if (e.Failures >= limits::LoginFreeFailures) {
+        int shift = std::min(e.Failures - limits::LoginFreeFailures, 6);
+        int wait = std::min(1 << shift, limits::LoginMaxWaitSeconds);
         e.NotBefore = now + std::chrono::seconds(wait);
     }
 }

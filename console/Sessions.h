@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "common/Limits.h"
 #include "console/Accounts.h"
 
 namespace qtx::console {
@@ -20,7 +21,8 @@ struct Session {
 
 class Sessions {
   public:
-    explicit Sessions(std::chrono::seconds idle = std::chrono::hours(12)) : idle_(idle) {}
+    explicit Sessions(std::chrono::seconds idle = std::chrono::hours(limits::SessionIdleHours))
+        : idle_(idle) {}
 
     Session Create(const std::string& user, Role role);
     // The session when id names a live one (its idle time starts again).
@@ -49,9 +51,6 @@ class Sessions {
 // clears the key.
 class LoginThrottle {
   public:
-    static constexpr int kFreeFailures = 3;
-    static constexpr int kMaxWaitSeconds = 60;
-
     // Seconds to wait before the next attempt for key may be tried; 0 when it may now.
     int WaitSeconds(const std::string& key);
     void Failed(const std::string& key);

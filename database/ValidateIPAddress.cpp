@@ -1,4 +1,8 @@
 // Normalising a dotted IPv4 address the way operators have typed them into event databases.
+// This reading stays lenient on purpose ("10.0.0.1 ", "010.0.0.300" are read, part by part, as
+// the engine always has): it applies to addresses already stored, which files written by other
+// tools hold in these forms and which the engine must go on reaching. What operators type now is
+// checked strictly, by the one checker in common/Parse.h, before it is stored.
 #include <cmath>
 #include <cstdlib>
 

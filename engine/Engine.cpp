@@ -34,7 +34,7 @@ void Engine::Form_Load() {
 
     IgnoreFileSizeSignal();  // a file-size limit fails writes instead of killing the engine
     view_.HelpSetup(dir + constants::HelpFileName);
-    ShowCaptionAndIcon(view_, constants::CaptionServerNotConnected, constants::IconNotConnected);
+    ShowLink(view_, state::LinkState::ServerNotConnected);
     vars_.AppDir = dir;
     vars_.DBPath = vars_.AppDir + constants::DatabaseFileName;
 

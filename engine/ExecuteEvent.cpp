@@ -36,8 +36,9 @@ bool EventHandle::CrosspointIsOn(const AutomationEvent& e) const {
 
 bool EventHandle::ExecuteOne() {
     try {
+        using state::Refusal;
         bool okToRun = true;
-        std::string refusal;  // why the event did not run, for the outcome
+        Refusal refusal = Refusal::None;  // the first check that refused the event, for the outcome
         // The occurrence being run: the moment the record waited for (the tick's own moment when
         // the executor is called without one).
         const int64_t moment = v_.NextDueAt >= 0 ? v_.NextDueAt : NowMoment();
@@ -48,70 +49,73 @@ bool EventHandle::ExecuteOne() {
         const int16_t active = Current().Active;
         if (active == 0) {
             okToRun = false;
+            refusal = Refusal::Inactive;
         } else if (active == 2) {
             okToRun = false;
+            refusal = Refusal::Skipped;
             UpdateSkipEvent();
         } else if (!v_.SwitcherConnected || !v_.ServerConnected) {
             okToRun = false;
+            refusal =
+                !v_.ServerConnected ? Refusal::ServerNotConnected : Refusal::SwitcherNotConnected;
         } else if (Current().Condition == 1) {
             okToRun = CrosspointIsOn(Current());
+            if (!okToRun)
+                refusal = Refusal::CrosspointInactive;
         } else if (Current().Condition == 2) {
             const AutomationEvent& e = Current();
             const bool outside =
                 e.ReqSource == 0 || e.ReqDest < 1 || e.ReqDest > CrosspointMapBound(v_);
             okToRun = !outside && !CrosspointIsOn(e);
+            if (!okToRun)
+                refusal = Refusal::CrosspointActive;
         }
 
+        // An action that cannot be carried out refuses the event; the actions after it still go.
+        auto refuse = [&](Refusal r) {
+            okToRun = false;
+            if (refusal == Refusal::None)
+                refusal = r;
+            logs_.WriteRefusal(Current().Title, state::RefusalText(r));
+        };
         if (okToRun) {
             // Each sender reads the event through NextEventIndex and may pump the loop (the IP
             // sender does): the record is read afresh after every call.
             if (Current().xcontrol != 0) {
-                if (Current().SourceChan != 0 && Current().DestChan != 0) {
+                if (Current().SourceChan != 0 && Current().DestChan != 0)
                     tcp_.SendCrosspointChange();
-                } else {
-                    okToRun = false;
-                    if (refusal.empty())
-                        refusal = "Invalid Crosspoint";
-                    logs_.WriteActivityLog(Current().Title + " not executed - Invalid Crosspoint");
-                }
+                else
+                    refuse(Refusal::InvalidCrosspoint);
             }
             if (Current().scontrol != 0)
                 tcp_.SendSalvoExecute();
             if (Current().rcontrol != 0) {
-                if (Current().Relay == 0) {
-                    okToRun = false;
-                    if (refusal.empty())
-                        refusal = "Invalid Relay";
-                    logs_.WriteActivityLog(Current().Title + " not executed - Invalid Relay");
-                } else {
+                if (Current().Relay == 0)
+                    refuse(Refusal::InvalidRelay);
+                else
                     tcp_.SendRelayAction();
-                }
             }
             if (Current().vcontrol != 0) {
-                if (Current().VChan == 0) {
-                    okToRun = false;
-                    if (refusal.empty())
-                        refusal = "Invalid Channel";
-                    logs_.WriteActivityLog(Current().Title + " not executed - Invalid Channel");
-                } else {
+                if (Current().VChan == 0)
+                    refuse(Refusal::InvalidChannel);
+                else
                     tcp_.SendGainChange();
-                }
             }
             if (Current().mcontrol != 0)
                 messages_.SendMessageEvent();
         } else {
+            // The activity line keeps its established wording, which the log's readers and peers
+            // rely on: the link, then the condition, whatever the marking (an inactive event with
+            // a condition logs the condition's line, an inactive one without none). The outcome
+            // carries the check that refused the event instead.
             const AutomationEvent& e = Current();
-            const char* reason = !v_.ServerConnected     ? " not executed - Server not connected"
-                                 : !v_.SwitcherConnected ? " not executed - Switcher not connected"
-                                 : e.Condition == 1      ? " not executed - Crosspoint inactive"
-                                 : e.Condition == 2      ? " not executed - Crosspoint active"
-                                                         : nullptr;
-            if (reason != nullptr) {
-                logs_.WriteActivityLog(e.Title + reason);
-                refusal = reason + std::string(" not executed - ").size();
-            } else {
-                refusal = e.Active == 0 ? "Inactive" : "Skipped";
-            }
+            const Refusal logged = !v_.ServerConnected     ? Refusal::ServerNotConnected
+                                   : !v_.SwitcherConnected ? Refusal::SwitcherNotConnected
+                                   : e.Condition == 1      ? Refusal::CrosspointInactive
+                                   : e.Condition == 2      ? Refusal::CrosspointActive
+                                                           : Refusal::None;
+            if (logged != Refusal::None)
+                logs_.WriteRefusal(e.Title, state::RefusalText(logged));
         }
 
         // History row; Active may have changed in the checks (a consumed skip is 1 by now).

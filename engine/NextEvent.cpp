@@ -134,9 +134,9 @@ void EventHandle::DisplayNextEvent() {
         view_.ClearNextList();
         if (v_.EventCount != 0) {
             const AutomationEvent& e = Current();
-            view_.AddNextRow(e.DayName, e.Time, e.Title);
+            view_.ShowNextEvent(NextEventRow{e.Number, e.Day, e.DayName, e.Time, e.Title});
         } else {
-            view_.AddNextRow(" ", " ", "No Events");
+            view_.ShowNextEvent(NextEventRow{0, -1, " ", " ", "No Events"});
         }
     } catch (...) {
         logs_.ReportError("Error Displaying Next Event");

@@ -1,6 +1,8 @@
 #include "eventdb/EventDbOptions.h"
 
-#include <charconv>
+#include <cstdint>
+
+#include "common/Parse.h"
 
 namespace qtx {
 
@@ -64,15 +66,10 @@ std::vector<std::string> Split(const std::string& s, char sep) {
 
 int Number(const std::string& option, const std::string& value, const std::string& text,
            const std::string& form) {
-    int n = 0;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (!text.empty() && *first == '+')
-        ++first;
-    const auto [ptr, ec] = std::from_chars(first, last, n);
-    if (text.empty() || ec != std::errc() || ptr != last)
+    const std::optional<long long> n = ParseWholeNumber(text);
+    if (!n || *n < INT32_MIN || *n > INT32_MAX)
         Bad(option, value, form);
-    return n;
+    return static_cast<int>(*n);
 }
 
 std::pair<int, int> Pair(const std::string& option, const std::string& value,

@@ -13,15 +13,17 @@
 #include "common/Clock.h"
 #include "common/Fault.h"
 #include "common/FaultNumbers.h"
+#include "common/Limits.h"
+#include "common/Parse.h"
 #include "common/Text.h"
+#include "database/DBEngine.h"
+#include "database/EventSchema.h"
 #include "eventdb/Csv.h"
 #include "eventdb/CsvEvents.h"
-#include "database/DBEngine.h"
 #include "eventdb/EventDbCheck.h"
 #include "eventdb/EventDbOptions.h"
-#include "database/EventSchema.h"
-#include "schedule/Schedule.h"
 #include "preview/Preview.h"
+#include "schedule/Schedule.h"
 
 #ifndef QTX_VERSION
 #define QTX_VERSION "unknown"
@@ -81,13 +83,9 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& a) {
 }
 
 int ParseNumber(const std::string& text, const std::string& what) {
-    try {
-        size_t used = 0;
-        const long n = std::stol(text, &used);
-        if (used == text.size() && n >= INT32_MIN && n <= INT32_MAX)
-            return static_cast<int>(n);
-    } catch (...) {
-    }
+    const std::optional<long long> n = ParseWholeNumber(text);
+    if (n && *n >= INT32_MIN && *n <= INT32_MAX)
+        return static_cast<int>(*n);
     throw UsageError(what + " must be a whole number, got \"" + text + "\"");
 }
 
@@ -275,8 +273,8 @@ int Preview(const std::string& file, const std::vector<std::string>& args, std::
             from = true;
         } else if (name == "--days") {
             options.Days = ParseNumber(value, "--days");
-            if (options.Days < 1 || options.Days > 366)
-                throw UsageError("--days must be 1 to 366");
+            if (options.Days < 1 || options.Days > limits::PreviewDaysMax)
+                throw UsageError("--days must be 1 to " + std::to_string(limits::PreviewDaysMax));
         } else {
             throw UsageError("unknown option \"" + name + "\"");
         }

@@ -35,7 +35,18 @@ std::string Logs::ErrorLogPath() const {
 
 void Logs::WriteActivityLog(const std::string& text) {
     if (Mirror)
-        Mirror(false, text);
+        Mirror(LineKind::Activity, text);
+    AppendActivityLine(text);
+}
+
+void Logs::WriteRefusal(const std::string& title, const std::string& reason) {
+    const std::string text = title + " not executed - " + reason;
+    if (Mirror)
+        Mirror(LineKind::Refusal, text);
+    AppendActivityLine(text);
+}
+
+void Logs::AppendActivityLine(const std::string& text) {
     if (!ActivityToFile)
         return;
     try {
@@ -74,7 +85,7 @@ void Logs::WriteErrorLog(const std::string& faultText, const std::string& locati
         ~Depth() { --d; }
     } depth(errorLogDepth_);
     if (Mirror && errorLogDepth_ == 1)
-        Mirror(true, location + ": " + faultText);
+        Mirror(LineKind::Error, location + ": " + faultText);
     try {
         // The general date is at most 22 characters in the United States form; the column is
         // 24 wide and a longer text would be cut to it.

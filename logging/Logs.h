@@ -16,6 +16,8 @@ class Logs {
     // Appends one time-stamped line to the activity log, creating it with its header when it is
     // missing. Never throws.
     void WriteActivityLog(const std::string& text);
+    // The activity line of an event that was not run: "<title> not executed - <reason>".
+    void WriteRefusal(const std::string& title, const std::string& reason);
     void CreateActivityLog();
 
     // Records the fault being handled (call it inside a catch block) under the location text.
@@ -24,9 +26,11 @@ class Logs {
     void WriteErrorLog(const std::string& faultText, const std::string& location);
     void CreateErrorLog();
 
-    // Sees every line given to the logs, whether or not its file could be written: activity
-    // texts with isError false, error entries ("location: fault text") with isError true.
-    std::function<void(bool isError, const std::string& text)> Mirror;
+    // What a line given to the logs is.
+    enum class LineKind { Activity, Refusal, Error };
+    // Sees every line given to the logs, whether or not its file could be written: activity texts
+    // (Activity, or Refusal for WriteRefusal's lines) and error entries ("location: fault text").
+    std::function<void(LineKind kind, const std::string& text)> Mirror;
     // Off: activity lines go to Mirror only, not to the file (the preview, whose copy's activity
     // log nobody reads, and which would otherwise open the file for every run it makes).
     bool ActivityToFile = true;
@@ -35,6 +39,8 @@ class Logs {
     std::string ErrorLogPath() const;
 
   private:
+    void AppendActivityLine(const std::string& text);
+
     const Variables& vars_;
     Clock& clock_;
     int errorLogDepth_ = 0;  // nesting of WriteErrorLog through its own failure report

@@ -67,7 +67,7 @@ void MessageEvents::SendIPMessage(const std::string& text, const std::string& ad
         s.SetAction(7);
         logs_.WriteActivityLog("Message Sent to " + address);
     } catch (...) {
-        logs_.WriteActivityLog(CurrentTitle() + " not executed - Unable to connect to IP");
+        logs_.WriteRefusal(CurrentTitle(), "Unable to connect to IP");
         logs_.ReportError(ErrorSendingMessageToIP);
     }
 }
@@ -85,7 +85,7 @@ void MessageEvents::SendSerialMessage(const std::string& text, int16_t port,
             MSComm1_.SetPortOpen(true);
         }
         if (!MSComm1_.PortOpen()) {
-            logs_.WriteActivityLog(CurrentTitle() + " not executed - Unable to open Serial Port");
+            logs_.WriteRefusal(CurrentTitle(), "Unable to open Serial Port");
             logs_.ReportError(ErrorSendingMessageToSerial);
             return;
         }
@@ -97,7 +97,7 @@ void MessageEvents::SendSerialMessage(const std::string& text, int16_t port,
         MSComm1_.SetPortOpen(false);
         logs_.WriteActivityLog("Message Sent to comm:" + std::to_string(port));
     } catch (...) {
-        logs_.WriteActivityLog(CurrentTitle() + " not executed - Unable to open Serial Port");
+        logs_.WriteRefusal(CurrentTitle(), "Unable to open Serial Port");
         logs_.ReportError(ErrorSendingMessageToSerial);
         // A port left open would carry the next message with this one's port and settings, so
         // it is closed here (output still waiting is dropped).

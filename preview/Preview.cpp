@@ -14,6 +14,7 @@
 #include "common/Constants.h"
 #include "common/Fault.h"
 #include "common/Format.h"
+#include "common/Limits.h"
 #include "common/PollEventLoop.h"
 #include "common/Text.h"
 #include "database/DBEngine.h"
@@ -217,8 +218,8 @@ std::string FormatPreviewRun(const PreviewRun& run) {
     std::string line = date + FormatHhMmSs(run.At) + " " +
                        std::string(EnglishDayName(run.At.DayOfWeek())).substr(0, 3) + "  " +
                        std::to_string(run.Number) + "  " + run.Title + "  " + run.What;
-    const bool onCrosspoint =
-        run.Reason == "Crosspoint inactive" || run.Reason == "Crosspoint active";
+    const bool onCrosspoint = run.Refusal == state::Refusal::CrosspointInactive ||
+                              run.Refusal == state::Refusal::CrosspointActive;
     if (run.Conditional && (run.Ran || onCrosspoint))
         line += "  (depends on the crosspoint)";
     else if (!run.Ran)
@@ -231,8 +232,9 @@ std::string FormatPreviewRun(const PreviewRun& run) {
 }
 
 PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& options) {
-    if (options.Days < 1 || options.Days > 366)
-        throw std::runtime_error("the preview covers 1 to 366 days");
+    if (options.Days < 1 || options.Days > limits::PreviewDaysMax)
+        throw std::runtime_error("the preview covers 1 to " +
+                                 std::to_string(limits::PreviewDaysMax) + " days");
     ScratchFolder folder;
     const std::string copy = folder.Path() + constants::DatabaseFileName;
     PollEventLoop realLoop;
@@ -340,7 +342,8 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
         run.Title = Cp1252ToUtf8(o.Title);
         run.Time = Cp1252ToUtf8(o.Time);
         run.Ran = o.Ran;
-        run.Reason = o.Reason;
+        run.Refusal = o.Reason;
+        run.Reason = state::RefusalText(o.Reason);
         const auto it = events.find(o.Number);
         if (it != events.end()) {
             run.Conditional = it->second.When.has_value();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/DateTime.h"
+#include "ui/StateMessages.h"
 
 namespace qtx::schedule {
 
@@ -20,12 +21,13 @@ struct PreviewOptions {
 
 // One execution the engine made.
 struct PreviewRun {
-    LocalDateTime At;          // the clock when the engine ran it (seconds; late runs show late)
-    int Number = 0;            // the event's number
-    std::string Title;         // UTF-8
-    std::string Time;          // the record's time as stored
-    bool Ran = false;          // the engine carried out its actions
-    std::string Reason;        // why not: "Inactive", "Skipped", "Invalid Crosspoint", ...
+    LocalDateTime At;   // the clock when the engine ran it (seconds; late runs show late)
+    int Number = 0;     // the event's number
+    std::string Title;  // UTF-8
+    std::string Time;   // the record's time as stored
+    bool Ran = false;   // the engine carried out its actions
+    state::Refusal Refusal = state::Refusal::None;  // why not, as a value
+    std::string Reason;  // why not, in words: "Inactive", "Skipped", "Invalid Crosspoint", ...
     bool Conditional = false;  // depends on a crosspoint: Ran is what the simulator's map gave
     bool OneTime = false;      // a one-time event: deleted after this run
     std::string What;          // the actions in words (DescribeActions)

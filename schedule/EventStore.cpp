@@ -37,6 +37,11 @@ class WriteScope {
     bool done_ = false;
 };
 
+Problem Conflict(Problem p) {
+    p.Kind = ProblemKind::Conflict;
+    return p;
+}
+
 Problem FileProblem(const Event& e, const std::string& field, const std::string& value,
                     const std::string& what, const std::string& allowed) {
     Problem p;
@@ -215,8 +220,12 @@ std::vector<Row> ReadRows(Database& db) {
 }
 
 std::vector<Event> ReadEvents(Database& db) {
+    return EventsOfRows(ReadRows(db));
+}
+
+std::vector<Event> EventsOfRows(const std::vector<Row>& rows) {
     std::vector<Event> events;
-    for (const std::vector<Row>& group : GroupByNumber(ReadRows(db)))
+    for (const std::vector<Row>& group : GroupByNumber(rows))
         events.push_back(EventFromRows(group));
     return events;
 }
@@ -256,8 +265,8 @@ std::vector<Problem> CreateEvent(Database& db, Event& e) {
     if (!problems.empty())
         return problems;
     if (!RowsOf(rows, e.Number).empty())
-        return {FileProblem(e, "number", std::to_string(e.Number), "is already used",
-                            "a number no other event has")};
+        return {Conflict(FileProblem(e, "number", std::to_string(e.Number), "is already used",
+                                     "a number no other event has"))};
     problems = WritePlan(db, e.Number, {}, PlanRows(e, {}), e);
     if (problems.empty())
         scope.Commit();
@@ -293,9 +302,9 @@ std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>&
         problems[i] = CheckEvent(e);
         if (problems[i].empty() && e.Number >= 1 && e.Number <= 32767) {
             if (taken[static_cast<size_t>(e.Number)])
-                problems[i].push_back(FileProblem(e, "number", std::to_string(e.Number),
-                                                  "is already used",
-                                                  "a number no other event has"));
+                problems[i].push_back(
+                    Conflict(FileProblem(e, "number", std::to_string(e.Number), "is already used",
+                                         "a number no other event has")));
             taken[static_cast<size_t>(e.Number)] = true;
         }
         any = any || !problems[i].empty();
@@ -322,8 +331,8 @@ std::vector<Problem> UpdateEvent(Database& db, int number, const Event& e) {
     if (!problems.empty())
         return problems;
     if (e.Number != number && !RowsOf(rows, e.Number).empty())
-        return {FileProblem(e, "number", std::to_string(e.Number), "is already used",
-                            "a number no other event has")};
+        return {Conflict(FileProblem(e, "number", std::to_string(e.Number), "is already used",
+                                     "a number no other event has"))};
     problems = WritePlan(db, number, present, PlanRows(e, present), e);
     if (problems.empty())
         scope.Commit();

@@ -17,6 +17,8 @@ namespace qtx::schedule {
 std::vector<Row> ReadRows(Database& db);
 // Every event of the file, in the order each number first appears.
 std::vector<Event> ReadEvents(Database& db);
+// The same from rows already read (ReadRows).
+std::vector<Event> EventsOfRows(const std::vector<Row>& rows);
 // The event numbered number, or nullopt.
 std::optional<Event> ReadEvent(Database& db, int number);
 

@@ -116,39 +116,6 @@ struct RowCollector {
 std::vector<Problem> CheckNumbersOfGroups(const std::vector<Row>& rows,
                                           const std::vector<std::vector<size_t>>& groups);
 
-bool IsTimeOfDay(const std::string& t) {
-    if (t.size() != 8 || t[2] != ':' || t[5] != ':')
-        return false;
-    for (int i : {0, 1, 3, 4, 6, 7})
-        if (t[i] < '0' || t[i] > '9')
-            return false;
-    const int h = (t[0] - '0') * 10 + (t[1] - '0');
-    const int m = (t[3] - '0') * 10 + (t[4] - '0');
-    const int s = (t[6] - '0') * 10 + (t[7] - '0');
-    return h <= 23 && m <= 59 && s <= 59;
-}
-
-bool IsDottedAddress(const std::string& text) {
-    int parts = 0;
-    size_t pos = 0;
-    while (true) {
-        size_t end = text.find('.', pos);
-        const std::string part = text.substr(pos, end == std::string::npos ? end : end - pos);
-        if (part.empty() || part.size() > 3)
-            return false;
-        for (char c : part)
-            if (c < '0' || c > '9')
-                return false;
-        if (std::stoi(part) > 255)
-            return false;
-        ++parts;
-        if (end == std::string::npos)
-            break;
-        pos = end + 1;
-    }
-    return parts == 4;
-}
-
 std::vector<Problem> CheckEvent(const Event& e) {
     std::vector<Problem> out;
     Collector c{out, e.Number, e.Title, EventName(e.Number, e.Title)};

@@ -7,12 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "common/Parse.h"
 #include "schedule/Event.h"
 #include "schedule/Rows.h"
 
 namespace qtx::schedule {
 
+// What kind of problem: the value itself is wrong, or it clashes with what the file holds (a
+// number another event has), which a caller may report differently (the console: 409).
+enum class ProblemKind { Invalid, Conflict };
+
 struct Problem {
+    ProblemKind Kind = ProblemKind::Invalid;
     int Number = 0;     // the event's number (0 when the row has none)
     std::string Title;  // the event's title, UTF-8
     // The field in the event form ("number", "title", "days", "time", "marking",
@@ -49,10 +55,7 @@ std::vector<Problem> CheckRows(const std::vector<Row>& rows);
 // text), TaskViewDB text of at most 255 characters, StartMin 0 or -1. Empty list when fine.
 std::vector<Problem> CheckSetting(const std::string& name, const std::string& value);
 
-// True for a dotted IPv4 address "a.b.c.d", each part 0..255 in decimal.
-bool IsDottedAddress(const std::string& text);
-// True for "hh:mm:ss", 24-hour, two digits each, 00:00:00 .. 23:59:59.
-bool IsTimeOfDay(const std::string& text);
+// IsDottedAddress and IsTimeOfDay, the readers of addresses and times of day: common/Parse.h.
 
 // The lines of several problems, one per problem.
 std::string FormatProblems(const std::vector<Problem>& problems);

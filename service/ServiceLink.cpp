@@ -29,11 +29,15 @@ ServiceLink::Sinks SystemdSinks() {
 
 }  // namespace
 
-std::optional<int> JournalPriority(bool isError, const std::string& text) {
-    if (isError)
-        return LOG_ERR;
-    if (text.find(" not executed - ") != std::string::npos)
-        return LOG_WARNING;
+std::optional<int> JournalPriority(Logs::LineKind kind) {
+    switch (kind) {
+        case Logs::LineKind::Error:
+            return LOG_ERR;
+        case Logs::LineKind::Refusal:
+            return LOG_WARNING;
+        case Logs::LineKind::Activity:
+            break;
+    }
     return std::nullopt;
 }
 
@@ -54,11 +58,11 @@ void ServiceLink::Attach(Engine& engine) {
             before();
         Tick();
     };
-    engine.Log().Mirror = [this, before = std::move(engine.Log().Mirror)](bool isError,
+    engine.Log().Mirror = [this, before = std::move(engine.Log().Mirror)](Logs::LineKind kind,
                                                                           const std::string& text) {
         if (before)
-            before(isError, text);
-        if (const auto priority = JournalPriority(isError, text); priority && sinks_.Journal)
+            before(kind, text);
+        if (const auto priority = JournalPriority(kind); priority && sinks_.Journal)
             sinks_.Journal(*priority, Cp1252ToUtf8(text));
     };
 }

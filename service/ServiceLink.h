@@ -8,13 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "logging/Logs.h"
+
 namespace qtx {
 
 class Engine;
 
 // The journal priority of a log line: LOG_ERR for an error-log entry, LOG_WARNING for an
-// activity line that refuses an event (" not executed - "), nothing for the other lines.
-std::optional<int> JournalPriority(bool isError, const std::string& text);
+// activity line that refuses an event, nothing for the other lines.
+std::optional<int> JournalPriority(Logs::LineKind kind);
 
 class ServiceLink {
   public:

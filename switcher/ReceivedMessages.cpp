@@ -41,8 +41,7 @@ size_t TcpComm::TakeMessage(int16_t link, size_t pos) {
                 vars_.PollCount[link] = 0;
                 if (link == 0) {
                     vars_.SwitcherConnected = true;
-                    ShowCaptionAndIcon(view_, constants::CaptionSwitcherConnected,
-                                       constants::IconConnected);
+                    ShowLink(view_, state::LinkState::SwitcherConnected);
                 } else {
                     vars_.SlaveSwitcherConnected = true;
                 }
@@ -54,8 +53,7 @@ size_t TcpComm::TakeMessage(int16_t link, size_t pos) {
                 if (link == 0) {
                     vars_.SwitcherConnected = false;
                     ResetMap(vars_.CrosspointMap);
-                    ShowCaptionAndIcon(view_, constants::CaptionSwitcherNotConnected,
-                                       constants::IconNotConnected);
+                    ShowLink(view_, state::LinkState::SwitcherNotConnected);
                 } else {
                     vars_.SlaveSwitcherConnected = false;
                     ResetMap(vars_.SlaveCrosspointMap);

@@ -99,7 +99,7 @@ void TcpComm::LoadSlaveSocket() {
 void TcpComm::ServerDisconnected() {
     LinkSocket(0).Release();
     vars_.ServerConnected = false;
-    ShowCaptionAndIcon(view_, constants::CaptionServerNotConnected, constants::IconNotConnected);
+    ShowLink(view_, state::LinkState::ServerNotConnected);
     vars_.SwitcherConnected = false;
     vars_.MapReceived[0] = false;
     ResetMap(vars_.CrosspointMap);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ui/StateMessages.h"
+
 namespace qtx {
 
 enum class MessageBoxKind { Information, Critical };
@@ -11,15 +13,22 @@ enum class MessageBoxButtons { Ok, OkCancel };
 enum class MessageBoxAnswer { Ok = 1, Cancel = 2 };
 
 // What became of one execution, for views that keep more than the history row (the state
-// channel, metrics). Reason is empty when the event ran; otherwise the refusal's reason as the
-// activity line gives it ("Server not connected", "Invalid Crosspoint", ...), "Inactive" or
-// "Skipped".
+// channel, metrics). Reason is None when the event ran; otherwise the first check that refused
+// it (state::RefusalText gives its words).
 struct EventOutcome {
     int16_t Number = 0;
     std::string Day, Time, Title;
     bool Ran = false;
-    std::string Reason;
+    state::Refusal Reason = state::Refusal::None;
     int64_t LatenessMs = -1;  // from the event's second to the start of its execution; -1 unknown
+};
+
+// The event the engine waits for, as the "Next Event to Run" list shows it. Number 0 and Weekday
+// -1 for the "No Events" row.
+struct NextEventRow {
+    int16_t Number = 0;
+    int16_t Weekday = -1;  // the record's Day: 0 Monday .. 6 Sunday
+    std::string Day, Time, Title;
 };
 
 class MainWindow {
@@ -29,6 +38,9 @@ class MainWindow {
     // Caption and window icon (image 1 connected, 2 not connected).
     virtual void SetCaption(const std::string& caption) = 0;
     virtual void SetIcon(int image) = 0;
+    // The link state the next caption shows, as a value (ShowLink calls it before the caption);
+    // views that show only the caption ignore it.
+    virtual void ShowLinkState(state::LinkState link) { (void)link; }
 
     // Window state and the notification-area icon.
     virtual bool IsMinimized() = 0;
@@ -44,6 +56,11 @@ class MainWindow {
     virtual void ClearNextList() = 0;
     virtual void AddNextRow(const std::string& day, const std::string& time,
                             const std::string& title) = 0;
+    // The engine's way in: the row with the values behind it. Views that show only the texts
+    // keep this default.
+    virtual void ShowNextEvent(const NextEventRow& row) {
+        AddNextRow(row.Day, row.Time, row.Title);
+    }
 
     // "Event History" list, with one text colour for the whole list (0x00BBGGRR).
     virtual void SetHistoryColor(int32_t color) = 0;
@@ -79,5 +96,8 @@ inline void ShowCaptionAndIcon(MainWindow& view, const std::string& caption, int
     if (view.IsMinimized())
         view.TrayModify();
 }
+
+// Shows the link state: its value to the views that keep it, then its caption and icon.
+void ShowLink(MainWindow& view, state::LinkState link);
 
 }  // namespace qtx

@@ -31,7 +31,10 @@ class RecordingMainWindow : public MainWindow {
     }
     void TrayDelete() override { ++TrayDeleteCount; }
     void SetPanelText(int panel, const std::string& text) override;
-    void ClearNextList() override { NextRows.clear(); }
+    void ClearNextList() override {
+        NextRows.clear();
+        NextEvents.clear();
+    }
     void AddNextRow(const std::string& d, const std::string& t, const std::string& title) override {
         NextRows.push_back({d, t, title});
     }
@@ -41,6 +44,12 @@ class RecordingMainWindow : public MainWindow {
         HistoryRows.push_back({d, t, title});
     }
     void ClearHistory() override { HistoryRows.clear(); }
+    void ShowEventOutcome(const EventOutcome& outcome) override { Outcomes.push_back(outcome); }
+    void ShowLinkState(state::LinkState link) override { Link = link; }
+    void ShowNextEvent(const NextEventRow& row) override {
+        NextEvents.push_back(row);
+        AddNextRow(row.Day, row.Time, row.Title);
+    }
     MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,
                                     MessageBoxKind kind, MessageBoxButtons buttons) override;
     void HelpSetup(const std::string& helpFile) override { HelpFile = helpFile; }
@@ -58,6 +67,9 @@ class RecordingMainWindow : public MainWindow {
     int PanelWrites[4] = {};  // how often each panel was written
     std::vector<ListRow> NextRows;
     std::vector<ListRow> HistoryRows;
+    std::vector<EventOutcome> Outcomes;
+    std::vector<NextEventRow> NextEvents;
+    state::LinkState Link = state::LinkState::ServerNotConnected;
     int32_t HistoryColor = 0;
     std::vector<ShownMessageBox> MessageBoxes;
     std::deque<MessageBoxAnswer> Answers;  // answers to give, front first; Ok when empty

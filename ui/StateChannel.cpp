@@ -10,6 +10,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "common/Limits.h"
 #include "common/Text.h"
 
 namespace qtx {
@@ -18,12 +19,15 @@ namespace {
 
 using nlohmann::json;
 
-// Link state as the caption tells it.
-json LinkOf(const std::string& caption) {
-    bool server = caption.find("Server Not Connected") == std::string::npos &&
-                  caption.find("Connected") != std::string::npos;
-    bool switcher = caption.find("Switcher Connected") != std::string::npos;
-    return json{{"server", server}, {"switcher", switcher}};
+namespace f = state::field;
+
+json LinkJson(state::LinkState link) {
+    const state::LinkFlags flags = state::FlagsOf(link);
+    return json{{f::Server, flags.Server}, {f::Switcher, flags.Switcher}};
+}
+
+json Message(state::MessageKind kind) {
+    return json{{f::Type, state::KindName(kind)}};
 }
 
 std::string Line(const json& j) {
@@ -177,51 +181,63 @@ void StateChannel::Publish(const std::string& line) {
 }
 
 std::string StateChannel::Snapshot() const {
-    auto rowJson = [](const Row& r) {
-        json j{{"day", r.Day}, {"time", r.Time}, {"title", r.Title}};
-        return j;
-    };
+    using state::MessageKind;
     json next = json::array();
     for (const Row& r : next_)
-        next.push_back(rowJson(r));
+        next.push_back({{f::Day, r.Day},
+                        {f::Time, r.Time},
+                        {f::Title, r.Title},
+                        {f::Number, r.Number},
+                        {f::Weekday, r.Weekday}});
     json history = json::array();
     for (const Row& r : history_) {
-        json j = rowJson(r);
-        j["color"] = r.Color;
+        json j{{f::Day, r.Day}, {f::Time, r.Time}, {f::Title, r.Title}, {f::Color, r.Color}};
         if (r.HasOutcome) {
-            j["ran"] = r.Ran;
-            j["reason"] = r.Reason;
+            j[f::Ran] = r.Ran;
+            j[f::Reason] = state::RefusalText(r.Reason);
+            j[f::Refusal] = state::RefusalName(r.Reason);
             if (r.LatenessMs >= 0)
-                j["latenessMs"] = r.LatenessMs;
+                j[f::LatenessMs] = r.LatenessMs;
         }
         history.push_back(std::move(j));
     }
-    json j{
-        {"type", "snapshot"},
-        {"caption", caption_},
-        {"icon", icon_},
-        {"link", LinkOf(caption_)},
-        {"slave",
-         {{"enabled", slaveEnabled_}, {"server", slaveConnected_}, {"switcher", slaveSwitcher_}}},
-        {"panels", {panels_[0], panels_[1], panels_[2]}},
-        {"next", next},
-        {"historyColor", historyColor_},
-        {"history", history}};
+    json j = Message(MessageKind::Snapshot);
+    j[f::Caption] = caption_;
+    j[f::Icon] = icon_;
+    j[f::Link] = LinkJson(link_);
+    j[f::Slave] = {
+        {f::Enabled, slaveEnabled_}, {f::Server, slaveConnected_}, {f::Switcher, slaveSwitcher_}};
+    j[f::Panels] = {panels_[0], panels_[1], panels_[2]};
+    j[f::Next] = next;
+    j[f::HistoryColor] = historyColor_;
+    j[f::History] = history;
     return Line(j);
+}
+
+void StateChannel::ShowLinkState(state::LinkState link) {
+    inner_.ShowLinkState(link);
+    link_ = link;
 }
 
 void StateChannel::SetCaption(const std::string& caption) {
     inner_.SetCaption(caption);
     caption_ = Cp1252ToUtf8(caption);
-    if (!subscribers_.empty())
-        Publish(Line(json{{"type", "caption"}, {"caption", caption_}, {"link", LinkOf(caption_)}}));
+    if (!subscribers_.empty()) {
+        json j = Message(state::MessageKind::Caption);
+        j[f::Caption] = caption_;
+        j[f::Link] = LinkJson(link_);
+        Publish(Line(j));
+    }
 }
 
 void StateChannel::SetIcon(int image) {
     inner_.SetIcon(image);
     icon_ = image;
-    if (!subscribers_.empty())
-        Publish(Line(json{{"type", "icon"}, {"icon", image}}));
+    if (!subscribers_.empty()) {
+        json j = Message(state::MessageKind::Icon);
+        j[f::Icon] = image;
+        Publish(Line(j));
+    }
 }
 
 void StateChannel::SetPanelText(int panel, const std::string& text) {
@@ -230,8 +246,12 @@ void StateChannel::SetPanelText(int panel, const std::string& text) {
         std::string utf8 = Cp1252ToUtf8(text);
         if (panels_[panel - 1] != utf8) {
             panels_[panel - 1] = utf8;
-            if (!subscribers_.empty())
-                Publish(Line(json{{"type", "panel"}, {"panel", panel}, {"text", utf8}}));
+            if (!subscribers_.empty()) {
+                json j = Message(state::MessageKind::Panel);
+                j[f::Panel] = panel;
+                j[f::Text] = utf8;
+                Publish(Line(j));
+            }
         }
     }
     CheckSlaveLink();
@@ -246,18 +266,33 @@ void StateChannel::CheckSlaveLink() {
     slaveEnabled_ = vars_->SlaveEnabled;
     slaveConnected_ = vars_->SlaveConnected;
     slaveSwitcher_ = vars_->SlaveSwitcherConnected;
-    if (!subscribers_.empty())
-        Publish(Line(json{{"type", "slave"},
-                          {"enabled", slaveEnabled_},
-                          {"server", slaveConnected_},
-                          {"switcher", slaveSwitcher_}}));
+    if (!subscribers_.empty()) {
+        json j = Message(state::MessageKind::Slave);
+        j[f::Enabled] = slaveEnabled_;
+        j[f::Server] = slaveConnected_;
+        j[f::Switcher] = slaveSwitcher_;
+        Publish(Line(j));
+    }
 }
 
 void StateChannel::ClearNextList() {
     inner_.ClearNextList();
     next_.clear();
     if (!subscribers_.empty())
-        Publish(Line(json{{"type", "nextCleared"}}));
+        Publish(Line(Message(state::MessageKind::NextCleared)));
+}
+
+void StateChannel::AddNext(Row r) {
+    if (!subscribers_.empty()) {
+        json j = Message(state::MessageKind::Next);
+        j[f::Day] = r.Day;
+        j[f::Time] = r.Time;
+        j[f::Title] = r.Title;
+        j[f::Number] = r.Number;
+        j[f::Weekday] = r.Weekday;
+        Publish(Line(j));
+    }
+    next_.push_back(std::move(r));
 }
 
 void StateChannel::AddNextRow(const std::string& day, const std::string& time,
@@ -267,9 +302,18 @@ void StateChannel::AddNextRow(const std::string& day, const std::string& time,
     r.Day = Cp1252ToUtf8(day);
     r.Time = Cp1252ToUtf8(time);
     r.Title = Cp1252ToUtf8(title);
-    if (!subscribers_.empty())
-        Publish(Line(json{{"type", "next"}, {"day", r.Day}, {"time", r.Time}, {"title", r.Title}}));
-    next_.push_back(std::move(r));
+    AddNext(std::move(r));
+}
+
+void StateChannel::ShowNextEvent(const NextEventRow& row) {
+    inner_.ShowNextEvent(row);
+    Row r;
+    r.Day = Cp1252ToUtf8(row.Day);
+    r.Time = Cp1252ToUtf8(row.Time);
+    r.Title = Cp1252ToUtf8(row.Title);
+    r.Number = row.Number;
+    r.Weekday = row.Weekday;
+    AddNext(std::move(r));
 }
 
 void StateChannel::SetHistoryColor(int32_t color) {
@@ -285,14 +329,16 @@ void StateChannel::AddHistoryRow(const std::string& day, const std::string& time
     r.Time = Cp1252ToUtf8(time);
     r.Title = Cp1252ToUtf8(title);
     r.Color = historyColor_;
-    if (!subscribers_.empty())
-        Publish(Line(json{{"type", "history"},
-                          {"day", r.Day},
-                          {"time", r.Time},
-                          {"title", r.Title},
-                          {"color", r.Color}}));
+    if (!subscribers_.empty()) {
+        json j = Message(state::MessageKind::History);
+        j[f::Day] = r.Day;
+        j[f::Time] = r.Time;
+        j[f::Title] = r.Title;
+        j[f::Color] = r.Color;
+        Publish(Line(j));
+    }
     history_.push_back(std::move(r));
-    if (history_.size() > kHistoryKept)
+    if (history_.size() > limits::HistoryKept)
         history_.pop_front();
 }
 
@@ -300,7 +346,7 @@ void StateChannel::ClearHistory() {
     inner_.ClearHistory();
     history_.clear();
     if (!subscribers_.empty())
-        Publish(Line(json{{"type", "historyCleared"}}));
+        Publish(Line(Message(state::MessageKind::HistoryCleared)));
 }
 
 void StateChannel::ShowEventOutcome(const EventOutcome& outcome) {
@@ -309,19 +355,20 @@ void StateChannel::ShowEventOutcome(const EventOutcome& outcome) {
         Row& r = history_.back();
         r.HasOutcome = true;
         r.Ran = outcome.Ran;
-        r.Reason = Cp1252ToUtf8(outcome.Reason);
+        r.Reason = outcome.Reason;
         r.LatenessMs = outcome.LatenessMs;
     }
     if (!subscribers_.empty()) {
-        json j{{"type", "outcome"},
-               {"number", outcome.Number},
-               {"day", Cp1252ToUtf8(outcome.Day)},
-               {"time", Cp1252ToUtf8(outcome.Time)},
-               {"title", Cp1252ToUtf8(outcome.Title)},
-               {"ran", outcome.Ran},
-               {"reason", Cp1252ToUtf8(outcome.Reason)}};
+        json j = Message(state::MessageKind::Outcome);
+        j[f::Number] = outcome.Number;
+        j[f::Day] = Cp1252ToUtf8(outcome.Day);
+        j[f::Time] = Cp1252ToUtf8(outcome.Time);
+        j[f::Title] = Cp1252ToUtf8(outcome.Title);
+        j[f::Ran] = outcome.Ran;
+        j[f::Reason] = state::RefusalText(outcome.Reason);
+        j[f::Refusal] = state::RefusalName(outcome.Reason);
         if (outcome.LatenessMs >= 0)
-            j["latenessMs"] = outcome.LatenessMs;
+            j[f::LatenessMs] = outcome.LatenessMs;
         Publish(Line(j));
     }
 }
@@ -329,9 +376,12 @@ void StateChannel::ShowEventOutcome(const EventOutcome& outcome) {
 MessageBoxAnswer StateChannel::ShowMessageBox(const std::string& text, const std::string& title,
                                               MessageBoxKind kind, MessageBoxButtons buttons) {
     // Told before the box is shown: a modal box may wait for its operator.
-    if (!subscribers_.empty())
-        Publish(Line(json{
-            {"type", "messageBox"}, {"text", Cp1252ToUtf8(text)}, {"title", Cp1252ToUtf8(title)}}));
+    if (!subscribers_.empty()) {
+        json j = Message(state::MessageKind::MessageBox);
+        j[f::Text] = Cp1252ToUtf8(text);
+        j[f::Title] = Cp1252ToUtf8(title);
+        Publish(Line(j));
+    }
     return inner_.ShowMessageBox(text, title, kind, buttons);
 }
 

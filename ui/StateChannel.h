@@ -13,19 +13,17 @@
 #include <vector>
 
 #include "common/EventLoop.h"
+#include "common/Limits.h"
 #include "common/Variables.h"
 #include "ui/MainWindow.h"
+#include "ui/StateMessages.h"
 
 namespace qtx {
 
 class StateChannel : public MainWindow {
   public:
-    static constexpr const char* kSocketName = "qtx-automation.sock";
-    // Bytes a subscriber may have waiting before it is dropped.
-    static constexpr size_t kDefaultQueueLimit = 1u << 20;
-    // History rows kept for the snapshot (the window keeps them all; a subscriber needs recent
-    // ones).
-    static constexpr size_t kHistoryKept = 500;
+    static constexpr const char* kSocketName = state::kSocketName;
+    static constexpr size_t kDefaultQueueLimit = limits::SubscriberQueueBytes;
 
     // inner: the real window (or the headless printer). appDir ends in "/".
     StateChannel(MainWindow& inner, EventLoop& loop, std::string appDir,
@@ -50,6 +48,7 @@ class StateChannel : public MainWindow {
 
     void SetCaption(const std::string& caption) override;
     void SetIcon(int image) override;
+    void ShowLinkState(state::LinkState link) override;
     bool IsMinimized() override { return inner_.IsMinimized(); }
     void Minimize() override { inner_.Minimize(); }
     void TrayModify() override { inner_.TrayModify(); }
@@ -58,6 +57,7 @@ class StateChannel : public MainWindow {
     void ClearNextList() override;
     void AddNextRow(const std::string& day, const std::string& time,
                     const std::string& title) override;
+    void ShowNextEvent(const NextEventRow& row) override;
     void SetHistoryColor(int32_t color) override;
     void AddHistoryRow(const std::string& day, const std::string& time,
                        const std::string& title) override;
@@ -72,9 +72,10 @@ class StateChannel : public MainWindow {
 
   private:
     struct Row {
-        std::string Day, Time, Title;  // UTF-8
+        std::string Day, Time, Title;      // UTF-8
+        int16_t Number = 0, Weekday = -1;  // next rows
         int32_t Color = 0;
-        std::string Reason;  // set by the outcome that follows the row
+        state::Refusal Reason = state::Refusal::None;  // set by the outcome that follows the row
         bool Ran = true;
         int64_t LatenessMs = -1;
         bool HasOutcome = false;
@@ -86,6 +87,7 @@ class StateChannel : public MainWindow {
     };
 
     std::string Snapshot() const;
+    void AddNext(Row r);
     void Publish(const std::string& line);
     void Accept();
     void Flush(int fd);
@@ -106,6 +108,7 @@ class StateChannel : public MainWindow {
 
     // What the window shows, in UTF-8, for the snapshot.
     std::string caption_;
+    state::LinkState link_ = state::LinkState::ServerNotConnected;
     int icon_ = 0;
     std::string panels_[3];
     std::vector<Row> next_;

@@ -96,19 +96,8 @@ export function banner(node, text, ok = false) {
 export const dayNames = ['mon', 'tue', 'wed', 'thu', 'fri', 'sat', 'sun'];
 export const dayTitles = ['Monday', 'Tuesday', 'Wednesday', 'Thursday', 'Friday', 'Saturday', 'Sunday'];
 
-// The actions in words, as the event tool writes them.
+// The event's actions (and condition) in the server's words: the ones the event tool and the
+// preview print.
 export function describe(event) {
-  const parts = [];
-  for (const a of event.actions || []) {
-    if (['take', 'sum-on', 'sum-off'].includes(a.kind)) parts.push(`${a.kind} ${a.source}->${a.destination}`);
-    else if (a.kind === 'salvo') parts.push(`salvo ${a.salvo}`);
-    else if (a.kind === 'relay') parts.push(`relay ${a.mode} ${a.relay}`);
-    else if (a.kind === 'gain') parts.push(`gain ${a.target} ${a.channel} = ${a.gain}`);
-    else if (a.kind === 'message') {
-      const to = a.to === 'ip' ? `ip ${a.address}:${a.port}` : a.to === 'serial' ? `serial ${a.port}` : `switcher ${a.frame}/${a.slot}/${a.port}`;
-      parts.push(`message ${to} ${a.file !== undefined ? 'file "' + a.file + '"' : '"' + a.text + '"'}`);
-    }
-  }
-  if (event.condition) parts.push(`when ${event.condition.source}->${event.condition.destination} is ${event.condition.when}`);
-  return parts.join(', ') || 'no action';
+  return [event.what, event.conditionText].filter(Boolean).join(', ') || 'no action';
 }

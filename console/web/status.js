@@ -45,7 +45,7 @@ function apply(m) {
     case 'caption': state.caption = m.caption; state.link = m.link; break;
     case 'panel': state.panels[m.panel - 1] = m.text; break;
     case 'nextCleared': state.next = []; break;
-    case 'next': state.next.push({ day: m.day, time: m.time, title: m.title }); break;
+    case 'next': state.next.push({ day: m.day, time: m.time, title: m.title, number: m.number, weekday: m.weekday }); break;
     case 'history': state.history.push({ day: m.day, time: m.time, title: m.title, color: m.color }); break;
     case 'historyCleared': state.history = []; break;
     case 'outcome': {

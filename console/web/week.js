@@ -1,13 +1,11 @@
 // The Week page: a grid Monday to Sunday with each event at its time, its marking, events that
-// share a second marked, the engine's next event highlighted, and the records without a day or
-// a time listed apart. A large week is paged: each column shows a window of PAGE entries from the
+// share a second marked and listed in the engine's order, the engine's next event highlighted,
+// and the records without a day or a time listed apart. A large week is paged: each column shows a window of PAGE entries from the
 // chosen time on, and Earlier / Later move the window.
 import { start, api, el, can, dayTitles, describe } from './common.js';
 
 const PAGE = 40;
 const main = document.getElementById('main');
-// The engine's day names, as its window shows them (its Wednesday is spelt "Wedensday").
-const engineDays = { Monday: 0, Tuesday: 1, Wedensday: 2, Wednesday: 2, Thursday: 3, Friday: 4, Saturday: 5, Sunday: 6 };
 
 let columns = [[], [], [], [], [], [], []];
 let apart = [];
@@ -26,7 +24,7 @@ function lowerBound(list, time) {
 
 function chip(entry, sameSecond) {
   const e = entry.event;
-  const isNext = next && next.day === entry.day && next.time === entry.time && next.title === e.title;
+  const isNext = next && next.weekday === entry.day && next.number === e.number;
   return el('a', {
     class: `chip ${e.marking}${isNext ? ' next' : ''}`,
     href: `/event.html?number=${e.number}`,
@@ -124,8 +122,9 @@ async function load() {
     main.replaceChildren(el('div', { class: 'banner bad' }, events.data.error || 'The events cannot be read.'));
     return;
   }
+  // The engine names its next event by number and weekday.
   const n = status.ok && status.data.next && status.data.next[0];
-  if (n && engineDays[n.day] !== undefined) next = { day: engineDays[n.day], time: n.time, title: n.title };
+  if (n && n.number > 0 && n.weekday >= 0) next = { weekday: n.weekday, number: n.number };
   columns = [[], [], [], [], [], [], []];
   apart = [];
   for (const e of events.data) {
@@ -133,10 +132,12 @@ async function load() {
     const match = `${e.number} ${e.title}`.toLowerCase();
     for (const day of e.days) {
       const d = ['mon', 'tue', 'wed', 'thu', 'fri', 'sat', 'sun'].indexOf(day);
-      columns[d].push({ day: d, time: e.time, event: e, match });
+      const order = e.order && e.order[day] !== undefined ? e.order[day] : Infinity;
+      columns[d].push({ day: d, time: e.time, event: e, match, order });
     }
   }
-  for (const list of columns) list.sort((a, b) => (a.time < b.time ? -1 : a.time > b.time ? 1 : a.event.number - b.event.number));
+  // Events of one second in the order the engine runs them (the server's "order").
+  for (const list of columns) list.sort((a, b) => (a.time < b.time ? -1 : a.time > b.time ? 1 : a.order - b.order || a.event.number - b.event.number));
   render();
   document.body.dataset.loaded = 'true';
 }

@@ -58,6 +58,21 @@ class OperatorInTheBrowser(unittest.TestCase):
         self.assertIn('"25:00:00"', spot.text)
         self.assertEqual(s.find('.err[data-for="title"]').text, "")
 
+    def test_the_week_shows_the_servers_words_and_the_engines_order_in_a_second(self):
+        s = self.site
+        call = s.api_session("operator")
+        # Two events of one second, the higher number stored first: the engine runs 30 first.
+        for number in (30, 20):
+            call("POST", "/api/events", {
+                "number": number, "title": f"same {number}", "days": ["sun"], "time": "03:33:33",
+                "actions": [{"kind": "message", "to": "serial", "port": 2, "baud": 1, "text": "hi"}]})
+        s.login("operator")
+        column = s.finds("#week .day")[6]
+        chips = [c for c in column.find_elements(By.CSS_SELECTOR, ".chip") if "same" in c.text]
+        self.assertEqual([c.get_attribute("data-number") for c in chips], ["30", "20"])
+        # The serial message keeps its speed: the words are the server's.
+        self.assertIn('message serial 2 at 9600 "hi"', chips[0].text)
+
     def test_an_event_added_in_the_console_runs_and_status_follows_the_link(self):
         s = self.site
         s.login("operator")

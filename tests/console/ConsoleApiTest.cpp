@@ -176,6 +176,9 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
     json one = json::parse(op.Send("GET", "/api/events/1")->body);
     EXPECT_EQ(one["days"], kMorningFeed["days"]);
     EXPECT_EQ(one["actions"], kMorningFeed["actions"]);
+    // The server's words for the actions come along; the list adds the engine's table position.
+    EXPECT_EQ(one["what"], "take 3->1");
+    EXPECT_TRUE(json::parse(list->body)[0]["order"].is_object());
 
     // The preview runs the engine's own procedures over the file: Monday 2026-12-07 at 06:00.
     auto preview = op.Send("GET", "/api/preview?from=2026-12-07%2000:00:00&days=1");
@@ -188,8 +191,11 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
               std::string::npos);
     EXPECT_EQ(runs[0]["what"], "take 3->1");
 
-    // An edit keeps the number and changes only what it says.
+    // An edit keeps the number and changes only what it says; the server's words sent back
+    // (with a stale wording and an order) are ignored.
     json edit = one;
+    edit["what"] = "salvo 99";
+    edit["order"] = {{"mon", 5}};
     edit["time"] = "06:30:00";
     edit["marking"] = "skip-next";
     auto changed = op.Json("PUT", "/api/events/1", edit);
@@ -459,11 +465,15 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     RecordingMainWindow window;
     auto channel = std::make_unique<StateChannel>(window, loop, dir.Path());
     ASSERT_TRUE(channel->Open());
-    channel->SetCaption("QTX Automation - Switcher Connected");
+    ShowLink(*channel, state::LinkState::SwitcherConnected);
+    channel->ShowNextEvent({12, 2, "Wedensday", "07:00:00", "Noon"});
     ApiClient viewer = As("viewer");
     auto status = [&] { return json::parse(viewer.Send("GET", "/api/status")->body); };
     ASSERT_TRUE(loop.RunUntil([&] { return status()["engine"]["running"] == true; }, 4000));
     EXPECT_EQ(status()["link"]["switcher"], true);
+    // The next event comes with its number and weekday: the pages find it by those.
+    EXPECT_EQ(status()["next"][0]["number"], 12);
+    EXPECT_EQ(status()["next"][0]["weekday"], 2);
 
     // The stream starts with the whole state and then carries each change.
     httplib::Client stream("127.0.0.1", console->Port());
@@ -479,9 +489,9 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     loop.RunFor(300);
     channel->AddHistoryRow("Monday", "06:00:00", "Morning feed - Not Executed");
     channel->ShowEventOutcome(
-        {1, "Monday", "06:00:00", "Morning feed", false, "Invalid Crosspoint", 4});
+        {1, "Monday", "06:00:00", "Morning feed", false, state::Refusal::InvalidCrosspoint, 4});
     channel->AddHistoryRow("Monday", "06:00:01", "Ident");
-    channel->ShowEventOutcome({2, "Monday", "06:00:01", "Ident", true, "", 7});
+    channel->ShowEventOutcome({2, "Monday", "06:00:01", "Ident", true, state::Refusal::None, 7});
     loop.RunFor(500);
     done = true;
     channel->SetPanelText(3, "6:00:02 AM");  // one more event so the reader sees done
@@ -504,6 +514,7 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     EXPECT_NE(metrics.find("qtx_seconds_since_last_run "), std::string::npos);
     json s = status();
     EXPECT_EQ(s["history"][0]["reason"], "Invalid Crosspoint");
+    EXPECT_EQ(s["history"][0]["refusal"], "invalidCrosspoint");
 
     // The engine goes: the console says so, and its links are no longer shown as up.
     channel.reset();

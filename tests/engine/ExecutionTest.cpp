@@ -135,6 +135,47 @@ TEST_F(ExecutionTest, RefusalsWriteTheirReasonAndARedRow) {
     EXPECT_EQ(h.view.HistoryColor, 255);
 }
 
+// The outcome names the check that refused the event: the marking comes before the link and the
+// condition, even where the activity line speaks of those.
+TEST_F(ExecutionTest, OutcomesCarryTheFirstCheckThatRefused) {
+    auto cond = [](EventRow row, int active) {
+        return With(std::move(row),
+                    {{"Active", active}, {"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 4}});
+    };
+    h.WriteDatabase({
+        With(Event(1, 0, "09:00:01", "idle down"), {{"Active", 0}}),
+        cond(Event(2, 0, "09:00:02", "idle cond"), 0),
+        cond(Event(3, 0, "09:00:03", "skip cond"), 2),
+        cond(Event(4, 0, "09:00:04", "cond"), 1),
+        With(Event(5, 0, "09:00:05", "two bad"),
+             {{"xcontrol", 1}, {"SourceChan", 0}, {"DestChan", 1}, {"rcontrol", 1}, {"Relay", 0}}),
+        With(Event(6, 0, "09:00:06", "fine"), {{"scontrol", 1}, {"Salvo", 1}}),
+    });
+    h.Start();
+    h.TickAt(9, 0, 1);  // server not connected
+    h.MarkSwitcherUp();
+    for (int s = 2; s <= 6; ++s)
+        h.TickAt(9, 0, s);
+    using state::Refusal;
+    std::vector<std::pair<std::string, Refusal>> seen;
+    for (const EventOutcome& o : h.view.Outcomes)
+        seen.emplace_back(o.Title, o.Ran ? Refusal::None : o.Reason);
+    EXPECT_THAT(seen, ElementsAre(std::pair{"idle down", Refusal::Inactive},
+                                  std::pair{"idle cond", Refusal::Inactive},
+                                  std::pair{"skip cond", Refusal::Skipped},
+                                  std::pair{"cond", Refusal::CrosspointInactive},
+                                  std::pair{"two bad", Refusal::InvalidCrosspoint},
+                                  std::pair{"fine", Refusal::None}));
+    EXPECT_TRUE(h.view.Outcomes.back().Ran);
+    EXPECT_THAT(h.ActivityMessages(),
+                ElementsAre("idle down not executed - Server not connected",
+                            "idle cond not executed - Crosspoint inactive",
+                            "skip cond not executed - Crosspoint inactive",
+                            "cond not executed - Crosspoint inactive",
+                            "two bad not executed - Invalid Crosspoint",
+                            "two bad not executed - Invalid Relay", "Send Execute Salvo Number 1"));
+}
+
 TEST_F(ExecutionTest, CrosspointConditionsFollowTheMapWithinItsBound) {
     h.WriteDatabase({
         With(Event(1, 0, "09:00:01", "on"), {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 4}}),

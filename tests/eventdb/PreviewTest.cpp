@@ -59,9 +59,9 @@ TEST(Preview, ListsExactlyTheRunsTheEngineMakesInAWeek) {
     EXPECT_EQ(ReadWholeFile(file), before);  // markings land in the preview's own copy
     std::vector<Seen> previewed;
     for (const schedule::PreviewRun& r : preview.Runs) {
-        const std::string suffix = r.Ran                    ? ""
-                                   : r.Reason == "Inactive" ? " - Inactive"
-                                                            : " - Not Executed";
+        const std::string suffix = r.Ran                                   ? ""
+                                   : r.Refusal == state::Refusal::Inactive ? " - Inactive"
+                                                                           : " - Not Executed";
         const int64_t moment =
             DaysFromCivil(r.At.Year, r.At.Month, r.At.Day) * 86400 + r.At.SecondsOfDay();
         previewed.emplace_back(moment, r.Time, r.Title + suffix);
@@ -103,6 +103,31 @@ TEST(Preview, ListsExactlyTheRunsTheEngineMakesInAWeek) {
         EXPECT_NE(lines.find(expected), std::string::npos) << expected << lines;
     EXPECT_EQ(preview.Notes, (std::vector<std::string>{"event 7 \"no time\": no time",
                                                        "event 8 \"no day\": no day"}));
+}
+
+// A marking refuses before a condition is looked at: an inactive or skip-marked event with a
+// crosspoint condition is previewed as not run for its marking, not as depending on the map.
+TEST(Preview, InactiveAndSkippedConditionalEventsAreNotRunForTheirMarking) {
+    EngineHarness h(LocalDateTime{2026, 12, 7, 0, 0, 0, 5});
+    auto conditional = [](int number, const char* time, const char* title, int active) {
+        return With(Event(number, 0, time, title), {{"Active", active},
+                                                    {"Condition", 1},
+                                                    {"ReqSource", 2},
+                                                    {"ReqDest", 3},
+                                                    {"scontrol", 1},
+                                                    {"Salvo", number}});
+    };
+    h.WriteDatabase(
+        {conditional(1, "06:00:00", "idle if on", 0), conditional(2, "07:00:00", "skip if on", 2)});
+    const schedule::PreviewResult preview =
+        schedule::RunPreview(h.dir.File("QTXAutomation.mdb"), {kMondayMidnight, 1});
+    ASSERT_EQ(preview.Runs.size(), 2u);
+    EXPECT_EQ(preview.Runs[0].Refusal, state::Refusal::Inactive);
+    EXPECT_EQ(preview.Runs[0].Line,
+              "2026-12-07 06:00:00 Mon  1  idle if on  salvo 1  (not run: Inactive)");
+    EXPECT_EQ(preview.Runs[1].Refusal, state::Refusal::Skipped);
+    EXPECT_EQ(preview.Runs[1].Line,
+              "2026-12-07 07:00:00 Mon  2  skip if on  salvo 2  (not run: Skipped)");
 }
 
 }  // namespace

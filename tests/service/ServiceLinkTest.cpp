@@ -48,6 +48,8 @@ TEST(ServiceJournal, ErrorsAndRefusalsGoToTheJournalWithTheirPriorityAndTheirTex
     h.Start();
     link.Attach(*h.engine);
     h.engine->Log().WriteActivityLog("Send Execute Salvo Number 1");  // an ordinary line
+    // An ordinary line is ordinary whatever its words (a title may contain the refusal's).
+    h.engine->Log().WriteActivityLog("Message Sent to \"Why not executed - a talk\"");
     h.TickAt(9, 0, 1);
     ASSERT_THAT(h.ActivityMessages(),
                 Contains("Caf\xe9 ident not executed - Server not connected"));

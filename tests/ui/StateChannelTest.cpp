@@ -75,12 +75,13 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     EXPECT_EQ(st.st_mode & 0777, 0660u);
 
     // State before anyone subscribed reaches the window and the snapshot alike.
-    channel.SetCaption("QTX Automation - Switcher Connected");
+    ShowLink(channel, state::LinkState::SwitcherConnected);
     channel.SetPanelText(1, "3 Total Events");
-    channel.AddNextRow("Monday", "06:00:00", "Caf\xE9 feed");  // Windows-1252 e-acute
+    channel.ShowNextEvent({9, 0, "Monday", "06:00:00", "Caf\xE9 feed"});  // Windows-1252 e-acute
     channel.SetHistoryColor(255);
     channel.AddHistoryRow("Sunday", "23:00:00", "Late - Not Executed");
-    channel.ShowEventOutcome({7, "Sunday", "23:00:00", "Late", false, "Server not connected", 12});
+    channel.ShowEventOutcome(
+        {7, "Sunday", "23:00:00", "Late", false, state::Refusal::ServerNotConnected, 12});
     EXPECT_EQ(window.Caption, "QTX Automation - Switcher Connected");
     ASSERT_EQ(window.HistoryRows.size(), 1u);
 
@@ -93,21 +94,27 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     EXPECT_EQ(snap["link"], json({{"server", true}, {"switcher", true}}));
     EXPECT_EQ(snap["panels"][0], "3 Total Events");
     EXPECT_EQ(snap["next"][0]["title"], "Caf\xC3\xA9 feed");
+    EXPECT_EQ(snap["next"][0]["number"], 9);
+    EXPECT_EQ(snap["next"][0]["weekday"], 0);
+    EXPECT_EQ(window.NextEvents.size(), 1u);  // the window got the values too
     EXPECT_EQ(snap["history"][0]["color"], 255);
     EXPECT_EQ(snap["history"][0]["reason"], "Server not connected");
+    EXPECT_EQ(snap["history"][0]["refusal"], "serverNotConnected");
     EXPECT_EQ(snap["history"][0]["latenessMs"], 12);
 
     // Changes follow in order; an unchanged panel text is not repeated.
-    channel.SetCaption("QTX Automation - Server Not Connected");
+    ShowLink(channel, state::LinkState::ServerNotConnected);
     channel.SetPanelText(1, "3 Total Events");
     channel.SetPanelText(3, "6:00:01 AM");
     channel.ClearHistory();
-    lines = ReadLines(loop, fd, 3);
-    ASSERT_EQ(lines.size(), 3u);
+    lines = ReadLines(loop, fd, 4);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0]["type"], "caption");
+    EXPECT_EQ(lines[0]["caption"], "QTX Automation - Server Not Connected");
     EXPECT_EQ(lines[0]["link"], json({{"server", false}, {"switcher", false}}));
-    EXPECT_EQ(lines[1], json({{"type", "panel"}, {"panel", 3}, {"text", "6:00:01 AM"}}));
-    EXPECT_EQ(lines[2]["type"], "historyCleared");
+    EXPECT_EQ(lines[1], json({{"type", "icon"}, {"icon", 2}}));
+    EXPECT_EQ(lines[2], json({{"type", "panel"}, {"panel", 3}, {"text", "6:00:01 AM"}}));
+    EXPECT_EQ(lines[3]["type"], "historyCleared");
     EXPECT_TRUE(window.HistoryRows.empty());
 
     // A subscriber that hangs up is forgotten.
@@ -208,6 +215,62 @@ TEST(StateChannel, ASubscriberThatNeverReadsDelaysNoEventAndIsDropped) {
         EXPECT_GE(late, 0);
         EXPECT_LT(late, 250) << "salvo " << i;
     }
+}
+
+// An inactive or skip-marked event that also has a crosspoint condition is refused for its
+// marking: the outcome and the snapshot say so, while the activity line keeps its wording.
+TEST(StateChannel, InactiveAndSkippedConditionalEventsAreRefusedForTheirMarking) {
+    test::EngineHarness h(LocalDateTime{2026, 12, 7, 9, 0, 0, 5});  // a Monday
+    auto conditional = [](int number, const char* time, const char* title, int active) {
+        return test::With(test::Event(number, 0, time, title), {{"Active", active},
+                                                                {"Condition", 1},
+                                                                {"ReqSource", 2},
+                                                                {"ReqDest", 4},
+                                                                {"scontrol", 1},
+                                                                {"Salvo", 1}});
+    };
+    h.WriteDatabase({conditional(1, "09:00:01", "idle", 0), conditional(2, "09:00:02", "skip", 2),
+                     test::Event(3, 1, "09:00:00", "tuesday")});
+    StateChannel channel(h.view, h.realLoop, h.dir.Path());
+    ASSERT_TRUE(channel.Open());
+    Engine engine(h.clock, h.loop, channel, h.dir.Path());
+    engine.Form_Load();
+    engine.Vars().ServerConnected = engine.Vars().SwitcherConnected = true;
+    int fd = Subscribe(channel.SocketPath());
+    ASSERT_GE(fd, 0);
+    ReadLines(h.realLoop, fd, 1);  // the snapshot
+    for (int second : {1, 2}) {
+        h.clock.Set({2026, 12, 7, 9, 0, second, 5});
+        engine.tmrTimer_Timer();
+    }
+    std::vector<json> outcomes;
+    for (const json& line : ReadLines(h.realLoop, fd, 12, 500))
+        if (line["type"] == "outcome")
+            outcomes.push_back(line);
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0]["reason"], "Inactive");
+    EXPECT_EQ(outcomes[0]["refusal"], "inactive");
+    EXPECT_EQ(outcomes[1]["reason"], "Skipped");
+    EXPECT_EQ(outcomes[1]["refusal"], "skipped");
+    ASSERT_EQ(h.view.Outcomes.size(), 2u);
+    EXPECT_EQ(h.view.Outcomes[0].Reason, state::Refusal::Inactive);
+    EXPECT_EQ(h.view.Outcomes[1].Reason, state::Refusal::Skipped);
+    engine.Form_Terminate();
+    ::close(fd);
+
+    int again = Subscribe(channel.SocketPath());
+    ASSERT_GE(again, 0);
+    const auto snapshot = ReadLines(h.realLoop, again, 1);
+    ASSERT_EQ(snapshot.size(), 1u);
+    const json& history = snapshot[0]["history"];
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0]["refusal"], "inactive");
+    EXPECT_EQ(history[1]["reason"], "Skipped");
+    ::close(again);
+    // The activity lines are as they always were.
+    EXPECT_EQ(h.ActivityMessages(),
+              (std::vector<std::string>{"idle not executed - Crosspoint inactive",
+                                        "skip not executed - Crosspoint inactive"}));
 }
 
 }  // namespace

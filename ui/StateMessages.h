@@ -1,0 +1,104 @@
+#pragma once
+// The messages of the engine's state channel, for its writer (ui/StateChannel) and its readers
+// (the console): one JSON object per line, its kind in "type". The message kinds, their field
+// names and the values they carry (link states, refusal reasons) are defined here once; a reader
+// takes every state from a field's value, never from a text meant for people.
+//
+//   snapshot        caption icon link slave panels next historyColor history
+//   caption         caption link
+//   icon            icon
+//   panel           panel text
+//   nextCleared
+//   next            day time title number weekday
+//   history         day time title color
+//   historyCleared
+//   outcome         number day time title ran reason refusal [latenessMs]
+//   slave           enabled server switcher
+//   messageBox      text title
+//
+// link is {server, switcher}; a history row of the snapshot carries its outcome's ran, reason,
+// refusal and latenessMs once it has one.
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace qtx::state {
+
+inline constexpr const char* kSocketName = "qtx-automation.sock";
+
+enum class MessageKind {
+    Snapshot,
+    Caption,
+    Icon,
+    Panel,
+    NextCleared,
+    Next,
+    History,
+    HistoryCleared,
+    Outcome,
+    Slave,
+    MessageBox,
+};
+// The "type" text of a kind, and back (nullopt for a kind this build does not know).
+const char* KindName(MessageKind kind);
+std::optional<MessageKind> KindFromName(std::string_view name);
+
+// Field names.
+namespace field {
+inline constexpr const char* Type = "type";
+inline constexpr const char* Caption = "caption";
+inline constexpr const char* Icon = "icon";
+inline constexpr const char* Link = "link";
+inline constexpr const char* Slave = "slave";
+inline constexpr const char* Panels = "panels";
+inline constexpr const char* Panel = "panel";
+inline constexpr const char* Text = "text";
+inline constexpr const char* Next = "next";
+inline constexpr const char* HistoryColor = "historyColor";
+inline constexpr const char* History = "history";
+inline constexpr const char* Day = "day";
+inline constexpr const char* Time = "time";
+inline constexpr const char* Title = "title";
+inline constexpr const char* Number = "number";
+inline constexpr const char* Weekday = "weekday";  // 0 Monday .. 6 Sunday; -1 none
+inline constexpr const char* Color = "color";
+inline constexpr const char* Ran = "ran";
+inline constexpr const char* Reason = "reason";    // the refusal in words
+inline constexpr const char* Refusal = "refusal";  // the refusal as a value (RefusalName)
+inline constexpr const char* LatenessMs = "latenessMs";
+inline constexpr const char* Enabled = "enabled";
+inline constexpr const char* Server = "server";
+inline constexpr const char* Switcher = "switcher";
+}  // namespace field
+
+// The link to the switcher's server as the engine knows it; the caption and the window icon
+// show it in words and pictures.
+enum class LinkState { ServerNotConnected, SwitcherNotConnected, SwitcherConnected };
+struct LinkFlags {
+    bool Server = false, Switcher = false;
+};
+constexpr LinkFlags FlagsOf(LinkState s) {
+    return {s != LinkState::ServerNotConnected, s == LinkState::SwitcherConnected};
+}
+
+// Why an event did not run: the first check that refused it.
+enum class Refusal {
+    None,  // it ran
+    Inactive,
+    Skipped,
+    ServerNotConnected,
+    SwitcherNotConnected,
+    CrosspointInactive,
+    CrosspointActive,
+    InvalidCrosspoint,
+    InvalidRelay,
+    InvalidChannel,
+};
+// The words: for the refusals the activity log writes, exactly its text after " not executed - "
+// ("Server not connected", "Invalid Crosspoint"); "Inactive", "Skipped"; "" for None.
+const char* RefusalText(Refusal r);
+// The value on the channel ("inactive", "serverNotConnected", ...; "" for None), and back.
+const char* RefusalName(Refusal r);
+std::optional<Refusal> RefusalFromName(std::string_view name);
+
+}  // namespace qtx::state
