@@ -1,7 +1,6 @@
 #pragma once
 // The real qtx-console as a child process on 127.0.0.1 (a free port), for one program folder,
 // and an HTTP client that keeps the session cookie and the CSRF token like a browser page.
-#include <httplib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "console/HttpClient.h"
 
 namespace qtx::test {
 
@@ -126,7 +127,7 @@ class ApiClient {
   public:
     explicit ApiClient(int port) : http_("127.0.0.1", port) { http_.set_read_timeout(30, 0); }
 
-    httplib::Result Login(const std::string& user, const std::string& password) {
+    HttpResult Login(const std::string& user, const std::string& password) {
         nlohmann::json body{{"user", user}, {"password", password}};
         auto r = http_.Post("/api/login", body.dump(), "application/json");
         if (r && r->status == 200) {
@@ -137,23 +138,25 @@ class ApiClient {
         return r;
     }
 
-    httplib::Result Send(const std::string& method, const std::string& path,
-                         const std::string& body = "", bool withToken = true) {
-        httplib::Headers headers;
+    HttpResult Send(const std::string& method, const std::string& path,
+                    const std::string& body = "", bool withToken = true) {
+        HttpHeaders headers;
         if (!cookie_.empty())
             headers.emplace("Cookie", cookie_);
         if (withToken && !csrf_.empty())
             headers.emplace("X-CSRF-Token", csrf_);
         if (method == "GET")
             return http_.Get(path, headers);
+        if (method != "POST" && method != "PUT" && method != "DELETE")
+            return http_.Send(method, path, headers, &body);
         if (method == "POST")
             return http_.Post(path, headers, body, "application/json");
         if (method == "PUT")
             return http_.Put(path, headers, body, "application/json");
         return http_.Delete(path, headers, body, "application/json");
     }
-    httplib::Result Json(const std::string& method, const std::string& path,
-                         const nlohmann::json& body) {
+    HttpResult Json(const std::string& method, const std::string& path,
+                    const nlohmann::json& body) {
         return Send(method, path, body.dump());
     }
 
@@ -161,7 +164,7 @@ class ApiClient {
     std::string& Cookie() { return cookie_; }
 
   private:
-    httplib::Client http_;
+    HttpClient http_;
     std::string cookie_, csrf_;
 };
 
