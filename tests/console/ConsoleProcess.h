@@ -105,6 +105,7 @@ class ConsoleProcess {
     ConsoleProcess& operator=(const ConsoleProcess&) = delete;
 
     int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
     // Ends the process with SIGTERM; true when it exited normally with 0.
     bool Terminate() {
         if (pid_ <= 0)
