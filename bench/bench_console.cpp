@@ -154,7 +154,7 @@ void BM_LatenessWithTwentyClients(benchmark::State& state) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 client.Login("bench", kPassword);
                 if (c % 2 == 0) {  // a status stream, read as it comes
-                    httplib::Client http("127.0.0.1", consolePort);
+                    qtx::test::HttpClient http("127.0.0.1", consolePort);
                     http.Get("/api/status/stream", {{"Cookie", client.Cookie()}},
                              [&](const char*, size_t) {
                                  ++requests;

@@ -36,18 +36,52 @@ inline constexpr int ConsolePreviewDaysMax = 31;
 
 // ---- The console: connections, requests and bodies ----
 
-// Bytes of one request body. The largest body is one event or one settings change (a few KiB);
-// 64 KiB leaves room for a message text while a flood of large bodies costs little memory.
-inline constexpr size_t RequestBodyBytes = 64 * 1024;
-
-// Status streams open at once. Each holds a worker thread for its life; 64 serves every screen
-// of a control room and still leaves the pool's other threads to ordinary requests.
-inline constexpr int StatusStreamsMax = 64;
-
 // Lines one request for the activity or error log may ask for (100 when it names none): the
 // Status page shows the recent lines; 10000 is days of a busy activity log, read in one go.
 inline constexpr int LogLinesDefault = 100;
 inline constexpr int LogLinesMax = 10000;
+
+// Connections the console holds at once. Each is a file descriptor and a small buffer, not a
+// thread; 512 stays well inside the usual limit of 1024 descriptors with the database and logs.
+constexpr int kConsoleMaxConnections = 512;
+// Connections one client address may hold (a trusted proxy is bounded by the total only). A
+// browser opens at most six to one site; 32 leaves room for several tabs, each with a status
+// stream, and for a script beside them, while one address can take no more than a sixteenth of
+// the total.
+constexpr int kConsoleMaxConnectionsPerAddress = 32;
+// Header lines in one request: a browser sends about 15, a proxy adds a few.
+constexpr size_t kConsoleMaxHeaders = 100;
+// Bytes of a request's header lines together: a browser's head with the session cookie is under
+// 2 KiB; 16 KiB is what common proxies allow by default.
+constexpr size_t kConsoleMaxHeaderBytes = 16 * 1024;
+// Memory the HTTP library may use per connection for the head and the read buffer: twice the
+// header limit, so a head just past the limit is still read and refused with its reason, while a
+// longer one is refused by the library itself.
+constexpr size_t kConsoleConnectionMemory = 2 * kConsoleMaxHeaderBytes;
+// Seconds from a connection's start (or its previous answer) until its request head is complete,
+// and from then until the body is complete. A client on a slow network sends a head and a 64 KiB
+// body in well under a second; 10 s each keeps a slow sender from holding a connection for long.
+constexpr int kConsoleHeadDeadlineSeconds = 10;
+constexpr int kConsoleBodyDeadlineSeconds = 10;
+// Seconds an answer may wait for the client to read it before the connection is closed: a
+// stream sends a keep-alive line every 15 s, well within it.
+constexpr int kConsoleIdleSeconds = 60;
+// A JSON request body: an event with its actions and messages is under 8 KiB, a user or the
+// settings under 1 KiB; 64 KiB is ample and bounds what a request can make the console hold.
+constexpr size_t kConsoleMaxBody = 64 * 1024;
+// The body a request without one (a GET, a DELETE, logout) may still carry and have ignored:
+// some clients send "{}" or a few bytes with every request.
+constexpr size_t kConsoleMaxIgnoredBody = 1024;
+// Threads that run the handlers (database reads and writes, the preview, password checks). The
+// connections wait on the event loop, not on these; four keep two cores busy while one handler
+// waits for the database.
+constexpr int kConsoleWorkers = 4;
+// Requests waiting for a worker; beyond it a request is answered 503 at once.
+constexpr size_t kConsoleQueuedRequests = 256;
+// Status streams open at once; each costs a connection and a little memory, never a thread.
+constexpr int kConsoleMaxStreams = 64;
+// Seconds between keep-alive lines on a quiet status stream, so proxies keep it open.
+constexpr int kConsoleStreamKeepAliveSeconds = 15;
 
 // ---- The console: accounts, logins and sessions ----
 

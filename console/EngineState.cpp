@@ -57,6 +57,7 @@ void EngineState::Start() {
 void EngineState::Stop() {
     stop_ = true;
     changed_.notify_all();
+    Changed();
     if (thread_.joinable())
         thread_.join();
 }
@@ -96,8 +97,15 @@ void EngineState::Session(int fd) {
         for (size_t nl; (nl = buffer.find('\n', start)) != std::string::npos; start = nl + 1)
             Apply(buffer.substr(start, nl - start));
         buffer.erase(0, start);
+        Changed();
     }
     SetRunning(false);
+    Changed();
+}
+
+void EngineState::Changed() {
+    if (onChange_)
+        onChange_();
 }
 
 void EngineState::SetRunning(bool running) {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -28,6 +29,9 @@ class EngineState {
     EngineState(const EngineState&) = delete;
     EngineState& operator=(const EngineState&) = delete;
 
+    // wake is called, on the state's thread and without its lock, after each batch of changes
+    // and when it stops. Set before Start.
+    void OnChange(std::function<void()> wake) { onChange_ = std::move(wake); }
     void Start();
     // Ends the thread and wakes every waiting stream.
     void Stop();
@@ -65,6 +69,7 @@ class EngineState {
     void Session(int fd);
     void Apply(const std::string& line);
     void SetRunning(bool running);
+    void Changed();
 
     std::string path_;
     std::thread thread_;
@@ -77,6 +82,7 @@ class EngineState {
     uint64_t seq_ = 0;
     std::deque<std::pair<uint64_t, std::string>> changes_;
     Counts counts_;
+    std::function<void()> onChange_;
 };
 
 }  // namespace qtx::console

@@ -1,32 +1,36 @@
 #pragma once
 // The events and preview endpoints: events in the JSON form of the shared event model, each
 // change one transaction, checked by the shared rules.
-#include <functional>
 #include <string>
 
-#include "console/Accounts.h"
 #include "console/AuditLog.h"
-#include "console/Sessions.h"
-
-namespace httplib {
-class Server;
-struct Request;
-}  // namespace httplib
+#include "console/HttpMessage.h"
+#include "database/DBEngine.h"
 
 namespace qtx::console {
 
 class EventsApi {
   public:
-    using RequireRole = std::function<Session(const httplib::Request&, Role)>;
+    using Handler = void (EventsApi::*)(const HttpRequest&, HttpResponse&);
 
-    EventsApi(std::string folder, AuditLog& audit, RequireRole require);
-    void Register(httplib::Server& http);
+    EventsApi(std::string folder, AuditLog& audit);
+
+    // Runs handler; a database fault becomes a 503 that says nothing was changed.
+    void DatabaseFaults(Handler handler, const HttpRequest& req, HttpResponse& res);
+
+    void List(const HttpRequest& req, HttpResponse& res);
+    void One(const HttpRequest& req, HttpResponse& res);
+    void Create(const HttpRequest& req, HttpResponse& res);
+    void Update(const HttpRequest& req, HttpResponse& res);
+    void Delete(const HttpRequest& req, HttpResponse& res);
+    void Preview(const HttpRequest& req, HttpResponse& res);
 
   private:
+    Database Open() const;
+
     std::string folder_;
     std::string dbPath_;
     AuditLog& audit_;
-    RequireRole require_;
 };
 
 }  // namespace qtx::console

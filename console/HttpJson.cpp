@@ -8,19 +8,19 @@ namespace qtx::console {
 
 using nlohmann::json;
 
-void ReplyJson(httplib::Response& res, int status, const json& body) {
+void ReplyJson(HttpResponse& res, int status, const json& body) {
     res.status = status;
-    // With a charset the library does not compress: brotli at its default quality costs seconds
-    // on a large list, far more than sending it.
+    // Never compressed: brotli at its default quality costs seconds on a large list, far more
+    // than sending it.
     res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace),
                     "application/json; charset=utf-8");
 }
 
-void ReplyError(httplib::Response& res, int status, const std::string& message) {
+void ReplyError(HttpResponse& res, int status, const std::string& message) {
     ReplyJson(res, status, json{{"error", message}});
 }
 
-json BodyJson(const httplib::Request& req) {
+json BodyJson(const HttpRequest& req) {
     try {
         return json::parse(req.body);
     } catch (const json::parse_error& e) {
@@ -40,22 +40,13 @@ long long ParseNumber(const std::string& text, long long min, long long max,
     return value;
 }
 
-Handler Guarded(Handler handler) {
-    return [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
-        try {
-            handler(req, res);
-        } catch (const ApiError& e) {
-            if (e.Field.empty())
-                ReplyError(res, e.Status, e.what());
-            else
-                ReplyJson(
-                    res, e.Status,
-                    json{{"error", e.what()},
-                         {"errors", json::array({{{"field", e.Field}, {"message", e.what()}}})}});
-        } catch (const std::exception& e) {
-            ReplyError(res, 500, std::string("internal error: ") + e.what());
-        }
-    };
+void ReplyApiError(HttpResponse& res, const ApiError& e) {
+    if (e.Field.empty())
+        ReplyError(res, e.Status, e.what());
+    else
+        ReplyJson(res, e.Status,
+                  json{{"error", e.what()},
+                       {"errors", json::array({{{"field", e.Field}, {"message", e.what()}}})}});
 }
 
 }  // namespace qtx::console

@@ -1,28 +1,23 @@
 #pragma once
-// JSON replies and request bodies for the API handlers, and the wrapper that turns a refusal
-// (ApiError) or an unexpected fault into a reply instead of letting it escape the server thread.
-#include <httplib.h>
-
-#include <functional>
+// JSON replies and request bodies for the API handlers.
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "console/ApiError.h"
+#include "console/HttpMessage.h"
 
 namespace qtx::console {
 
-void ReplyJson(httplib::Response& res, int status, const nlohmann::json& body);
-void ReplyError(httplib::Response& res, int status, const std::string& message);
+void ReplyJson(HttpResponse& res, int status, const nlohmann::json& body);
+void ReplyError(HttpResponse& res, int status, const std::string& message);
+// An ApiError as its reply: its status and message, and its field when it names one.
+void ReplyApiError(HttpResponse& res, const ApiError& e);
 
 // The request body as a JSON value; ApiError 400 with the parser's words when it is not JSON.
-nlohmann::json BodyJson(const httplib::Request& req);
+nlohmann::json BodyJson(const HttpRequest& req);
 
 // Parses a whole decimal number within [min, max]; ApiError 400 naming what when it is not one.
 long long ParseNumber(const std::string& text, long long min, long long max,
                       const std::string& what);
-
-using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
-// Runs handler; an ApiError becomes its status and message, anything else a 500.
-Handler Guarded(Handler handler);
 
 }  // namespace qtx::console

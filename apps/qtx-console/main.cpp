@@ -8,9 +8,11 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/FileSystem.h"
 #include "console/Accounts.h"
+#include "console/ClientAddress.h"
 #include "console/ConsoleServer.h"
 
 namespace {
@@ -18,6 +20,7 @@ namespace {
 const char* kUsage =
     "Usage:\n"
     "  qtx-console [--folder DIR] [--listen 127.0.0.1:8080] [--tls-cert FILE --tls-key FILE]\n"
+    "              [--host NAME[,NAME]] [--trusted-proxy ADDR[,ADDR]]\n"
     "  qtx-console add-user NAME --role viewer|operator|admin [--folder DIR]\n"
     "  qtx-console --version | --help\n"
     "\n"
@@ -26,7 +29,25 @@ const char* kUsage =
     "127.0.0.1:8080 unless told otherwise, and serves HTTPS when given a certificate and key.\n"
     "add-user creates or changes an account; the password is read from standard input (without\n"
     "echo on a terminal). Accounts live in qtx-console.users, changes are recorded in\n"
-    "qtx-console-audit.log, both in the program folder.\n";
+    "qtx-console-audit.log, both in the program folder.\n"
+    "--host names what browsers reach the console by (beside localhost, 127.0.0.1 and [::1]\n"
+    "on a loopback address, and the listen address); a request naming another host is refused.\n"
+    "--trusted-proxy names reverse proxies whose X-Forwarded-For gives the client's address.\n";
+
+std::vector<std::string> List(const std::string& text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+        if (!item.empty())
+            items.push_back(item);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return items;
+}
 
 std::string WithSlash(std::string dir) {
     if (dir.empty() || dir.back() != '/')
@@ -130,6 +151,12 @@ int main(int argc, char** argv) {
             options.TlsCert = value();
         } else if (a == "--tls-key") {
             options.TlsKey = value();
+        } else if (a == "--host") {
+            for (const std::string& n : List(value()))
+                options.Names.push_back(n);
+        } else if (a == "--trusted-proxy") {
+            for (const std::string& n : List(value()))
+                options.TrustedProxies.push_back(n);
         } else if (a == "--web") {
             web = WithSlash(value());
         } else {
@@ -137,6 +164,12 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    for (const std::string& proxy : options.TrustedProxies)
+        if (qtx::console::NormalAddress(proxy).empty()) {
+            std::cerr << "qtx-console: --trusted-proxy wants IP addresses; \"" << proxy
+                      << "\" is not one\n";
+            return 2;
+        }
     if (options.TlsCert.empty() != options.TlsKey.empty()) {
         std::cerr << "qtx-console: --tls-cert and --tls-key go together\n";
         return 2;

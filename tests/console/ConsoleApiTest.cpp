@@ -168,7 +168,7 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
     auto list = op.Send("GET", "/api/events");
     ASSERT_EQ(list->status, 200);
     // Lists go out uncompressed: the library's brotli made a browser wait seconds for a large one.
-    httplib::Client browser("127.0.0.1", console->Port());
+    HttpClient browser("127.0.0.1", console->Port());
     auto encoded =
         browser.Get("/api/events", {{"Cookie", op.Cookie()}, {"Accept-Encoding", "br, gzip"}});
     EXPECT_EQ(encoded->get_header_value("Content-Encoding"), "");
@@ -476,7 +476,7 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     EXPECT_EQ(status()["next"][0]["weekday"], 2);
 
     // The stream starts with the whole state and then carries each change.
-    httplib::Client stream("127.0.0.1", console->Port());
+    HttpClient stream("127.0.0.1", console->Port());
     std::string received;
     std::atomic<bool> done{false};
     std::thread reader([&] {
@@ -554,7 +554,7 @@ TEST(ConsoleProgram, ServesTlsWithSecureCookiesAndStopsOnSigterm) {
                              "long enough\n"),
               0);
     ConsoleProcess console(dir.Path(), {"--tls-cert", cert, "--tls-key", key});
-    httplib::SSLClient https("127.0.0.1", console.Port());
+    HttpClient https("127.0.0.1", console.Port(), true);
     https.enable_server_certificate_verification(false);
     auto r = https.Post("/api/login", json{{"user", "admin"}, {"password", "long enough"}}.dump(),
                         "application/json");
@@ -562,7 +562,7 @@ TEST(ConsoleProgram, ServesTlsWithSecureCookiesAndStopsOnSigterm) {
     EXPECT_EQ(r->status, 200);
     EXPECT_NE(r->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
     // Plain HTTP on the TLS port gets nothing.
-    httplib::Client plain("127.0.0.1", console.Port());
+    HttpClient plain("127.0.0.1", console.Port());
     plain.set_read_timeout(2, 0);
     auto p = plain.Get("/login.html");
     EXPECT_TRUE(!p || p->status != 200);

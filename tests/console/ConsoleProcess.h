@@ -1,7 +1,6 @@
 #pragma once
 // The real qtx-console as a child process on 127.0.0.1 (a free port), for one program folder,
 // and an HTTP client that keeps the session cookie and the CSRF token like a browser page.
-#include <httplib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "console/HttpClient.h"
 
 namespace qtx::test {
 
@@ -104,6 +105,7 @@ class ConsoleProcess {
     ConsoleProcess& operator=(const ConsoleProcess&) = delete;
 
     int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
     // Ends the process with SIGTERM; true when it exited normally with 0.
     bool Terminate() {
         if (pid_ <= 0)
@@ -126,7 +128,7 @@ class ApiClient {
   public:
     explicit ApiClient(int port) : http_("127.0.0.1", port) { http_.set_read_timeout(30, 0); }
 
-    httplib::Result Login(const std::string& user, const std::string& password) {
+    HttpResult Login(const std::string& user, const std::string& password) {
         nlohmann::json body{{"user", user}, {"password", password}};
         auto r = http_.Post("/api/login", body.dump(), "application/json");
         if (r && r->status == 200) {
@@ -137,23 +139,25 @@ class ApiClient {
         return r;
     }
 
-    httplib::Result Send(const std::string& method, const std::string& path,
-                         const std::string& body = "", bool withToken = true) {
-        httplib::Headers headers;
+    HttpResult Send(const std::string& method, const std::string& path,
+                    const std::string& body = "", bool withToken = true) {
+        HttpHeaders headers;
         if (!cookie_.empty())
             headers.emplace("Cookie", cookie_);
         if (withToken && !csrf_.empty())
             headers.emplace("X-CSRF-Token", csrf_);
         if (method == "GET")
             return http_.Get(path, headers);
+        if (method != "POST" && method != "PUT" && method != "DELETE")
+            return http_.Send(method, path, headers, &body);
         if (method == "POST")
             return http_.Post(path, headers, body, "application/json");
         if (method == "PUT")
             return http_.Put(path, headers, body, "application/json");
         return http_.Delete(path, headers, body, "application/json");
     }
-    httplib::Result Json(const std::string& method, const std::string& path,
-                         const nlohmann::json& body) {
+    HttpResult Json(const std::string& method, const std::string& path,
+                    const nlohmann::json& body) {
         return Send(method, path, body.dump());
     }
 
@@ -161,7 +165,7 @@ class ApiClient {
     std::string& Cookie() { return cookie_; }
 
   private:
-    httplib::Client http_;
+    HttpClient http_;
     std::string cookie_, csrf_;
 };
 

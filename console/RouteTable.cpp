@@ -1,0 +1,47 @@
+#include "console/RouteTable.h"
+
+#include "common/Limits.h"
+
+namespace qtx::console {
+
+bool RouteTable::Matches(const std::string& pattern, const std::string& path, std::string& part) {
+    size_t star = pattern.find('*');
+    if (star == std::string::npos)
+        return pattern == path;
+    if (path.size() <= star || path.compare(0, star, pattern, 0, star) != 0)
+        return false;
+    std::string rest = path.substr(star);
+    std::string tail = pattern.substr(star + 1);
+    if (rest.size() <= tail.size() ||
+        rest.compare(rest.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    part = rest.substr(0, rest.size() - tail.size());
+    return part.find('/') == std::string::npos;
+}
+
+const Route* RouteTable::Find(const std::string& method, const std::string& path,
+                              std::vector<std::string>& matches, bool& pathKnown) const {
+    pathKnown = false;
+    for (const Route& r : routes_) {
+        std::string part;
+        if (!Matches(r.Path, path, part))
+            continue;
+        pathKnown = true;
+        if (r.Method != method)
+            continue;
+        matches = {path};
+        if (r.Path.find('*') != std::string::npos)
+            matches.push_back(part);
+        return &r;
+    }
+    return nullptr;
+}
+
+size_t RouteTable::BodyLimit(const std::string& method, const std::string& path) const {
+    std::vector<std::string> matches;
+    bool known = false;
+    const Route* r = Find(method, path, matches, known);
+    return r ? r->BodyLimit : qtx::limits::kConsoleMaxIgnoredBody;
+}
+
+}  // namespace qtx::console
