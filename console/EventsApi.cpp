@@ -9,8 +9,8 @@
 #include "console/EventJson.h"
 #include "console/HttpJson.h"
 #include "database/DBEngine.h"
-#include "schedule/EventStore.h"
 #include "preview/Preview.h"
+#include "schedule/EventStore.h"
 
 namespace qtx::console {
 
@@ -112,10 +112,11 @@ void EventsApi::Register(httplib::Server& http) {
     http.Get("/api/events",
              guarded([this, open](const httplib::Request& req, httplib::Response& res) {
                  require_(req, Role::Viewer);
+                 // The read transaction covers only the copy of the rows; the events and their
+                 // JSON are made after it, so no writer waits for them.
                  Database db = open();
-                 db.BeginRead();
                  std::vector<Event> events = ReadEvents(db);
-                 db.CommitTrans();
+                 db.Close();
                  json list = json::array();
                  for (const Event& e : events)
                      list.push_back(WithVersion(e));
@@ -128,6 +129,7 @@ void EventsApi::Register(httplib::Server& http) {
                  int number = NumberOf(req);
                  Database db = open();
                  std::optional<Event> e = ReadEvent(db, number);
+                 db.Close();
                  if (!e)
                      throw ApiError(404, "there is no event " + std::to_string(number));
                  json j = WithVersion(*e);
