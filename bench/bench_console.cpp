@@ -2,10 +2,14 @@
 //  - GET /api/events of a 32767-record file through the real qtx-console process, beside the
 //    floor: the same events read with the schedule library and written as the same JSON in
 //    this process (no HTTP, no second process);
+//  - the time a console read of 10,000 events holds the file (its read transaction: the copy of
+//    the rows) and the whole read (copy and conversion into events), beside the floor: a plain
+//    sqlite3_step loop over every column of every row in one transaction;
 //  - the engine's event lateness (real clock, the simulator in its own thread, the engine with
 //    its state channel) while 20 clients poll the API and hold status streams, beside the
 //    lateness of the same engine without them.
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -99,6 +103,62 @@ void BM_GetEvents32767(benchmark::State& state) {
     state.counters["body_MB"] = static_cast<double>(bytes) / 1e6;
 }
 BENCHMARK(BM_GetEvents32767)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Every column of every row in one read transaction, stepped and read with plain SQLite.
+void StepEveryColumn(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM Automation ORDER BY rowid", -1, &st, nullptr);
+    const int n = sqlite3_column_count(st);
+    int64_t sum = 0;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        for (int c = 0; c < n; ++c)
+            sum += sqlite3_column_type(st, c) == SQLITE_TEXT ? sqlite3_column_bytes(st, c)
+                                                             : sqlite3_column_int64(st, c);
+    sqlite3_finalize(st);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    benchmark::DoNotOptimize(sum);
+}
+
+void BM_ReadHold10000(benchmark::State& state) {
+    qtx::test::TempDir dir;
+    std::string db = dir.File("QTXAutomation.mdb");
+    qtx::test::MakeEventDb(db);
+    qtx::test::RunSql(
+        db,
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+        "INSERT INTO Automation (Number, Day, Time, Title, Active, xcontrol, SourceChan, "
+        "DestChan) SELECT i, i % 7, printf('%02d:%02d:%02d', i % 24, i % 60, i % 59), "
+        "'Event number ' || i, 1, 1, 1 + i % 16, 1 + i % 8 FROM n");
+    std::vector<double> hold, whole, floor;
+    for (auto _ : state) {
+        for (int round = 0; round < 9; ++round) {
+            qtx::DBEngine engine;
+            qtx::Database d = engine.OpenDatabase(db);
+            auto t0 = Clock::now();
+            d.BeginRead();
+            qtx::RawTable table = d.CopyTable("Automation");
+            d.CommitTrans();
+            hold.push_back(Ms(Clock::now() - t0));
+            benchmark::DoNotOptimize(table);
+            t0 = Clock::now();
+            auto events = qtx::schedule::ReadEvents(d);
+            whole.push_back(Ms(Clock::now() - t0));
+            benchmark::DoNotOptimize(events);
+            t0 = Clock::now();
+            StepEveryColumn(db);
+            floor.push_back(Ms(Clock::now() - t0));
+        }
+    }
+    state.counters["hold_ms"] = Median(hold);
+    state.counters["read_ms"] = Median(whole);
+    state.counters["floor_ms"] = Median(floor);
+    state.counters["ratio"] = Median(hold) / Median(floor);
+}
+BENCHMARK(BM_ReadHold10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Events one a second: the first kQuiet without clients, then the same number with 20 clients.
 void BM_LatenessWithTwentyClients(benchmark::State& state) {

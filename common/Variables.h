@@ -55,6 +55,26 @@ struct AutomationEvent {
     // Time read as whole seconds of the day; -1 for a record without a time or whose Time the
     // engine cannot read. Filled by the engine after every load.
     int32_t Seconds = -1;
+
+    bool operator==(const AutomationEvent&) const = default;
+};
+
+// A skip or one-time marking the engine consumed in its table but could not write to the file
+// (locked, read-only, missing). It is written at the next chance and, until then, applied again
+// to every table read from the file; it is dropped unwritten when the event's rows are found
+// changed by another program (that edit is the newer word on the event).
+struct PendingMarking {
+    enum class Kind : uint8_t { Skip, OneTime };
+    Kind What = Kind::Skip;
+    int16_t Number = 0;
+    // Every record of the event as loaded, marking included, when it was consumed.
+    std::vector<AutomationEvent> Records;
+    // The file's state (time and change counter) in which the event's rows were last known to
+    // be as Records holds them: the marking is written only to a file still in that state.
+    std::string VouchedTime;
+    int64_t VouchedCounter = -1;
+    // The table read (Variables::TableLoads) the marking was last applied to.
+    uint64_t AppliedToLoad = 0;
 };
 
 // The sources feeding one switcher output.
@@ -82,6 +102,11 @@ struct Variables {
     std::vector<AutomationEvent> EventTable;
     int16_t EventCount = 0;
     int16_t NextEventIndex = 0;
+    // Tables read whole from the file since start (a failed read leaves the old table and
+    // this count as they were).
+    uint64_t TableLoads = 0;
+    // Markings consumed but not yet written to the file, oldest first.
+    std::vector<PendingMarking> PendingMarkings;
 
     // Settings loaded from the database.
     std::string ServerIPAddr;

@@ -166,6 +166,16 @@ class TableReader {
     std::unique_ptr<State> s_;
 };
 
+// Every row of a table exactly as stored: its columns in their order, and the rows in rowid
+// order, each value as SQLite holds it.
+struct RawTable {
+    std::vector<FieldDef> Fields;
+    std::vector<std::vector<RawValue>> Rows;
+};
+
+// A stored value as the engine sees it (what Recordset::Value gives for it).
+DbValue EngineValue(const RawValue& value);
+
 // A table definition: from Database::TableDefs (an existing table: AppendField adds the column
 // to the file at once) or from Database::CreateTableDef (new: columns are collected until
 // Database::AppendTableDef creates the table).
@@ -222,6 +232,10 @@ class Database {
     TableReader ReadTable(const std::string& table, const std::vector<std::string>& columns);
     // The number of rows of a table (fault 3078 when there is none).
     int64_t RowCount(const std::string& table);
+    // Every column of every row of table, copied in one plain walk of the file, values
+    // unconverted: the read that holds the file's lock for the least time, the work on the
+    // values left until after the transaction. Fault 3078 when there is no such table.
+    RawTable CopyTable(const std::string& table);
 
     // Runs one statement with its parameters ?1, ?2, ... (Null, whole numbers, or texts converted
     // like column values) to its end, and returns the number of rows it changed.
@@ -244,6 +258,9 @@ class Database {
     std::string FileBytes();
     // Long statements stop with a fault soon after *flag becomes true (nullptr: never).
     void SetCancelFlag(const std::atomic<bool>* flag);
+    // How long this connection waits for another program's lock before it faults (the default
+    // is DBEngine::BusyTimeoutMs).
+    void SetLockWait(int ms);
 
     void Close();
     const std::string& Path() const;
@@ -258,6 +275,10 @@ class DBEngine {
   public:
     // How long an operation waits for a file locked by another process before it faults.
     static constexpr int BusyTimeoutMs = 1500;
+    // The wait of a retried write the tick makes while the file may stay locked: long enough for
+    // readers already in the file to leave (a console read takes milliseconds), short enough
+    // that a lock held for minutes does not hold up every third tick.
+    static constexpr int RetryWaitMs = 200;
 
     // Opens an existing database for reading and writing (read only when the file is). Never
     // creates a file: a missing file is fault 3024, a zero-length file or one that is not an

@@ -272,6 +272,10 @@ void Database::SetCancelFlag(const std::atomic<bool>* flag) {
         sqlite3_progress_handler(h, 0, nullptr, nullptr);
 }
 
+void Database::SetLockWait(int ms) {
+    sqlite3_busy_timeout(conn_->Handle(), ms);
+}
+
 void Database::Close() {
     if (conn_)
         conn_->Close();

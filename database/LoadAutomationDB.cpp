@@ -268,6 +268,7 @@ void DiskWork::ReadEvents(Database& db) {
     view_.SetPanelText(1, TotalEventsText(count));
     if (count > 0)
         v.EventTable = std::move(table);
+    ++v.TableLoads;
 }
 
 }  // namespace qtx

@@ -7,6 +7,7 @@
 #include "common/Text.h"
 #include "database/Connection.h"
 #include "database/DBEngine.h"
+#include "database/DeclaredType.h"
 
 namespace qtx {
 
@@ -87,6 +88,33 @@ TableReader Database::ReadTable(const std::string& table, const std::vector<std:
     s->conn = conn_;
     s->stmt = conn_->Prepare("SELECT " + list + " FROM " + db::QuoteName(name) + " ORDER BY rowid");
     return TableReader(std::move(s));
+}
+
+RawTable Database::CopyTable(const std::string& table) {
+    const std::string name = conn_->FindTable(table);
+    if (name.empty())
+        db::RaiseDb(faults::DbTableNotFound);
+    RawTable out;
+    out.Fields = conn_->TableColumns(name);
+    std::string list;
+    for (const FieldDef& f : out.Fields)
+        list += (list.empty() ? "" : ", ") + db::QuoteName(f.Name);
+    if (list.empty())
+        return out;
+    db::Stmt s =
+        conn_->Prepare("SELECT " + list + " FROM " + db::QuoteName(name) + " ORDER BY rowid");
+    const int n = static_cast<int>(out.Fields.size());
+    while (conn_->Step(s.get())) {
+        std::vector<RawValue>& row = out.Rows.emplace_back();
+        row.reserve(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            row.push_back(db::ColumnRaw(s.get(), i));
+    }
+    return out;
+}
+
+DbValue EngineValue(const RawValue& value) {
+    return db::ToEngine(value);
 }
 
 int64_t Database::RowCount(const std::string& table) {

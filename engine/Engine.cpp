@@ -140,6 +140,9 @@ void Engine::tmrTimer_Timer() {
 
 void Engine::WatchDatabase() {
     if (NormalFileExists(vars_.DBPath)) {
+        // Markings that could not be written before go first; one that finds the file changed
+        // by another program clears the recorded time, so the reload below checks its event.
+        events_->WritePendingMarkings();
         const std::string fileTime = FileTimeText(vars_.DBPath);
         if (vars_.DBFileTime.empty() || fileTime != vars_.DBFileTime) {
             disk_->LoadAutomationDB();

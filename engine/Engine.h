@@ -65,7 +65,8 @@ class Engine {
     EventHandle& Events() { return *events_; }
 
   private:
-    // The database watch of the tick: reload on a changed file time, empty on a vanished file.
+    // The database watch of the tick: pending markings written, reload on a changed file time,
+    // empty on a vanished file.
     void WatchDatabase();
 
     Clock& clock_;

@@ -35,7 +35,8 @@ class EventHandle {
           messages_(messages) {}
 
     // Reads every record's Time once after a load; a time the engine cannot read is reported
-    // once, naming the event, and the record is passed over as one without a time.
+    // once, naming the event, and the record is passed over as one without a time. Then applies
+    // the pending markings again to a table freshly read from the file.
     void PrepareTable();
     // Index of the first timed event still to come this week (when none, the first event of next
     // week); also sets NextDueAt to its moment. Never throws.
@@ -51,8 +52,15 @@ class EventHandle {
     void UpdateSkipEvent();
     // Active 3: deletes every row of the current event and its record in the table.
     void DeleteOneTimeEvent();
+    // Both consume the marking in the table even when the file cannot be written; the write is
+    // then kept (Variables::PendingMarkings, one error entry) and made by this, the database
+    // watch's first step, at the next chance. Never throws.
+    void WritePendingMarkings();
 
   private:
+    // After a table read: applies each pending marking again to its event when the event's
+    // records are as they were when it was consumed, and drops it otherwise.
+    void ReapplyPendingMarkings();
     // One execution; returns true when the next record is due as well (the chain).
     bool ExecuteOne();
     const AutomationEvent& Current() const;

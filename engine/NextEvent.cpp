@@ -27,6 +27,7 @@ void EventHandle::PrepareTable() {
                                 "Error Reading Automation DB");
         }
     }
+    ReapplyPendingMarkings();
 }
 
 int64_t EventHandle::NowMoment() const {

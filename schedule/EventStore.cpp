@@ -188,34 +188,31 @@ std::vector<Row> RowsOf(const std::vector<Row>& rows, int number) {
 }  // namespace
 
 std::vector<Row> ReadRows(Database& db) {
+    // The rows are copied as stored in one walk and converted afterwards: a read of its own
+    // holds the file only for the copy, so the engine's writes never wait for the conversions.
     const bool own = !db.InTransaction();
     if (own)
         db.BeginRead();
-    std::vector<Row> rows;
-    {
-        Recordset rs = db.OpenRecordset("Automation");
-        const std::vector<FieldDef>& fields = rs.Fields();
-        // The columns in the row map's order, so each row is built by appending at its end.
-        std::vector<size_t> order(fields.size());
-        for (size_t i = 0; i < order.size(); ++i)
-            order[i] = i;
-        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            return ColumnNameLess{}(fields[a].Name, fields[b].Name);
-        });
-        while (!rs.IsEOF()) {
-            Row r;
-            // A Null column is left out: a Row holds Null by not naming the column.
-            for (size_t i : order) {
-                DbValue v = rs.Value(static_cast<int>(i));
-                if (!v.IsNull())
-                    r.emplace_hint(r.end(), fields[i].Name, std::move(v));
-            }
-            rows.push_back(std::move(r));
-            rs.MoveNext();
-        }
-    }
+    const RawTable table = db.CopyTable("Automation");
     if (own)
         db.CommitTrans();
+    const std::vector<FieldDef>& fields = table.Fields;
+    // The columns in the row map's order, so each row is built by appending at its end.
+    std::vector<size_t> order(fields.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return ColumnNameLess{}(fields[a].Name, fields[b].Name); });
+    std::vector<Row> rows;
+    rows.reserve(table.Rows.size());
+    for (const std::vector<RawValue>& raw : table.Rows) {
+        Row r;
+        // A Null column is left out: a Row holds Null by not naming the column.
+        for (size_t i : order)
+            if (raw[i].kind != RawValue::Null)
+                r.emplace_hint(r.end(), fields[i].Name, EngineValue(raw[i]));
+        rows.push_back(std::move(r));
+    }
     return rows;
 }
 

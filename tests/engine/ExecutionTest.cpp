@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "database/DiskWork.h"
@@ -262,7 +263,7 @@ TEST_F(ExecutionTest, DeletingTheOnlyEventLeavesNoEvents) {
     EXPECT_TRUE(h.ErrorLines().empty());
 }
 
-TEST_F(ExecutionTest, MissingDatabaseKeepsTheOneTimeMarkAndReportsIt) {
+TEST_F(ExecutionTest, MissingDatabaseKeepsTheOneTimeDeletionUntilTheFileIsBack) {
     h.WriteDatabase(
         {With(Event(2, 0, "09:00:02", "once"), {{"Active", 3}}), Event(3, 1, "09:00:00", "b")});
     h.Start();
@@ -270,8 +271,18 @@ TEST_F(ExecutionTest, MissingDatabaseKeepsTheOneTimeMarkAndReportsIt) {
     std::filesystem::rename(h.dir.File("QTXAutomation.mdb"), h.dir.File("aside"));
     h.TickAt(9, 0, 2);
     EXPECT_THAT(h.ErrorLocations(), ElementsAre("Error Deleting One Time Event"));
-    EXPECT_EQ(h.vars().EventCount, 2);
-    EXPECT_EQ(h.vars().EventTable[0].Active, 3);
+    // Consumed in the table all the same: the event does not run again.
+    EXPECT_EQ(h.vars().EventCount, 1);
+    EXPECT_EQ(h.vars().EventTable[0].Number, 3);
+    // The file comes back: the reload still leaves the event out, and the deletion is written.
+    std::filesystem::rename(h.dir.File("aside"), h.dir.File("QTXAutomation.mdb"));
+    for (int ms : {5, 205, 405, 605, 805, 905})
+        h.TickAt(9, 0, 3, ms);
+    EXPECT_EQ(h.vars().EventCount, 1);
+    h.Start();
+    EXPECT_EQ(h.vars().EventCount, 1);
+    const std::vector<std::string> errors = h.ErrorLocations();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), "Error Deleting One Time Event"), 1);
 }
 
 TEST_F(ExecutionTest, ReloadInTheSecondOfAnExecutionDoesNotRunItAgain) {

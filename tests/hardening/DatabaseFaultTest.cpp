@@ -106,7 +106,8 @@ TEST(DatabaseFault, AFolderInTheFilesPlaceMeansNoEventsNoErrorsAndIsNeverReplace
 
 // Skip and one-time markings the engine cannot write: a write lock of another process, a
 // read-only file, a folder without write permission (as an unprivileged user: root ignores
-// permission bits). Both fail in bounded time, neither is half done, and every event runs.
+// permission bits). Both fail in bounded time, neither is half done in the file, both are
+// consumed in the table and kept for a later write, and every event runs.
 TEST(DatabaseFault, MarkingsThatCannotBeWrittenFailCleanlyAndAreKept) {
     const std::pair<std::string, const char*> faults[] = {
         {"lock", "Error # 3218"},
@@ -141,14 +142,20 @@ TEST(DatabaseFault, MarkingsThatCannotBeWrittenFailCleanlyAndAreKept) {
             EXPECT_THAT(DbErrors(h), ElementsAre("seed", "Error Updating Skip Event",
                                                  "Error Deleting One Time Event"));
             EXPECT_TRUE(Logged(h, number));
-            // Neither marking is half done: the file and the table still hold both.
+            // Neither marking is half done in the file; the table has both consumed.
             EXPECT_EQ(ReadWholeFile(Db(h)), before);
-            EXPECT_EQ(h.vars().EventTable[0].Active, 2);
-            EXPECT_EQ(h.vars().EventCount, 4);
+            EXPECT_EQ(h.vars().EventTable[0].Active, 1);
+            EXPECT_EQ(h.vars().EventCount, 3);
             other.reset();
             h.TickAt(9, 0, 5);
             EXPECT_THAT(Titles(h.view.HistoryRows),
                         ElementsAre("skip - Not Executed", "once", "after"));
+            // Once the lock is gone, the next watch writes both; the others keep them waiting,
+            // without a second report.
+            WatchAt(h, 9, 0, 6);
+            EXPECT_EQ(ReadWholeFile(Db(h)) == before, fault != "lock");
+            EXPECT_THAT(DbErrors(h), ElementsAre("seed", "Error Updating Skip Event",
+                                                 "Error Deleting One Time Event"));
             h.engine->Log().WriteActivityLog("still logging");
             EXPECT_EQ(h.ActivityMessages().back(), "still logging");
         });
