@@ -115,7 +115,8 @@ void AlarmDelivery::Drop(Route& r, int64_t nowMs, const std::string& why) {
     (void)nowMs;
 }
 
-void AlarmDelivery::Step(int64_t nowMs) {
+bool AlarmDelivery::Step(int64_t nowMs) {
+    bool finished = false;
     std::vector<std::pair<std::string, std::string>> entries;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -149,6 +150,7 @@ void AlarmDelivery::Step(int64_t nowMs) {
     while (CURLMsg* m = curl_multi_info_read(multi_.get(), &left)) {
         if (m->msg != CURLMSG_DONE)
             continue;
+        finished = true;
         Route* rp = nullptr;
         curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&rp));
         const CURLcode code = m->data.result;
@@ -195,18 +197,22 @@ void AlarmDelivery::Step(int64_t nowMs) {
     for (const auto& [location, text] : entries)
         if (errorLog_)
             errorLog_(location, text);
+    return finished;
 }
 
 void AlarmDelivery::Run() {
     while (!stop_) {
+        bool finished = false;
         try {
-            Step(NowMs());
+            finished = Step(NowMs());
         } catch (const std::exception& e) {
             if (errorLog_)
                 errorLog_("Alarm Delivery", e.what());
         }
-        // Wakes for network activity, a Submit, or within 50 ms to look at the clock again.
-        curl_multi_poll(multi_.get(), nullptr, 0, 50, nullptr);
+        // Straight on when an attempt finished (the next may be due); otherwise wakes for
+        // network activity, a Submit, or within 50 ms to look at the clock again.
+        if (!finished)
+            curl_multi_poll(multi_.get(), nullptr, 0, 50, nullptr);
     }
 }
 

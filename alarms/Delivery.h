@@ -68,7 +68,8 @@ class AlarmDelivery {
   private:
     struct Route;
     void Run();
-    void Step(int64_t nowMs);
+    // One round: start what is due, collect what finished; true when any attempt finished.
+    bool Step(int64_t nowMs);
     void Drop(Route& r, int64_t nowMs, const std::string& why);
     int64_t NowMs();
 
