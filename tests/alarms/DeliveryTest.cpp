@@ -258,7 +258,9 @@ TEST_F(Alarms, AFullQueueDropsTheNewestAndSaysSo) {
     EXPECT_EQ(d.Stats()[0].Dropped, 3);
     EXPECT_EQ(d.Stats()[0].Waiting, 5u);
     ASSERT_TRUE(Eventually([&] { return ErrorCount() == 1; }));
-    EXPECT_NE(errors_[0].find("3 alarms dropped"), std::string::npos) << errors_[0];
+    // The thread may log the first drop before the other two are counted: the next entry is
+    // due only an hour later, so the first says 1, 2 or 3.
+    EXPECT_NE(errors_[0].find(" dropped for webhook route"), std::string::npos) << errors_[0];
     EXPECT_NE(errors_[0].find("the queue is full"), std::string::npos);
 }
 
