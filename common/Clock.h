@@ -1,5 +1,6 @@
 #pragma once
 // The clock seam: local date and time, the millisecond tick counter, and blocking waits.
+#include <atomic>
 #include <cstdint>
 
 #include "common/DateTime.h"
@@ -48,8 +49,9 @@ class FakeClock : public Clock {
     void WaitWhileSecondIs(TimeOfDay t) override;
 
   private:
-    int64_t nowMs_;
-    uint32_t tick_ = 0;
+    // Atomic, so a test may move the time while a worker thread (alarm delivery) reads it.
+    std::atomic<int64_t> nowMs_;
+    std::atomic<uint32_t> tick_ = 0;
     bool realSleep_ = false;
     int64_t waits_ = 0;
 };

@@ -10,6 +10,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "alarms/AlarmBook.h"
+#include "alarms/AlarmRoutes.h"
+#include "alarms/Delivery.h"
 #include "common/Clock.h"
 #include "common/Fault.h"
 #include "common/FaultNumbers.h"
@@ -57,6 +60,12 @@ const char* const EventDbUsage =
     "  check FILE                   every problem the engine would meet; exit 1 when any\n"
     "  preview FILE [--from \"YYYY-MM-DD hh:mm:ss\"] [--days N]\n"
     "                               what the engine will run, and when (default: now, 7 days)\n"
+    "  alarm add FILE webhook URL [--secret TEXT] [--kinds KIND,...]\n"
+    "                               send alarms (of these kinds) to URL\n"
+    "  alarm list FILE              the alarm routes (secrets shown as \"set\")\n"
+    "  alarm remove FILE ID         remove an alarm route\n"
+    "  alarm test FILE              send a test alarm through every route; say what each\n"
+    "                               answered (exit 1 when any failed)\n"
     "  --version                    the version\n"
     "  --help                       this text\n";
 
@@ -299,7 +308,90 @@ int Preview(const std::string& file, const std::vector<std::string>& args, std::
     return 0;
 }
 
+int Alarm(const std::vector<std::string>& args, std::ostream& out) {
+    // alarm SUB FILE ...
+    if (args.size() < 3)
+        throw UsageError("alarm needs add, list, remove or test, and a file");
+    const std::string& sub = args[1];
+    const std::string& file = args[2];
+    DBEngine engine;
+    Database db = engine.OpenDatabase(file);
+    if (sub == "list" && args.size() == 3) {
+        for (const alarms::AlarmRoute& r : alarms::LoadRoutes(db))
+            out << alarms::DescribeRoute(r) << "\n";
+        return 0;
+    }
+    if (sub == "remove" && args.size() == 4) {
+        if (!alarms::RemoveRoute(db, ParseNumber(args[3], "ID")))
+            throw ToolError(file + ": no alarm route " + args[3]);
+        return 0;
+    }
+    if (sub == "add" && args.size() >= 4) {
+        alarms::AlarmRoute r;
+        if (args[3] != "webhook")
+            throw ToolError(file + ": route type \"" + args[3] +
+                            "\" is not available in this version (webhook is)");
+        if (args.size() < 5)
+            throw UsageError("alarm add FILE webhook needs a URL");
+        r.Type = alarms::RouteType::Webhook;
+        r.Target = args[4];
+        for (size_t i = 5; i < args.size(); ++i) {
+            const std::string& o = args[i];
+            if (i + 1 >= args.size() || (o != "--secret" && o != "--kinds"))
+                throw UsageError("alarm add webhook takes --secret TEXT and --kinds KIND,...");
+            const std::string& v = args[++i];
+            if (o == "--secret") {
+                if (v.empty())
+                    throw ToolError(file + ": --secret must not be empty");
+                r.Secret = v;
+            } else {
+                try {
+                    r.Kinds = alarms::ParseKindList(v);
+                } catch (const std::invalid_argument& e) {
+                    throw ToolError(file + ": " + e.what());
+                }
+            }
+        }
+        const std::vector<std::string> problems = alarms::CheckRoute(r);
+        if (!problems.empty()) {
+            std::string text;
+            for (const std::string& p : problems)
+                text += (text.empty() ? "" : "\nqtx-eventdb: ") + file + ": " + p;
+            throw ToolError(text);
+        }
+        r.Id = alarms::AddRoute(db, r);
+        out << "added " << alarms::DescribeRoute(r) << "\n";
+        return 0;
+    }
+    if (sub == "test" && args.size() == 3) {
+        const std::vector<alarms::AlarmRoute> routes = alarms::LoadRoutes(db);
+        if (routes.empty()) {
+            out << file << ": no alarm routes\n";
+            return 0;
+        }
+        SystemClock clock;
+        alarms::Alarm a;
+        a.Id = alarms::NewAlarmId();
+        a.Kind = alarms::AlarmKind::Test;
+        a.Text = "Test alarm from qtx-eventdb";
+        std::tie(a.AtMs, a.UtcOffsetMinutes) = alarms::UtcNow(clock);
+        a.Engine = alarms::EngineName(
+            std::filesystem::absolute(std::filesystem::path(file)).parent_path().string());
+        bool allDelivered = true;
+        for (const alarms::AlarmRoute& r : routes) {
+            const alarms::Answer answer = alarms::SendNow(r, a, {});
+            allDelivered = allDelivered && answer.Delivered;
+            out << r.Id << "  " << alarms::RouteTypeName(r.Type) << "  " << r.Target << "  "
+                << (answer.Delivered ? "delivered: " : "failed: ") << answer.Text << "\n";
+        }
+        return allDelivered ? 0 : 1;
+    }
+    throw UsageError("unknown alarm command or wrong arguments: " + sub);
+}
+
 int Run(const std::vector<std::string>& args, std::ostream& out) {
+    if (!args.empty() && args[0] == "alarm")
+        return Alarm(args, out);
     if (args.size() < 2)
         throw UsageError("a command and a file are needed");
     const std::string& cmd = args[0];
@@ -487,6 +579,12 @@ std::string DescribeFault(const Fault& f) {
     }
 }
 
+// "FILE: " of a command line, for messages (the alarm commands name it third).
+std::string FileOf(const std::vector<std::string>& args) {
+    const size_t at = !args.empty() && args[0] == "alarm" ? 2 : 1;
+    return args.size() > at ? args[at] + ": " : "";
+}
+
 }  // namespace
 
 int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -506,10 +604,9 @@ int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std:
     } catch (const ToolError& e) {
         err << "qtx-eventdb: " << e.what() << "\n";
     } catch (const Fault& f) {
-        err << "qtx-eventdb: " << (args.size() > 1 ? args[1] + ": " : "") << DescribeFault(f)
-            << "\n";
+        err << "qtx-eventdb: " << FileOf(args) << DescribeFault(f) << "\n";
     } catch (const std::exception& e) {
-        err << "qtx-eventdb: " << (args.size() > 1 ? args[1] + ": " : "") << e.what() << "\n";
+        err << "qtx-eventdb: " << FileOf(args) << e.what() << "\n";
     }
     return 1;
 }

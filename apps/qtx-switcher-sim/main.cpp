@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "apps/shared/StandardOptions.h"
 #include "common/PollEventLoop.h"
@@ -41,7 +42,13 @@ constexpr const char* kUsage =
     "  --no-announce          do not send 0xF4 when a client connects\n"
     "  --frame-log PATH       append every received frame to PATH\n"
     "  --control-port N       line-based control on 127.0.0.1:N\n"
-    "  --no-stdin             do not read commands from stdin\n";
+    "  --no-stdin             do not read commands from stdin\n"
+    "failures to switch (also commands at run time; see docs/switcher-sim.md):\n"
+    "  --lock D[,D...]        refuse crosspoint commands to these destinations (from 1)\n"
+    "  --ignore-takes         drop crosspoint commands silently\n"
+    "  --wrong-source S       takes and sums on route source S instead (from 1)\n"
+    "  --delay-ms N           act on and answer everything received N ms late\n"
+    "  --no-reports           switch but send no take reports\n";
 
 void Usage() {
     std::fputs(kUsage, stderr);
@@ -154,6 +161,25 @@ int main(int argc, char** argv) {
                 controlPort = std::stoi(value());
             else if (a == "--no-stdin")
                 useStdin = false;
+            else if (a == "--lock") {
+                const std::vector<int> outputs = qtx::sim::ParseOutputList(value());
+                if (outputs.empty())
+                    throw std::invalid_argument("--lock");
+                for (int d : outputs)
+                    options.Faults.LockedOutputs.insert(d - 1);
+            } else if (a == "--ignore-takes")
+                options.Faults.IgnoreCrosspoints = true;
+            else if (a == "--wrong-source") {
+                const int s = std::stoi(value());
+                if (s < 1)
+                    throw std::invalid_argument("--wrong-source");
+                options.Faults.WrongSource = s - 1;
+            } else if (a == "--delay-ms") {
+                options.Faults.AnswerDelayMs = std::stoi(value());
+                if (options.Faults.AnswerDelayMs < 0 || options.Faults.AnswerDelayMs > 600000)
+                    throw std::invalid_argument("--delay-ms");
+            } else if (a == "--no-reports")
+                options.Faults.Reports = false;
             else {
                 Usage();
                 return a == "--help" ? 0 : 2;

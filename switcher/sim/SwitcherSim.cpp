@@ -80,6 +80,8 @@ SwitcherSim::~SwitcherSim() {
         loop_.DeleteTimer(pollTimer_);
     if (pieceTimer_ >= 0)
         loop_.DeleteTimer(pieceTimer_);
+    if (delayTimer_ >= 0)
+        loop_.DeleteTimer(delayTimer_);
     DropConnections();
     StopListening();
 }
@@ -211,23 +213,45 @@ void SwitcherSim::OnClientReady(int id, unsigned ready) {
         }
         const std::string frame = c.in.substr(0, len);
         c.in.erase(0, len);
-        HandleFrame(c, frame);
+        HandleFrame(id, frame);
         if (clients_.find(id) == clients_.end())
             return;
     }
 }
 
-void SwitcherSim::HandleFrame(Client& c, const std::string& frame) {
-    int clientId = 0;
-    for (auto& [id, p] : clients_)
-        if (p.get() == &c)
-            clientId = id;
+void SwitcherSim::HandleFrame(int clientId, const std::string& frame) {
     const int64_t us = WallUs();
     frames_.push_back({us / 1000, clientId, frame, us});
     if (!options_.FrameLogPath.empty()) {
         std::ofstream log(options_.FrameLogPath, std::ios::app | std::ios::binary);
         log << frames_.back().TimeMs << ' ' << clientId << ' ' << ToHex(frame) << '\n';
     }
+    // A slow switcher: the frame is recorded now and acted on later, in the order received.
+    if (options_.Faults.AnswerDelayMs > 0 || !delayed_.empty()) {
+        delayed_.push_back({us + int64_t{options_.Faults.AnswerDelayMs} * 1000, clientId, frame});
+        if (delayTimer_ < 0)
+            delayTimer_ = loop_.AddTimer(2, -1, [this] { ActOnDelayed(); });
+        return;
+    }
+    ActOn(*clients_.at(clientId), frame);
+}
+
+void SwitcherSim::ActOnDelayed() {
+    const int64_t now = WallUs();
+    while (!delayed_.empty() && delayed_.front().DueUs <= now) {
+        const Delayed d = std::move(delayed_.front());
+        delayed_.pop_front();
+        auto it = clients_.find(d.Client);
+        if (it != clients_.end())  // a client gone meanwhile gets no answer
+            ActOn(*it->second, d.Frame);
+    }
+    if (delayed_.empty() && delayTimer_ >= 0) {
+        loop_.DeleteTimer(delayTimer_);
+        delayTimer_ = -1;
+    }
+}
+
+void SwitcherSim::ActOn(Client& c, const std::string& frame) {
     const uint8_t code = static_cast<uint8_t>(frame[0]);
     if (code == frames::Poll) {
         if (answering_)
@@ -245,12 +269,35 @@ void SwitcherSim::HandleFrame(Client& c, const std::string& frame) {
                 Send(c, m);
         return;
     }
-    if (code == frames::Crosspoint && frame.size() == 9) {
-        const int command = WordAt(frame, 1);
-        const int source = WordAt(frame, 3);
-        const int destination = WordAt(frame, 5);
-        Apply(command, source, destination);
+    if (code == frames::Crosspoint && frame.size() == 9)
+        Commanded(WordAt(frame, 1), WordAt(frame, 3), WordAt(frame, 5));
+}
+
+void SwitcherSim::SetLocked(int output, bool locked) {
+    if (locked)
+        options_.Faults.LockedOutputs.insert(output);
+    else
+        options_.Faults.LockedOutputs.erase(output);
+}
+
+// A crosspoint command from a link, through the failures set.
+void SwitcherSim::Commanded(int command, int source, int destination) {
+    const SimFaults& f = options_.Faults;
+    const bool crosspoint =
+        command == frames::CmdTake || command == frames::CmdSumOn || command == frames::CmdSumOff;
+    if (crosspoint && f.IgnoreCrosspoints)
+        return;
+    if (crosspoint && f.LockedOutputs.count(destination) != 0) {
+        // Refused: a take is answered with what the output carries now.
+        if (command == frames::CmdTake && answering_ && f.Reports && destination >= 0 &&
+            destination < static_cast<int>(matrix_.size()) &&
+            !matrix_[static_cast<size_t>(destination)].empty())
+            SendTakeReport(matrix_[static_cast<size_t>(destination)].front(), destination);
+        return;
     }
+    if (f.WrongSource >= 0 && (command == frames::CmdTake || command == frames::CmdSumOn))
+        source = f.WrongSource;
+    Apply(command, source, destination);
 }
 
 void SwitcherSim::Apply(int command, int source, int destination) {
@@ -261,7 +308,7 @@ void SwitcherSim::Apply(int command, int source, int destination) {
     switch (command) {
         case frames::CmdTake:
             carried.assign(1, source);
-            if (answering_)
+            if (answering_ && options_.Faults.Reports)
                 SendTakeReport(source, destination);
             break;
         case frames::CmdSumOn:
@@ -394,6 +441,37 @@ std::vector<std::string> SwitcherSim::FramesWithCode(uint8_t code) const {
     return out;
 }
 
+std::vector<int> ParseOutputList(const std::string& text) {
+    std::vector<int> out;
+    if (text.empty() || text.back() == ',')
+        return out;
+    std::istringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        size_t used = 0;
+        int n = 0;
+        try {
+            n = std::stoi(item, &used);
+        } catch (const std::exception&) {
+            return {};
+        }
+        if (used != item.size() || n < 1 || n > 16384)
+            return {};
+        out.push_back(n);
+    }
+    return out;
+}
+
+std::string DescribeFaults(const SimFaults& f) {
+    std::string locked;
+    for (int d : f.LockedOutputs)
+        locked += (locked.empty() ? "" : ",") + std::to_string(d + 1);
+    return "locked " + (locked.empty() ? std::string("none") : locked) + " ignore " +
+           (f.IgnoreCrosspoints ? "on" : "off") + " wrongsource " +
+           (f.WrongSource >= 0 ? std::to_string(f.WrongSource + 1) : std::string("off")) +
+           " delay " + std::to_string(f.AnswerDelayMs) + " reports " + (f.Reports ? "on" : "off");
+}
+
 std::string SwitcherSim::Command(const std::string& line) {
     std::istringstream in(line);
     std::string word;
@@ -438,6 +516,43 @@ std::string SwitcherSim::Command(const std::string& line) {
                 SendRaw(bytes);
             else
                 SendInPieces(bytes, size, gap);
+        } else if (word == "lock" || word == "unlock") {
+            std::string list;
+            in >> list;
+            if (list.empty() && word == "unlock") {
+                UnlockAll();
+                return "OK";
+            }
+            const std::vector<int> outputs = ParseOutputList(list);
+            if (outputs.empty())
+                return "ERR " + word + " needs destinations from 1, e.g. " + word + " 1,3";
+            for (int d : outputs)
+                SetLocked(d - 1, word == "lock");
+        } else if (word == "ignore") {
+            SetIgnoring(true);
+        } else if (word == "obey") {
+            SetIgnoring(false);
+        } else if (word == "wrongsource") {
+            std::string arg;
+            in >> arg;
+            int s = 0;
+            if (arg == "off")
+                SetWrongSource(-1);
+            else if (std::istringstream(arg) >> s && s >= 1)
+                SetWrongSource(s - 1);
+            else
+                return "ERR wrongsource needs a source from 1, or off";
+        } else if (word == "delay") {
+            int ms = -1;
+            if (!(in >> ms) || ms < 0 || ms > 600000)
+                return "ERR delay needs milliseconds, 0 to 600000";
+            SetAnswerDelay(ms);
+        } else if (word == "noreports") {
+            SetReporting(false);
+        } else if (word == "reports") {
+            SetReporting(true);
+        } else if (word == "faults") {
+            return "OK " + DescribeFaults(options_.Faults);
         } else if (word == "frames") {
             return "OK " + std::to_string(frames_.size());
         } else if (word == "last") {

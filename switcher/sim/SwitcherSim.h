@@ -3,16 +3,30 @@
 // answers polls, sends its own polls, serves a crosspoint map on request, applies takes, sum on
 // and sum off to its matrix and reports takes, and records every frame it receives. On request
 // it goes offline, stops answering, stops reading, drops its connections, sends a frame in
-// pieces or sends garbage. It runs on the event loop it is given (the tests share theirs).
+// pieces or sends garbage. It can also fail to switch the ways a real switcher does (SimFaults).
+// It runs on the event loop it is given (the tests share theirs).
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/EventLoop.h"
 
 namespace qtx::sim {
+
+// The ways a switcher fails to carry out crosspoint commands (take, sum on, sum off) received on
+// its links. Outputs and sources count from 0 here.
+struct SimFaults {
+    std::set<int> LockedOutputs;     // commands to these are refused: unchanged, and a take is
+                                     // answered with the crosspoint as it stands
+    bool IgnoreCrosspoints = false;  // commands are dropped silently: no change, no report
+    int WrongSource = -1;            // >= 0: takes and sums on route this source instead
+    int AnswerDelayMs = 0;           // everything received is acted on (and answered) this late
+    bool Reports = true;             // false: takes still switch but are not reported
+};
 
 struct SimOptions {
     int Outputs = 16;          // outputs of the matrix (the size of the map it serves)
@@ -24,6 +38,7 @@ struct SimOptions {
     int Backlog = 8;           // listen backlog
     int ReceiveBuffer = 0;     // SO_RCVBUF of its sockets; 0 for the system's default
     std::string FrameLogPath;  // every received frame is appended here too, when set
+    SimFaults Faults;          // failures to switch, from the start
 };
 
 // One frame as received: when, from which client, and its bytes.
@@ -60,6 +75,15 @@ class SwitcherSim {
     void SetReading(bool on);
     void DropConnections();
 
+    // Failures to switch (see SimFaults); each may change at any time.
+    const SimFaults& Faults() const { return options_.Faults; }
+    void SetLocked(int output, bool locked);
+    void UnlockAll() { options_.Faults.LockedOutputs.clear(); }
+    void SetIgnoring(bool on) { options_.Faults.IgnoreCrosspoints = on; }
+    void SetWrongSource(int source) { options_.Faults.WrongSource = source; }
+    void SetAnswerDelay(int ms) { options_.Faults.AnswerDelayMs = ms < 0 ? 0 : ms; }
+    void SetReporting(bool on) { options_.Faults.Reports = on; }
+
     // Output to every client.
     void SendRaw(const std::string& bytes);
     // The bytes in pieces of pieceSize, one piece every gapMs; later output waits behind them.
@@ -86,7 +110,10 @@ class SwitcherSim {
     struct Client;
     void OnAccept();
     void OnClientReady(int id, unsigned ready);
-    void HandleFrame(Client& c, const std::string& frame);
+    void HandleFrame(int clientId, const std::string& frame);
+    void ActOn(Client& c, const std::string& frame);
+    void ActOnDelayed();
+    void Commanded(int command, int source, int destination);
     void Send(Client& c, const std::string& bytes);
     void Flush(Client& c);
     void SendPieces();
@@ -105,10 +132,22 @@ class SwitcherSim {
     bool reading_ = true;
     EventLoop::TimerId pollTimer_ = -1;
     EventLoop::TimerId pieceTimer_ = -1;
+    struct Delayed {
+        int64_t DueUs;
+        int Client;
+        std::string Frame;
+    };
+    std::deque<Delayed> delayed_;  // frames received, waiting for AnswerDelayMs
+    EventLoop::TimerId delayTimer_ = -1;
     size_t pieceSize_ = 1;
     std::vector<std::vector<int>> matrix_;
     std::vector<ReceivedFrame> frames_;
 };
+
+// "1,3,7" (destinations from 1) as numbers; empty when the text is not such a list.
+std::vector<int> ParseOutputList(const std::string& text);
+// The failures set, as the control's `faults` reply gives them (numbers from 1).
+std::string DescribeFaults(const SimFaults& f);
 
 // Hex text of bytes, "FE 04 00" style; and back (blanks ignored). The parser throws on bad text.
 std::string ToHex(const std::string& bytes);

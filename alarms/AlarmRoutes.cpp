@@ -1,0 +1,176 @@
+#include "alarms/AlarmRoutes.h"
+
+#include <sstream>
+#include <stdexcept>
+
+#include "common/Text.h"
+
+namespace qtx::alarms {
+
+namespace {
+
+std::string Text(const RawValue& v) {
+    return v.kind == RawValue::Text || v.kind == RawValue::Blob ? v.bytes : std::string();
+}
+
+int64_t Number(const RawValue& v) {
+    return v.kind == RawValue::Integer ? v.integer : 0;
+}
+
+// A UTF-8 text as a statement parameter (parameters are taken in the file's column encoding).
+DbValue Param(const std::string& utf8) {
+    return DbValue(Utf8ToCp1252(utf8));
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+}  // namespace
+
+std::string RouteTypeName(RouteType t) {
+    switch (t) {
+        case RouteType::Webhook:
+            return "webhook";
+        case RouteType::Email:
+            return "email";
+        case RouteType::Snmp:
+            break;
+    }
+    return "snmp";
+}
+
+bool AlarmRoute::Accepts(AlarmKind k) const {
+    if (Kinds.empty())
+        return true;
+    for (AlarmKind mine : Kinds)
+        if (mine == k)
+            return true;
+    return false;
+}
+
+std::vector<AlarmKind> ParseKindList(const std::string& text) {
+    std::vector<AlarmKind> out;
+    std::istringstream in(text);
+    std::string name;
+    while (std::getline(in, name, ',')) {
+        const auto k = ParseKind(name);
+        if (!k) {
+            std::string known;
+            for (AlarmKind each : AllKinds())
+                known += (known.empty() ? "" : ", ") + KindName(each);
+            throw std::invalid_argument("kind \"" + name + "\" is not an alarm kind (" + known +
+                                        ")");
+        }
+        out.push_back(*k);
+    }
+    if (out.empty() || text.back() == ',')
+        throw std::invalid_argument("--kinds needs KIND,...");
+    return out;
+}
+
+std::vector<std::string> CheckRoute(const AlarmRoute& r) {
+    std::vector<std::string> problems;
+    if (r.Type == RouteType::Webhook) {
+        const bool scheme = StartsWith(r.Target, "http://") || StartsWith(r.Target, "https://");
+        const size_t hostAt = r.Target.find("://") + 3;
+        if (!scheme || hostAt >= r.Target.size() || r.Target[hostAt] == '/')
+            problems.push_back("webhook URL \"" + r.Target +
+                               "\" is not an http:// or https:// address with a host");
+        for (char ch : r.Target)
+            if (static_cast<unsigned char>(ch) <= ' ') {
+                problems.push_back("webhook URL \"" + r.Target + "\" holds a blank or control");
+                break;
+            }
+    }
+    return problems;
+}
+
+std::string DescribeRoute(const AlarmRoute& r) {
+    std::string kinds;
+    for (AlarmKind k : r.Kinds)
+        kinds += (kinds.empty() ? "" : ",") + KindName(k);
+    std::string line = std::to_string(r.Id) + "  " + RouteTypeName(r.Type) + "  " + r.Target;
+    if (r.Type == RouteType::Email) {
+        line += "  from " + r.MailFrom + "  to " + r.MailTo;
+        if (!r.MailUser.empty())
+            line += "  user " + r.MailUser;
+        if (r.StartTls)
+            line += "  starttls";
+    }
+    const char* secretName = r.Type == RouteType::Webhook ? "secret"
+                             : r.Type == RouteType::Email ? "password"
+                                                          : "community";
+    line += std::string("  ") + secretName + " " + (r.Secret.empty() ? "none" : "set");
+    line += "  kinds " + (kinds.empty() ? std::string("all") : kinds);
+    return line;
+}
+
+std::vector<AlarmRoute> LoadRoutes(Database& db) {
+    std::vector<AlarmRoute> out;
+    if (!db.HasTable(RouteTable))
+        return out;
+    const auto rows = db.QueryRaw(
+        "SELECT Id, Type, Target, Secret, Kinds, MailFrom, MailTo, MailUser, StartTls FROM " +
+        std::string(RouteTable) + " ORDER BY Id");
+    for (const auto& row : rows) {
+        AlarmRoute r;
+        r.Id = Number(row[0]);
+        const std::string type = Text(row[1]);
+        if (type == "webhook")
+            r.Type = RouteType::Webhook;
+        else if (type == "email")
+            r.Type = RouteType::Email;
+        else if (type == "snmp")
+            r.Type = RouteType::Snmp;
+        else
+            continue;  // a type a later program added
+        r.Target = Text(row[2]);
+        r.Secret = Text(row[3]);
+        try {
+            if (!Text(row[4]).empty())
+                r.Kinds = ParseKindList(Text(row[4]));
+        } catch (const std::invalid_argument&) {
+            // A kind this program does not know: the route still gets the kinds it does know.
+            std::istringstream in(Text(row[4]));
+            std::string name;
+            while (std::getline(in, name, ','))
+                if (const auto k = ParseKind(name))
+                    r.Kinds.push_back(*k);
+            if (r.Kinds.empty())
+                continue;
+        }
+        r.MailFrom = Text(row[5]);
+        r.MailTo = Text(row[6]);
+        r.MailUser = Text(row[7]);
+        r.StartTls = Number(row[8]) != 0;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+int64_t AddRoute(Database& db, const AlarmRoute& r) {
+    db.Execute("CREATE TABLE IF NOT EXISTS " + std::string(RouteTable) +
+               " (Id INTEGER PRIMARY KEY AUTOINCREMENT, Type TEXT NOT NULL, Target TEXT NOT NULL,"
+               " Secret TEXT, Kinds TEXT, MailFrom TEXT, MailTo TEXT, MailUser TEXT,"
+               " StartTls INTEGER)");
+    std::string kinds;
+    for (AlarmKind k : r.Kinds)
+        kinds += (kinds.empty() ? "" : ",") + KindName(k);
+    db.Execute("INSERT INTO " + std::string(RouteTable) +
+                   " (Type, Target, Secret, Kinds, MailFrom, MailTo, MailUser, StartTls)"
+                   " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+               {Param(RouteTypeName(r.Type)), Param(r.Target), Param(r.Secret), Param(kinds),
+                Param(r.MailFrom), Param(r.MailTo), Param(r.MailUser),
+                DbValue(int64_t{r.StartTls ? 1 : 0})});
+    return db.QueryValue("SELECT last_insert_rowid()").AsNumber();
+}
+
+bool RemoveRoute(Database& db, int64_t id) {
+    if (!db.HasTable(RouteTable))
+        return false;
+    return db.Execute("DELETE FROM " + std::string(RouteTable) + " WHERE Id = ?1", {DbValue(id)}) >
+           0;
+}
+
+}  // namespace qtx::alarms
