@@ -9,7 +9,9 @@
 
 #include "console/Accounts.h"
 #include "console/AuditLog.h"
+#include "console/ConsoleClock.h"
 #include "console/EngineState.h"
+#include "console/LoginThrottle.h"
 #include "console/Sessions.h"
 #include "console/SettingsStore.h"
 
@@ -60,6 +62,7 @@ class ConsoleServer {
     std::unique_ptr<httplib::Server> http_;
     Accounts accounts_;
     Sessions sessions_;
+    std::unique_ptr<Clock> clock_ = MakeConsoleClock();
     LoginThrottle throttle_;
     AuditLog audit_;
     SettingsStore settings_;

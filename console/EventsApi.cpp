@@ -9,8 +9,8 @@
 #include "console/EventJson.h"
 #include "console/HttpJson.h"
 #include "database/DBEngine.h"
-#include "schedule/EventStore.h"
 #include "preview/Preview.h"
+#include "schedule/EventStore.h"
 
 namespace qtx::console {
 
@@ -142,8 +142,10 @@ void EventsApi::Register(httplib::Server& http) {
                   Event e = EventFromJson(body, false);
                   CheckMessageFile(e, std::nullopt, folder_);
                   Database db = open();
+                  db.BeginTrans();
                   std::vector<Problem> problems = CreateEvent(db, e);
                   if (!problems.empty()) {
+                      db.Rollback();
                       bool taken = e.Number != 0 && problems.front().Field == "number" &&
                                    problems.front().Message.find("used") != std::string::npos;
                       if (taken)
@@ -152,8 +154,9 @@ void EventsApi::Register(httplib::Server& http) {
                   }
                   std::optional<Event> stored = ReadEvent(db, e.Number);
                   json after = stored ? WithVersion(*stored) : WithVersion(e);
-                  audit_.Append(s.User, req.remote_addr, "event-create",
+                  audit_.Record(s.User, req.remote_addr, "event-create",
                                 "event " + std::to_string(e.Number), nullptr, after);
+                  db.CommitTrans();
                   ReplyJson(res, 201, after);
               }));
 
@@ -183,10 +186,10 @@ void EventsApi::Register(httplib::Server& http) {
                      return Unprocessable(res, problems);
                  }
                  std::optional<Event> now = ReadEvent(db, e.Number);
-                 db.CommitTrans();
                  json after = now ? WithVersion(*now) : WithVersion(e);
-                 audit_.Append(s.User, req.remote_addr, "event-update",
+                 audit_.Record(s.User, req.remote_addr, "event-update",
                                "event " + std::to_string(number), before, after);
+                 db.CommitTrans();
                  ReplyJson(res, 200, after);
              }));
 
@@ -206,9 +209,9 @@ void EventsApi::Register(httplib::Server& http) {
                         throw ApiError(409, "event " + std::to_string(number) +
                                                 " was changed by someone else since it was read");
                     DeleteEvent(db, number);
-                    db.CommitTrans();
-                    audit_.Append(s.User, req.remote_addr, "event-delete",
+                    audit_.Record(s.User, req.remote_addr, "event-delete",
                                   "event " + std::to_string(number), before, nullptr);
+                    db.CommitTrans();
                     ReplyJson(res, 200, json{{"deleted", number}});
                 }));
 
