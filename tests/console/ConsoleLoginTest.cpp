@@ -149,22 +149,28 @@ TEST_F(ConsoleLogin, AUserNameLongerThanAnyAccountsIsRefusedAndNotKept) {
     EXPECT_EQ(Login("127.0.0.8", std::string(limits::kMaxUserName, 'a'), kPassword).Status, 401);
     EXPECT_EQ(Login("127.0.0.8", std::string(limits::kMaxUserName + 1, 'a'), kPassword).Status,
               400);
+    // Clients, each with a name of its own just under the body limit. The first round lets the
+    // server's threads take the memory a request needs; after it the console must not grow with
+    // the number of names it was sent.
+    constexpr size_t kNameBytes = 60000;
+    auto round = [&](int first, int count) {
+        int refused = 0;
+        for (int i = first; i < first + count; ++i) {
+            std::string from =
+                "127.0." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200);
+            refused +=
+                Login(from, std::to_string(i) + std::string(kNameBytes, 'x'), kPassword).Status ==
+                400;
+        }
+        return refused;
+    };
+    EXPECT_EQ(round(0, 200), 200);
     const int64_t before = ConsoleRssKiB(dir.Path());
     ASSERT_GT(before, 0);
-    // 400 clients, each with a name of its own just under the body limit.
-    constexpr int kClients = 400;
-    constexpr size_t kNameBytes = 60000;
-    int refused = 0;
-    for (int i = 0; i < kClients; ++i) {
-        std::string from =
-            "127.0." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200);
-        refused +=
-            Login(from, std::to_string(i) + std::string(kNameBytes, 'x'), kPassword).Status == 400;
-    }
-    EXPECT_EQ(refused, kClients);
+    EXPECT_EQ(round(200, 400), 400);
     const int64_t grown = ConsoleRssKiB(dir.Path()) - before;
-    EXPECT_LT(grown, 8 * 1024) << "the console grew by " << grown << " KiB for "
-                               << kClients * kNameBytes / 1024 << " KiB of names";
+    EXPECT_LT(grown, 4 * 1024) << "the console grew by " << grown << " KiB for "
+                               << 400 * kNameBytes / 1024 << " KiB of names";
     EXPECT_EQ(FailedInAudit(), 1);  // only the name at the limit
     EXPECT_EQ(Login("127.0.0.9", "admin", kPassword).Status, 200);
 }
