@@ -85,22 +85,29 @@ constexpr int kConsoleStreamKeepAliveSeconds = 15;
 
 // ---- The console: accounts, logins and sessions ----
 
-// Characters of an account name. 32 is the rule of the accounts file and the forms; a login or
-// audit entry with a longer name is bounded by the same number, since no account can have it.
-inline constexpr size_t UserNameMax = 32;
-
-// Characters of a password: at least 8, so a password is not guessed in the throttled attempts;
-// at most 1024, so a login cannot make the key derivation hash megabytes.
-inline constexpr size_t PasswordMin = 8;
-inline constexpr size_t PasswordMax = 1024;
-
-// Failed logins for one user name or address before each further attempt must wait; the wait
-// doubles after each failure up to a minute, which stops guessing but never locks an operator out
-// for long.
-inline constexpr int LoginFreeFailures = 3;
-inline constexpr int LoginMaxWaitSeconds = 60;
-
-// Hours a session lives without being used: a shift, so an operator logs in once per shift.
-inline constexpr int SessionIdleHours = 12;
+// The longest user name: room for a person's name or a role name; anything longer is refused
+// before it is checked, kept or written anywhere, so a client cannot make the console hold an
+// arbitrary text of its choosing.
+inline constexpr size_t kMaxUserName = 32;
+// The shortest password an account may be given: even from a few letters and digits, 8 leave
+// more candidates than years of guessing at the throttle's rate below can try.
+inline constexpr size_t kMinPassword = 8;
+// The longest password: far beyond any passphrase, and short enough that a check costs the
+// same whatever a client sends.
+inline constexpr size_t kMaxPassword = 1024;
+// Password checks one client address may cause in one throttle window: a person mistyping has
+// room, a guesser gets 7,200 tries a day instead of the hasher's thousands a minute.
+inline constexpr int kLoginChecksPerWindow = 5;
+// The throttle's window in milliseconds: a sliding minute.
+inline constexpr int64_t kLoginWindowMs = 60 * 1000;
+// Client addresses the throttle remembers at once. Two checks at a time of about 50 ms each
+// give at most about 2,400 checks a minute, so a live table never needs more; when it is full
+// of addresses still in their window a further address waits like a throttled one.
+inline constexpr size_t kLoginThrottleAddresses = 4096;
+// Password checks running at once: each takes 64 MiB for a moment, so a flood of logins cannot
+// exhaust the machine's memory.
+inline constexpr int kConcurrentPasswordChecks = 2;
+// A session not used for this long ends (a restart ends all of them).
+inline constexpr int64_t kSessionIdleSeconds = 12 * 60 * 60;
 
 }  // namespace qtx::limits

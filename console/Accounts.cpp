@@ -58,7 +58,7 @@ std::optional<Role> RoleFromName(const std::string& name) {
 }
 
 bool Accounts::ValidName(const std::string& name) {
-    if (name.empty() || name.size() > limits::UserNameMax)
+    if (name.empty() || name.size() > limits::kMaxUserName)
         return false;
     return std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -67,10 +67,11 @@ bool Accounts::ValidName(const std::string& name) {
 }
 
 std::string Accounts::PasswordProblem(const std::string& password) {
-    if (password.size() < limits::PasswordMin)
-        return "a password needs at least " + std::to_string(limits::PasswordMin) + " characters";
-    if (password.size() > limits::PasswordMax)
-        return "a password may have at most " + std::to_string(limits::PasswordMax) + " characters";
+    if (password.size() < limits::kMinPassword)
+        return "a password needs at least " + std::to_string(limits::kMinPassword) + " characters";
+    if (password.size() > limits::kMaxPassword)
+        return "a password may have at most " + std::to_string(limits::kMaxPassword) +
+               " characters";
     return {};
 }
 
@@ -125,6 +126,7 @@ std::optional<Role> Accounts::Verify(const std::string& name, const std::string&
     std::optional<Account> account = Find(name);
     const std::string& hash = account ? account->Hash : dummyHash_;
     hashing_.acquire();
+    checks_.fetch_add(1);
     bool match = crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
     hashing_.release();
     if (!account || !match)
@@ -153,11 +155,13 @@ bool Accounts::Empty() const {
     return accounts_.empty();
 }
 
-void Accounts::Set(const std::string& name, Role role, const std::optional<std::string>& password) {
+void Accounts::Set(const std::string& name, Role role, const std::optional<std::string>& password,
+                   const BeforeSave& beforeSave) {
     if (!ValidName(name))
-        throw std::invalid_argument("user name \"" + name + "\" is not allowed (1 to " +
-                                    std::to_string(limits::UserNameMax) +
-                                    " letters, digits, \".\", \"_\", \"-\")");
+        throw std::invalid_argument(
+            "user name \"" + name.substr(0, limits::kMaxUserName) +
+            (name.size() > limits::kMaxUserName ? "..." : "") + "\" is not allowed (1 to " +
+            std::to_string(limits::kMaxUserName) + " letters, digits, \".\", \"_\", \"-\")");
     if (password) {
         std::string problem = PasswordProblem(*password);
         if (!problem.empty())
@@ -182,11 +186,13 @@ void Accounts::Set(const std::string& name, Role role, const std::optional<std::
         if (password)
             it->Hash = hash;
     }
+    if (beforeSave)
+        beforeSave();
     Save(next);
     accounts_ = std::move(next);
 }
 
-bool Accounts::Remove(const std::string& name) {
+bool Accounts::Remove(const std::string& name, const BeforeSave& beforeSave) {
     std::lock_guard lock(mutex_);
     Refresh();
     std::vector<Account> next = accounts_;
@@ -199,6 +205,8 @@ bool Accounts::Remove(const std::string& name) {
                       [](const Account& a) { return a.AccountRole == Role::Admin; }) == 1)
         throw std::invalid_argument("\"" + name + "\" is the last admin and cannot be removed");
     next.erase(it);
+    if (beforeSave)
+        beforeSave();
     Save(next);
     accounts_ = std::move(next);
     return true;

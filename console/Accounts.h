@@ -2,11 +2,16 @@
 // The console's accounts: name, role and an Argon2id password hash, kept in the file
 // "qtx-console.users" in the program folder (owner only), one account a line. Safe to use from
 // the server's threads.
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <semaphore>
 #include <string>
 #include <vector>
+
+#include "common/Limits.h"
 
 namespace qtx::console {
 
@@ -31,23 +36,30 @@ class Accounts {
     explicit Accounts(std::string folder);
 
     // The account's role when name and password match; a wrong name costs as much time as a
-    // wrong password.
+    // wrong password. Each call is one password check.
     std::optional<Role> Verify(const std::string& name, const std::string& password) const;
+    // Password checks made since the start.
+    uint64_t PasswordChecks() const { return checks_.load(); }
+
+    // Called once the change is known to be allowed, just before the file is written; whatever
+    // it throws leaves the accounts unchanged (the audit line of the change is written here).
+    using BeforeSave = std::function<void()>;
 
     // Adds the account or changes its role and (when given) its password, and saves the file.
     // Throws std::invalid_argument for a bad name or password, std::runtime_error when the file
     // cannot be written (nothing changes then).
-    void Set(const std::string& name, Role role, const std::optional<std::string>& password);
+    void Set(const std::string& name, Role role, const std::optional<std::string>& password,
+             const BeforeSave& beforeSave = {});
     // Removes the account; false when there is none. Refuses (std::invalid_argument) to remove
     // the last admin.
-    bool Remove(const std::string& name);
+    bool Remove(const std::string& name, const BeforeSave& beforeSave = {});
 
     std::vector<Account> List() const;
     std::optional<Account> Find(const std::string& name) const;
     bool Empty() const;
     std::string Path() const { return path_; }
 
-    // A name of 1 to 32 letters, digits, ".", "_" or "-".
+    // A name of 1 to limits::kMaxUserName letters, digits, ".", "_" or "-".
     static bool ValidName(const std::string& name);
     // Empty when acceptable, else what is wrong with it.
     static std::string PasswordProblem(const std::string& password);
@@ -64,9 +76,9 @@ class Accounts {
     mutable std::vector<Account> accounts_;
     mutable std::string stamp_;  // the file's inode, size and modification time when read
     std::string dummyHash_;      // verified against for unknown names
-    // Each check takes 64 MiB for a moment: at most two at once, so a flood of logins cannot
-    // exhaust the machine's memory.
-    mutable std::counting_semaphore<2> hashing_{2};
+    mutable std::counting_semaphore<limits::kConcurrentPasswordChecks> hashing_{
+        limits::kConcurrentPasswordChecks};
+    mutable std::atomic<uint64_t> checks_{0};
 };
 
 }  // namespace qtx::console

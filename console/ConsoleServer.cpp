@@ -150,25 +150,22 @@ void ConsoleServer::Login(const HttpRequest& req, HttpResponse& res) {
         throw ApiError(400, "login: user and password must be texts");
     std::string user = body["user"];
     std::string password = body["password"];
-    std::string userKey = "user:" + user, addrKey = "addr:" + req.remote_addr;
-    int wait = std::max(throttle_.WaitSeconds(userKey), throttle_.WaitSeconds(addrKey));
-    if (wait > 0) {
-        res.set_header("Retry-After", std::to_string(wait));
-        throw ApiError(429, "too many failed logins; try again in " + std::to_string(wait) + " s");
+    // Too long to be anyone's: refused before it is checked, kept or written.
+    if (user.size() > limits::kMaxUserName || password.size() > limits::kMaxPassword)
+        throw ApiError(
+            400, "login: a user name has at most " + std::to_string(limits::kMaxUserName) +
+                     " characters, a password at most " + std::to_string(limits::kMaxPassword));
+    LoginAdmission admission = throttle_.TryAcquire(req.remote_addr, clock_->TickCount());
+    if (!admission.Allowed) {
+        res.set_header("Retry-After", std::to_string(admission.RetryAfterSeconds));
+        throw ApiError(429, "too many logins from " + req.remote_addr + "; try again in " +
+                                std::to_string(admission.RetryAfterSeconds) + " s");
     }
-    std::optional<Role> role =
-        user.size() <= limits::UserNameMax && password.size() <= limits::PasswordMax
-            ? accounts_.Verify(user, password)
-            : std::nullopt;
+    std::optional<Role> role = accounts_.Verify(user, password);
     if (!role) {
-        throttle_.Failed(userKey);
-        throttle_.Failed(addrKey);
-        audit_.Append(user.substr(0, limits::UserNameMax), req.remote_addr, "login-failed", "",
-                      nullptr, nullptr);
+        audit_.Append(user, req.remote_addr, "login-failed", "", nullptr, nullptr);
         throw ApiError(401, "wrong user name or password");
     }
-    throttle_.Succeeded(userKey);
-    throttle_.Succeeded(addrKey);
     Session s = sessions_.Create(user, *role);
     bool secure = Tls() || req.get_header_value("X-Forwarded-Proto") == "https";
     res.set_header("Set-Cookie", std::string(kCookie) + "=" + s.Id +
@@ -228,7 +225,10 @@ void ConsoleServer::ReadSettings(const HttpRequest&, HttpResponse& res) {
 void ConsoleServer::UpdateSettings(const HttpRequest& req, HttpResponse& res) {
     const Session& s = *req.session;
     json before, after;
-    std::vector<FieldError> errors = settings_.Update(BodyJson(req), before, after);
+    std::vector<FieldError> errors =
+        settings_.Update(BodyJson(req), before, after, [&](const json& was, const json& now) {
+            audit_.Record(s.User, req.remote_addr, "settings-update", "settings", was, now);
+        });
     if (!errors.empty()) {
         json list = json::array();
         for (const FieldError& e : errors)
@@ -236,7 +236,6 @@ void ConsoleServer::UpdateSettings(const HttpRequest& req, HttpResponse& res) {
         ReplyJson(res, 422, json{{"error", errors.front().Message}, {"errors", list}});
         return;
     }
-    audit_.Append(s.User, req.remote_addr, "settings-update", "settings", before, after);
     ReplyJson(res, 200, after);
 }
 
@@ -284,18 +283,19 @@ void ConsoleServer::SetUser(const HttpRequest& req, HttpResponse& res, bool crea
     if (create && (!role || !password))
         throw ApiError(422, "user: a new user needs name, role and password");
     Role newRole = role ? *role : existing->AccountRole;
+    json before =
+        existing ? json{{"name", name}, {"role", RoleName(existing->AccountRole)}} : json(nullptr);
+    json after{
+        {"name", name}, {"role", RoleName(newRole)}, {"passwordChanged", password.has_value()}};
     try {
-        accounts_.Set(name, newRole, password);
+        accounts_.Set(name, newRole, password, [&] {
+            audit_.Record(s.User, req.remote_addr, "user-set", name, before, after);
+        });
     } catch (const std::invalid_argument& e) {
         throw ApiError(422, std::string("user: ") + e.what());
     }
     if (!create)
         sessions_.EndUser(name);  // a changed role or password takes effect at once
-    json before =
-        existing ? json{{"name", name}, {"role", RoleName(existing->AccountRole)}} : json(nullptr);
-    json after{
-        {"name", name}, {"role", RoleName(newRole)}, {"passwordChanged", password.has_value()}};
-    audit_.Append(s.User, req.remote_addr, "user-set", name, before, after);
     ReplyJson(res, create ? 201 : 200, json{{"name", name}, {"role", RoleName(newRole)}});
 }
 
@@ -304,19 +304,22 @@ void ConsoleServer::RemoveUser(const HttpRequest& req, HttpResponse& res) {
     std::string name = req.matches[1];
     std::optional<Account> existing = accounts_.Find(name);
     try {
-        if (!accounts_.Remove(name))
+        if (!accounts_.Remove(name, [&] {
+                audit_.Record(s.User, req.remote_addr, "user-remove", name,
+                              json{{"name", name}, {"role", RoleName(existing->AccountRole)}},
+                              nullptr);
+            }))
             throw ApiError(404, "no user \"" + name + "\"");
     } catch (const std::invalid_argument& e) {
         throw ApiError(409, std::string("user: ") + e.what());
     }
     sessions_.EndUser(name);
-    audit_.Append(s.User, req.remote_addr, "user-remove", name,
-                  json{{"name", name}, {"role", RoleName(existing->AccountRole)}}, nullptr);
     ReplyJson(res, 200, json{{"ok", true}});
 }
 
 void ConsoleServer::Metrics(const HttpRequest&, HttpResponse& res) {
-    res.set_content(MetricsText(engine_.GetCounts(), options_.Folder),
+    res.set_content(MetricsText(engine_.GetCounts(), options_.Folder,
+                                {accounts_.PasswordChecks(), throttle_.Refused()}),
                     "text/plain; version=0.0.4; charset=utf-8");
 }
 

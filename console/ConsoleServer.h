@@ -13,9 +13,11 @@
 #include "console/Accounts.h"
 #include "console/AuditLog.h"
 #include "console/ClientAddress.h"
+#include "console/ConsoleClock.h"
 #include "console/ConsoleNames.h"
 #include "console/EngineState.h"
 #include "console/HttpMessage.h"
+#include "console/LoginThrottle.h"
 #include "console/RouteTable.h"
 #include "console/Sessions.h"
 #include "console/SettingsStore.h"
@@ -89,6 +91,7 @@ class ConsoleServer {
     ConsoleNames names_;
     Accounts accounts_;
     Sessions sessions_;
+    std::unique_ptr<Clock> clock_ = MakeConsoleClock();
     LoginThrottle throttle_;
     AuditLog audit_;
     SettingsStore settings_;

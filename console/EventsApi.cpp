@@ -147,16 +147,19 @@ void EventsApi::Create(const HttpRequest& req, HttpResponse& res) {
     Event e = EventFromJson(body, false);
     CheckMessageFile(e, std::nullopt, folder_);
     Database db = Open();
+    db.BeginTrans();
     std::vector<Problem> problems = CreateEvent(db, e);
     if (!problems.empty()) {
+        db.Rollback();
         if (problems.front().Kind == ProblemKind::Conflict)
             throw ApiError(409, problems.front().Message, problems.front().Field);
         return Unprocessable(res, problems);
     }
     std::optional<Event> stored = ReadEvent(db, e.Number);
     json after = stored ? WithVersion(*stored) : WithVersion(e);
-    audit_.Append(s.User, req.remote_addr, "event-create", "event " + std::to_string(e.Number),
+    audit_.Record(s.User, req.remote_addr, "event-create", "event " + std::to_string(e.Number),
                   nullptr, after);
+    db.CommitTrans();
     ReplyJson(res, 201, after);
 }
 
@@ -185,10 +188,10 @@ void EventsApi::Update(const HttpRequest& req, HttpResponse& res) {
         return Unprocessable(res, problems);
     }
     std::optional<Event> now = ReadEvent(db, e.Number);
-    db.CommitTrans();
     json after = now ? WithVersion(*now) : WithVersion(e);
-    audit_.Append(s.User, req.remote_addr, "event-update", "event " + std::to_string(number),
+    audit_.Record(s.User, req.remote_addr, "event-update", "event " + std::to_string(number),
                   before, after);
+    db.CommitTrans();
     ReplyJson(res, 200, after);
 }
 
@@ -207,9 +210,9 @@ void EventsApi::Delete(const HttpRequest& req, HttpResponse& res) {
         throw ApiError(409, "event " + std::to_string(number) +
                                 " was changed by someone else since it was read");
     DeleteEvent(db, number);
-    db.CommitTrans();
-    audit_.Append(s.User, req.remote_addr, "event-delete", "event " + std::to_string(number),
+    audit_.Record(s.User, req.remote_addr, "event-delete", "event " + std::to_string(number),
                   before, nullptr);
+    db.CommitTrans();
     ReplyJson(res, 200, json{{"deleted", number}});
 }
 

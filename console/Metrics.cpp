@@ -26,7 +26,8 @@ std::string LabelValue(const std::string& text) {
 
 }  // namespace
 
-std::string MetricsText(const EngineState::Counts& c, const std::string& folder) {
+std::string MetricsText(const EngineState::Counts& c, const std::string& folder,
+                        const LoginCounts& logins) {
     // The error log is counted incrementally: only what was appended since the last scrape is read.
     static std::mutex mutex;
     static std::map<std::string, LogLineCounter> counters;
@@ -75,6 +76,14 @@ std::string MetricsText(const EngineState::Counts& c, const std::string& folder)
             << "# TYPE qtx_last_event_lateness_seconds gauge\n"
             << "qtx_last_event_lateness_seconds "
             << (static_cast<double>(c.LastLatenessMs) / 1000.0) << "\n";
+    out << "# HELP qtx_console_password_checks_total Password checks made by logins since the "
+           "console started.\n"
+        << "# TYPE qtx_console_password_checks_total counter\n"
+        << "qtx_console_password_checks_total " << logins.PasswordChecks << "\n"
+        << "# HELP qtx_console_logins_throttled_total Logins refused by the per-address throttle "
+           "(429) since the console started.\n"
+        << "# TYPE qtx_console_logins_throttled_total counter\n"
+        << "qtx_console_logins_throttled_total " << logins.Throttled << "\n";
     return out.str();
 }
 

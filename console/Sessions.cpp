@@ -57,38 +57,4 @@ void Sessions::EndUser(const std::string& user) {
         it = it->second.S.User == user ? sessions_.erase(it) : std::next(it);
 }
 
-int LoginThrottle::WaitSeconds(const std::string& key) {
-    std::lock_guard lock(mutex_);
-    auto it = entries_.find(key);
-    if (it == entries_.end())
-        return 0;
-    auto now = std::chrono::steady_clock::now();
-    if (now >= it->second.NotBefore)
-        return 0;
-    auto left = std::chrono::ceil<std::chrono::seconds>(it->second.NotBefore - now);
-    return static_cast<int>(left.count());
-}
-
-void LoginThrottle::Failed(const std::string& key) {
-    std::lock_guard lock(mutex_);
-    auto now = std::chrono::steady_clock::now();
-    // Forget keys quiet for a quarter of an hour, so the table cannot grow without end.
-    for (auto it = entries_.begin(); it != entries_.end();)
-        it = now - it->second.LastFailure > std::chrono::minutes(15) ? entries_.erase(it)
-                                                                     : std::next(it);
-    Entry& e = entries_[key];
-    ++e.Failures;
-    e.LastFailure = now;
-    if (e.Failures >= limits::LoginFreeFailures) {
-        int shift = std::min(e.Failures - limits::LoginFreeFailures, 6);
-        int wait = std::min(1 << shift, limits::LoginMaxWaitSeconds);
-        e.NotBefore = now + std::chrono::seconds(wait);
-    }
-}
-
-void LoginThrottle::Succeeded(const std::string& key) {
-    std::lock_guard lock(mutex_);
-    entries_.erase(key);
-}
-
 }  // namespace qtx::console

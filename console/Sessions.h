@@ -21,7 +21,7 @@ struct Session {
 
 class Sessions {
   public:
-    explicit Sessions(std::chrono::seconds idle = std::chrono::hours(limits::SessionIdleHours))
+    explicit Sessions(std::chrono::seconds idle = std::chrono::seconds(limits::kSessionIdleSeconds))
         : idle_(idle) {}
 
     Session Create(const std::string& user, Role role);
@@ -44,26 +44,6 @@ class Sessions {
     std::chrono::seconds idle_;
     std::mutex mutex_;
     std::map<std::string, Entry> sessions_;
-};
-
-// Slows repeated failed logins: after a few failures for one key (a user name, a client address)
-// each further attempt must wait, twice as long after each failure, up to a minute. A success
-// clears the key.
-class LoginThrottle {
-  public:
-    // Seconds to wait before the next attempt for key may be tried; 0 when it may now.
-    int WaitSeconds(const std::string& key);
-    void Failed(const std::string& key);
-    void Succeeded(const std::string& key);
-
-  private:
-    struct Entry {
-        int Failures = 0;
-        std::chrono::steady_clock::time_point NotBefore;
-        std::chrono::steady_clock::time_point LastFailure;
-    };
-    std::mutex mutex_;
-    std::map<std::string, Entry> entries_;
 };
 
 }  // namespace qtx::console

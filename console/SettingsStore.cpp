@@ -98,32 +98,7 @@ json SettingsStore::Read() {
         throw ApiError(503, dbPath_ + ": there is no event database in the program folder");
     try {
         SqliteFile file(dbPath_);
-        auto serverColumns = file.Columns("Server");
-        auto infoColumns = file.Columns("Info");
-        if (serverColumns.empty())
-            throw ApiError(503, dbPath_ + ": not an event database (no table Server)");
-        auto pick = [&](const std::vector<std::string>& columns, const std::string& table,
-                        const std::string& column) -> json {
-            if (!HasColumn(columns, column))
-                return nullptr;
-            Statement s(file,
-                        "SELECT \"" + column + "\" FROM \"" + table + "\" ORDER BY rowid LIMIT 1");
-            if (s.Step() != SQLITE_ROW)
-                return nullptr;
-            return ColumnJson(*s, 0);
-        };
-        json startMin = pick(infoColumns, "Info", "StartMin");
-        json taskView = pick(serverColumns, "Server", "TaskViewDB");
-        return json{{"server",
-                     {{"address", pick(serverColumns, "Server", "IPAddr")},
-                      {"port", PortJson(pick(serverColumns, "Server", "IPPort"))}}},
-                    {"slave",
-                     {{"address", pick(serverColumns, "Server", "SlaveIPAddr")},
-                      {"port", PortJson(pick(serverColumns, "Server", "SlaveIPPort"))}}},
-                    {"taskViewFolder", taskView},
-                    {"startMinimized", startMin.is_null()     ? json(nullptr)
-                                       : startMin.is_number() ? json(startMin.get<double>() != 0)
-                                                              : json(false)}};
+        return ReadFrom(file);
     } catch (const ApiError&) {
         throw;
     } catch (const std::exception& e) {
@@ -131,7 +106,37 @@ json SettingsStore::Read() {
     }
 }
 
-std::vector<FieldError> SettingsStore::Update(const json& change, json& before, json& after) {
+json SettingsStore::ReadFrom(SqliteFile& file) {
+    auto serverColumns = file.Columns("Server");
+    auto infoColumns = file.Columns("Info");
+    if (serverColumns.empty())
+        throw ApiError(503, dbPath_ + ": not an event database (no table Server)");
+    auto pick = [&](const std::vector<std::string>& columns, const std::string& table,
+                    const std::string& column) -> json {
+        if (!HasColumn(columns, column))
+            return nullptr;
+        Statement s(file,
+                    "SELECT \"" + column + "\" FROM \"" + table + "\" ORDER BY rowid LIMIT 1");
+        if (s.Step() != SQLITE_ROW)
+            return nullptr;
+        return ColumnJson(*s, 0);
+    };
+    json startMin = pick(infoColumns, "Info", "StartMin");
+    json taskView = pick(serverColumns, "Server", "TaskViewDB");
+    return json{{"server",
+                 {{"address", pick(serverColumns, "Server", "IPAddr")},
+                  {"port", PortJson(pick(serverColumns, "Server", "IPPort"))}}},
+                {"slave",
+                 {{"address", pick(serverColumns, "Server", "SlaveIPAddr")},
+                  {"port", PortJson(pick(serverColumns, "Server", "SlaveIPPort"))}}},
+                {"taskViewFolder", taskView},
+                {"startMinimized", startMin.is_null()     ? json(nullptr)
+                                   : startMin.is_number() ? json(startMin.get<double>() != 0)
+                                                          : json(false)}};
+}
+
+std::vector<FieldError> SettingsStore::Update(const json& change, json& before, json& after,
+                                              const BeforeCommit& beforeCommit) {
     if (!change.is_object())
         throw ApiError(400, "settings: expected a JSON object");
     std::vector<FieldError> errors;
@@ -236,11 +241,13 @@ std::vector<FieldError> SettingsStore::Update(const json& change, json& before, 
     if (!errors.empty())
         return errors;
 
-    before = Read();
+    if (access(dbPath_.c_str(), F_OK) != 0)
+        throw ApiError(503, dbPath_ + ": there is no event database in the program folder");
     try {
         SqliteFile file(dbPath_);
         file.Exec("BEGIN IMMEDIATE");
         try {
+            before = ReadFrom(file);
             auto serverColumns = file.Columns("Server");
             auto infoColumns = file.Columns("Info");
             for (const Assign& a : assigns) {
@@ -261,6 +268,9 @@ std::vector<FieldError> SettingsStore::Update(const json& change, json& before, 
                 if (sqlite3_changes(file.Handle()) == 0)
                     throw ApiError(409, dbPath_ + ": table " + a.Table + " has no row");
             }
+            after = ReadFrom(file);  // this connection sees its own uncommitted change
+            if (beforeCommit)
+                beforeCommit(before, after);
             file.Exec("COMMIT");
         } catch (...) {
             sqlite3_exec(file.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -271,7 +281,6 @@ std::vector<FieldError> SettingsStore::Update(const json& change, json& before, 
     } catch (const std::exception& e) {
         throw ApiError(503, e.what());
     }
-    after = Read();
     return {};
 }
 

@@ -6,11 +6,14 @@
 //    "taskViewFolder": "", "startMinimized": false}
 // A setting whose column the file does not have yet (an old schema) reads as null and cannot be
 // changed until the engine has upgraded the file.
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 namespace qtx::console {
+
+class SqliteFile;
 
 struct FieldError {
     std::string Field;
@@ -28,14 +31,20 @@ class SettingsStore {
     // Changes the settings given in change (any subset of the form above). Throws ApiError 400
     // for malformed input (unknown field, wrong type); returns the rule errors, in which case
     // nothing is written. On success before and after hold the settings around the change.
+    // beforeCommit is given them once the change is made but not yet committed; whatever it
+    // throws rolls the change back (the audit line of the change is written there).
+    using BeforeCommit =
+        std::function<void(const nlohmann::json& before, const nlohmann::json& after)>;
     std::vector<FieldError> Update(const nlohmann::json& change, nlohmann::json& before,
-                                   nlohmann::json& after);
+                                   nlohmann::json& after, const BeforeCommit& beforeCommit = {});
 
     // A dotted IPv4 address: four decimal numbers 0 to 255. Gives the plain form (no leading
     // zeros) in normalised.
     static bool StrictIPv4(const std::string& text, std::string& normalised);
 
   private:
+    nlohmann::json ReadFrom(SqliteFile& file);
+
     std::string folder_;
     std::string dbPath_;
 };

@@ -1,0 +1,183 @@
+// Logins against the real qtx-console, from several loopback source addresses standing in for
+// several clients: the per-address throttle holds under concurrency, one address's failures
+// never hold back another's login, the window runs on the console's clock, and a user name
+// longer than any account's is refused before anything is kept.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "common/Limits.h"
+#include "console/ConsoleProcess.h"
+#include "console/LoopbackClient.h"
+#include "fixtures/EventDb.h"
+#include "fixtures/TempDir.h"
+
+namespace qtx::test {
+namespace {
+
+using nlohmann::json;
+
+const char* kPassword = "correct horse";
+
+// The value of a metric the console serves, or -1 when it serves none of that name.
+int64_t Metric(int port, const std::string& name) {
+    LoopbackReply r = SendFrom("127.0.0.1", port, "GET", "/metrics", "");
+    size_t at = r.Body.find("\n" + name + " ");
+    return at == std::string::npos ? -1 : std::atoll(r.Body.c_str() + at + name.size() + 2);
+}
+
+// The resident memory of the console serving folder, in KiB.
+int64_t ConsoleRssKiB(const std::string& folder) {
+    DIR* proc = ::opendir("/proc");
+    int64_t rss = -1;
+    while (dirent* d = proc ? ::readdir(proc) : nullptr) {
+        std::string cmdline = ReadWholeFile(std::string("/proc/") + d->d_name + "/cmdline");
+        if (cmdline.find("qtx-console") == std::string::npos ||
+            cmdline.find(folder) == std::string::npos)
+            continue;
+        std::ifstream status(std::string("/proc/") + d->d_name + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0)
+                rss = std::atoll(line.c_str() + 6);
+    }
+    if (proc)
+        ::closedir(proc);
+    return rss;
+}
+
+class ConsoleLogin : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        MakeEventDb(dir.File("QTXAutomation.mdb"));
+        ASSERT_EQ(RunConsoleTool({"add-user", "admin", "--role", "admin", "--folder", dir.Path()},
+                                 std::string(kPassword) + "\n"),
+                  0);
+        MoveClock(0);
+        ::setenv("QTX_CONSOLE_TEST_CLOCK_FILE", dir.File("clock-offset").c_str(), 1);
+        console = std::make_unique<ConsoleProcess>(dir.Path());
+        ::unsetenv("QTX_CONSOLE_TEST_CLOCK_FILE");
+    }
+    // Moves the console's clock to ms milliseconds ahead of the host's.
+    void MoveClock(int64_t ms) { WriteWholeFile(dir.File("clock-offset"), std::to_string(ms)); }
+    LoopbackReply Login(const std::string& from, const std::string& user,
+                        const std::string& password) {
+        return SendFrom(from, console->Port(), "POST", "/api/login",
+                        json{{"user", user}, {"password", password}}.dump());
+    }
+    int FailedInAudit() {
+        int failed = 0;
+        std::ifstream in(dir.File("qtx-console-audit.log"));
+        for (std::string line; std::getline(in, line);)
+            failed += json::parse(line)["action"] == "login-failed";
+        return failed;
+    }
+
+    TempDir dir;
+    std::unique_ptr<ConsoleProcess> console;
+};
+
+TEST_F(ConsoleLogin, ABurstOfConcurrentGuessesFromOneAddressChecksAtMostFive) {
+    const int64_t checksBefore = Metric(console->Port(), "qtx_console_password_checks_total");
+    ASSERT_GE(checksBefore, 0);
+    constexpr int kBurst = 90;
+    std::vector<LoopbackReply> replies(kBurst);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kBurst; ++i)
+        clients.emplace_back(
+            [&, i] { replies[i] = Login("127.0.0.5", "admin", "guess " + std::to_string(i)); });
+    for (std::thread& t : clients)
+        t.join();
+    // Connections past the per-address cap are closed unanswered; every other guess is either
+    // checked (401) or throttled (429) without being checked.
+    int wrong = 0, throttled = 0, capped = 0;
+    for (const LoopbackReply& r : replies) {
+        EXPECT_TRUE(r.Status == 401 || r.Status == 429 || r.Status == 0)
+            << r.Status << " " << r.Body << r.Error;
+        wrong += r.Status == 401;
+        capped += r.Status == 0;
+        if (r.Status == 429) {
+            ++throttled;
+            int retry = std::atoi(
+                r.Headers.count("retry-after") ? r.Headers.at("retry-after").c_str() : "0");
+            EXPECT_GE(retry, 1);
+            EXPECT_LE(retry, 60);
+        }
+    }
+    EXPECT_LE(capped, kBurst - limits::kConsoleMaxConnectionsPerAddress);
+    EXPECT_EQ(wrong, limits::kLoginChecksPerWindow);
+    EXPECT_EQ(throttled, kBurst - capped - limits::kLoginChecksPerWindow);
+    EXPECT_EQ(Metric(console->Port(), "qtx_console_password_checks_total") - checksBefore,
+              limits::kLoginChecksPerWindow);
+    EXPECT_EQ(Metric(console->Port(), "qtx_console_logins_throttled_total"), throttled);
+    EXPECT_EQ(FailedInAudit(), limits::kLoginChecksPerWindow);
+}
+
+TEST_F(ConsoleLogin, FailuresFromOneAddressNeverRefuseALoginFromAnother) {
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(Login("127.0.0.5", "admin", "wrong").Status,
+                  i < limits::kLoginChecksPerWindow ? 401 : 429);
+    // The flooding address is out of checks, even with the right password ...
+    EXPECT_EQ(Login("127.0.0.5", "admin", kPassword).Status, 429);
+    // ... while the account's owner elsewhere logs in.
+    LoopbackReply owner = Login("127.0.0.6", "admin", kPassword);
+    EXPECT_EQ(owner.Status, 200) << owner.Body;
+    EXPECT_NE(owner.Headers["set-cookie"].find("qtx_session="), std::string::npos);
+}
+
+TEST_F(ConsoleLogin, TheWindowIsASlidingMinuteOnTheConsolesClock) {
+    for (int i = 0; i < limits::kLoginChecksPerWindow; ++i) {
+        MoveClock(i * 10000);  // one a ten seconds: at 0, 10, ..., 40 s
+        EXPECT_EQ(Login("127.0.0.7", "admin", "wrong").Status, 401);
+    }
+    LoopbackReply refused = Login("127.0.0.7", "admin", kPassword);
+    ASSERT_EQ(refused.Status, 429);
+    // The first check leaves the window at 60 s: 20 s from now, less the real time the checks took.
+    int retry = std::atoi(refused.Headers["retry-after"].c_str());
+    EXPECT_GE(retry, 18);
+    EXPECT_LE(retry, 20);
+    MoveClock(50000);
+    EXPECT_EQ(Login("127.0.0.7", "admin", kPassword).Status, 429);
+    MoveClock(60500);  // one check has left the window: one login may be tried
+    EXPECT_EQ(Login("127.0.0.7", "admin", kPassword).Status, 200);
+    EXPECT_EQ(Login("127.0.0.7", "admin", kPassword).Status, 429);
+    MoveClock(120000);  // all have left
+    EXPECT_EQ(Login("127.0.0.7", "admin", kPassword).Status, 200);
+}
+
+TEST_F(ConsoleLogin, AUserNameLongerThanAnyAccountsIsRefusedAndNotKept) {
+    // At the limit the name is checked like any other; one past it is refused at once.
+    EXPECT_EQ(Login("127.0.0.8", std::string(limits::kMaxUserName, 'a'), kPassword).Status, 401);
+    EXPECT_EQ(Login("127.0.0.8", std::string(limits::kMaxUserName + 1, 'a'), kPassword).Status,
+              400);
+    // Clients, each with a name of its own just under the body limit. The first round lets the
+    // server's threads take the memory a request needs; after it the console must not grow with
+    // the number of names it was sent.
+    constexpr size_t kNameBytes = 60000;
+    auto round = [&](int first, int count) {
+        int refused = 0;
+        for (int i = first; i < first + count; ++i) {
+            std::string from =
+                "127.0." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200);
+            refused +=
+                Login(from, std::to_string(i) + std::string(kNameBytes, 'x'), kPassword).Status ==
+                400;
+        }
+        return refused;
+    };
+    EXPECT_EQ(round(0, 200), 200);
+    const int64_t before = ConsoleRssKiB(dir.Path());
+    ASSERT_GT(before, 0);
+    EXPECT_EQ(round(200, 400), 400);
+    const int64_t grown = ConsoleRssKiB(dir.Path()) - before;
+    EXPECT_LT(grown, 4 * 1024) << "the console grew by " << grown << " KiB for "
+                               << 400 * kNameBytes / 1024 << " KiB of names";
+    EXPECT_EQ(FailedInAudit(), 1);  // only the name at the limit
+    EXPECT_EQ(Login("127.0.0.9", "admin", kPassword).Status, 200);
+}
+
+}  // namespace
+}  // namespace qtx::test
