@@ -82,8 +82,7 @@ size_t Length8Bit(const std::string& utf8) {
 }
 
 const char* const kNoControls =
-    "letters, digits, blanks and signs; no CR, LF, tab or other "
-    "control character";
+    "letters, digits, blanks and signs; no CR, LF, tab or other control character";
 
 // Which field of the event form a column feeds, so a value reported for the row is not
 // reported again for the event read from it.

@@ -104,9 +104,11 @@ TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
         {"log", h.dir.File("Errorlog.txt")},
     };
     std::vector<EventRow> rows;
-    int n = 0;
-    for (const auto& [title, path] : refused)
-        rows.push_back(FileMessage(++n, "09:00:0" + std::to_string(n), title, path));
+    for (size_t i = 0; i < refused.size(); ++i) {
+        const int n = static_cast<int>(i + 1);
+        rows.push_back(
+            FileMessage(n, "09:00:0" + std::to_string(n), refused[i].first, refused[i].second));
+    }
     rows.push_back(FileMessage(7, "09:00:07", "news", h.dir.File("messages/news.txt")));
     rows.push_back(FileMessage(8, "09:00:08", "old", elsewhere.File("old.txt")));
     rows.push_back(Event(9, 1, "08:00:00", "tuesday"));
