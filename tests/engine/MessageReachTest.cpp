@@ -116,7 +116,8 @@ TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
 
     for (int s = 1; s <= 6; ++s) {
         h.TickAt(9, 0, s);
-        EXPECT_EQ(listener_.Next(), "<none>") << refused[static_cast<size_t>(s - 1)].first;
+        // Compared as a truth: a file sent in spite of the rule would fill the report.
+        EXPECT_TRUE(listener_.Next() == "<none>") << refused[static_cast<size_t>(s - 1)].first;
     }
     h.TickAt(9, 0, 7);
     EXPECT_EQ(listener_.Next(), "NEWS AT NINE");
