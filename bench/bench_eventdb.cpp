@@ -98,7 +98,7 @@ void BM_Check(benchmark::State& state) {
     WeekFile f;
     WithFloor(state, f, [&] {
         Database db = f.engine.OpenDatabase(f.vars.DBPath);
-        const CheckReport r = CheckEventDatabase(db);
+        const CheckReport r = CheckEventDatabase(db, f.vars.AppDir);
         if (r.Rows != Rows || !r.Problems.empty())
             throw std::runtime_error("check found problems in a clean file");
     });

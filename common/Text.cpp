@@ -76,4 +76,38 @@ std::string Utf8ToCp1252(const std::string& utf8) {
     return out;
 }
 
+bool IsControl1252(unsigned char byte) {
+    return byte < 0x20 || byte == 0x7F || byte == 0x81 || byte == 0x8D || byte == 0x8F ||
+           byte == 0x90 || byte == 0x9D;
+}
+
+bool HasControlUtf8(const std::string& utf8) {
+    // A C1 control encoded in UTF-8 (C2 80 .. C2 9F) has no Windows-1252 byte and would become
+    // "?": it is looked for before the conversion.
+    for (size_t i = 0; i + 1 < utf8.size(); ++i)
+        if (static_cast<unsigned char>(utf8[i]) == 0xC2 &&
+            (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80)
+            return true;
+    for (unsigned char c : Utf8ToCp1252(utf8))
+        if (IsControl1252(c))
+            return true;
+    return false;
+}
+
+std::string EscapeControls1252(const std::string& bytes) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (unsigned char c : bytes) {
+        if (!IsControl1252(c)) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 0x0F];
+    }
+    return out;
+}
+
 }  // namespace qtx

@@ -66,30 +66,6 @@ void Unprocessable(HttpResponse& res, const std::vector<Problem>& problems) {
 EventsApi::EventsApi(std::string folder, AuditLog& audit)
     : folder_(std::move(folder)), dbPath_(folder_ + constants::DatabaseFileName), audit_(audit) {}
 
-// A message file named through the console must lie in the program folder: the engine sends the
-// contents of any file it can read, so a path elsewhere ("/etc/...", "../..") would let a
-// console user send the machine's files to an address of their choice. A path stored by other
-// means may be kept unchanged.
-static void CheckMessageFile(const Event& e, const std::optional<Event>& stored,
-                             const std::string& folder) {
-    if (!e.Do.Message || e.Do.Message->Content != MessageContent::File)
-        return;
-    const std::string& path = e.Do.Message->Text;
-    if (stored && stored->Do.Message && stored->Do.Message->Content == MessageContent::File &&
-        stored->Do.Message->Text == path)
-        return;
-    bool inside = path.rfind(folder, 0) == 0 && path.size() > folder.size();
-    bool traversal = path.find("/../") != std::string::npos ||
-                     path.find("/./") != std::string::npos || path.ends_with("/..") ||
-                     path.ends_with("/.") || path.find("//") != std::string::npos;
-    if (!inside || traversal)
-        throw ApiError(
-            422,
-            "event " + std::to_string(e.Number) + " \"" + e.Title + "\": message file \"" + path +
-                "\" is not allowed (a file in the program folder " + folder + ", without \"..\")",
-            "message.file");
-}
-
 Database EventsApi::Open() const {
     if (access(dbPath_.c_str(), F_OK) != 0)
         throw ApiError(503, dbPath_ + ": there is no event database in the program folder");
@@ -145,7 +121,8 @@ void EventsApi::Create(const HttpRequest& req, HttpResponse& res) {
     const Session& s = *req.session;
     json body = BodyJson(req);
     Event e = EventFromJson(body, false);
-    CheckMessageFile(e, std::nullopt, folder_);
+    if (const auto files = CheckMessageFile(e, folder_); !files.empty())
+        return Unprocessable(res, files);
     Database db = Open();
     db.BeginTrans();
     std::vector<Problem> problems = CreateEvent(db, e);
@@ -181,8 +158,9 @@ void EventsApi::Update(const HttpRequest& req, HttpResponse& res) {
         throw ApiError(409, "event " + std::to_string(number) +
                                 " was changed by someone else since it was read; "
                                 "reload it and make the change again");
-    CheckMessageFile(e, stored, folder_);
-    std::vector<Problem> problems = UpdateEvent(db, number, e);
+    std::vector<Problem> problems = CheckMessageFile(e, folder_, &*stored);
+    if (problems.empty())
+        problems = UpdateEvent(db, number, e);
     if (!problems.empty()) {
         db.Rollback();
         return Unprocessable(res, problems);

@@ -26,7 +26,7 @@ int VersionAdding(const std::string& column) {
 
 }  // namespace
 
-CheckReport CheckEventDatabase(Database& db) {
+CheckReport CheckEventDatabase(Database& db, const std::string& programFolder) {
     CheckReport report;
     {
         Recordset type = db.OpenRecordset("Type");
@@ -76,9 +76,17 @@ CheckReport CheckEventDatabase(Database& db) {
     }
     const std::vector<Row> rows = ReadRows(db);
     report.Rows = rows.size();
-    report.Events = GroupPositions(rows).size();
+    const std::vector<std::vector<size_t>> groups = GroupPositions(rows);
+    report.Events = groups.size();
     for (const Problem& p : CheckRows(rows))
         report.Problems.push_back(p.Message);
+    for (const std::vector<size_t>& group : groups) {
+        const Row& front = rows[group.front()];
+        if (LoadedNumber(front, "mcontrol") != 3)
+            continue;  // only file messages: the costly reading of the event is left out
+        for (const Problem& p : CheckMessageFile(EventFromRow(front), programFolder))
+            report.Problems.push_back(p.Message);
+    }
     return report;
 }
 

@@ -16,7 +16,9 @@ struct CheckReport {
 };
 
 // The marker of an event database, the columns the engine loads (a column that the file's
-// schema version should have and lacks makes the load fail), and every row and event.
-CheckReport CheckEventDatabase(Database& db);
+// schema version should have and lacks makes the load fail), and every row and event; an event
+// whose message file is not in programFolder's messages/ folder is reported too (the engine
+// still sends it unless it is a file of the program folder).
+CheckReport CheckEventDatabase(Database& db, const std::string& programFolder);
 
 }  // namespace qtx

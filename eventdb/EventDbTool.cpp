@@ -105,6 +105,22 @@ int ParseNumber(const std::string& text, const std::string& what) {
     throw ToolError(text);
 }
 
+// The program folder of an event file: the folder it lies in.
+std::string ProgramFolderOf(const std::string& file) {
+    const std::string folder = std::filesystem::path(file).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
+// The message files of rows given in the row form, by the rule every writer applies.
+std::vector<Problem> CheckMessageFilesOfRows(const std::vector<Row>& rows,
+                                             const std::string& file) {
+    std::vector<Problem> problems;
+    for (const Row& row : rows)
+        for (Problem& p : CheckMessageFile(EventFromRow(row), ProgramFolderOf(file)))
+            problems.push_back(std::move(p));
+    return problems;
+}
+
 std::string ReadCsvFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -200,8 +216,13 @@ void Import(Database& db, const std::string& file, const std::string& csvPath, b
                 throw ToolError(where(r) + ": " + x.what());
             }
         }
-        const auto problems = CreateEvents(db, events);
         std::string text;
+        for (size_t i = 0; i < events.size(); ++i)
+            for (const Problem& p : CheckMessageFile(events[i], ProgramFolderOf(file)))
+                text += (text.empty() ? "" : "\nqtx-eventdb: ") + where(i + 1) + ": " + p.Message;
+        if (!text.empty())
+            throw ToolError(text);
+        const auto problems = CreateEvents(db, events);
         for (size_t i = 0; i < problems.size(); ++i)
             for (const Problem& p : problems[i])
                 text += (text.empty() ? "" : "\nqtx-eventdb: ") + where(i + 1) + ": " + p.Message;
@@ -228,11 +249,16 @@ void Import(Database& db, const std::string& file, const std::string& csvPath, b
             row["Active"] = DbValue(int64_t{1});
         rows.push_back(std::move(row));
     }
+    std::string text;
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (const Problem& p : CheckMessageFilesOfRows({rows[r]}, file))
+            text += (text.empty() ? "" : "\nqtx-eventdb: ") + where(r + 1) + ": " + p.Message;
+    if (!text.empty())
+        throw ToolError(text);
     const size_t existing = replace ? 0 : ReadRows(db).size();
     const auto problems = WriteRows(db, rows, replace);
     if (problems.empty())
         return;
-    std::string text;
     for (const Problem& p : problems) {
         const long r = static_cast<long>(p.Row) - static_cast<long>(existing);
         const std::string at = r >= 1 && static_cast<size_t>(r) < records.size()
@@ -408,6 +434,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         }
         CreateEventDatabase(engine, file, version);
         ShareWithFolderGroup(file);
+        try {
+            EnsureMessageFolder(ProgramFolderOf(file));
+        } catch (const std::runtime_error& e) {
+            throw ToolError(e.what());
+        }
         return 0;
     }
     if (cmd == "preview")
@@ -424,7 +455,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         return 0;
     }
     if (cmd == "check" && args.size() == 2) {
-        const CheckReport report = CheckEventDatabase(db);
+        const CheckReport report = CheckEventDatabase(db, ProgramFolderOf(file));
         for (const std::string& line : report.Problems)
             out << file << ": " << line << "\n";
         if (!report.Problems.empty()) {
@@ -515,6 +546,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
             } catch (const OptionError& x) {
                 throw ToolError(file + ": " + x.what());
             }
+            if (const auto files = CheckMessageFile(e, ProgramFolderOf(file)); !files.empty())
+                Refuse(file, files);
             const auto problems = CreateEvent(db, e);
             if (!problems.empty())
                 Refuse(file, problems);
@@ -528,6 +561,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         }
         if (!row.count("Active"))
             row["Active"] = DbValue(int64_t{1});
+        if (const auto files = CheckMessageFilesOfRows({row}, file); !files.empty())
+            Refuse(file, files);
         const auto problems = WriteRows(db, {row}, false);
         if (!problems.empty())
             Refuse(file, problems);
@@ -538,11 +573,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         auto e = ReadEvent(db, number);
         if (!e)
             throw ToolError(file + ": no event " + args[2]);
+        const Event stored = *e;
         try {
             ApplyEventOptions({args.begin() + 3, args.end()}, *e, false);
         } catch (const OptionError& x) {
             throw ToolError(file + ": event " + args[2] + ": " + x.what());
         }
+        if (const auto files = CheckMessageFile(*e, ProgramFolderOf(file), &stored); !files.empty())
+            Refuse(file, files);
         const auto problems = UpdateEvent(db, number, *e);
         if (!problems.empty())
             Refuse(file, problems);

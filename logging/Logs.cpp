@@ -5,6 +5,7 @@
 #include "common/FaultNumbers.h"
 #include "common/FileSystem.h"
 #include "common/Format.h"
+#include "common/Text.h"
 #include "logging/LogFile.h"
 #include "logging/LogHeader.h"
 
@@ -33,7 +34,11 @@ std::string Logs::ErrorLogPath() const {
     return vars_.AppDir + constants::ErrorLogFileName;
 }
 
-void Logs::WriteActivityLog(const std::string& text) {
+void Logs::WriteActivityLog(const std::string& given) {
+    // The line holds the event's texts (its title, a message file's path), which other
+    // programs may have stored with a CR or LF in them: each control character goes out as a
+    // visible \xHH, so one text is one line and cannot pass for lines of its own.
+    const std::string text = EscapeControls1252(given);
     if (Mirror)
         Mirror(LineKind::Activity, text);
     AppendActivityLine(text);
@@ -76,7 +81,10 @@ void Logs::ReportError(const std::string& location) {
     WriteErrorLog("Error # " + std::to_string(fault.Number) + " - " + fault.Description, location);
 }
 
-void Logs::WriteErrorLog(const std::string& faultText, const std::string& location) {
+void Logs::WriteErrorLog(const std::string& givenFault, const std::string& givenLocation) {
+    // As on the activity log: a path or text of an event in the entry stays on its line.
+    const std::string faultText = EscapeControls1252(givenFault);
+    const std::string location = EscapeControls1252(givenLocation);
     // A failing error log reports its own failure once ("Error Writing to Error Log"); when that
     // report fails too, the nesting ends there.
     struct Depth {

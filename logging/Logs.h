@@ -14,7 +14,8 @@ class Logs {
     Logs(const Variables& vars, Clock& clock) : vars_(vars), clock_(clock) {}
 
     // Appends one time-stamped line to the activity log, creating it with its header when it is
-    // missing. Never throws.
+    // missing. A control character of the text is written as \xHH (common/Text.h), never as a
+    // line break; the same form goes to Mirror. Never throws.
     void WriteActivityLog(const std::string& text);
     // The activity line of an event that was not run: "<title> not executed - <reason>".
     void WriteRefusal(const std::string& title, const std::string& reason);

@@ -31,7 +31,7 @@ void MessageEvents::SendMessageEvent() {
         if (ev.mcontrol == 1)
             text = DecodeCarets(ev.Message);
         else if (ev.mcontrol == 3)
-            text = ReadMessageFile(ev.Message);
+            text = ReadMessageFile(ev.Message, vars_.AppDir);
         switch (ev.mtype) {
             case 1:
                 SendIPMessage(text, ev.MIPAddress, ev.MIPPort);

@@ -1,12 +1,14 @@
 #include "schedule/Rules.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 
 #include "common/Checked.h"
 #include "common/Format.h"
 #include "common/Text.h"
 #include "schedule/LoadedColumns.h"
+#include "schedule/MessageFolder.h"
 
 namespace qtx::schedule {
 
@@ -18,8 +20,24 @@ constexpr int MaxTextLength = 255;    // Title and Message columns
 constexpr int MaxAddressLength = 20;  // MIPAddress column
 constexpr int MaxEventRows = 32767;
 
+// A UTF-8 text as the messages show it: a C0 control or DEL as \xHH, so a message stays one
+// line (bytes 0x80 and up are parts of UTF-8 characters here and are left as they are).
+std::string Shown(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c >= 0x20 && c != 0x7F) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += hex;
+    }
+    return out;
+}
+
 std::string Quote(const std::string& s) {
-    return "\"" + s + "\"";
+    return "\"" + Shown(s) + "\"";
 }
 
 std::string EventName(int number, const std::string& title) {
@@ -44,7 +62,9 @@ struct Collector {
         p.Value = value;
         p.Allowed = allowed;
         p.Row = Row;
-        const std::string shown = quoted ? Quote(value) + " " : value.empty() ? "" : value + " ";
+        const std::string shown = quoted          ? Quote(value) + " "
+                                  : value.empty() ? ""
+                                                  : Shown(value) + " ";
         p.Message = Prefix + ": " + field + " " + shown + what +
                     (allowed.empty() ? "" : " (" + allowed + ")");
         Out.push_back(std::move(p));
@@ -60,6 +80,9 @@ struct Collector {
 size_t Length8Bit(const std::string& utf8) {
     return Utf8ToCp1252(utf8).size();
 }
+
+const char* const kNoControls =
+    "letters, digits, blanks and signs; no CR, LF, tab or other control character";
 
 // Which field of the event form a column feeds, so a value reported for the row is not
 // reported again for the event read from it.
@@ -123,6 +146,8 @@ std::vector<Problem> CheckEvent(const Event& e) {
     if (Length8Bit(e.Title) > MaxTextLength)
         c.Add("title", e.Title, true, "is too long",
               "at most " + std::to_string(MaxTextLength) + " characters");
+    if (HasControlUtf8(e.Title))
+        c.Add("title", e.Title, true, "holds a control character", kNoControls);
     for (int d : e.Days)
         if (d < 0 || d > 6)
             c.Add("days", std::to_string(d), false, "is not a day of the week",
@@ -155,6 +180,11 @@ std::vector<Problem> CheckEvent(const Event& e) {
                   "at most " + std::to_string(MaxTextLength) + " characters");
         if (m->Content == MessageContent::File && m->Text.empty())
             c.Add(textField, m->Text, true, "names no file", "the path of a readable file");
+        if (HasControlUtf8(m->Text))
+            c.Add(textField, m->Text, true, "holds a control character",
+                  m->Content == MessageContent::File
+                      ? std::string(kNoControls)
+                      : std::string(kNoControls) + "; caret codes for them: ^M CR, ^J LF, ^I tab");
         switch (m->To) {
             case MessageTo::Ip:
                 if (!IsDottedAddress(m->Address) || m->Address.size() > MaxAddressLength)
@@ -175,6 +205,32 @@ std::vector<Problem> CheckEvent(const Event& e) {
                 c.Range("message.port", m->Port, 0, 255, "is not a switcher port");
                 break;
         }
+    }
+    return out;
+}
+
+std::vector<Problem> CheckMessageFile(const Event& e, const std::string& programFolder,
+                                      const Event* stored) {
+    std::vector<Problem> out;
+    const auto& m = e.Do.Message;
+    if (!m || m->Content != MessageContent::File || m->Text.empty())
+        return out;
+    if (stored && stored->Do.Message && stored->Do.Message->Content == MessageContent::File &&
+        stored->Do.Message->Text == m->Text)
+        return out;
+    const std::string folder = MessageFolderOf(programFolder);
+    bool inside = m->Text.size() > folder.size() && m->Text.compare(0, folder.size(), folder) == 0;
+    // Each part after the folder names something: no "", "." or "..".
+    for (size_t pos = folder.size(); inside && pos <= m->Text.size();) {
+        const size_t end = std::min(m->Text.find('/', pos), m->Text.size());
+        const std::string part = m->Text.substr(pos, end - pos);
+        inside = !part.empty() && part != "." && part != "..";
+        pos = end + 1;
+    }
+    if (!inside) {
+        Collector c{out, e.Number, e.Title, EventName(e.Number, e.Title)};
+        c.Add("message.file", m->Text, true, "is not a file of the message folder",
+              "an absolute path in " + folder + " without \".\", \"..\" or empty parts");
     }
     return out;
 }

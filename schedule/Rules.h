@@ -33,8 +33,19 @@ struct Problem {
     int Row = 0;          // for a stored row: its position in the table, from 1; 0 otherwise
 };
 
-// Every problem of one event on its own (not against other events).
+// Every problem of one event on its own (not against other events). Texts that reach the logs
+// (the title, a message's text or file) hold no control character (CR, LF, tab, ...): one would
+// write lines of its own into the activity log. A message text gives them as caret codes ("^M").
 std::vector<Problem> CheckEvent(const Event& e);
+
+// Where a message file named by a writer (the event tool, an import, the console) lies: an
+// absolute path in the program folder's messages/ folder (schedule/MessageFolder.h), without
+// ".", ".." or empty ("//") parts. A file elsewhere could be any file of the folder (the
+// accounts, the audit, the database) sent to an address of the writer's choice. stored is the
+// event as it is stored before an edit: a file it already names may stay. Empty when fine, or
+// when e sends no file.
+std::vector<Problem> CheckMessageFile(const Event& e, const std::string& programFolder,
+                                      const Event* stored = nullptr);
 
 // Every problem of one stored row as the engine would load it: a value the load faults on
 // (Null Number, a number that does not fit its field, text in a number column), a value the

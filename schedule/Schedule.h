@@ -13,7 +13,9 @@
 //                          (a row's values as the engine loads them).
 //   schedule/Rules.h       Problem {Number, Title, Field, Value, Allowed, Message, Row};
 //                          CheckEvent, CheckRow (as the engine loads it), CheckNumbers,
-//                          CheckRows (a whole table), CheckSetting, IsDottedAddress, IsTimeOfDay.
+//                          CheckRows (a whole table), CheckSetting, IsDottedAddress, IsTimeOfDay,
+//                          CheckMessageFile (message files in the program folder's messages/).
+//   schedule/MessageFolder.h  MessageFolderOf, EnsureMessageFolder.
 //   schedule/EventStore.h  ReadRows / ReadEvents / ReadEvent; CreateEvent, UpdateEvent,
 //                          DeleteEvent, WriteRows: checked, all or nothing, one transaction.
 //   schedule/preview/Preview.h  RunPreview: the real engine on a copy of the file with a
@@ -24,5 +26,6 @@
 // missing file) propagate as qtx::Fault from the EventStore functions, with nothing written.
 #include "schedule/Event.h"
 #include "schedule/EventStore.h"
+#include "schedule/MessageFolder.h"
 #include "schedule/Rows.h"
 #include "schedule/Rules.h"

@@ -14,6 +14,7 @@
 #include "console/Accounts.h"
 #include "console/ClientAddress.h"
 #include "console/ConsoleServer.h"
+#include "schedule/MessageFolder.h"
 
 namespace {
 
@@ -193,6 +194,13 @@ int main(int argc, char** argv) {
     if (!IsDir(options.Folder)) {
         std::cerr << "qtx-console: program folder " << options.Folder << " does not exist\n";
         return 1;
+    }
+    // Message files named through the console lie in messages/: without it none can be named,
+    // and the rest of the console still serves.
+    try {
+        qtx::schedule::EnsureMessageFolder(options.Folder);
+    } catch (const std::runtime_error& e) {
+        std::cerr << "qtx-console: " << e.what() << "\n";
     }
     if (web.empty())
         web = IsDir(qtx::ProgramDirectory() + "console-web")

@@ -285,7 +285,7 @@ TEST_F(Console, BadEventInputIsRefusedWithItsMessageAndNothingWritten) {
                   {"address", "127.0.0.1"},
                   {"port", 7000},
                   {"file", "/etc/shadow"}}}}}),
-         422, "message.file", "not allowed"},
+         422, "message.file", "is not a file of the message folder"},
         {"file by traversal", "POST", "/api/events",
          with({{"actions",
                 {{{"kind", "message"},
@@ -293,7 +293,7 @@ TEST_F(Console, BadEventInputIsRefusedWithItsMessageAndNothingWritten) {
                   {"address", "127.0.0.1"},
                   {"port", 7000},
                   {"file", "PROGRAM/../../etc/passwd"}}}}}),
-         422, "message.file", "not allowed"},
+         422, "message.file", "is not a file of the message folder"},
         {"no such event", "PUT", "/api/events/7", kMorningFeed.dump(), 404, "", "no event 7"},
         {"number not a number", "GET", "/api/events/abc", "", 400, "", "not a whole number"},
         {"number out of range in path", "DELETE", "/api/events/0", "", 400, "", "out of range"},
@@ -318,6 +318,75 @@ TEST_F(Console, BadEventInputIsRefusedWithItsMessageAndNothingWritten) {
         }
         EXPECT_EQ(ReadWholeFile(Db()), before) << c.what << " changed the file";
     }
+}
+
+// A message file named through the console lies in the program folder's messages/, which the
+// console makes when it starts; a title or message text with a control character is refused.
+// Both by the rules qtx-eventdb applies, with the same messages.
+TEST_F(Console, MessageFilesLieInTheMessageFolderAndLoggedTextsHoldNoControls) {
+    struct stat folder {
+    }, messages{};
+    ASSERT_EQ(::stat(dir.Path().c_str(), &folder), 0);
+    ASSERT_EQ(::stat(dir.File("messages").c_str(), &messages), 0);
+    EXPECT_TRUE(S_ISDIR(messages.st_mode));
+    EXPECT_EQ(messages.st_mode & 07777, folder.st_mode & 07777);
+    EXPECT_EQ(messages.st_gid, folder.st_gid);
+
+    ApiClient op = As("operator");
+    auto message = [](const std::string& key, const std::string& value) {
+        json e = kMorningFeed;
+        e["actions"] = {{{"kind", "message"},
+                         {"to", "ip"},
+                         {"address", "127.0.0.1"},
+                         {"port", 7000},
+                         {key, value}}};
+        return e;
+    };
+    const std::string inside = dir.File("messages/news.txt");
+    auto made = op.Json("POST", "/api/events", message("file", inside));
+    ASSERT_EQ(made->status, 201) << made->body;
+    const std::string before = ReadWholeFile(Db());
+
+    struct Case {
+        json event;
+        std::string field, says;
+    };
+    std::vector<Case> cases;
+    for (const std::string& path :
+         {dir.File("qtx-console.users"), dir.File("qtx-console-audit.log"), Db(),
+          dir.File("messages/../qtx-console.users"), dir.File("messages//news.txt"),
+          dir.File("messages/./news.txt"), dir.File("messages/"), std::string("messages/news.txt")})
+        cases.push_back({message("file", path), "message.file",
+                         "message.file \"" + path +
+                             "\" is not a file of the message folder (an "
+                             "absolute path in " +
+                             dir.File("messages/")});
+    json forged = kMorningFeed;
+    forged["title"] = "Feed\r\n12/7/2026 6:00:00 AM    Send Take";
+    cases.push_back({forged, "title", "title \"Feed\\x0D\\x0A12/7/2026"});
+    cases.push_back({message("text", "GO\n"), "message.text", "\"GO\\x0A\" holds a control"});
+    for (const Case& c : cases)
+        for (const char* method : {"POST", "PUT"}) {
+            auto r = op.Json(
+                method, method == std::string("POST") ? "/api/events" : "/api/events/1", c.event);
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->status, 422) << method << " " << c.says << ": " << r->body;
+            json body = json::parse(r->body, nullptr, false);
+            ASSERT_TRUE(body.is_object()) << r->body;
+            EXPECT_NE(body.value("error", "").find(c.says), std::string::npos) << r->body;
+            EXPECT_EQ(body["errors"][0]["field"], c.field) << r->body;
+            EXPECT_EQ(ReadWholeFile(Db()), before) << method << " " << c.says;
+        }
+
+    // A file another program stored may stay through an edit; a new one must be in messages/.
+    RunSql(Db(), "UPDATE Automation SET Message = '/srv/old/news.txt'");
+    json stored = json::parse(op.Send("GET", "/api/events/1")->body);
+    stored["time"] = "07:00:00";
+    auto kept = op.Json("PUT", "/api/events/1", stored);
+    EXPECT_EQ(kept->status, 200) << kept->body;
+    stored.erase("version");  // the edit above changed it
+    stored["actions"][0]["file"] = "/srv/old/other.txt";
+    EXPECT_EQ(op.Json("PUT", "/api/events/1", stored)->status, 422);
 }
 
 TEST_F(Console, SettingsAreCheckedLikeTheEngineNeedsThem) {

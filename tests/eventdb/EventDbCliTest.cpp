@@ -73,8 +73,8 @@ TEST_F(EventDbCli, DesignExamplesGiveTheirRows) {
     Ok({"add", file, "--title", "Cue", "--days", "wed", "--at", "09:00:00", "--message",
         "ip:127.0.0.1:7000", "--text", "GO^M"});
     Ok({"add", file, "--number", "40", "--title", "Show", "--days", "none", "--at", "none",
-        "--message", "switcher:1:2:3", "--file", "/srv/show.txt", "--inactive", "--when-off",
-        "5:6"});
+        "--message", "switcher:1:2:3", "--file", dir.File("messages/show.txt"), "--inactive",
+        "--when-off", "5:6"});
     Ok({"add", file, "--title", "Sum", "--days", "thu", "--at", "10:00:00", "--sum-off", "7:8",
         "--message", "serial:2:6", "--text", "x", "--skip-next"});
     EXPECT_EQ(Sql("SELECT Number, Day, Time, Title, Active, Condition, ReqSource, ReqDest, "
@@ -91,8 +91,10 @@ TEST_F(EventDbCli, DesignExamplesGiveTheirRows) {
               "3|0|07:30:00|Tone|1|1|2|4|0|0|0|0|0|3|4|0|0|0|0|0||||||||\n"
               "4|1|08:00:00|Level|1|0|0|0|0|0|0|0|0|0|0|1|2|900|0|0||||||||\n"
               "5|2|09:00:00|Cue|1|0|0|0|0|0|0|0|0|0|0|0|0|0|1|1|GO^M|127.0.0.1|7000|||||\n"
-              "40|7|24:00:00|Show|0|2|5|6|0|0|0|0|0|0|0|0|0|0|3|3|/srv/show.txt|||||1|2|3\n"
-              "6|3|10:00:00|Sum|2|0|0|0|3|7|8|0|0|0|0|0|0|0|1|2|x|||1|6|||\n");
+              "40|7|24:00:00|Show|0|2|5|6|0|0|0|0|0|0|0|0|0|0|3|3|" +
+                  dir.File("messages/show.txt") +
+                  "|||||1|2|3\n"
+                  "6|3|10:00:00|Sum|2|0|0|0|3|7|8|0|0|0|0|0|0|0|1|2|x|||1|6|||\n");
     const Result list = Tool({"list", file});
     EXPECT_EQ(list.Out.substr(0, list.Out.find('\n')),
               "1  mon-fri  06:00:00  active  \"Morning feed\"  take 3->1");
@@ -168,6 +170,108 @@ TEST_F(EventDbCli, BadInputIsRefusedByNameAndLeavesTheFileAsItWas) {
     const Result missing = Tool({"list", dir.File("none.mdb")});
     EXPECT_EQ(missing.Err, "qtx-eventdb: " + dir.File("none.mdb") + ": no such file\n");
     EXPECT_EQ(Tool({"create", file}).Code, 1);
+}
+
+// A message file named through the tool lies in the program folder's messages/ (the folder of
+// the event file): anything else could send the console's accounts or the database to an
+// address of the operator's choice. Texts that reach the logs hold no control character.
+TEST_F(EventDbCli, MessageFilesLieInTheMessageFolderAndLoggedTextsHoldNoControls) {
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 02770), 0);
+    Ok({"create", file});
+    struct stat folder {
+    }, messages{};
+    ASSERT_EQ(::stat(dir.Path().c_str(), &folder), 0);
+    ASSERT_EQ(::stat(dir.File("messages").c_str(), &messages), 0);
+    EXPECT_TRUE(S_ISDIR(messages.st_mode));
+    EXPECT_EQ(messages.st_mode & 07777, folder.st_mode & 07777);
+    EXPECT_EQ(messages.st_gid, folder.st_gid);
+
+    const std::string inside = dir.File("messages/news.txt");
+    Ok({"add", file, "--number", "100", "--title", "News", "--days", "mon", "--at", "06:00:00",
+        "--message", "ip:127.0.0.1:7000", "--file", inside});
+    // Outside the folder, the event file's own neighbours, and ways around the folder's name.
+    const std::vector<std::string> elsewhere = {
+        "/etc/passwd",
+        dir.File("qtx-console.users"),
+        dir.File("QTXAutomation.mdb"),
+        dir.File("messages/../qtx-console.users"),
+        dir.File("messages//news.txt"),
+        dir.File("messages/./news.txt"),
+        dir.File("messages/"),
+        dir.File("messagesX/news.txt"),
+        "messages/news.txt",
+    };
+    const std::string csvHeader = "Number,Day,Time,Title,mcontrol,mtype,Message,MIPAddress,MIPPort";
+    const std::string before = ReadWholeFile(file);
+    for (const std::string& path : elsewhere) {
+        WriteWholeFile(dir.File("rows.csv"),
+                       csvHeader + "\n7,0,06:00:00,R,3,1," + path + ",127.0.0.1,7000\n");
+        WriteWholeFile(dir.File("events.csv"),
+                       "number,title,days,at,message,file\n8,E,mon,"
+                       "06:00:00,ip:127.0.0.1:7000," +
+                           path + "\n");
+        const std::vector<std::vector<std::string>> writes = {
+            {"add", file, "--title", "T", "--days", "mon", "--at", "06:00:00", "--message",
+             "ip:127.0.0.1:7000", "--file", path},
+            {"add", file, "Number=7", "Day=0", "Time=06:00:00", "Title=T", "mcontrol=3", "mtype=1",
+             "Message=" + path, "MIPAddress=127.0.0.1", "MIPPort=7000"},
+            {"edit", file, "100", "--file", path},
+            {"import", file, dir.File("rows.csv")},
+            {"import", file, dir.File("events.csv"), "--replace"},
+        };
+        for (const std::vector<std::string>& w : writes) {
+            const Result r = Tool(w);
+            EXPECT_EQ(r.Code, 1) << w[0] << " " << path << "\n" << r.Err;
+            EXPECT_NE(r.Err.find("message.file \"" + path +
+                                 "\" is not a file of the message folder (an absolute path in " +
+                                 dir.File("messages/")),
+                      std::string::npos)
+                << w[0] << " " << path << "\n"
+                << r.Err;
+            EXPECT_NE(r.Err.find("event "), std::string::npos) << r.Err;
+            EXPECT_EQ(ReadWholeFile(file), before) << w[0] << " " << path;
+        }
+    }
+
+    // Control characters in a title or a message text: refused with the character shown.
+    for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"add", file, "--title", "Feed\r\nMon, Dec 07, 2026 - 06:00:00       Forged",
+               "--days", "mon", "--at", "06:00:00"},
+              "title \"Feed\\x0D\\x0AMon, Dec 07, 2026"},
+             {{"edit", file, "100", "--title", "tab\there"},
+              "title \"tab\\x09here\" holds a control"},
+             {{"add", file, "--title", "C1 \xC2\x85 next line", "--days", "mon", "--at",
+               "06:00:00"},
+              "holds a control character"},
+             {{"add", file, "--title", "T", "--days", "mon", "--at", "06:00:00", "--message",
+               "ip:127.0.0.1:7000", "--text", "GO\r"},
+              "message.text \"GO\\x0D\" holds a control character"},
+             {{"add", file, "Number=7", "Day=0", "Time=06:00:00", "Title=a\nb"},
+              "title \"a\\x0Ab\" holds a control character"},
+         }) {
+        const Result r = Tool(args);
+        EXPECT_EQ(r.Code, 1) << says << "\n" << r.Err;
+        EXPECT_NE(r.Err.find(says), std::string::npos) << r.Err;
+        EXPECT_EQ(r.Err.find('\r'), std::string::npos) << r.Err;
+        EXPECT_EQ(ReadWholeFile(file), before) << says;
+    }
+    // Printable 8-bit letters and signs are text: euro sign, ellipsis, trade mark.
+    Ok({"edit", file, "100", "--title", "News \xE2\x82\xAC \xE2\x80\xA6 \xE2\x84\xA2"});
+
+    // A file stored by another program stays: the engine still sends it (unless it is a file of
+    // the program folder), an edit that keeps it is taken, and check warns about it.
+    RunSql(file, "UPDATE Automation SET Message = '/srv/old/news.txt'");
+    Ok({"edit", file, "100", "--at", "07:00:00"});
+    const Result check = Tool({"check", file});
+    EXPECT_EQ(check.Code, 1);
+    EXPECT_NE(check.Out.find(file + ": event 100 \"News \xE2\x82\xAC \xE2\x80\xA6 \xE2\x84\xA2\": "
+                                    "message.file \"/srv/old/news.txt\" is not a file of the "
+                                    "message folder"),
+              std::string::npos)
+        << check.Out;
+    EXPECT_NE(check.Out.find("1 problem\n"), std::string::npos) << check.Out;
+    RunSql(file, "UPDATE Automation SET Message = '" + inside + "'");
+    EXPECT_EQ(Tool({"check", file}).Code, 0);
 }
 
 TEST_F(EventDbCli, EditChangesOnlyWhatItIsGiven) {

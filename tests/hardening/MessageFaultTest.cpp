@@ -87,7 +87,8 @@ TEST(MessageFault, ReceiverThatNeverReadsHoldsTheEngineOnlyBrieflyAndLosesNoLate
     EngineHarness h{kMonday};
     h.clock.SetRealSleep(true);
     SilentPort stalled(4096);  // small receive buffer, never accepted: soon takes no more
-    const std::string big = h.dir.File("big.txt");
+    ASSERT_EQ(::mkdir(h.dir.File("messages").c_str(), 0755), 0);
+    const std::string big = h.dir.File("messages/big.txt");
     WriteWholeFile(big, std::string(8 << 20, 'b'));
     StartWith(h, {Message(1, "09:00:01", "big", big, stalled.Port(), 3),
                   Event(2, 0, "09:00:01", "chained"), Event(3, 0, "09:00:02", "later")});

@@ -61,7 +61,7 @@ TEST_F(LogsTest, ActivityLogIsCreatedThenAppendedByteForByte) {
     const std::string stamp2 = "Sat, Dec 05, 2026 - 14:03:10       ";
     EXPECT_EQ(ReadWholeFile(dir_.File("Tally.Dat")),
               Header(ActivityLogHeader()) + stamp1 + "Send Take - In:0001-->Out:0002\r\n" + stamp2 +
-                  "\r\n" + stamp2 + "two\r\nlines\r\n");
+                  "\r\n" + stamp2 + "two\\x0D\\x0Alines\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir_.File("Errorlog.txt")));
 }
 
@@ -133,6 +133,44 @@ TEST_F(LogsTest, FailingErrorLogEndsAfterOneNestedReport) {
     }
     logs_.WriteActivityLog("still works");
     EXPECT_NE(ReadWholeFile(dir_.File("Tally.Dat")).find("still works"), std::string::npos);
+}
+
+// A logged text is one line whatever it holds: every control character of Windows-1252 goes out
+// as \xHH, printable bytes (the 8-bit letters and signs of 0x80-0x9F included) as they are, on
+// both logs and to the mirror.
+TEST_F(LogsTest, ControlCharactersOfALoggedTextAreWrittenVisiblyOnItsOwnLine) {
+    struct Case {
+        std::string given, written;
+    };
+    const std::vector<Case> cases = {
+        {"forged\r\nSat, Dec 05, 2026 - 14:03:09       Send Take",
+         "forged\\x0D\\x0ASat, Dec 05, 2026 - 14:03:09       Send Take"},
+        {"lone\nLF and lone\rCR", "lone\\x0ALF and lone\\x0DCR"},
+        {std::string("tab\tnul\0bell\x07"
+                     "del\x7F",
+                     17),
+         "tab\\x09nul\\x00bell\\x07del\\x7F"},
+        // Unassigned in Windows-1252: the C1 controls of their code (0x8D is a reverse line feed).
+        {"\x81\x8D\x8F\x90\x9D", "\\x81\\x8D\\x8F\\x90\\x9D"},
+        // Euro, ellipsis, single guillemet, trade mark, y diaeresis; a backslash stays.
+        {"\x80 \x85 \x9B \x99 \x9F C:\\x0D", "\x80 \x85 \x9B \x99 \x9F C:\\x0D"},
+    };
+    std::vector<std::string> mirrored;
+    logs_.Mirror = [&](bool, const std::string& text) { mirrored.push_back(text); };
+    for (const Case& c : cases) {
+        logs_.WriteActivityLog(c.given + " not executed - Invalid Relay");
+        logs_.WriteErrorLog("Error # 53 - File not found: " + c.given,
+                            "Error Sending Message Event");
+    }
+    const std::vector<std::string> activity = test::LogLinesAfterHeader(dir_.File("Tally.Dat"));
+    const std::vector<std::string> errors = test::LogLinesAfterHeader(dir_.File("Errorlog.txt"));
+    ASSERT_EQ(activity.size(), cases.size());
+    ASSERT_EQ(errors.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(activity[i].substr(35), cases[i].written + " not executed - Invalid Relay");
+        EXPECT_EQ(errors[i].substr(60), "Error # 53 - File not found: " + cases[i].written);
+        EXPECT_EQ(mirrored[2 * i], cases[i].written + " not executed - Invalid Relay");
+    }
 }
 
 }  // namespace

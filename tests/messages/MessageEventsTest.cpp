@@ -106,13 +106,14 @@ class Messages : public ::testing::Test {
         ev.MIPAddress = "127.0.0.1";
         return ev;
     }
-    // A file in the program folder of n raw bytes (a caret pair, then every byte value again
-    // and again); returns its contents.
+    // A file in the program folder's messages/ of n raw bytes (a caret pair, then every byte
+    // value again and again); returns its contents.
     std::string RawFile(size_t n) {
         std::string bytes = "^M";
         for (int i = 0; bytes.size() < n; ++i)
             bytes += static_cast<char>(i * 7);
-        WriteWholeFile(dir.File("message.bin"), bytes);
+        ::mkdir(dir.File("messages").c_str(), 0755);
+        WriteWholeFile(dir.File("messages/message.bin"), bytes);
         return bytes;
     }
     // Log entries after the header: activity messages; errors as "location: fault text".
@@ -183,16 +184,16 @@ TEST_F(Messages, EachMtypeReachesItsSenderOnly) {
 TEST_F(Messages, TheTextOrTheFileArrivesWholeAndAFileThatCannotBeReadSendsNothing) {
     Listener listener;
     const std::string bytes = RawFile(40000);  // file contents go out raw, carets included
-    ASSERT_EQ(::mkdir(dir.File("folder").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.File("messages/folder").c_str(), 0755), 0);
     // mcontrol 1: the text with carets decoded; 3: a file's contents; 2: an empty text, which
     // still connects.
     for (auto [mcontrol, text, expected] :
          std::vector<std::tuple<int16_t, std::string, std::string>>{
              {1, "ON AIR^M^J", "ON AIR\r\n"},
-             {3, dir.File("message.bin"), bytes},
+             {3, dir.File("messages/message.bin"), bytes},
              {2, "ON AIR", ""},
-             {3, dir.File("absent.txt"), "<none>"},
-             {3, dir.File("folder"), "<none>"}}) {
+             {3, dir.File("messages/absent.txt"), "<none>"},
+             {3, dir.File("messages/folder"), "<none>"}}) {
         Current("News", 1, text, listener.port, mcontrol);
         messages.SendMessageEvent();
         EXPECT_TRUE(listener.NextMessage() == expected) << text;
@@ -291,7 +292,7 @@ TEST_F(Messages, EachBaudCodeGivesItsSpeedAndEightBitsNoParityOneStop) {
                                                   {4, 28800}, {5, 57600}, {6, 115200}, {7, 128000},
                                                   {8, 57600}, {-1, 57600}};
     for (const auto& [code, baud] : codes) {
-        Current("Serial", 2, dir.File("message.bin"), 0, 3).MBaudRate = code;
+        Current("Serial", 2, dir.File("messages/message.bin"), 0, 3).MBaudRate = code;
         messages.SendMessageEvent();
         EXPECT_EQ(ReadLineSpeed(com1.slave), baud) << code;
         termios t{};

@@ -61,6 +61,8 @@ fi
 
 [ "$(in_root stat -c '%U:%G %a' $dir)" = "root:qtx 3775" ] && pass "program folder root:qtx 3775" ||
   fail "program folder is $(in_root stat -c '%U:%G %a' $dir)"
+[ "$(in_root stat -c '%U:%G %a' $dir/messages)" = "root:qtx 3775" ] && pass "messages/ root:qtx 3775" ||
+  fail "messages/ is $(in_root stat -c '%U:%G %a' $dir/messages 2>&1)"
 [ "$(in_root stat -c '%U:%G %a' $db)" = "qtx:qtx 664" ] && pass "database created for the service" ||
   fail "database is $(in_root stat -c '%U:%G %a' $db 2>&1)"
 in_root id -nG qtx | grep -qw qtx && pass "user qtx exists" || fail "no user qtx"

@@ -105,6 +105,7 @@ check_script() { # file pattern what
   grep -Eq "$2" "$scripts/$1" && pass "$1: $3" || fail "$1: $3 (no /$2/)"
 }
 check_script postinst 'dpkg-statoverride --update --add root qtx 3775' "sticky group-writable program folder"
+check_script postinst 'dpkg-statoverride --update --add root qtx 3775 "\$dir/messages"' "messages/ folder as the program folder"
 check_script postinst 'qtx-eventdb" create' "creates a database when there is none"
 check_script postinst 'deb-systemd-helper (unmask|enable)' "enables the service"
 check_script postinst '_dh_action=restart' "restarts the service on upgrade"

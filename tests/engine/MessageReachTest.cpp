@@ -1,0 +1,153 @@
+// What a message event can send: the whole engine against the switcher simulator, sending file
+// messages to a listener on 127.0.0.1. Files of the program folder outside messages/ (the
+// console's accounts, the database) are never sent, however the path reaches them; a file in
+// messages/ and a file outside the program folder still are. Texts stored by another program
+// with CR or LF in them stay on their own line in the activity log.
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fixtures/EngineHarness.h"
+#include "switcher/sim/SwitcherSim.h"
+
+namespace qtx {
+namespace {
+
+using test::EngineHarness;
+using test::Event;
+using test::EventRow;
+using test::TempDir;
+using test::With;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
+
+// Listens without a thread: the kernel completes the connection and keeps what is sent until
+// Next reads it, after the sender has closed.
+class Listener {
+  public:
+    Listener() {
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t len = sizeof a;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 8);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~Listener() { ::close(fd_); }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    int Port() const { return port_; }
+    // The bytes of the next connection; "<none>" when nobody connected.
+    std::string Next() {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 50) != 1)
+            return "<none>";
+        const int c = ::accept(fd_, nullptr, nullptr);
+        std::string out;
+        char buf[4096];
+        pollfd q{c, POLLIN, 0};
+        for (ssize_t n; ::poll(&q, 1, 500) == 1 && (n = ::read(c, buf, sizeof buf)) > 0;)
+            out.append(buf, static_cast<size_t>(n));
+        ::close(c);
+        return out;
+    }
+
+  private:
+    const int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port_ = 0;
+};
+
+class MessageReach : public ::testing::Test {
+  protected:
+    void StartWith(const std::vector<EventRow>& rows) {
+        h.WriteDatabase(rows, "127.0.0.1", sim_.Listen());
+        h.Start();
+        ASSERT_TRUE(h.realLoop.RunUntil([&] { return h.vars().SwitcherConnected; }, 3000));
+    }
+    // A file message over IP to the listener, as another program stores it.
+    EventRow FileMessage(int number, const std::string& time, const std::string& title,
+                         const std::string& path) {
+        return With(Event(number, 0, time, title), {{"mcontrol", 3},
+                                                    {"mtype", 1},
+                                                    {"Message", path},
+                                                    {"MIPAddress", "127.0.0.1"},
+                                                    {"MIPPort", listener_.Port()}});
+    }
+
+    EngineHarness h{kMonday};
+    sim::SwitcherSim sim_{h.realLoop};
+    Listener listener_;
+};
+
+TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
+    const std::string users = h.dir.File("qtx-console.users");
+    test::WriteWholeFile(users, "admin $argon2id$v=19$secret-hash\n");
+    ASSERT_EQ(::mkdir(h.dir.File("messages").c_str(), 0775), 0);
+    test::WriteWholeFile(h.dir.File("messages/news.txt"), "NEWS AT NINE");
+    ASSERT_EQ(::symlink(users.c_str(), h.dir.File("messages/link.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("..", h.dir.File("messages/up").c_str()), 0);
+    TempDir elsewhere;  // outside the program folder: older event files name such files
+    test::WriteWholeFile(elsewhere.File("old.txt"), "OLD TEXT");
+
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"users", users},
+        {"database", h.dir.File("QTXAutomation.mdb")},
+        {"dotdot", h.dir.File("messages/../qtx-console.users")},
+        {"link", h.dir.File("messages/link.txt")},
+        {"linked folder", h.dir.File("messages/up/qtx-console.users")},
+        {"log", h.dir.File("Errorlog.txt")},
+    };
+    std::vector<EventRow> rows;
+    for (size_t i = 0; i < refused.size(); ++i) {
+        const int n = static_cast<int>(i + 1);
+        rows.push_back(
+            FileMessage(n, "09:00:0" + std::to_string(n), refused[i].first, refused[i].second));
+    }
+    rows.push_back(FileMessage(7, "09:00:07", "news", h.dir.File("messages/news.txt")));
+    rows.push_back(FileMessage(8, "09:00:08", "old", elsewhere.File("old.txt")));
+    rows.push_back(Event(9, 1, "08:00:00", "tuesday"));
+    StartWith(rows);
+
+    for (int s = 1; s <= 6; ++s) {
+        h.TickAt(9, 0, s);
+        // Compared as a truth: a file sent in spite of the rule would fill the report.
+        EXPECT_TRUE(listener_.Next() == "<none>") << refused[static_cast<size_t>(s - 1)].first;
+    }
+    h.TickAt(9, 0, 7);
+    EXPECT_EQ(listener_.Next(), "NEWS AT NINE");
+    h.TickAt(9, 0, 8);
+    EXPECT_EQ(listener_.Next(), "OLD TEXT");
+
+    // One error entry per refused run, naming the file as the event gave it.
+    const std::vector<std::string> errors = h.ErrorLines();
+    ASSERT_EQ(errors.size(), refused.size()) << ::testing::PrintToString(errors);
+    for (size_t i = 0; i < refused.size(); ++i) {
+        EXPECT_THAT(errors[i], HasSubstr("Error Sending Message Event"));
+        EXPECT_THAT(errors[i], HasSubstr("Error # 70 - Permission denied: " + refused[i].second +
+                                         " is in the program folder, not in messages/"));
+    }
+    EXPECT_THAT(h.ActivityMessages(),
+                ElementsAre("Message Sent to 127.0.0.1", "Message Sent to 127.0.0.1"));
+}
+
+TEST_F(MessageReach, ALineBreakInAStoredTitleIsWrittenVisiblyOnTheRunsOwnLine) {
+    const std::string forged = "Feed\r\nMon, Dec 07, 2026 - 09:00:01       Send Take - In:0001";
+    StartWith({With(Event(1, 0, "09:00:01", forged), {{"rcontrol", 1}, {"Relay", 0}}),
+               With(Event(2, 0, "09:00:02", "lf\nonly\x0B"), {{"rcontrol", 1}, {"Relay", 0}}),
+               Event(3, 1, "08:00:00", "tuesday")});
+    h.TickAt(9, 0, 1);
+    h.TickAt(9, 0, 2);
+    EXPECT_THAT(h.ActivityMessages(),
+                ElementsAre("Feed\\x0D\\x0AMon, Dec 07, 2026 - 09:00:01       Send Take - "
+                            "In:0001 not executed - Invalid Relay",
+                            "lf\\x0Aonly\\x0B not executed - Invalid Relay"));
+}
+
+}  // namespace
+}  // namespace qtx
