@@ -82,6 +82,10 @@ std::vector<Row> AimCopyAtSimulator(const std::string& copy, int port) {
     server.Close();
     if (db.HasTable("Automation")) {
         Recordset rs = db.OpenRecordset("Automation");
+        // The engine consumes a skip or one-time marking with a statement keyed on Number;
+        // on the private copy an index spares each of them a scan of the whole table.
+        if (rs.HasField("Number"))
+            db.Execute("CREATE INDEX IF NOT EXISTS PreviewNumber ON Automation (Number)");
         if (rs.HasField("mtype")) {
             const int col = rs.FieldIndex("mtype");
             while (!rs.IsEOF()) {
