@@ -153,6 +153,10 @@ void PollEventLoop::Wait(int timeoutMs) {
         fds.push_back({w.fd, events, 0});
         ids.push_back(id);
     }
+    // A pump with nothing watched has nothing to learn from poll(2): the wake-up pipe matters
+    // only to a loop that waits, and the next wait drains it.
+    if (timeoutMs == 0 && fds.size() == 1)
+        return;
     int n = ::poll(fds.data(), fds.size(), timeoutMs);
     if (n <= 0)
         return;  // timeout, or EINTR: the caller's loop comes round again
