@@ -69,8 +69,17 @@ std::string FormatHhMmSsAmPm(const LocalDateTime& t) {
 }
 
 std::string FormatLongDate(const LocalDateTime& t) {
-    return std::string(EnglishDayName(t.DayOfWeek())) + ", " + Abbrev(EnglishMonthName(t.Month)) +
-           " " + std::to_string(t.Day) + " " + std::to_string(t.Year);
+    // Built in one string: the engine shows the date on every tick.
+    std::string s;
+    s.reserve(32);
+    s += EnglishDayName(t.DayOfWeek());
+    s += ", ";
+    s.append(EnglishMonthName(t.Month), 3);
+    s += ' ';
+    s += std::to_string(t.Day);
+    s += ' ';
+    s += std::to_string(t.Year);
+    return s;
 }
 
 std::string FormatLogStamp(const LocalDateTime& t) {

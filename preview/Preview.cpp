@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <stdexcept>
 
 #include "common/Constants.h"
@@ -183,10 +182,14 @@ class Moments {
             try {
                 const TimeOfDay t = ParseTimeOfDay(r.Time);
                 if (t < SecondsPerDay)
-                    seconds_[r.Day].insert(t);
+                    seconds_[r.Day].push_back(t);
             } catch (...) {
                 // A time the engine cannot read never comes due; the engine reports it.
             }
+        }
+        for (std::vector<TimeOfDay>& day : seconds_) {
+            std::sort(day.begin(), day.end());
+            day.erase(std::unique(day.begin(), day.end()), day.end());
         }
     }
     // The first moment after `after` (day number * 86400 + second), or -1 within 8 days.
@@ -196,7 +199,7 @@ class Moments {
             const auto& set = seconds_[WeekdayOfDayNumber(d)];
             const TimeOfDay from =
                 d == day0 ? static_cast<TimeOfDay>(after - d * SecondsPerDay + 1) : 0;
-            const auto it = set.lower_bound(from);
+            const auto it = std::lower_bound(set.begin(), set.end(), from);
             if (it != set.end())
                 return d * SecondsPerDay + *it;
         }
@@ -204,7 +207,7 @@ class Moments {
     }
 
   private:
-    std::set<TimeOfDay> seconds_[7];
+    std::vector<TimeOfDay> seconds_[7];  // sorted, each second once
 };
 
 LocalDateTime FromMoment(int64_t moment, int ms = 0) {
@@ -334,17 +337,18 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     Variables& v = engine.Vars();
 
     // The events as the engine loaded them, by number; silenced messages as they were stored.
-    std::map<int, std::pair<LoadedFields, std::vector<int>>> loaded;
+    // Each number's first record and the Day of each of its records.
+    std::map<int, std::pair<size_t, std::vector<int>>> recordsOf;
     for (int i = 0; i < v.EventCount && static_cast<size_t>(i) < v.EventTable.size(); ++i) {
         const AutomationEvent& a = v.EventTable[static_cast<size_t>(i)];
-        auto [it, added] = loaded.try_emplace(a.Number);
-        if (added)
-            it->second.first = FieldsOf(a);
+        auto [it, added] =
+            recordsOf.try_emplace(a.Number, static_cast<size_t>(i), std::vector<int>{});
         it->second.second.push_back(a.Day);
     }
     std::map<int, Event> events;
-    for (const auto& [number, fields] : loaded)
-        events.emplace(number, EventFromLoaded(fields.first, fields.second));
+    for (const auto& [number, records] : recordsOf)
+        events.emplace_hint(events.end(), number,
+                            EventFromLoaded(FieldsOf(v.EventTable[records.first]), records.second));
     for (const Row& r : silenced) {
         const auto it = events.find(LoadedNumber(r, "Number"));
         if (it != events.end())

@@ -58,7 +58,8 @@ class LocalStreams {
 
   private:
     std::vector<std::unique_ptr<Pair>> pairs_;
-    int depth_ = 0;  // rounds in progress (an OnReady may pump the loop again)
+    int depth_ = 0;                 // rounds in progress (an OnReady may pump the loop again)
+    std::vector<LocalEnd*> ready_;  // the outermost round's ends to tell
 };
 
 }  // namespace qtx
