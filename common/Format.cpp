@@ -26,6 +26,20 @@ std::string Padded(int64_t v, int digits) {
     return buf;
 }
 
+// hh:mm:ss of three fields, as "%02d:%02d:%02d" writes them; written by hand when each is 0 to
+// 99 (the engine formats a time for every run it logs).
+std::string ThreeFields(int a, int b, int c) {
+    if (a < 0 || a > 99 || b < 0 || b > 99 || c < 0 || c > 99) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", a, b, c);
+        return buf;
+    }
+    const char text[8] = {static_cast<char>('0' + a / 10), static_cast<char>('0' + a % 10), ':',
+                          static_cast<char>('0' + b / 10), static_cast<char>('0' + b % 10), ':',
+                          static_cast<char>('0' + c / 10), static_cast<char>('0' + c % 10)};
+    return std::string(text, sizeof text);
+}
+
 }  // namespace
 
 const char* EnglishDayName(int d) {
@@ -36,15 +50,12 @@ const char* EnglishMonthName(int m) {
 }
 
 std::string FormatHhMmSs(const LocalDateTime& t) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.Hour, t.Minute, t.Second);
-    return buf;
+    return ThreeFields(t.Hour, t.Minute, t.Second);
 }
 
 std::string FormatHhMmSs(TimeOfDay t) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t / 3600, t / 60 % 60, t % 60);
-    return buf;
+    return ThreeFields(static_cast<int>(t / 3600), static_cast<int>(t / 60 % 60),
+                       static_cast<int>(t % 60));
 }
 
 std::string FormatHhMmSsAmPm(const LocalDateTime& t) {
@@ -58,8 +69,17 @@ std::string FormatHhMmSsAmPm(const LocalDateTime& t) {
 }
 
 std::string FormatLongDate(const LocalDateTime& t) {
-    return std::string(EnglishDayName(t.DayOfWeek())) + ", " + Abbrev(EnglishMonthName(t.Month)) +
-           " " + std::to_string(t.Day) + " " + std::to_string(t.Year);
+    // Built in one string: the engine shows the date on every tick.
+    std::string s;
+    s.reserve(32);
+    s += EnglishDayName(t.DayOfWeek());
+    s += ", ";
+    s.append(EnglishMonthName(t.Month), 3);
+    s += ' ';
+    s += std::to_string(t.Day);
+    s += ' ';
+    s += std::to_string(t.Year);
+    return s;
 }
 
 std::string FormatLogStamp(const LocalDateTime& t) {

@@ -5,6 +5,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <stdexcept>
@@ -132,6 +133,12 @@ int PollEventLoop::MsToNextTimer() {
 }
 
 void PollEventLoop::Wait(int timeoutMs) {
+    // A pump with nothing watched has nothing to learn from poll(2): the wake-up pipe matters
+    // only to a loop that waits, and the next wait drains it.
+    if (timeoutMs == 0 && watches_.empty() &&
+        std::none_of(timers_.begin(), timers_.end(),
+                     [](const auto& t) { return t.second.fd >= 0; }))
+        return;
     std::vector<pollfd> fds;
     std::vector<WatchId> ids;
     fds.push_back({wakeRead_, POLLIN, 0});

@@ -1,5 +1,7 @@
 #include "common/Text.h"
 
+#include <algorithm>
+
 #include <cstdint>
 
 namespace qtx {
@@ -36,6 +38,10 @@ char ToCp1252(uint32_t cp) {
 }  // namespace
 
 std::string Cp1252ToUtf8(const std::string& bytes) {
+    // Plain ASCII, the common case, is the same in both encodings.
+    if (std::all_of(bytes.begin(), bytes.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return bytes;
     std::string out;
     out.reserve(bytes.size());
     for (unsigned char c : bytes) {

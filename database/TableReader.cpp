@@ -14,6 +14,14 @@ namespace qtx {
 struct TableReader::State {
     std::shared_ptr<db::Connection> conn;
     db::Stmt stmt;
+    // The current row's storage class of each column, read once per row: a reader asks for
+    // each value's class at least twice (Null? then how to convert), and each ask is an API call.
+    std::vector<int> types;
+    int Type(int column) const {
+        return column >= 0 && static_cast<size_t>(column) < types.size()
+                   ? types[static_cast<size_t>(column)]
+                   : SQLITE_NULL;
+    }
 };
 
 TableReader::TableReader(std::unique_ptr<State> s) : s_(std::move(s)) {}
@@ -22,16 +30,24 @@ TableReader& TableReader::operator=(TableReader&&) noexcept = default;
 TableReader::~TableReader() = default;
 
 bool TableReader::Next() {
-    return s_->conn->Step(s_->stmt.get());
+    sqlite3_stmt* st = s_->stmt.get();
+    if (!s_->conn->Step(st)) {
+        s_->types.clear();
+        return false;
+    }
+    s_->types.resize(static_cast<size_t>(sqlite3_column_count(st)));
+    for (size_t i = 0; i < s_->types.size(); ++i)
+        s_->types[i] = sqlite3_column_type(st, static_cast<int>(i));
+    return true;
 }
 
 bool TableReader::IsNull(int column) const {
-    return sqlite3_column_type(s_->stmt.get(), column) == SQLITE_NULL;
+    return s_->Type(column) == SQLITE_NULL;
 }
 
 int64_t TableReader::Number(int column) const {
     sqlite3_stmt* st = s_->stmt.get();
-    switch (sqlite3_column_type(st, column)) {
+    switch (s_->Type(column)) {
         case SQLITE_INTEGER:
             return sqlite3_column_int64(st, column);
         case SQLITE_NULL:
@@ -45,7 +61,7 @@ int64_t TableReader::Number(int column) const {
 
 std::string TableReader::Text(int column) const {
     sqlite3_stmt* st = s_->stmt.get();
-    switch (sqlite3_column_type(st, column)) {
+    switch (s_->Type(column)) {
         case SQLITE_NULL:
             return DbValue().AsText();  // the fault for Null
         case SQLITE_INTEGER:

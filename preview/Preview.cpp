@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <stdexcept>
 
 #include "common/Constants.h"
@@ -24,6 +23,8 @@
 #include "preview/SimulatedClock.h"
 #include "preview/SteppedLoop.h"
 #include "schedule/EventStore.h"
+#include "switcher/LocalStream.h"
+#include "switcher/TcpComm.h"
 #include "switcher/sim/SwitcherSim.h"
 
 namespace qtx::schedule {
@@ -31,6 +32,8 @@ namespace qtx::schedule {
 namespace {
 
 constexpr int64_t SecondsPerDay = 86400;
+// The port the private copy names for its server; the engine reaches it in-process.
+constexpr int SimulatorPort = 2001;
 
 // A private program folder for the simulated engine, removed with everything in it.
 class ScratchFolder {
@@ -83,7 +86,26 @@ std::vector<Row> AimCopyAtSimulator(const std::string& copy, int port) {
     server.Close();
     if (db.HasTable("Automation")) {
         Recordset rs = db.OpenRecordset("Automation");
+        // The engine consumes a skip or one-time marking with a statement keyed on Number;
+        // on the private copy an index spares each of them a scan of the whole table.
+        if (rs.HasField("Number"))
+            db.Execute("CREATE INDEX IF NOT EXISTS PreviewNumber ON Automation (Number)");
+        // A plain read of the one column first: most files send no IP or serial message, and
+        // then the row-by-row walk below (every column of every row) is not needed.
+        bool anyMessage = false;
         if (rs.HasField("mtype")) {
+            TableReader codes = db.ReadTable("Automation", {"mtype"});
+            while (!anyMessage && codes.Next()) {
+                int64_t code = 0;
+                try {
+                    code = codes.IsNull(0) ? 0 : codes.Number(0);
+                } catch (...) {
+                    code = 1;  // unreadable here: the walk below decides
+                }
+                anyMessage = code == 1 || code == 2;
+            }
+        }
+        if (anyMessage) {
             const int col = rs.FieldIndex("mtype");
             while (!rs.IsEOF()) {
                 const DbValue t = rs.Value(col);
@@ -161,10 +183,14 @@ class Moments {
             try {
                 const TimeOfDay t = ParseTimeOfDay(r.Time);
                 if (t < SecondsPerDay)
-                    seconds_[r.Day].insert(t);
+                    seconds_[r.Day].push_back(t);
             } catch (...) {
                 // A time the engine cannot read never comes due; the engine reports it.
             }
+        }
+        for (std::vector<TimeOfDay>& day : seconds_) {
+            std::sort(day.begin(), day.end());
+            day.erase(std::unique(day.begin(), day.end()), day.end());
         }
     }
     // The first moment after `after` (day number * 86400 + second), or -1 within 8 days.
@@ -174,7 +200,7 @@ class Moments {
             const auto& set = seconds_[WeekdayOfDayNumber(d)];
             const TimeOfDay from =
                 d == day0 ? static_cast<TimeOfDay>(after - d * SecondsPerDay + 1) : 0;
-            const auto it = set.lower_bound(from);
+            const auto it = std::lower_bound(set.begin(), set.end(), from);
             if (it != set.end())
                 return d * SecondsPerDay + *it;
         }
@@ -182,7 +208,7 @@ class Moments {
     }
 
   private:
-    std::set<TimeOfDay> seconds_[7];
+    std::vector<TimeOfDay> seconds_[7];  // sorted, each second once
 };
 
 LocalDateTime FromMoment(int64_t moment, int ms = 0) {
@@ -214,17 +240,48 @@ std::optional<LocalDateTime> ParseDateTime(const std::string& text) {
 
 std::string FormatPreviewRun(const PreviewRun& run) {
     char date[32];
-    std::snprintf(date, sizeof date, "%04d-%02d-%02d ", run.At.Year, run.At.Month, run.At.Day);
-    std::string line = date + FormatHhMmSs(run.At) + " " +
-                       std::string(EnglishDayName(run.At.DayOfWeek())).substr(0, 3) + "  " +
-                       std::to_string(run.Number) + "  " + run.Title + "  " + run.What;
+    const LocalDateTime& d = run.At;
+    if (d.Year >= 1000 && d.Year <= 9999 && d.Month >= 1 && d.Month <= 12 && d.Day >= 1 &&
+        d.Day <= 31) {
+        // Written by hand: this runs for every line of a preview.
+        const int digits[] = {d.Year / 1000,
+                              d.Year / 100 % 10,
+                              d.Year / 10 % 10,
+                              d.Year % 10,
+                              -1,
+                              d.Month / 10,
+                              d.Month % 10,
+                              -1,
+                              d.Day / 10,
+                              d.Day % 10,
+                              -2};
+        size_t n = 0;
+        for (const int digit : digits)
+            date[n++] = digit >= 0 ? static_cast<char>('0' + digit) : digit == -1 ? '-' : ' ';
+        date[n] = '\0';
+    } else {
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d ", d.Year, d.Month, d.Day);
+    }
+    const std::string at = FormatHhMmSs(run.At);
+    std::string line;
+    line.reserve(64 + run.Title.size() + run.What.size());
+    line += date;
+    line += at;
+    line += ' ';
+    line.append(EnglishDayName(run.At.DayOfWeek()), 3);
+    line += "  ";
+    line += std::to_string(run.Number);
+    line += "  ";
+    line += run.Title;
+    line += "  ";
+    line += run.What;
     const bool onCrosspoint = run.Refusal == state::Refusal::CrosspointInactive ||
                               run.Refusal == state::Refusal::CrosspointActive;
     if (run.Conditional && (run.Ran || onCrosspoint))
         line += "  (depends on the crosspoint)";
     else if (!run.Ran)
         line += "  (not run: " + run.Reason + ")";
-    if (run.Time != FormatHhMmSs(run.At))
+    if (run.Time != at)
         line += "  (late: due " + run.Time + ")";
     if (run.OneTime)
         line += "  (one-time: deleted after this run)";
@@ -237,12 +294,16 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
                                  std::to_string(limits::PreviewDaysMax) + " days");
     ScratchFolder folder;
     const std::string copy = folder.Path() + constants::DatabaseFileName;
+    // The simulator is reached in-process: the engine's server link is a LocalStreams pair, so
+    // its frames cost no system call. The copy still names 127.0.0.1 and a port, as for TCP.
+    LocalStreams streams;
     PollEventLoop realLoop;
     sim::SimOptions simOptions;
     simOptions.Outputs = 1024;
     simOptions.Inputs = 1024;
+    simOptions.KeepFrames = false;
     sim::SwitcherSim switcher(realLoop, simOptions);
-    const int port = switcher.Listen(0, "127.0.0.1");
+    const int port = SimulatorPort;
     std::vector<Row> silenced;
     try {
         DBEngine engine;
@@ -253,7 +314,7 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
                                  std::to_string(f.Number) + ")");
     }
 
-    SteppedLoop loop(realLoop);
+    SteppedLoop loop(realLoop, &streams);
     PreviewWindow view;
     LocalDateTime start = options.From;
     start.Millisecond = 5;
@@ -263,6 +324,13 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     // The copy is private and its activity log is thrown away: neither is worth a system call
     // per run. The engine's decisions do not depend on either.
     engine.WatchesDatabaseFile = false;
+    engine.Tcp().Dialer = [&](const std::string& address, int32_t toPort) -> LocalEnd* {
+        if (address != "127.0.0.1" || toPort != port)
+            return nullptr;
+        LocalStreams::Pair& pair = streams.Open();
+        switcher.Accept(pair.Accepting);
+        return &pair.Connecting;
+    };
     engine.Log().ActivityToFile = false;
     view.Vars = &engine.Vars();
     engine.Form_Load();
@@ -271,17 +339,18 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     Variables& v = engine.Vars();
 
     // The events as the engine loaded them, by number; silenced messages as they were stored.
-    std::map<int, std::pair<LoadedFields, std::vector<int>>> loaded;
+    // Each number's first record and the Day of each of its records.
+    std::map<int, std::pair<size_t, std::vector<int>>> recordsOf;
     for (int i = 0; i < v.EventCount && static_cast<size_t>(i) < v.EventTable.size(); ++i) {
         const AutomationEvent& a = v.EventTable[static_cast<size_t>(i)];
-        auto [it, added] = loaded.try_emplace(a.Number);
-        if (added)
-            it->second.first = FieldsOf(a);
+        auto [it, added] =
+            recordsOf.try_emplace(a.Number, static_cast<size_t>(i), std::vector<int>{});
         it->second.second.push_back(a.Day);
     }
     std::map<int, Event> events;
-    for (const auto& [number, fields] : loaded)
-        events.emplace(number, EventFromLoaded(fields.first, fields.second));
+    for (const auto& [number, records] : recordsOf)
+        events.emplace_hint(events.end(), number,
+                            EventFromLoaded(FieldsOf(v.EventTable[records.first]), records.second));
     for (const Row& r : silenced) {
         const auto it = events.find(LoadedNumber(r, "Number"));
         if (it != events.end())
@@ -296,8 +365,13 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     }
 
     const Moments moments(v.EventTable);
-    if (v.EventCount > 0 &&
-        !realLoop.RunUntil([&] { return v.SwitcherConnected && v.MapReceived[0]; }, 5000))
+    // Connecting, the announcement, the map request and the map: a few rounds each.
+    for (int round = 0; v.EventCount > 0 && round < 100; ++round) {
+        if (v.SwitcherConnected && v.MapReceived[0])
+            break;
+        loop.Pump();
+    }
+    if (v.EventCount > 0 && !(v.SwitcherConnected && v.MapReceived[0]))
         throw std::runtime_error("the simulated switcher did not answer on 127.0.0.1");
     const int64_t first = MomentOf(options.From);
     const int64_t end = first + int64_t{options.Days} * SecondsPerDay;
@@ -313,7 +387,7 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
         // condition later on sees the crosspoints the switcher reported.
         for (int settle = 0;; ++settle) {
             for (int i = 0; i < 3; ++i)
-                realLoop.Pump();
+                loop.Pump();
             if (settle == 20 || (v.RecvBuffer[0].empty() && v.RecvBuffer[1].empty()))
                 break;
             tickMs = std::max(tickMs + 500, clock.InstantMs());

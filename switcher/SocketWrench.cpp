@@ -48,6 +48,7 @@ int32_t SocketErrorNumber(int err) {
 struct SocketWrench::Impl {
     int fd = -1;                    // the socket, -1 when released
     EventLoop::WatchId watch = -1;  // its watch in the loop
+    LocalEnd* local = nullptr;      // the in-process stream used instead of a descriptor
     State state = State::Idle;      // where the connection stands
     std::string rest;               // accepted by Write, not yet taken by the kernel
     bool dropPending = false;       // the link is being dropped; the loop raises the event
@@ -76,6 +77,9 @@ void SocketWrench::Release() {
         loop_.DeleteWatch(impl_->watch);
     if (impl_->fd >= 0)
         ::close(impl_->fd);
+    if (impl_->local != nullptr)
+        impl_->local->Close();
+    impl_->local = nullptr;
     impl_->watch = -1;
     impl_->fd = -1;
     impl_->state = State::Idle;
@@ -99,6 +103,18 @@ int32_t SocketWrench::Connect() {
         addr.s_addr == INADDR_ANY || RemotePort <= 0 || RemotePort > 65535) {
         lastError_ = faults::SocketInvalidArgument;
         return lastError_;
+    }
+    if (Dialer) {
+        LocalEnd* end = Dialer(HostAddress, RemotePort);
+        if (end == nullptr) {
+            // Refused: the attempt ends quietly, as a refused socket's does.
+            lastError_ = faults::SocketConnectionRefused;
+            return 0;
+        }
+        impl_->local = end;
+        impl_->state = State::Connecting;
+        end->OnReady = [this] { OnLocalReady(); };
+        return 0;
     }
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -193,6 +209,27 @@ void SocketWrench::OnReady(unsigned ready) {
     }
 }
 
+void SocketWrench::OnLocalReady() {
+    LocalEnd& end = *impl_->local;
+    if (impl_->state == State::Connecting) {
+        impl_->state = State::Connected;
+        if (OnConnect)
+            OnConnect();
+        return;  // bytes already waiting are told on the next round
+    }
+    if (impl_->state != State::Connected)
+        return;
+    if (end.Waiting() > 0) {
+        if (OnRead)
+            OnRead(static_cast<int32_t>(std::min<size_t>(end.Waiting(), INT32_MAX)));
+        return;
+    }
+    if (end.PeerClosed()) {
+        lastError_ = faults::SocketNotConnected;
+        Drop();
+    }
+}
+
 void SocketWrench::FlushRest() {
     std::string& rest = impl_->rest;
     while (!rest.empty()) {
@@ -220,6 +257,15 @@ int32_t SocketWrench::Write(const std::string& buffer, int32_t length) {
         throw Fault(lastError_, "Invalid argument");
     }
     const size_t count = std::min(buffer.size(), static_cast<size_t>(length));
+    if (impl_->local != nullptr) {
+        if (!impl_->local->Write(buffer.data(), count)) {
+            lastError_ = faults::SocketConnectionReset;
+            throw Fault(lastError_, "Error writing to socket");
+        }
+        lastError_ = 0;
+        bytesSent_ = static_cast<int32_t>(count);
+        return bytesSent_;
+    }
     size_t sent = 0;
     if (impl_->rest.empty() && count > 0) {
         ssize_t n = ::send(impl_->fd, buffer.data(), count, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -262,6 +308,14 @@ int32_t SocketWrench::Read(std::string& buffer, int32_t maxLength) {
         return 0;
     }
     buffer.resize(static_cast<size_t>(maxLength));
+    if (impl_->local != nullptr) {
+        const size_t got = impl_->local->Read(buffer.data(), buffer.size());
+        buffer.resize(got);
+        lastError_ = got > 0                      ? 0
+                     : impl_->local->PeerClosed() ? faults::SocketNotConnected
+                                                  : faults::SocketWouldBlock;
+        return static_cast<int32_t>(got);
+    }
     ssize_t n = ::recv(impl_->fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (n > 0) {
         buffer.resize(static_cast<size_t>(n));
@@ -279,6 +333,8 @@ int32_t SocketWrench::Read(std::string& buffer, int32_t maxLength) {
 bool SocketWrench::IsWritable() const {
     if (!IsConnected() || !impl_->rest.empty())
         return false;
+    if (impl_->local != nullptr)
+        return true;  // an in-process stream takes every byte
     pollfd p{impl_->fd, POLLOUT, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP));
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/EventLoop.h"
+#include "switcher/LocalStream.h"
 
 namespace qtx {
 
@@ -34,6 +35,12 @@ class SocketWrench {
     bool KeepAlive = false;      // (False) TCP keep-alive probes
     std::string HostAddress;     // dotted IPv4 address
     int32_t RemotePort = 0;
+
+    // When set, Connect asks it for an in-process stream to address:port instead of opening a
+    // socket (the preview reaches its simulator so); nullptr is a refused attempt. The stream's
+    // readiness reaches the socket from LocalStreams::Deliver, as a descriptor's from the loop.
+    using LocalDialer = std::function<LocalEnd*(const std::string& address, int32_t port)>;
+    LocalDialer Dialer;
 
     // Setting the action to 7 closes the connection (no event follows); other actions do nothing.
     void SetAction(int16_t action);
@@ -73,6 +80,7 @@ class SocketWrench {
   private:
     struct Impl;  // descriptor, loop watch, connection state, unsent rest
     void OnReady(unsigned ready);
+    void OnLocalReady();
     void FlushRest();
     void Drop();  // closes and raises the disconnect event
     void UpdateWatchMask();

@@ -63,7 +63,9 @@ void TcpComm::StartLinks() {
 }
 
 void TcpComm::ConnectLink(int16_t index, const std::string& address, int32_t port) {
-    StartConnection(LinkSocket(index), address, port);
+    SocketWrench& s = LinkSocket(index);
+    s.Dialer = Dialer;
+    StartConnection(s, address, port);
 }
 
 void TcpComm::ConnectServer() {

@@ -69,6 +69,10 @@ class TcpComm {
     void scktServer_Read(int16_t index, int32_t dataLength);
     void scktServer_Disconnect(int16_t index);
 
+    // When set, the links reach their switchers through it instead of TCP (the preview's
+    // in-process simulator); every connection made after it is set uses it.
+    SocketWrench::LocalDialer Dialer;
+
     // The socket of a link; nullptr for link 1 before LoadSlaveSocket.
     SocketWrench* Socket(int16_t index);
 

@@ -31,6 +31,7 @@ int64_t WallUs() {
 
 struct SwitcherSim::Client {
     int fd = -1;                    // the accepted connection
+    LocalEnd* local = nullptr;      // or the in-process stream used instead
     EventLoop::WatchId watch = -1;  // its watch
     std::string in;                 // received bytes not yet cut into frames
     std::string out;                // bytes waiting to be sent
@@ -138,18 +139,37 @@ void SwitcherSim::OnAccept() {
     c->fd = fd;
     c->watch = loop_.AddWatch(fd, reading_ ? EventLoop::Readable : 0u,
                               [this, id](unsigned ready) { OnClientReady(id, ready); });
+    AddClient(id, std::move(c));
+}
+
+int SwitcherSim::Accept(LocalEnd& end) {
+    const int id = nextClient_++;
+    auto c = std::make_unique<Client>();
+    c->local = &end;
+    if (reading_)
+        end.OnReady = [this, id] { OnClientReady(id, EventLoop::Readable); };
+    AddClient(id, std::move(c));
+    return id;
+}
+
+SwitcherSim::Client& SwitcherSim::AddClient(int id, std::unique_ptr<Client> c) {
     Client& ref = *c;
     clients_.emplace(id, std::move(c));
     if (options_.Announce && online_)
         Send(ref, frames::SingleByte(frames::Online));
+    return ref;
 }
 
 void SwitcherSim::CloseClient(int id) {
     auto it = clients_.find(id);
     if (it == clients_.end())
         return;
-    loop_.DeleteWatch(it->second->watch);
-    ::close(it->second->fd);
+    if (it->second->local != nullptr) {
+        it->second->local->Close();
+    } else {
+        loop_.DeleteWatch(it->second->watch);
+        ::close(it->second->fd);
+    }
     clients_.erase(it);
 }
 
@@ -161,6 +181,13 @@ void SwitcherSim::DropConnections() {
 void SwitcherSim::SetReading(bool on) {
     reading_ = on;
     for (auto& [id, c] : clients_) {
+        if (c->local != nullptr) {
+            const int client = id;
+            c->local->OnReady = nullptr;
+            if (on)
+                c->local->OnReady = [this, client] { OnClientReady(client, EventLoop::Readable); };
+            continue;
+        }
         unsigned mask = on ? EventLoop::Readable : 0u;
         if (!c->out.empty())
             mask |= EventLoop::Writable;
@@ -185,7 +212,14 @@ void SwitcherSim::OnClientReady(int id, unsigned ready) {
         return;
     }
     char buf[4096];
-    ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+    ssize_t n = 0;
+    if (c.local != nullptr) {
+        n = static_cast<ssize_t>(c.local->Read(buf, sizeof buf));
+        if (n == 0 && !c.local->PeerClosed())
+            return;
+    } else {
+        n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+    }
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         CloseClient(id);
         return;
@@ -221,10 +255,14 @@ void SwitcherSim::OnClientReady(int id, unsigned ready) {
 
 void SwitcherSim::HandleFrame(int clientId, const std::string& frame) {
     const int64_t us = WallUs();
-    frames_.push_back({us / 1000, clientId, frame, us});
-    if (!options_.FrameLogPath.empty()) {
-        std::ofstream log(options_.FrameLogPath, std::ios::app | std::ios::binary);
-        log << frames_.back().TimeMs << ' ' << clientId << ' ' << ToHex(frame) << '\n';
+    if (options_.KeepFrames || !options_.FrameLogPath.empty()) {
+        ReceivedFrame received{us / 1000, clientId, frame, us};
+        if (!options_.FrameLogPath.empty()) {
+            std::ofstream log(options_.FrameLogPath, std::ios::app | std::ios::binary);
+            log << received.TimeMs << ' ' << clientId << ' ' << ToHex(frame) << '\n';
+        }
+        if (options_.KeepFrames)
+            frames_.push_back(std::move(received));
     }
     // A slow switcher: the frame is recorded now and acted on later, in the order received.
     if (options_.Faults.AnswerDelayMs > 0 || !delayed_.empty()) {
@@ -334,6 +372,11 @@ void SwitcherSim::Send(Client& c, const std::string& bytes) {
 }
 
 void SwitcherSim::Flush(Client& c) {
+    if (c.local != nullptr) {
+        c.local->Write(c.out.data(), c.out.size());  // dropped when the peer has gone
+        c.out.clear();
+        return;
+    }
     while (!c.out.empty()) {
         ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n <= 0)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/EventLoop.h"
+#include "switcher/LocalStream.h"
 
 namespace qtx::sim {
 
@@ -39,6 +40,7 @@ struct SimOptions {
     int ReceiveBuffer = 0;     // SO_RCVBUF of its sockets; 0 for the system's default
     std::string FrameLogPath;  // every received frame is appended here too, when set
     SimFaults Faults;          // failures to switch, from the start
+    bool KeepFrames = true;    // record received frames for Frames(); off, nothing is kept
 };
 
 // One frame as received: when, from which client, and its bytes.
@@ -60,6 +62,10 @@ class SwitcherSim {
     int Listen(int port = 0, const std::string& address = "127.0.0.1");
     int Port() const { return port_; }
     void StopListening();
+    // Takes an in-process connection (the accepting end of a LocalStreams pair) as a client,
+    // announced like an accepted socket; returns its client number. The end must outlive the
+    // simulator or be closed by the peer first.
+    int Accept(LocalEnd& end);
     // Accepting off leaves connections waiting in the backlog.
     void SetAccepting(bool on);
     size_t ClientCount() const { return clients_.size(); }
@@ -109,6 +115,7 @@ class SwitcherSim {
   private:
     struct Client;
     void OnAccept();
+    Client& AddClient(int id, std::unique_ptr<Client> c);
     void OnClientReady(int id, unsigned ready);
     void HandleFrame(int clientId, const std::string& frame);
     void ActOn(Client& c, const std::string& frame);
