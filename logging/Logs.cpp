@@ -45,7 +45,7 @@ void Logs::WriteActivityLog(const std::string& given) {
 }
 
 void Logs::WriteRefusal(const std::string& title, const std::string& reason) {
-    const std::string text = title + " not executed - " + reason;
+    const std::string text = EscapeControls1252(title + " not executed - " + reason);
     if (Mirror)
         Mirror(LineKind::Refusal, text);
     AppendActivityLine(text);

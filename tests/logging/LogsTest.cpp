@@ -156,7 +156,7 @@ TEST_F(LogsTest, ControlCharactersOfALoggedTextAreWrittenVisiblyOnItsOwnLine) {
         {"\x80 \x85 \x9B \x99 \x9F C:\\x0D", "\x80 \x85 \x9B \x99 \x9F C:\\x0D"},
     };
     std::vector<std::string> mirrored;
-    logs_.Mirror = [&](bool, const std::string& text) { mirrored.push_back(text); };
+    logs_.Mirror = [&](Logs::LineKind, const std::string& text) { mirrored.push_back(text); };
     for (const Case& c : cases) {
         logs_.WriteActivityLog(c.given + " not executed - Invalid Relay");
         logs_.WriteErrorLog("Error # 53 - File not found: " + c.given,
