@@ -1,10 +1,14 @@
 #include "console/HttpServer.h"
 
 #include <fcntl.h>
+#include <gnutls/gnutls.h>
 #include <microhttpd.h>
 #include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <stdexcept>
 
@@ -22,7 +26,8 @@ struct HttpServer::RequestState {
     bool Queued = false;     // an answer is queued
     bool Submitted = false;  // handed to a worker
     std::optional<std::pair<int, std::string>> Refusal;  // to be sent once the body has ended
-    std::mutex Mutex;  // Ready and Suspended, between the event loop and the worker
+    bool Written = false;  // a refusal went out on the socket itself: the library sends nothing
+    std::mutex Mutex;      // Ready and Suspended, between the event loop and the worker
     bool Ready = false;
     bool Suspended = false;
 };
@@ -120,6 +125,8 @@ struct HttpServerCallbacks {
             return self->TakeBody(c, *st, upload, uploadSize) ? MHD_YES : MHD_NO;
         if (st->Queued)
             return MHD_YES;
+        if (st->Written)
+            return MHD_NO;  // the refused body has ended: close (nothing is left unread)
         if (st->Refusal) {
             HttpResponse res;
             self->refusal_(res, st->Refusal->first, st->Refusal->second);
@@ -323,7 +330,7 @@ bool HttpServer::TakeBody(MHD_Connection* c, RequestState& st, const char* uploa
                           size_t* uploadSize) {
     size_t n = *uploadSize;
     *uploadSize = 0;  // taken, or dropped
-    if (st.Queued || st.Refusal)
+    if (st.Queued || st.Refusal || st.Written)
         return true;
     if (st.Req.body.size() + n > st.Limit) {
         std::string().swap(st.Req.body);
@@ -369,9 +376,81 @@ bool HttpServer::Refuse(MHD_Connection* c, RequestState& st, int status,
         st.Queued = true;
         return true;
     }
-    // The library takes an answer only between a request's parts: this one goes out once the
-    // rest of the body (dropped as it comes, within the body's deadline) has been read.
-    st.Refusal = std::make_pair(status, message);
+    // The library takes an answer only before a body starts to arrive. Past that, the answer is
+    // written on the socket here, on the library's own thread while it is only reading, and the
+    // sending side is shut so the library can never put a second answer behind it. What still
+    // arrives is dropped (closing with it unread would send a reset that can destroy the answer
+    // at the client) until the body ends or its deadline cuts the connection off.
+    if (WriteRefusal(c, res, st.Head)) {
+        st.Written = true;
+        return true;
+    }
+    st.Refusal = std::make_pair(status, message);  // sent once the body has ended
+    return true;
+}
+
+namespace {
+
+// The whole answer as it goes on the wire, closing the connection.
+std::string WireForm(const HttpResponse& res, bool head) {
+    const char* reason = MHD_get_reason_phrase_for(static_cast<unsigned>(res.status));
+    std::string out =
+        "HTTP/1.1 " + std::to_string(res.status) + " " + (reason ? reason : "") + "\r\n";
+    for (const auto& [k, v] : res.headers)
+        if (!SameName(k, "Content-Length") && !SameName(k, "Connection"))
+            out += k + ": " + v + "\r\n";
+    out += "Content-Length: " + std::to_string(res.body.size()) + "\r\nConnection: close\r\n\r\n";
+    if (!head)
+        out += res.body;
+    return out;
+}
+
+// Waits, briefly, until fd takes more; false when it does not.
+bool Writable(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    return ::poll(&p, 1, 100) > 0 && (p.revents & POLLOUT) != 0;
+}
+
+}  // namespace
+
+bool HttpServer::WriteRefusal(MHD_Connection* c, const HttpResponse& res, bool head) {
+    const MHD_ConnectionInfo* fdInfo =
+        MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (fdInfo == nullptr || fdInfo->connect_fd < 0)
+        return false;
+    int fd = fdInfo->connect_fd;
+    std::string wire = WireForm(res, head);
+    // The socket's buffer is empty while a request is read (the previous answer has gone), so
+    // this small answer goes at once; a client that does not read gets what fits in 100 ms.
+    if (options_.TlsCert.empty()) {
+        size_t sent = 0;
+        while (sent < wire.size()) {
+            ssize_t n = ::send(fd, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
+            if (n > 0)
+                sent += static_cast<size_t>(n);
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && Writable(fd))
+                continue;
+            else
+                break;
+        }
+    } else {
+        // Over TLS the answer is a record on the library's session: sent between its reads, on
+        // its thread, then the session's close notice; the session still reads what follows.
+        const MHD_ConnectionInfo* tls =
+            MHD_get_connection_info(c, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+        if (tls == nullptr || tls->tls_session == nullptr)
+            return false;
+        auto session = static_cast<gnutls_session_t>(tls->tls_session);
+        ssize_t n = gnutls_record_send(session, wire.data(), wire.size());
+        while ((n == GNUTLS_E_AGAIN || n == GNUTLS_E_INTERRUPTED) && Writable(fd))
+            n = gnutls_record_send(session, nullptr, 0);
+        int bye = gnutls_bye(session, GNUTLS_SHUT_WR);
+        while ((bye == GNUTLS_E_AGAIN || bye == GNUTLS_E_INTERRUPTED) && Writable(fd))
+            bye = gnutls_bye(session, GNUTLS_SHUT_WR);
+    }
+    ::shutdown(fd, SHUT_WR);
     return true;
 }
 

@@ -64,6 +64,9 @@ class HttpServer {
     bool Dispatch(MHD_Connection* c, const std::shared_ptr<RequestState>& st);
     bool Refuse(MHD_Connection* c, RequestState& st, int status, const std::string& message);
     bool Send(MHD_Connection* c, HttpResponse& res, bool head);
+    // Writes a refusal on the connection's socket itself and shuts its sending side; false when
+    // the socket cannot be had.
+    bool WriteRefusal(MHD_Connection* c, const HttpResponse& res, bool head);
     void Reap();
 
     HttpServerOptions options_;

@@ -2,7 +2,7 @@
 # Sourced by the other scripts.
 qtx_packages=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
   googletest libbenchmark-dev qt6-base-dev libgl-dev xvfb xauth clang libclang-rt-14-dev netcat-openbsd
-  libmicrohttpd-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libsodium-dev openssl chromium chromium-driver
+  libmicrohttpd-dev libgnutls28-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libsodium-dev openssl chromium chromium-driver
   python3-selenium libsystemd-dev systemd debhelper dpkg-dev fakeroot lintian devscripts file
   debootstrap tzdata libcurl4-openssl-dev)
 

@@ -5,15 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "common/Limits.h"
 #include "console/ConsoleProcess.h"
 #include "console/RawConnection.h"
+#include "console/TlsConnection.h"
 #include "fixtures/EventDb.h"
 #include "fixtures/TempDir.h"
 
@@ -92,6 +95,7 @@ TEST_F(Defences, BodiesPastTheirLimitAreRefusedHoweverFramedWithoutBeingHeld) {
                 RawConnection c(Port(), "127.0.0.2");
                 auto [answer, sent] = SendChunked(c, chunked, 32u << 20);
                 EXPECT_EQ(StatusOf(answer), 413) << answer.substr(0, 200);
+                EXPECT_LT(sent, 32u << 20) << "answered only when the body ended";
             });
         for (std::thread& t : senders)
             t.join();
@@ -111,6 +115,63 @@ TEST_F(Defences, BodiesPastTheirLimitAreRefusedHoweverFramedWithoutBeingHeld) {
     RecordProperty("PeakMemoryKiBAfter", static_cast<int>(after));
     EXPECT_LT(after - before, 32 * 1024)
         << "peak memory went from " << before << " to " << after << " KiB";
+}
+
+// Sends a chunked body that never ends, a little at a time, for up to 5 s: the refusal must come
+// within a second of the body passing limit, whole and alone, while the client may still send.
+template <class Connection>
+void ExpectRefusedAsSoonAsPastTheLimit(Connection& c, const std::string& head, size_t limit) {
+    std::string chunk(4096, 'a');
+    std::string framed = "1000\r\n" + chunk + "\r\n";
+    ASSERT_TRUE(c.Send(head));
+    size_t sent = 0;
+    auto start = Clock::now();
+    std::optional<Clock::time_point> past;
+    while (!c.Readable(0) && Clock::now() - start < std::chrono::seconds(5)) {
+        ASSERT_TRUE(c.Send(framed)) << "the server reset after " << sent << " bytes";
+        sent += chunk.size();
+        if (sent > limit && !past)
+            past = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(past) << "answered before the limit was passed";
+    ASSERT_TRUE(c.Readable(0)) << "no answer while the body goes on";
+    double seconds = std::chrono::duration<double>(Clock::now() - *past).count();
+    EXPECT_LT(seconds, 1.0);
+    // The client may go on sending (dropped, not reset), and no second answer follows the end.
+    for (int i = 0; i < 20; ++i)
+        EXPECT_TRUE(c.Send(framed)) << "reset after the answer";
+    c.Send("0\r\n\r\n");
+    std::string answer = c.Receive(1500);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 413 ", 0), 0u) << answer.substr(0, 200);
+    EXPECT_NE(answer.find("Connection: close"), std::string::npos);
+    EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos) << "a second answer: " << answer;
+    EXPECT_NE(answer.find("\r\n\r\n{"), std::string::npos) << "the answer's body is missing";
+}
+
+TEST_F(Defences, AChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimit) {
+    Start();
+    long before = PeakMemoryKiB(console->Pid());
+    const std::string chunked = Head("POST", "/api/login",
+                                     "Content-Type: application/json\r\n"
+                                     "Transfer-Encoding: chunked\r\n");
+    RawConnection c(Port(), "127.0.0.2");
+    ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::kConsoleMaxBody);
+    EXPECT_LT(PeakMemoryKiB(console->Pid()) - before, 8 * 1024);
+}
+
+TEST_F(Defences, AChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimitOverTls) {
+    std::string cert = dir.File("cert.pem"), key = dir.File("key.pem");
+    std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + key +
+        " -out " + cert + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Start({"--tls-cert", cert, "--tls-key", key});
+    const std::string chunked = Head("POST", "/api/login",
+                                     "Content-Type: application/json\r\n"
+                                     "Transfer-Encoding: chunked\r\n");
+    TlsConnection c(Port(), "127.0.0.2");
+    ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::kConsoleMaxBody);
 }
 
 TEST_F(Defences, HeaderFloodsAreRefusedWith431) {

@@ -67,6 +67,7 @@ class RawConnection {
         }
         return got;
     }
+    int Fd() const { return fd_; }
     // True when the peer has closed (or reset) the connection within ms.
     bool ClosedWithin(int ms) {
         Receive(ms);
