@@ -19,4 +19,23 @@ LocalDateTime LocalTimeAt(int64_t utcMs);
 // twice (the hour repeated in autumn) on its first showing from fromUtcSecond on.
 int64_t FirstSecondReaching(int64_t fromUtcSecond, int64_t localSecond);
 
+// The same two readings for a clock that reads instants close to each other over and over (the
+// preview's): the zone's offset is remembered with the range of seconds over which it holds and
+// asked of the zone again only outside it. The range is found by reading the zone a quarter of
+// an hour on (and, when the offset differs there, by halving to the change), so a change of
+// offset is met to the second, as long as the offset does not change and change back within a
+// quarter of an hour. The host's zone is read once per range: a clock running for months
+// (the engine's) reads it every time instead, so that a changed zone takes effect.
+class ZoneOffsets {
+  public:
+    LocalDateTime LocalTimeAt(int64_t utcMs);
+    int64_t FirstSecondReaching(int64_t fromUtcSecond, int64_t localSecond);
+
+  private:
+    // The local reading minus the instant, in seconds, at a second.
+    int64_t OffsetAt(int64_t utcSecond);
+    int64_t from_ = 1, to_ = 0;  // the offset holds at every second of [from_, to_]
+    int64_t offset_ = 0;
+};
+
 }  // namespace qtx

@@ -114,11 +114,12 @@ void DropPending(Variables& v, Kind what, int16_t number) {
         v.PendingMarkings.erase(it);
 }
 
-// Keeps a marking whose write failed; false when it was already kept (reported then).
-bool KeepPending(Variables& v, Kind what, int16_t number, std::vector<AutomationEvent> records) {
+// Keeps a marking whose write failed, with the event's records as they are in the table;
+// false when it was already kept (reported then).
+bool KeepPending(Variables& v, Kind what, int16_t number) {
     if (FindPending(v, what, number) != v.PendingMarkings.end())
         return false;
-    v.PendingMarkings.push_back(PendingMarking{what, number, std::move(records), v.DBFileTime,
+    v.PendingMarkings.push_back(PendingMarking{what, number, RecordsOf(v, number), v.DBFileTime,
                                                v.DBChangeCounter, v.TableLoads});
     return true;
 }
@@ -136,12 +137,12 @@ void SetActive(Variables& v, int16_t number) {
 void EventHandle::UpdateSkipEvent() {
     try {
         const int16_t number = Current().Number;
-        std::vector<AutomationEvent> records = RecordsOf(v_, number);
         try {
             WriteMarking(db_, v_, Kind::Skip, number);
             DropPending(v_, Kind::Skip, number);
         } catch (...) {
-            if (KeepPending(v_, Kind::Skip, number, std::move(records)))
+            // The table is as it was before the write: the records are taken only when kept.
+            if (KeepPending(v_, Kind::Skip, number))
                 logs_.ReportError("Error Updating Skip Event");
         }
         SetActive(v_, number);
@@ -153,12 +154,12 @@ void EventHandle::UpdateSkipEvent() {
 void EventHandle::DeleteOneTimeEvent() {
     try {
         const int16_t number = Current().Number;
-        std::vector<AutomationEvent> records = RecordsOf(v_, number);
         try {
             WriteMarking(db_, v_, Kind::OneTime, number);
             DropPending(v_, Kind::OneTime, number);
         } catch (...) {
-            if (KeepPending(v_, Kind::OneTime, number, std::move(records)))
+            // The table is as it was before the write: the records are taken only when kept.
+            if (KeepPending(v_, Kind::OneTime, number))
                 logs_.ReportError("Error Deleting One Time Event");
         }
         v_.EventTable.erase(v_.EventTable.begin() + v_.NextEventIndex);

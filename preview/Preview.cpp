@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <stdexcept>
 
 #include "common/Constants.h"
@@ -211,6 +210,29 @@ class Moments {
     std::vector<TimeOfDay> seconds_[7];  // sorted, each second once
 };
 
+// The loaded events in order of number, found by number in one step.
+class EventsByNumber {
+  public:
+    EventsByNumber() : slot_(65536, -1) {}
+    // Numbers are added in increasing order, each once.
+    void Add(int16_t number, Event e) {
+        slot_[Slot(number)] = static_cast<int32_t>(events_.size());
+        events_.emplace_back(number, std::move(e));
+    }
+    Event* Find(int number) {
+        if (number < INT16_MIN || number > INT16_MAX)
+            return nullptr;
+        const int32_t at = slot_[Slot(number)];
+        return at < 0 ? nullptr : &events_[static_cast<size_t>(at)].second;
+    }
+    const std::vector<std::pair<int16_t, Event>>& All() const { return events_; }
+
+  private:
+    static size_t Slot(int number) { return static_cast<size_t>(number - INT16_MIN); }
+    std::vector<std::pair<int16_t, Event>> events_;
+    std::vector<int32_t> slot_;  // by number - INT16_MIN: the place in events_, or -1
+};
+
 LocalDateTime FromMoment(int64_t moment, int ms = 0) {
     return FromEpochMs(moment * 1000 + ms);
 }
@@ -339,24 +361,32 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     Variables& v = engine.Vars();
 
     // The events as the engine loaded them, by number; silenced messages as they were stored.
-    // Each number's first record and the Day of each of its records.
-    std::map<int, std::pair<size_t, std::vector<int>>> recordsOf;
-    for (int i = 0; i < v.EventCount && static_cast<size_t>(i) < v.EventTable.size(); ++i) {
-        const AutomationEvent& a = v.EventTable[static_cast<size_t>(i)];
-        auto [it, added] =
-            recordsOf.try_emplace(a.Number, static_cast<size_t>(i), std::vector<int>{});
-        it->second.second.push_back(a.Day);
+    // Each number's first record and the Day of each of its records, in table order. A flat
+    // index by number rather than a tree: it is looked up once per run listed.
+    EventsByNumber events;
+    {
+        std::vector<std::pair<int16_t, size_t>> byNumber;  // (Number, table position)
+        const size_t count =
+            std::min(static_cast<size_t>(std::max<int16_t>(v.EventCount, 0)), v.EventTable.size());
+        byNumber.reserve(count);
+        for (size_t i = 0; i < count; ++i)
+            byNumber.emplace_back(v.EventTable[i].Number, i);
+        std::sort(byNumber.begin(), byNumber.end());
+        std::vector<int> days;
+        for (size_t i = 0; i < byNumber.size();) {
+            const int16_t number = byNumber[i].first;
+            const size_t first = byNumber[i].second;
+            days.clear();
+            for (; i < byNumber.size() && byNumber[i].first == number; ++i)
+                days.push_back(v.EventTable[byNumber[i].second].Day);
+            events.Add(number, EventFromLoaded(FieldsOf(v.EventTable[first]), days));
+        }
     }
-    std::map<int, Event> events;
-    for (const auto& [number, records] : recordsOf)
-        events.emplace_hint(events.end(), number,
-                            EventFromLoaded(FieldsOf(v.EventTable[records.first]), records.second));
     for (const Row& r : silenced) {
-        const auto it = events.find(LoadedNumber(r, "Number"));
-        if (it != events.end())
-            it->second.Do.Message = EventFromRow(r).Do.Message;
+        if (Event* e = events.Find(LoadedNumber(r, "Number")))
+            e->Do.Message = EventFromRow(r).Do.Message;
     }
-    for (const auto& [number, e] : events) {
+    for (const auto& [number, e] : events.All()) {
         const std::string name = "event " + std::to_string(number) + " \"" + e.Title + "\": ";
         if (e.Days.empty())
             result.Notes.push_back(name + "no day");
@@ -408,6 +438,7 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     }
     engine.Form_Terminate();
 
+    result.Runs.reserve(view.Outcomes.size());
     for (const PreviewWindow::Seen& seen : view.Outcomes) {
         const EventOutcome& o = seen.Outcome;
         PreviewRun run;
@@ -418,11 +449,10 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
         run.Ran = o.Ran;
         run.Refusal = o.Reason;
         run.Reason = state::RefusalText(o.Reason);
-        const auto it = events.find(o.Number);
-        if (it != events.end()) {
-            run.Conditional = it->second.When.has_value();
-            run.OneTime = it->second.Mark == Marking::OneTime;
-            run.What = DescribeActions(it->second.Do);
+        if (const Event* e = events.Find(o.Number)) {
+            run.Conditional = e->When.has_value();
+            run.OneTime = e->Mark == Marking::OneTime;
+            run.What = DescribeActions(e->Do);
         }
         run.Line = FormatPreviewRun(run);
         result.Runs.push_back(std::move(run));

@@ -26,7 +26,7 @@ int64_t SimulatedClock::InstantReaching(const LocalDateTime& local) {
 }
 
 void SimulatedClock::MoveToReading(int64_t localSecond, int phaseMs) {
-    const int64_t second = FirstSecondReaching(FloorDiv(instantMs_, 1000), localSecond);
+    const int64_t second = zone_.FirstSecondReaching(FloorDiv(instantMs_, 1000), localSecond);
     const int64_t target = second * 1000 + phaseMs;
     if (target > instantMs_)
         Advance(target - instantMs_);
@@ -35,7 +35,7 @@ void SimulatedClock::MoveToReading(int64_t localSecond, int phaseMs) {
 LocalDateTime SimulatedClock::Now() {
     const int64_t second = FloorDiv(instantMs_, 1000);
     if (second != cachedSecond_) {
-        cached_ = LocalTimeAt(second * 1000);
+        cached_ = zone_.LocalTimeAt(second * 1000);
         cachedSecond_ = second;
     }
     LocalDateTime t = cached_;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/Clock.h"
+#include "common/LocalTime.h"
 
 namespace qtx::schedule {
 
@@ -35,6 +36,8 @@ class SimulatedClock : public Clock {
   private:
     int64_t instantMs_;
     uint32_t tick_ = 0;
+    // The host zone's offset over the range of instants the clock is passing through.
+    ZoneOffsets zone_;
     // The reading of the last second asked for: the engine reads the clock many times a tick.
     int64_t cachedSecond_ = INT64_MIN;
     LocalDateTime cached_;

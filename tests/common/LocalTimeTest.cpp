@@ -59,8 +59,26 @@ TEST(LocalTime, FirstSecondReachingAReadingInLondon) {
          {2027, 1, 10, 6, 0, 0, 0},
          Utc(2027, 1, 10, 7, 0, 0)},
     };
-    for (const Reach& c : cases)
-        EXPECT_EQ(FirstSecondReaching(c.from, ToEpochMs(c.local) / 1000), c.expected) << c.what;
+    ZoneOffsets shared;  // remembers the ranges of earlier cases, as the preview's clock does
+    for (const Reach& c : cases) {
+        const int64_t local = ToEpochMs(c.local) / 1000;
+        EXPECT_EQ(FirstSecondReaching(c.from, local), c.expected) << c.what;
+        EXPECT_EQ(ZoneOffsets().FirstSecondReaching(c.from, local), c.expected) << c.what;
+        EXPECT_EQ(shared.FirstSecondReaching(c.from, local), c.expected) << c.what;
+    }
+}
+
+// The remembered offset reads every second of both nights as the zone does, walking on in
+// steps that land in, on and past the second of each change.
+TEST(LocalTime, RememberedOffsetsReadBothNightsToTheSecond) {
+    TimeZone london("Europe/London");
+    for (const int64_t night : {Utc(2027, 3, 27, 22, 0, 0), Utc(2027, 10, 30, 22, 0, 0)})
+        for (const int64_t step : {1, 7, 599, 3599}) {
+            ZoneOffsets zone;
+            for (int64_t u = night; u < night + 6 * 3600; u += step)
+                ASSERT_EQ(zone.LocalTimeAt(u * 1000 + 5), LocalTimeAt(u * 1000 + 5))
+                    << "second " << u << ", step " << step;
+        }
 }
 
 TEST(LocalTime, ReadsInstantsAcrossTheChanges) {
