@@ -215,8 +215,8 @@ double ProcessCpuMs(pid_t pid) {
 
 // The 32767 rows imported into an empty file four ways, each in turn every iteration: the floor,
 // the sqlite3 shell reading them as INSERT statements (every column) between BEGIN and COMMIT;
-// `qtx-eventdb import` of the row-form CSV that `export` writes; POST /api/import of that CSV,
-// and of the JSON list GET /api/events gives, to the real console. Wall and processor time.
+// `qtx-eventdb import` of the CSV that `export` writes, in both forms; POST /api/import of that
+// CSV, and of the JSON list GET /api/events gives, to the real console. Wall and processor time.
 void BM_ImportBesideSqliteShell(benchmark::State& state) {
     WeekFile f(false);
     const std::string tool = std::string(QTX_BINARY_DIR) + "/apps/qtx-eventdb/qtx-eventdb";
@@ -226,6 +226,7 @@ void BM_ImportBesideSqliteShell(benchmark::State& state) {
     std::filesystem::create_directories(dir + "target");
     double cpu = 0;
     ChildMs({tool, "export", f.vars.DBPath, csv}, cpu);
+    ChildMs({tool, "export", f.vars.DBPath, dir + "events.csv", "--events"}, cpu);
     {
         std::ofstream out(sql);
         out << "BEGIN;\n";
@@ -275,9 +276,10 @@ void BM_ImportBesideSqliteShell(benchmark::State& state) {
         return wall;
     };
 
-    enum { Shell, Tool, ApiCsv, ApiJson, Ways };
+    enum { Shell, Tool, ToolEvents, ApiCsv, ApiJson, Ways };
     const char* names[Ways] = {"floor: sqlite3 shell, INSERTs in one transaction",
-                               "qtx-eventdb import (row-form CSV)", "POST /api/import text/csv",
+                               "qtx-eventdb import (row-form CSV)",
+                               "qtx-eventdb import (event-form CSV)", "POST /api/import text/csv",
                                "POST /api/import application/json"};
     double wall[Ways] = {}, cpus[Ways] = {};
     for (auto _ : state) {
@@ -288,8 +290,8 @@ void BM_ImportBesideSqliteShell(benchmark::State& state) {
             double c = 0, w = 0;
             if (way == Shell)
                 w = ChildMs({"sqlite3", target, ".read " + sql}, c);
-            else if (way == Tool)
-                w = ChildMs({tool, "import", target, csv}, c);
+            else if (way == Tool || way == ToolEvents)
+                w = ChildMs({tool, "import", target, way == Tool ? csv : dir + "events.csv"}, c);
             else
                 w = post(way == ApiCsv ? csvText : jsonText,
                          way == ApiCsv ? "text/csv" : "application/json", c);
@@ -314,6 +316,7 @@ void BM_ImportBesideSqliteShell(benchmark::State& state) {
     }
     state.counters["floor_sqlite3_ms"] = wall[Shell] / n;
     state.counters["tool_ratio"] = wall[Tool] / wall[Shell];
+    state.counters["tool_events_ratio"] = wall[ToolEvents] / wall[Shell];
     state.counters["api_csv_ratio"] = wall[ApiCsv] / wall[Shell];
     state.counters["api_json_ratio"] = wall[ApiJson] / wall[Shell];
 }
