@@ -69,6 +69,10 @@ constexpr int kConsoleIdleSeconds = 60;
 // A JSON request body: an event with its actions and messages is under 8 KiB, a user or the
 // settings under 1 KiB; 64 KiB is ample and bounds what a request can make the console hold.
 constexpr size_t kConsoleMaxBody = 64 * 1024;
+// The body of an import (POST /api/import): a full file of 32767 short events is under 3 MiB as
+// CSV and 7 MiB in the list's JSON; 64 MiB takes such a file with long titles and message texts,
+// while the console still holds only a bounded body (and runs one import at a time).
+constexpr size_t kConsoleMaxImportBody = 64 * 1024 * 1024;
 // The body a request without one (a GET, a DELETE, logout) may still carry and have ignored:
 // some clients send "{}" or a few bytes with every request.
 constexpr size_t kConsoleMaxIgnoredBody = 1024;

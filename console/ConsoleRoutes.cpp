@@ -14,20 +14,10 @@ namespace {
 namespace lim = qtx::limits;
 
 const std::string kJson = "application/json";
+const std::string kCsv = "text/csv";
 
 bool IsChange(const std::string& method) {
     return method == "POST" || method == "PUT" || method == "DELETE" || method == "PATCH";
-}
-
-// The media type of the body, without its parameters, in lower case.
-std::string MediaType(const HttpRequest& req) {
-    std::string type = req.get_header_value("Content-Type");
-    type = type.substr(0, type.find(';'));
-    size_t start = type.find_first_not_of(" \t"), end = type.find_last_not_of(" \t");
-    type = start == std::string::npos ? "" : type.substr(start, end - start + 1);
-    for (char& c : type)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return type;
 }
 
 void SecurityHeaders(const HttpRequest& req, HttpResponse& res) {
@@ -55,6 +45,7 @@ std::vector<Route> ConsoleServer::Table() {
     };
     const std::optional<Role> none, viewer = Role::Viewer, op = Role::Operator, admin = Role::Admin;
     const size_t body = lim::kConsoleMaxBody, no = lim::kConsoleMaxIgnoredBody;
+    const MediaTypes csvOrJson{kCsv, kJson};
     return {
         // method, path,              role,  media, body, handler
         {"POST", "/api/login", none, kJson, body, my(&S::Login)},
@@ -76,6 +67,7 @@ std::vector<Route> ConsoleServer::Table() {
         {"PUT", "/api/events/*", op, kJson, body, db(&EventsApi::Update)},
         {"DELETE", "/api/events/*", op, "", no, db(&EventsApi::Delete)},
         {"GET", "/api/preview", viewer, "", no, db(&EventsApi::Preview)},
+        {"POST", "/api/import", op, csvOrJson, lim::kConsoleMaxImportBody, db(&EventsApi::Import)},
         {"GET", "/metrics", none, "", no, my(&S::Metrics)},
         {"GET", "/", none, "", no, my(&S::Page)},
         {"GET", "/*", none, "", no, my(&S::Page)},
@@ -95,9 +87,9 @@ void ConsoleServer::CheckNeeds(const Route& route, HttpRequest& req) {
     if (s && IsChange(req.method) &&
         !Sessions::TokenMatches(s->Csrf, req.get_header_value("X-CSRF-Token")))
         throw ApiError(403, "missing or wrong X-CSRF-Token header");
-    if (!route.Accepts.empty() && MediaType(req) != route.Accepts)
-        throw ApiError(
-            415, "the body must be " + route.Accepts + " (Content-Type: " + route.Accepts + ")");
+    if (!route.Accepts.empty() && !route.Accepts.Has(RequestMediaType(req)))
+        throw ApiError(415, "the body must be " + route.Accepts.Words() +
+                                " (Content-Type: " + route.Accepts.Words() + ")");
     if (s && static_cast<int>(s->UserRole) < static_cast<int>(*route.Needs))
         throw ApiError(403, "the role " + RoleName(s->UserRole) + " of \"" + s->User +
                                 "\" does not allow this (needs " + RoleName(*route.Needs) + ")");

@@ -24,6 +24,8 @@ class EventsApi {
     void Update(const HttpRequest& req, HttpResponse& res);
     void Delete(const HttpRequest& req, HttpResponse& res);
     void Preview(const HttpRequest& req, HttpResponse& res);
+    // POST /api/import (ImportApi.cpp): many events in one transaction, CSV or the list's JSON.
+    void Import(const HttpRequest& req, HttpResponse& res);
 
   private:
     Database Open() const;

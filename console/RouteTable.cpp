@@ -1,8 +1,34 @@
 #include "console/RouteTable.h"
 
+#include <cctype>
+
 #include "common/Limits.h"
 
 namespace qtx::console {
+
+bool MediaTypes::Has(const std::string& type) const {
+    for (const std::string& t : Types)
+        if (t == type)
+            return true;
+    return false;
+}
+
+std::string MediaTypes::Words() const {
+    std::string words;
+    for (const std::string& t : Types)
+        words += (words.empty() ? "" : " or ") + t;
+    return words;
+}
+
+std::string RequestMediaType(const HttpRequest& req) {
+    std::string type = req.get_header_value("Content-Type");
+    type = type.substr(0, type.find(';'));
+    size_t start = type.find_first_not_of(" \t"), end = type.find_last_not_of(" \t");
+    type = start == std::string::npos ? "" : type.substr(start, end - start + 1);
+    for (char& c : type)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return type;
+}
 
 bool RouteTable::Matches(const std::string& pattern, const std::string& path, std::string& part) {
     size_t star = pattern.find('*');

@@ -25,6 +25,7 @@
 #include "eventdb/CsvEvents.h"
 #include "eventdb/EventDbCheck.h"
 #include "eventdb/EventDbOptions.h"
+#include "eventdb/EventImport.h"
 #include "preview/Preview.h"
 #include "schedule/Schedule.h"
 
@@ -179,94 +180,23 @@ void ExportEvents(Database& db, std::ostream& out) {
 }
 
 void Import(Database& db, const std::string& file, const std::string& csvPath, bool replace) {
-    std::vector<int> lines;
-    std::vector<csv::Record> records;
-    try {
-        records = csv::ParseFile(ReadCsvFile(csvPath), &lines);
-    } catch (const csv::ParseError& e) {
-        throw ToolError(csvPath + ": " + e.what());
-    }
-    // Blank lines (a spreadsheet's trailing ones) are no records.
-    for (size_t i = records.size(); i-- > 0;)
-        if (records[i].size() == 1 && !records[i][0]) {
-            records.erase(records.begin() + static_cast<long>(i));
-            lines.erase(lines.begin() + static_cast<long>(i));
-        }
-    if (records.empty())
-        throw ToolError(csvPath + ": no header line");
-    const csv::Record& header = records[0];
-    auto where = [&](size_t r) { return csvPath + " line " + std::to_string(lines[r]); };
-    for (size_t r = 1; r < records.size(); ++r)
-        if (records[r].size() != header.size())
-            throw ToolError(where(r) + ": " + std::to_string(records[r].size()) +
-                            " fields, the header has " + std::to_string(header.size()));
-
-    if (csv::IsEventHeader(header)) {
-        db.BeginTrans();
-        if (replace) {
-            const auto problems = WriteRows(db, {}, true);
-            if (!problems.empty())
-                Refuse(file, problems);
-        }
-        std::vector<Event> events;
-        for (size_t r = 1; r < records.size(); ++r) {
-            try {
-                events.push_back(csv::EventFromRecord(header, records[r]));
-            } catch (const OptionError& x) {
-                throw ToolError(where(r) + ": " + x.what());
-            }
-        }
-        std::string text;
-        for (size_t i = 0; i < events.size(); ++i)
-            for (const Problem& p : CheckMessageFile(events[i], ProgramFolderOf(file)))
-                text += (text.empty() ? "" : "\nqtx-eventdb: ") + where(i + 1) + ": " + p.Message;
-        if (!text.empty())
-            throw ToolError(text);
-        const auto problems = CreateEvents(db, events);
-        for (size_t i = 0; i < problems.size(); ++i)
-            for (const Problem& p : problems[i])
-                text += (text.empty() ? "" : "\nqtx-eventdb: ") + where(i + 1) + ": " + p.Message;
-        if (!text.empty())
-            throw ToolError(text);
+    const std::string text = ReadCsvFile(csvPath);
+    db.BeginTrans();
+    const ImportResult result = ImportCsv(db, ProgramFolderOf(file), text, replace);
+    if (result.Refusals.empty()) {
         db.CommitTrans();
         return;
     }
-
-    for (size_t c = 0; c < header.size(); ++c)
-        if (!header[c] || header[c]->empty())
-            throw ToolError(csvPath + " line " + std::to_string(lines[0]) +
-                            ": empty column name in the header");
-    std::vector<Row> rows;
-    for (size_t r = 1; r < records.size(); ++r) {
-        Row row;
-        for (size_t c = 0; c < header.size(); ++c)
-            if (records[r][c])
-                row[*header[c]] = DbValue(Utf8ToCp1252(*records[r][c]));
-        // As for `add`, a row is active unless the CSV says otherwise.
-        if (!row.count("Active") && std::none_of(header.begin(), header.end(), [](const auto& h) {
-                return strcasecmp(h->c_str(), "Active") == 0;
-            }))
-            row["Active"] = DbValue(int64_t{1});
-        rows.push_back(std::move(row));
+    std::string lines;
+    for (const ImportRefusal& r : result.Refusals) {
+        const std::string at = r.Place == ImportPlace::File ? file
+                               : r.Place == ImportPlace::Line
+                                   ? csvPath + " line " + std::to_string(r.At)
+                                   : csvPath;
+        lines += (lines.empty() ? "" : "\nqtx-eventdb: ") + at + ": " + r.Message;
     }
-    std::string text;
-    for (size_t r = 0; r < rows.size(); ++r)
-        for (const Problem& p : CheckMessageFilesOfRows({rows[r]}, file))
-            text += (text.empty() ? "" : "\nqtx-eventdb: ") + where(r + 1) + ": " + p.Message;
-    if (!text.empty())
-        throw ToolError(text);
-    const size_t existing = replace ? 0 : ReadRows(db).size();
-    const auto problems = WriteRows(db, rows, replace);
-    if (problems.empty())
-        return;
-    for (const Problem& p : problems) {
-        const long r = static_cast<long>(p.Row) - static_cast<long>(existing);
-        const std::string at = r >= 1 && static_cast<size_t>(r) < records.size()
-                                   ? where(static_cast<size_t>(r))
-                                   : file;
-        text += (text.empty() ? "" : "\nqtx-eventdb: ") + at + ": " + p.Message;
-    }
-    throw ToolError(text);
+    db.Rollback();
+    throw ToolError(lines);
 }
 
 // New files take the folder's group and its write permission when the folder is group-writable,

@@ -114,6 +114,22 @@ bool SetChecked(Recordset& rs, const std::string& name, const DbValue& v, const 
     }
 }
 
+// Adds the new rows of a plan through rs (its columns checked already); false with a problem
+// when a value does not fit its column.
+bool AddRows(Recordset& rs, const std::vector<PlannedRow>& plan, const Event& e,
+             std::vector<Problem>& problems) {
+    for (const PlannedRow& p : plan) {
+        if (p.Present >= 0)
+            continue;
+        rs.AddNew();
+        for (const auto& [name, value] : p.Values)
+            if (!value.IsNull() && !SetChecked(rs, name, value, &e, problems))
+                return false;
+        rs.Update();
+    }
+    return true;
+}
+
 // Writes the plan for event number (rows of that number in walk order are present[k]).
 std::vector<Problem> WritePlan(Database& db, int number, const std::vector<Row>& present,
                                const std::vector<PlannedRow>& plan, const Event& e) {
@@ -165,15 +181,7 @@ std::vector<Problem> WritePlan(Database& db, int number, const std::vector<Row>&
         }
         rs.MoveNext();
     }
-    for (const PlannedRow& p : plan) {
-        if (p.Present >= 0)
-            continue;
-        rs.AddNew();
-        for (const auto& [name, value] : p.Values)
-            if (!value.IsNull() && !SetChecked(rs, name, value, &e, problems))
-                return problems;
-        rs.Update();
-    }
+    AddRows(rs, plan, e, problems);
     return problems;
 }
 
@@ -308,11 +316,18 @@ std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>&
     }
     if (any)
         return problems;
+    // One cursor for every new row: its insert statement is prepared once and reused.
+    Recordset rs = db.OpenRecordset("Automation");
     for (size_t i = 0; i < events.size(); ++i) {
-        problems[i] = WritePlan(db, events[i].Number, {}, PlanRows(events[i], {}), events[i]);
-        if (!problems[i].empty())
+        const std::vector<PlannedRow> plan = PlanRows(events[i], {});
+        std::vector<Row> planned;
+        for (const PlannedRow& p : plan)
+            planned.push_back(p.Values);
+        problems[i] = MissingColumns(rs, planned, &events[i]);
+        if (!problems[i].empty() || !AddRows(rs, plan, events[i], problems[i]))
             return problems;
     }
+    rs.Close();
     scope.Commit();
     return problems;
 }
@@ -382,12 +397,10 @@ std::vector<Problem> WriteRows(Database& db, const std::vector<Row>& rows, bool 
     problems = MissingColumns(rs, rows, nullptr);
     if (!problems.empty())
         return problems;
-    if (replace) {
-        while (!rs.IsEOF()) {
-            rs.Delete();
-            rs.MoveNext();
-        }
-    }
+    // One statement empties the table (a walk deleting row by row reads the rest again after
+    // every row).
+    if (replace)
+        db.Execute("DELETE FROM Automation");
     for (const Row& r : rows) {
         rs.AddNew();
         for (const auto& [name, value] : r)

@@ -156,6 +156,15 @@ class ApiClient {
             return http_.Put(path, headers, body, "application/json");
         return http_.Delete(path, headers, body, "application/json");
     }
+    // A POST of body as the media type type (a CSV import, a wrong type).
+    HttpResult PostAs(const std::string& path, const std::string& body, const std::string& type) {
+        HttpHeaders headers;
+        if (!cookie_.empty())
+            headers.emplace("Cookie", cookie_);
+        if (!csrf_.empty())
+            headers.emplace("X-CSRF-Token", csrf_);
+        return http_.Post(path, headers, body, type);
+    }
     HttpResult Json(const std::string& method, const std::string& path,
                     const nlohmann::json& body) {
         return Send(method, path, body.dump());
