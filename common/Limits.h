@@ -19,6 +19,12 @@ inline constexpr size_t HistoryKept = 500;
 // thousands of changes, far more than a live reader ever lags.
 inline constexpr size_t SubscriberQueueBytes = size_t{1} << 20;
 
+// The longest line the console reads from the state channel. The longest line the engine writes
+// is its snapshot, and a snapshot past a subscriber's queue limit would get it dropped, so four
+// times that limit is room a real engine never needs; a longer line is dropped up to its newline,
+// so whatever is on the other end cannot make the console hold more than this.
+inline constexpr size_t StateLineBytes = 4 * SubscriberQueueBytes;
+
 // Changes the console keeps for its status streams; a stream further behind gets the whole state
 // again. 2000 lines is minutes of a busy engine, enough to bridge a browser's reconnect.
 inline constexpr size_t StatusChangesKept = 2000;

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "common/Limits.h"
 #include "ui/StateMessages.h"
+#include "ui/StateShape.h"
 
 namespace qtx::console {
 
@@ -44,7 +46,7 @@ std::string RefusalWords(const json& m) {
 }  // namespace
 
 EngineState::EngineState(std::string folder)
-    : path_(std::move(folder) + state::kSocketName), state_(EmptyState()) {}
+    : folder_(std::move(folder)), path_(folder_ + state::kSocketName), state_(EmptyState()) {}
 
 EngineState::~EngineState() {
     Stop();
@@ -70,7 +72,8 @@ void EngineState::Run() {
         bool fits = path_.size() < sizeof addr.sun_path;
         if (fits)
             std::memcpy(addr.sun_path, path_.data(), path_.size());
-        if (fd >= 0 && fits && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+        if (fd >= 0 && fits &&
+            ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && Believed(fd))
             Session(fd);
         if (fd >= 0)
             ::close(fd);
@@ -79,8 +82,38 @@ void EngineState::Run() {
     }
 }
 
+// Whoever listens on the socket's name speaks for the engine, so only a process of this console's
+// user or of the program folder's owner (the engine's account) is believed. Anyone else is
+// counted, shown as such, and tried again later.
+bool EngineState::Believed(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    bool believed = false;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0) {
+        struct stat folder {};
+        believed = peer.uid == ::geteuid() ||
+                   (::stat(folder_.c_str(), &folder) == 0 && folder.st_uid == peer.uid);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (!believed)
+            ++counts_.PeersRefused;
+        if (counts_.PeerRefused != !believed) {
+            counts_.PeerRefused = !believed;
+            ++generation_;
+            changed_.notify_all();
+        }
+    }
+    if (!believed)
+        Changed();
+    return believed;
+}
+
 void EngineState::Session(int fd) {
-    std::string buffer;
+    // One line is held at a time, never more than its bound; a longer one is dropped up to its
+    // newline.
+    std::string line;
+    bool skipping = false;
     char chunk[65536];
     while (!stop_) {
         pollfd p{fd, POLLIN, 0};
@@ -92,15 +125,46 @@ void EngineState::Session(int fd) {
         ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n <= 0)
             break;
-        buffer.append(chunk, static_cast<size_t>(n));
-        size_t start = 0;
-        for (size_t nl; (nl = buffer.find('\n', start)) != std::string::npos; start = nl + 1)
-            Apply(buffer.substr(start, nl - start));
-        buffer.erase(0, start);
+        const char* at = chunk;
+        const char* end = chunk + n;
+        while (at < end) {
+            const char* nl = static_cast<const char*>(std::memchr(at, '\n', end - at));
+            const char* stop = nl ? nl : end;
+            if (!skipping) {
+                const size_t piece = static_cast<size_t>(stop - at);
+                if (line.size() + piece > limits::StateLineBytes) {
+                    Dropped(state::LineProblemName(state::LineProblem::TooLong));
+                    line.clear();
+                    line.shrink_to_fit();
+                    skipping = true;
+                } else {
+                    line.append(at, piece);
+                }
+            }
+            if (!nl)
+                break;
+            if (!skipping) {
+                try {
+                    Apply(line);
+                } catch (const std::exception&) {
+                    // Shapes are checked before a line is applied; should one still not fit,
+                    // it is dropped like any other bad line.
+                    Dropped(state::LineProblemName(state::LineProblem::WrongType));
+                }
+            }
+            line.clear();
+            skipping = false;
+            at = nl + 1;
+        }
         Changed();
     }
     SetRunning(false);
     Changed();
+}
+
+void EngineState::Dropped(const char* problem) {
+    std::lock_guard lock(mutex_);
+    ++counts_.LinesDropped[problem];
 }
 
 void EngineState::Changed() {
@@ -127,10 +191,12 @@ void EngineState::SetRunning(bool running) {
 void EngineState::Apply(const std::string& line) {
     using state::MessageKind;
     json m = json::parse(line, nullptr, false);
-    if (!m.is_object() || !m.contains(f::Type) || !m[f::Type].is_string())
+    const state::CheckedLine checked = state::CheckLine(m);
+    if (!checked.Kind) {
+        Dropped(state::LineProblemName(checked.Problem));
         return;
-    // A kind of a later engine changes nothing here but still reaches the status streams.
-    const std::optional<MessageKind> kind = state::KindFromName(m[f::Type].get<std::string>());
+    }
+    const MessageKind kind = *checked.Kind;
     std::lock_guard lock(mutex_);
     if (kind == MessageKind::Snapshot) {
         m.erase(f::Type);
@@ -139,8 +205,8 @@ void EngineState::Apply(const std::string& line) {
         counts_.Running = true;
         ++generation_;
     } else {
-        switch (kind.value_or(MessageKind::Snapshot)) {
-            case MessageKind::Snapshot:  // here only a kind this console does not know
+        switch (kind) {
+            case MessageKind::Snapshot:  // above
                 break;
             case MessageKind::Caption:
                 state_[f::Caption] = m[f::Caption];
@@ -220,8 +286,12 @@ void EngineState::Apply(const std::string& line) {
 
 json EngineState::Status() const {
     std::lock_guard lock(mutex_);
+    return StatusLocked();
+}
+
+json EngineState::StatusLocked() const {
     json s = state_;
-    s["engine"] = {{"running", running_}};
+    s["engine"] = {{"running", running_}, {"untrustedPeer", counts_.PeerRefused}};
     return s;
 }
 
@@ -242,9 +312,7 @@ std::optional<EngineState::Update> EngineState::WaitAfter(uint64_t seq, uint64_t
     bool fellBehind = !changes_.empty() && changes_.front().first > seq + 1;
     if (generation_ != gen || fellBehind || seq > seq_) {
         u.Full = true;
-        json s = state_;
-        s["engine"] = {{"running", running_}};
-        u.Status = s.dump(-1, ' ', false, json::error_handler_t::replace);
+        u.Status = StatusLocked().dump(-1, ' ', false, json::error_handler_t::replace);
         return u;
     }
     if (seq_ == seq)

@@ -2,7 +2,9 @@
 // The console's view of the engine: a subscriber of the engine's state channel
 // ("qtx-automation.sock") on its own thread, reconnecting while the engine is away. It keeps what
 // the engine's window shows (snapshot and changes merged), the recent changes for the status
-// stream, and the counts the metrics report. The engine never waits for it.
+// stream, and the counts the metrics report. The engine never waits for it. It believes only a
+// peer of its own user or of the program folder's owner, applies only lines of a known kind and
+// shape, and holds at most one bounded line; whatever else arrives is counted and dropped.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -36,7 +38,8 @@ class EngineState {
     // Ends the thread and wakes every waiting stream.
     void Stop();
 
-    // {"engine": {"running": bool}, "caption", "link", "slave", "panels", "next", "history", ...}
+    // {"engine": {"running": bool, "untrustedPeer": bool}, "caption", "link", "slave", "panels",
+    // "next", "history", ...}
     nlohmann::json Status() const;
 
     // What a stream has to send after it has seen up to seq in generation gen: the whole status
@@ -61,16 +64,25 @@ class EngineState {
         std::map<std::string, uint64_t> Refused;  // by reason
         std::optional<std::chrono::system_clock::time_point> LastRun;
         int64_t LastLatenessMs = -1;
+        // Lines not applied, by problem (state::LineProblemName).
+        std::map<std::string, uint64_t> LinesDropped;
+        // Connections whose peer was not believed, and whether the last one was such.
+        uint64_t PeersRefused = 0;
+        bool PeerRefused = false;
     };
     Counts GetCounts() const;
 
   private:
     void Run();
+    bool Believed(int fd);
     void Session(int fd);
     void Apply(const std::string& line);
+    void Dropped(const char* problem);
     void SetRunning(bool running);
+    nlohmann::json StatusLocked() const;
     void Changed();
 
+    std::string folder_;
     std::string path_;
     std::thread thread_;
     std::atomic<bool> stop_{false};

@@ -76,6 +76,20 @@ std::string MetricsText(const EngineState::Counts& c, const std::string& folder,
             << "# TYPE qtx_last_event_lateness_seconds gauge\n"
             << "qtx_last_event_lateness_seconds "
             << (static_cast<double>(c.LastLatenessMs) / 1000.0) << "\n";
+    out << "# HELP qtx_console_state_lines_dropped_total Lines of the engine's state channel "
+           "dropped, by problem, since the console started.\n"
+        << "# TYPE qtx_console_state_lines_dropped_total counter\n";
+    for (const auto& [problem, n] : c.LinesDropped)
+        out << "qtx_console_state_lines_dropped_total{problem=\"" << LabelValue(problem) << "\"} "
+            << n << "\n";
+    out << "# HELP qtx_console_state_peers_refused_total Connections to the state channel whose "
+           "peer was neither this console's user nor the program folder's owner.\n"
+        << "# TYPE qtx_console_state_peers_refused_total counter\n"
+        << "qtx_console_state_peers_refused_total " << c.PeersRefused << "\n"
+        << "# HELP qtx_engine_peer_untrusted Whether the last peer on the state channel was not "
+           "believed.\n"
+        << "# TYPE qtx_engine_peer_untrusted gauge\n"
+        << "qtx_engine_peer_untrusted " << (c.PeerRefused ? 1 : 0) << "\n";
     out << "# HELP qtx_console_password_checks_total Password checks made by logins since the "
            "console started.\n"
         << "# TYPE qtx_console_password_checks_total counter\n"

@@ -55,30 +55,37 @@ StateChannel::~StateChannel() {
     Close();
 }
 
+// The socket's name in the program folder is the engine's own, and the folder lock makes this
+// engine the only one of its folder, so whatever holds the name is stale or an impostor: a socket
+// (answering or not), a symbolic link (the link is removed, never what it names) or any other
+// non-directory entry is removed before the bind. A directory is left alone: it may hold someone's
+// files, and the engine then offers no channel rather than remove them.
 bool StateChannel::Open() {
     if (listenFd_ >= 0)
         return true;
     sockaddr_un addr;
     if (!FillAddress(path_, addr))
         return false;
-    // Another engine of this folder answering on the socket keeps it.
-    int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0)
-        return false;
-    bool live = ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(probe);
-    if (live)
-        return false;
-    ::unlink(path_.c_str());
-
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
+    // Another process may take the name again between the removal and the bind: a few tries.
+    bool bound = false;
+    for (int attempt = 0; attempt < 3 && !bound; ++attempt) {
+        struct stat st {};
+        if (::lstat(path_.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode) || ::unlink(path_.c_str()) != 0)
+                break;
+        }
+        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        if (!bound && errno != EADDRINUSE)
+            break;
+    }
     // Nobody can connect before listen(), so the mode is set before anyone could use the socket.
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::chmod(path_.c_str(), 0660) != 0 || ::listen(fd, 16) != 0) {
+    if (!bound || ::chmod(path_.c_str(), 0660) != 0 || ::listen(fd, 16) != 0) {
+        if (bound)
+            ::unlink(path_.c_str());
         ::close(fd);
-        ::unlink(path_.c_str());
         return false;
     }
     listenFd_ = fd;

@@ -32,8 +32,8 @@ class StateChannel : public MainWindow {
     StateChannel(const StateChannel&) = delete;
     StateChannel& operator=(const StateChannel&) = delete;
 
-    // Opens the socket. A socket another live process answers on is left alone (false: no
-    // channel for this process); a stale one is replaced. Never throws.
+    // Opens the socket, replacing whatever else holds its name (a stale or foreign socket, a
+    // link, a file), except a directory (false: no channel). Never throws.
     bool Open();
     bool IsOpen() const { return listenFd_ >= 0; }
     std::string SocketPath() const { return path_; }

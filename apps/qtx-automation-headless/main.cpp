@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
     view.FollowSlaveLink(engine.Vars());
     if (!view.Open())
         std::cout << "State channel " << view.SocketPath()
-                  << " not offered (in use or not writable)" << std::endl;
+                  << " not offered (its name is a directory, or the folder is not writable)"
+                  << std::endl;
 
     g_loop = &loop;
     struct sigaction action {};

@@ -7,7 +7,7 @@ const main = document.getElementById('main');
 let state = null;
 
 function lamp(id, on, text) {
-  return el('span', { id, class: 'row', style: 'display:inline-flex;margin-right:1.2em' }, el('span', { class: `lamp${on ? ' on' : ''}` }), text);
+  return el('span', { id, class: 'row lamp-item' }, el('span', { class: `lamp${on ? ' on' : ''}` }), text);
 }
 
 function render() {
@@ -26,17 +26,19 @@ function render() {
   }
   const next = (s.next || [])[0];
   document.getElementById('state').replaceChildren(...[
-    el('h1', { id: 'caption' }, running ? s.caption : 'Engine not running (no state channel)'),
+    el('h1', { id: 'caption' }, running ? s.caption
+      : s.engine && s.engine.untrustedPeer ? 'Engine not running (the state channel is held by a process of another user)'
+        : 'Engine not running (no state channel)'),
     el('div', { class: 'panel' },
       lamp('lamp-engine', running, running ? 'Engine running' : 'Engine not running'),
       lamp('lamp-server', link.server, link.server ? 'Server connected' : 'Server not connected'),
       lamp('lamp-switcher', link.switcher, link.switcher ? 'Switcher connected' : 'Switcher not connected'),
       slave.enabled ? lamp('lamp-slave', slave.server && slave.switcher, `Slave ${slave.server ? (slave.switcher ? 'connected' : 'switcher not connected') : 'server not connected'}`) : null,
       el('div', { class: 'row note', id: 'panels' }, (s.panels || []).filter(Boolean).join('   ·   '))),
-    el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Next Event to Run'),
+    el('div', { class: 'panel' }, el('h2', { class: 'section-head' }, 'Next Event to Run'),
       el('div', { id: 'next' }, next ? `${next.day}  ${next.time}  ${next.title}` : 'none')),
     s.messageBox ? el('div', { class: 'banner bad' }, `${s.messageBox.title}: ${s.messageBox.text}`) : null,
-    el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Event History (newest first)'), history),
+    el('div', { class: 'panel' }, el('h2', { class: 'section-head' }, 'Event History (newest first)'), history),
   ].filter(Boolean));
 }
 
@@ -69,8 +71,8 @@ async function load() {
   await start('status');
   main.replaceChildren(el('div', { id: 'state' }, el('p', { class: 'note' }, 'Connecting…')),
     el('div', { class: 'grid2' },
-      el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Activity (Tally.Dat)'), el('div', { class: 'log', id: 'activity' })),
-      el('div', { class: 'panel' }, el('h2', { style: 'margin-top:0' }, 'Errors (Errorlog.txt)'), el('div', { class: 'log', id: 'errors' }))));
+      el('div', { class: 'panel' }, el('h2', { class: 'section-head' }, 'Activity (Tally.Dat)'), el('div', { class: 'log', id: 'activity' })),
+      el('div', { class: 'panel' }, el('h2', { class: 'section-head' }, 'Errors (Errorlog.txt)'), el('div', { class: 'log', id: 'errors' }))));
   const stream = new EventSource('/api/status/stream');
   stream.addEventListener('status', (e) => { state = JSON.parse(e.data); render(); document.body.dataset.loaded = 'true'; });
   stream.addEventListener('change', (e) => {

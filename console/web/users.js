@@ -46,7 +46,7 @@ async function load() {
       if (r.ok) e.target.reset();
       refresh();
     } },
-    el('h2', { style: 'margin-top:0' }, 'Add a user'),
+    el('h2', { class: 'section-head' }, 'Add a user'),
     el('div', { class: 'row' }, el('input', { id: 'new-name', placeholder: 'name', required: true }), roleSelect('new-role', 'operator'),
       el('input', { id: 'new-password', type: 'password', placeholder: 'password (8 or more)', autocomplete: 'new-password', required: true }),
       el('button', { class: 'primary', type: 'submit' }, 'Add'))));

@@ -65,7 +65,7 @@ function render() {
   const fromInput = el('input', { id: 'from', value: from, size: 8, pattern: '\\d\\d:\\d\\d:\\d\\d', title: 'hh:mm:ss' });
   const filterInput = el('input', { id: 'filter', value: filter, placeholder: 'number or title', size: 16 });
   const toolbar = el('div', { class: 'row' },
-    el('h1', { style: 'margin:0 1em 0 0' }, 'Week'),
+    el('h1', { class: 'toolbar-title' }, 'Week'),
     can('operator') ? el('a', { class: 'button primary', href: '/event.html', id: 'new-event' }, 'New event') : null,
     el('label', { for: 'from' }, 'From'), fromInput,
     el('button', { id: 'earlier', onclick: () => move(-1) }, 'Earlier'),

@@ -19,7 +19,12 @@ class OperatorInTheBrowser(unittest.TestCase):
         self.site.browser()
 
     def tearDown(self):
-        self.site.close()
+        # Whatever a test did, the pages never broke their own policy.
+        try:
+            violations = self.site.policy_violations()
+        finally:
+            self.site.close()
+        self.assertEqual(violations, [], "the console's pages broke their Content-Security-Policy")
 
     def fill_event(self, title, days, time_text, take):
         s = self.site
@@ -99,6 +104,25 @@ class OperatorInTheBrowser(unittest.TestCase):
         s.stop("sim")
         s.wait(lambda d: "Not Connected" in d.find_element(By.ID, "caption").text, timeout=30)
         self.assertIn("not connected", s.find("#lamp-switcher").text)
+
+    def test_every_page_keeps_its_policy_and_its_styles(self):
+        s = self.site
+        s.login("admin")
+        for page in ("/week.html", "/event.html", "/preview.html", "/status.html", "/settings.html",
+                     "/users.html"):
+            s.open(page)
+            if page == "/status.html":
+                s.wait(lambda d: d.find_elements(By.ID, "lamp-engine"))
+            self.assertEqual(s.policy_violations(), [], page)
+            if page == "/week.html":
+                title = s.find("#main h1")
+                self.assertEqual(title.value_of_css_property("margin-right"), title.value_of_css_property("font-size"))
+            if page == "/status.html":
+                lamp = s.find("#lamp-engine")
+                self.assertEqual(lamp.value_of_css_property("display"), "inline-flex")
+                self.assertEqual(s.find(".panel h2").value_of_css_property("margin-top"), "0px")
+            if page == "/users.html":
+                self.assertEqual(s.find("#add-user h2").value_of_css_property("margin-top"), "0px")
 
 
 if __name__ == "__main__":

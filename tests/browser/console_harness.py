@@ -82,6 +82,8 @@ class Installation:
                      "--disable-dev-shm-usage", f"--window-size={width},{height}",
                      f"--user-data-dir={tempfile.mkdtemp(prefix='qtx-chromium-')}"):
             options.add_argument(flag)
+        # The browser's console log, to catch what the page's policy blocks.
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                                     {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
@@ -130,6 +132,13 @@ class Installation:
                                        headers={"Content-Type": "application/json", "X-CSRF-Token": token})
             return json.load(opener.open(r))
         return call
+
+    def policy_violations(self):
+        """Browser log entries about the Content-Security-Policy since the last call."""
+        if self.driver is None:
+            return []
+        return [e["message"] for e in self.driver.get_log("browser")
+                if "content security policy" in e.get("message", "").lower()]
 
     def close(self):
         if self.driver is not None:

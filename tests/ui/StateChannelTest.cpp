@@ -123,32 +123,78 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     EXPECT_EQ(channel.SubscriberCount(), 0u);
 }
 
-TEST(StateChannel, ALiveChannelKeepsItsSocketAndAStaleOneIsReplaced) {
-    test::TempDir dir;
-    PollEventLoop loop;
-    RecordingMainWindow window;
-    {
-        StateChannel first(window, loop, dir.Path());
-        ASSERT_TRUE(first.Open());
-        StateChannel second(window, loop, dir.Path());
-        EXPECT_FALSE(second.Open());  // another engine of this folder answers there
-        int fd = Subscribe(first.SocketPath());
-        EXPECT_GE(fd, 0);
-        ::close(fd);
-    }
-    // A socket file left by an engine that died (nobody answers) is taken over.
-    std::string path = dir.File(StateChannel::kSocketName);
-    int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+// A socket bound at path whose owner is gone (listening: it still answers, an impostor).
+void BindAt(const std::string& path, bool listening, int* keep) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.data(), path.size());
-    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::close(stale);
-    StateChannel third(window, loop, dir.Path());
-    EXPECT_TRUE(third.Open());
-    int fd = Subscribe(third.SocketPath());
-    EXPECT_GE(fd, 0);
-    ::close(fd);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    if (listening) {
+        ASSERT_EQ(::listen(fd, 4), 0);
+        *keep = fd;
+    } else {
+        ::close(fd);
+    }
+}
+
+// Whatever holds the socket's name when the engine starts (its folder lock makes it the only
+// engine of the folder) is replaced, and a subscriber gets the engine's snapshot; only a
+// directory is kept, and a link's target is never touched.
+TEST(StateChannel, TakesItsSocketFromWhateverHoldsTheName) {
+    enum class Holder { StaleSocket, ForeignListener, RegularFile, LinkToAFile, Directory };
+    for (Holder holder : {Holder::StaleSocket, Holder::ForeignListener, Holder::RegularFile,
+                          Holder::LinkToAFile, Holder::Directory}) {
+        SCOPED_TRACE(static_cast<int>(holder));
+        test::TempDir dir;
+        PollEventLoop loop;
+        RecordingMainWindow window;
+        const std::string path = dir.File(StateChannel::kSocketName);
+        const std::string target = dir.File("elsewhere.txt");
+        int foreign = -1;
+        switch (holder) {
+            case Holder::StaleSocket:
+                BindAt(path, false, &foreign);
+                break;
+            case Holder::ForeignListener:
+                BindAt(path, true, &foreign);
+                break;
+            case Holder::RegularFile:
+                test::WriteWholeFile(path, "left over");
+                break;
+            case Holder::LinkToAFile:
+                test::WriteWholeFile(target, "keep me");
+                ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+                break;
+            case Holder::Directory:
+                ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+                break;
+        }
+        StateChannel channel(window, loop, dir.Path());
+        channel.SetCaption("Ours");
+        struct stat st {};
+        if (holder == Holder::Directory) {
+            EXPECT_FALSE(channel.Open());
+            ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+            EXPECT_TRUE(S_ISDIR(st.st_mode));
+            continue;
+        }
+        ASSERT_TRUE(channel.Open());
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISSOCK(st.st_mode));
+        if (holder == Holder::LinkToAFile) {
+            EXPECT_EQ(test::ReadWholeFile(target), "keep me");
+        }
+        int fd = Subscribe(channel.SocketPath());
+        ASSERT_GE(fd, 0);
+        std::vector<json> lines = ReadLines(loop, fd, 1);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0]["type"], "snapshot");
+        EXPECT_EQ(lines[0]["caption"], "Ours");
+        ::close(fd);
+        if (foreign >= 0)
+            ::close(foreign);
+    }
 }
 
 // The real engine on the real clock against the simulator in a thread of its own. A subscriber

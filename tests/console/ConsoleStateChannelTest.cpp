@@ -1,0 +1,260 @@
+// The real qtx-console against whatever listens on the state channel's socket: a fake engine in
+// the test sends lines of the wrong types, garbage, unknown kinds and a line without end, and a
+// process of another user poses as the engine. The console stays up and answers, counts what it
+// drops, holds bounded memory, and believes only a peer of its own user or the folder's owner.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "console/ConsoleProcess.h"
+#include "fixtures/EventDb.h"
+#include "fixtures/TempDir.h"
+#include "ui/StateMessages.h"
+
+namespace qtx::test {
+namespace {
+
+using nlohmann::json;
+
+const char* kPassword = "correct horse";
+
+// A listening socket at the state channel's name in folder.
+class FakeEngine {
+  public:
+    explicit FakeEngine(const std::string& folder) {
+        const std::string path = folder + state::kSocketName;
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, path.data(), path.size());
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            throw std::runtime_error("bind " + path);
+    }
+    ~FakeEngine() {
+        if (client_ >= 0)
+            ::close(client_);
+        ::close(fd_);
+    }
+    FakeEngine(const FakeEngine&) = delete;
+    FakeEngine& operator=(const FakeEngine&) = delete;
+
+    int Fd() const { return fd_; }
+    bool Listen() { return ::listen(fd_, 4) == 0; }
+    // The console's connection, waited for up to 5 s (it retries once a second).
+    bool Accept() {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1)
+            return false;
+        client_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        return client_ >= 0;
+    }
+    bool Send(const std::string& bytes) {
+        return ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+
+  private:
+    int fd_ = -1;
+    int client_ = -1;
+};
+
+json Snapshot(const std::string& caption, bool linked) {
+    return {{"type", "snapshot"},
+            {"caption", caption},
+            {"icon", 1},
+            {"link", {{"server", linked}, {"switcher", linked}}},
+            {"slave", {{"enabled", false}, {"server", false}, {"switcher", false}}},
+            {"panels", {"1 Total Events", "", ""}},
+            {"next", json::array()},
+            {"historyColor", 0},
+            {"history", json::array()}};
+}
+
+class StateChannelPeer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        MakeEventDb(dir.File("QTXAutomation.mdb"));
+        ASSERT_EQ(RunConsoleTool({"add-user", "viewer", "--role", "viewer", "--folder", dir.Path()},
+                                 std::string(kPassword) + "\n"),
+                  0);
+    }
+    void StartConsole() {
+        console = std::make_unique<ConsoleProcess>(dir.Path());
+        viewer = std::make_unique<ApiClient>(console->Port());
+        ASSERT_EQ(viewer->Login("viewer", kPassword)->status, 200);
+    }
+    json Status() {
+        auto r = viewer->Send("GET", "/api/status");
+        return r && r->status == 200 ? json::parse(r->body) : json();
+    }
+    std::string Metrics() {
+        auto r = viewer->Send("GET", "/metrics");
+        return r ? r->body : "";
+    }
+    static bool WaitFor(const std::function<bool()>& done, int ms = 8000) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < until) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return done();
+    }
+    bool ConsoleAlive() const {
+        int status = 0;
+        return ::waitpid(console->Pid(), &status, WNOHANG) == 0;
+    }
+    // The value of the metrics line that starts with name (-1 when absent).
+    double Metric(const std::string& name) {
+        const std::string text = Metrics();
+        size_t at = text.find("\n" + name + " ");
+        return at == std::string::npos ? -1 : std::stod(text.substr(at + name.size() + 2));
+    }
+    // The console's peak resident memory in KiB.
+    long PeakKiB() const {
+        std::ifstream in("/proc/" + std::to_string(console->Pid()) + "/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::stol(line.substr(6));
+        return -1;
+    }
+
+    TempDir dir;
+    std::unique_ptr<ConsoleProcess> console;
+    std::unique_ptr<ApiClient> viewer;
+};
+
+// Lines that parse but carry the wrong types, lines that do not parse, kinds nobody knows: each is
+// dropped and counted, the state stays what the sound lines made it, and the console answers.
+TEST_F(StateChannelPeer, BadLinesAreCountedAndDroppedAndTheConsoleStaysUp) {
+    FakeEngine engine(dir.Path());
+    ASSERT_TRUE(engine.Listen());
+    StartConsole();
+    ASSERT_TRUE(engine.Accept());
+    const char* wrongTypes[] = {
+        R"({"type":"snapshot","caption":1,"icon":"x","link":[],"slave":"x","panels":5,)"
+        R"("next":{},"historyColor":0,"history":3})",
+        R"({"type":"caption","caption":"Forged","link":{"server":"yes","switcher":1}})",
+        R"({"type":"panel","panel":1,"text":5})",
+        R"({"type":"outcome","day":"Monday","time":"06:00:00","title":"x","ran":"yes",)"
+        R"("reason":7,"latenessMs":"late"})",
+        R"({"type":"history","day":1,"time":[],"title":{},"color":"red"})",
+        R"({"type":"slave","enabled":"on","server":1,"switcher":null})",
+        R"({"type":7})",
+        R"({"caption":"no type"})",
+    };
+    const char* garbage[] = {"garbage{{", "[1,2,3]", "\"a string\"", "", "\xff\xfe{}"};
+    const char* unknown[] = {R"({"type":"reboot"})"};
+    std::string before;
+    for (const char* l : wrongTypes)
+        before += std::string(l) + "\n";
+    ASSERT_TRUE(engine.Send(before));
+    ASSERT_TRUE(engine.Send(Snapshot("Real", true).dump() + "\n"));
+    std::string after;
+    for (const char* l : wrongTypes)
+        after += std::string(l) + "\n";
+    for (const char* l : garbage)
+        after += std::string(l) + "\n";
+    for (const char* l : unknown)
+        after += std::string(l) + "\n";
+    ASSERT_TRUE(engine.Send(after));
+
+    const double wrong = 2.0 * std::size(wrongTypes);
+    ASSERT_TRUE(WaitFor([&] {
+        return Metric("qtx_console_state_lines_dropped_total{problem=\"wrong_type\"}") == wrong &&
+               Metric("qtx_console_state_lines_dropped_total{problem=\"not_json\"}") ==
+                   static_cast<double>(std::size(garbage)) &&
+               Metric("qtx_console_state_lines_dropped_total{problem=\"unknown_kind\"}") == 1;
+    })) << Metrics();
+    ASSERT_TRUE(ConsoleAlive());
+    json s = Status();
+    EXPECT_EQ(s["engine"]["running"], true);
+    EXPECT_EQ(s["caption"], "Real");
+    EXPECT_EQ(s["link"]["server"], true);
+    EXPECT_EQ(s["panels"][0], "1 Total Events");
+    EXPECT_EQ(s["slave"]["enabled"], false);
+    EXPECT_EQ(s["history"], json::array());
+    EXPECT_EQ(Metric("qtx_events_run_total"), 0);
+    // A sound change after all that still applies.
+    ASSERT_TRUE(engine.Send(R"({"type":"panel","panel":2,"text":"after"})"
+                            "\n"));
+    EXPECT_TRUE(WaitFor([&] { return Status()["panels"][1] == "after"; }));
+}
+
+// A line that never ends costs the console no more than the line bound: it is dropped up to its
+// newline, counted once, and the line after it applies.
+TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {
+    FakeEngine engine(dir.Path());
+    ASSERT_TRUE(engine.Listen());
+    StartConsole();
+    ASSERT_TRUE(engine.Accept());
+    ASSERT_TRUE(engine.Send(Snapshot("Before", false).dump() + "\n"));
+    ASSERT_TRUE(WaitFor([&] { return Status()["caption"] == "Before"; }));
+    const long base = PeakKiB();
+    ASSERT_GT(base, 0);
+
+    const std::string chunk = "{\"type\":\"caption\",\"caption\":\"" + std::string(1 << 20, 'a');
+    constexpr int kMiB = 96;
+    for (int i = 0; i < kMiB; ++i)
+        ASSERT_TRUE(engine.Send(chunk));
+    ASSERT_TRUE(engine.Send("\"}\n" + Snapshot("After", false).dump() + "\n"));
+    ASSERT_TRUE(WaitFor([&] { return Status()["caption"] == "After"; }, 30000));
+    EXPECT_TRUE(ConsoleAlive());
+    EXPECT_EQ(Metric("qtx_console_state_lines_dropped_total{problem=\"too_long\"}"), 1);
+    // The bound is 4 MiB; the console may hold it (and a copy) but never the 96 MiB sent.
+    EXPECT_LT(PeakKiB() - base, 24 * 1024) << "peak grew from " << base << " KiB";
+}
+
+// A process of another user that holds the socket's name is not believed: the console shows the
+// engine as not running, says why, and shows none of what that process sends.
+TEST_F(StateChannelPeer, APeerOfAnotherUserIsNotBelieved) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the fake engine as another user";
+    FakeEngine engine(dir.Path());
+    // The credentials a peer sees are those of the process that calls listen().
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || !engine.Listen())
+            ::_exit(1);
+        const std::string line = Snapshot("Impostor", true).dump() + "\n";
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd p{engine.Fd(), POLLIN, 0};
+            if (::poll(&p, 1, 200) != 1)
+                continue;
+            int c = ::accept(engine.Fd(), nullptr, nullptr);
+            if (c >= 0) {
+                (void)!::send(c, line.data(), line.size(), MSG_NOSIGNAL);
+                ::close(c);
+            }
+        }
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    StartConsole();
+    EXPECT_TRUE(WaitFor([&] { return Metric("qtx_console_state_peers_refused_total") >= 2; }))
+        << Metrics();
+    json s = Status();
+    EXPECT_EQ(s["engine"]["running"], false);
+    EXPECT_EQ(s["engine"]["untrustedPeer"], true);
+    EXPECT_NE(s["caption"], "Impostor");
+    EXPECT_EQ(s["link"]["server"], false);
+    EXPECT_EQ(Metric("qtx_engine_up"), 0);
+    EXPECT_EQ(Metric("qtx_engine_peer_untrusted"), 1);
+    EXPECT_EQ(Metric("qtx_link_up{link=\"server\"}"), 0);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
+}  // namespace
+}  // namespace qtx::test
