@@ -76,6 +76,7 @@ std::vector<Route> ConsoleServer::Table() {
         {"PUT", "/api/events/*", op, kJson, body, db(&EventsApi::Update)},
         {"DELETE", "/api/events/*", op, "", no, db(&EventsApi::Delete)},
         {"GET", "/api/preview", viewer, "", no, db(&EventsApi::Preview)},
+        {"GET", "/api/week", viewer, "", no, db(&EventsApi::Week)},
         {"GET", "/metrics", none, "", no, my(&S::Metrics)},
         {"GET", "/", none, "", no, my(&S::Page)},
         {"GET", "/*", none, "", no, my(&S::Page)},
