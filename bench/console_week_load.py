@@ -1,5 +1,8 @@
-"""The Week page's load in headless Chromium with 32767 records, beside its floor measured in the
-same run: the same browser fetching /api/events and parsing it, without building the page.
+"""The Week page's first grid in headless Chromium with 32767 records, beside its floor measured
+in the same run: the sqlite3 shell writing the week's rows (every row with a day), every column,
+as JSON (sqlite3 -json FILE ...), read whole.
+The figure is the time from the navigation's start to the first grid drawn (the page's
+performance mark "week-grid"); the page's wall time as the driver sees it is printed beside it.
 Usage: bench/console_week_load.py BUILD_DIR"""
 import os
 import statistics
@@ -20,22 +23,21 @@ try:
                     "1, 1, 1 + i % 16, 1 + i % 8 FROM n"], check=True)
     site.browser()
     site.login("viewer", timeout=120)
-    site.driver.set_script_timeout(120)
-    page, floor = [], []
-    for _ in range(3):
+    grid, wall, floor = [], [], []
+    for _ in range(5):
         t0 = time.monotonic()
         site.open("/week.html", timeout=120)
-        page.append((time.monotonic() - t0) * 1000)
-        ms = site.driver.execute_async_script("""
-            const done = arguments[arguments.length - 1];
-            const t0 = performance.now();
-            fetch('/api/events').then((r) => r.json()).then((events) => done([performance.now() - t0, events.length]));
-        """)
-        floor.append(ms[0])
-        assert ms[1] == 32767, ms
+        wall.append((time.monotonic() - t0) * 1000)
+        grid.append(site.driver.execute_script(
+            "return performance.getEntriesByName('week-grid')[0].startTime;"))
+        t0 = time.monotonic()
+        rows = subprocess.run(["sqlite3", "-json", site.db, "SELECT * FROM Automation WHERE Day BETWEEN 0 AND 6"],
+                              check=True, capture_output=True).stdout
+        floor.append((time.monotonic() - t0) * 1000)
+        assert len(rows) > 1000000, len(rows)
     chips = len(site.finds("#week .chip"))
-    p, f = statistics.median(page), statistics.median(floor)
-    print(f"Week page with 32767 records: {p:.0f} ms to loaded ({chips} entries drawn); "
-          f"floor (fetch and parse /api/events in the page): {f:.0f} ms; ratio {p / f:.2f}")
+    g, w, f = statistics.median(grid), statistics.median(wall), statistics.median(floor)
+    print(f"Week page with 32767 records: first grid {g:.0f} ms after navigation ({w:.0f} ms as the driver "
+          f"waits; {chips} entries drawn); floor (sqlite3 -json of the week's rows): {f:.0f} ms; ratio {g / f:.2f}")
 finally:
     site.close()

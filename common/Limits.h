@@ -40,6 +40,15 @@ inline constexpr int PreviewDaysMax = 366;
 // month: a long plan is the event tool's job, and a console request stays short.
 inline constexpr int ConsolePreviewDaysMax = 31;
 
+// The Week page's grid: occurrences a day it shows at once (40, a screen's worth, unless it asks)
+// and at most (500: a long screen, still a small answer); records without a day or a time it
+// lists in full (200; the rest it counts); the longest text it may search by (200 bytes, far
+// more than a title).
+inline constexpr size_t WeekCount = 40;
+inline constexpr long long WeekCountMax = 500;
+inline constexpr size_t WeekApartMax = 200;
+inline constexpr size_t WeekFindMax = 200;
+
 // ---- The console: connections, requests and bodies ----
 
 // Lines one request for the activity or error log may ask for (100 when it names none): the
@@ -49,75 +58,75 @@ inline constexpr int LogLinesMax = 10000;
 
 // Connections the console holds at once. Each is a file descriptor and a small buffer, not a
 // thread; 512 stays well inside the usual limit of 1024 descriptors with the database and logs.
-constexpr int kConsoleMaxConnections = 512;
+inline constexpr int ConsoleMaxConnections = 512;
 // Connections one client address may hold (a trusted proxy is bounded by the total only). A
 // browser opens at most six to one site; 32 leaves room for several tabs, each with a status
 // stream, and for a script beside them, while one address can take no more than a sixteenth of
 // the total.
-constexpr int kConsoleMaxConnectionsPerAddress = 32;
+inline constexpr int ConsoleMaxConnectionsPerAddress = 32;
 // Header lines in one request: a browser sends about 15, a proxy adds a few.
-constexpr size_t kConsoleMaxHeaders = 100;
+inline constexpr size_t ConsoleMaxHeaders = 100;
 // Bytes of a request's header lines together: a browser's head with the session cookie is under
 // 2 KiB; 16 KiB is what common proxies allow by default.
-constexpr size_t kConsoleMaxHeaderBytes = 16 * 1024;
+inline constexpr size_t ConsoleMaxHeaderBytes = 16 * 1024;
 // Memory the HTTP library may use per connection for the head and the read buffer: twice the
 // header limit, so a head just past the limit is still read and refused with its reason, while a
 // longer one is refused by the library itself.
-constexpr size_t kConsoleConnectionMemory = 2 * kConsoleMaxHeaderBytes;
+inline constexpr size_t ConsoleConnectionMemory = 2 * ConsoleMaxHeaderBytes;
 // Seconds from a connection's start (or its previous answer) until its request head is complete,
 // and from then until the body is complete. A client on a slow network sends a head and a 64 KiB
 // body in well under a second; 10 s each keeps a slow sender from holding a connection for long.
-constexpr int kConsoleHeadDeadlineSeconds = 10;
-constexpr int kConsoleBodyDeadlineSeconds = 10;
+inline constexpr int ConsoleHeadDeadlineSeconds = 10;
+inline constexpr int ConsoleBodyDeadlineSeconds = 10;
 // Seconds an answer may wait for the client to read it before the connection is closed: a
 // stream sends a keep-alive line every 15 s, well within it.
-constexpr int kConsoleIdleSeconds = 60;
+inline constexpr int ConsoleIdleSeconds = 60;
 // A JSON request body: an event with its actions and messages is under 8 KiB, a user or the
 // settings under 1 KiB; 64 KiB is ample and bounds what a request can make the console hold.
-constexpr size_t kConsoleMaxBody = 64 * 1024;
+inline constexpr size_t ConsoleMaxBody = 64 * 1024;
 // The body of an import (POST /api/import): a full file of 32767 short events is under 3 MiB as
 // CSV and 7 MiB in the list's JSON; 64 MiB takes such a file with long titles and message texts,
 // while the console still holds only a bounded body (and runs one import at a time).
-constexpr size_t kConsoleMaxImportBody = 64 * 1024 * 1024;
+inline constexpr size_t ConsoleMaxImportBody = 64 * 1024 * 1024;
 // The body a request without one (a GET, a DELETE, logout) may still carry and have ignored:
 // some clients send "{}" or a few bytes with every request.
-constexpr size_t kConsoleMaxIgnoredBody = 1024;
+inline constexpr size_t ConsoleMaxIgnoredBody = 1024;
 // Threads that run the handlers (database reads and writes, the preview, password checks). The
 // connections wait on the event loop, not on these; four keep two cores busy while one handler
 // waits for the database.
-constexpr int kConsoleWorkers = 4;
+inline constexpr int ConsoleWorkers = 4;
 // Requests waiting for a worker; beyond it a request is answered 503 at once.
-constexpr size_t kConsoleQueuedRequests = 256;
+inline constexpr size_t ConsoleQueuedRequests = 256;
 // Status streams open at once; each costs a connection and a little memory, never a thread.
-constexpr int kConsoleMaxStreams = 64;
+inline constexpr int ConsoleMaxStreams = 64;
 // Seconds between keep-alive lines on a quiet status stream, so proxies keep it open.
-constexpr int kConsoleStreamKeepAliveSeconds = 15;
+inline constexpr int ConsoleStreamKeepAliveSeconds = 15;
 
 // ---- The console: accounts, logins and sessions ----
 
 // The longest user name: room for a person's name or a role name; anything longer is refused
 // before it is checked, kept or written anywhere, so a client cannot make the console hold an
 // arbitrary text of its choosing.
-inline constexpr size_t kMaxUserName = 32;
+inline constexpr size_t MaxUserName = 32;
 // The shortest password an account may be given: even from a few letters and digits, 8 leave
 // more candidates than years of guessing at the throttle's rate below can try.
-inline constexpr size_t kMinPassword = 8;
+inline constexpr size_t MinPassword = 8;
 // The longest password: far beyond any passphrase, and short enough that a check costs the
 // same whatever a client sends.
-inline constexpr size_t kMaxPassword = 1024;
+inline constexpr size_t MaxPassword = 1024;
 // Password checks one client address may cause in one throttle window: a person mistyping has
 // room, a guesser gets 7,200 tries a day instead of the hasher's thousands a minute.
-inline constexpr int kLoginChecksPerWindow = 5;
+inline constexpr int LoginChecksPerWindow = 5;
 // The throttle's window in milliseconds: a sliding minute.
-inline constexpr int64_t kLoginWindowMs = 60 * 1000;
+inline constexpr int64_t LoginWindowMs = 60 * 1000;
 // Client addresses the throttle remembers at once. Two checks at a time of about 50 ms each
 // give at most about 2,400 checks a minute, so a live table never needs more; when it is full
 // of addresses still in their window a further address waits like a throttled one.
-inline constexpr size_t kLoginThrottleAddresses = 4096;
+inline constexpr size_t LoginThrottleAddresses = 4096;
 // Password checks running at once: each takes 64 MiB for a moment, so a flood of logins cannot
 // exhaust the machine's memory.
-inline constexpr int kConcurrentPasswordChecks = 2;
+inline constexpr int ConcurrentPasswordChecks = 2;
 // A session not used for this long ends (a restart ends all of them).
-inline constexpr int64_t kSessionIdleSeconds = 12 * 60 * 60;
+inline constexpr int64_t SessionIdleSeconds = 12 * 60 * 60;
 
 }  // namespace qtx::limits

@@ -58,7 +58,7 @@ std::optional<Role> RoleFromName(const std::string& name) {
 }
 
 bool Accounts::ValidName(const std::string& name) {
-    if (name.empty() || name.size() > limits::kMaxUserName)
+    if (name.empty() || name.size() > limits::MaxUserName)
         return false;
     return std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -67,11 +67,10 @@ bool Accounts::ValidName(const std::string& name) {
 }
 
 std::string Accounts::PasswordProblem(const std::string& password) {
-    if (password.size() < limits::kMinPassword)
-        return "a password needs at least " + std::to_string(limits::kMinPassword) + " characters";
-    if (password.size() > limits::kMaxPassword)
-        return "a password may have at most " + std::to_string(limits::kMaxPassword) +
-               " characters";
+    if (password.size() < limits::MinPassword)
+        return "a password needs at least " + std::to_string(limits::MinPassword) + " characters";
+    if (password.size() > limits::MaxPassword)
+        return "a password may have at most " + std::to_string(limits::MaxPassword) + " characters";
     return {};
 }
 
@@ -159,9 +158,9 @@ void Accounts::Set(const std::string& name, Role role, const std::optional<std::
                    const BeforeSave& beforeSave) {
     if (!ValidName(name))
         throw std::invalid_argument(
-            "user name \"" + name.substr(0, limits::kMaxUserName) +
-            (name.size() > limits::kMaxUserName ? "..." : "") + "\" is not allowed (1 to " +
-            std::to_string(limits::kMaxUserName) + " letters, digits, \".\", \"_\", \"-\")");
+            "user name \"" + name.substr(0, limits::MaxUserName) +
+            (name.size() > limits::MaxUserName ? "..." : "") + "\" is not allowed (1 to " +
+            std::to_string(limits::MaxUserName) + " letters, digits, \".\", \"_\", \"-\")");
     if (password) {
         std::string problem = PasswordProblem(*password);
         if (!problem.empty())

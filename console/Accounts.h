@@ -59,7 +59,7 @@ class Accounts {
     bool Empty() const;
     std::string Path() const { return path_; }
 
-    // A name of 1 to limits::kMaxUserName letters, digits, ".", "_" or "-".
+    // A name of 1 to limits::MaxUserName letters, digits, ".", "_" or "-".
     static bool ValidName(const std::string& name);
     // Empty when acceptable, else what is wrong with it.
     static std::string PasswordProblem(const std::string& password);
@@ -76,8 +76,8 @@ class Accounts {
     mutable std::vector<Account> accounts_;
     mutable std::string stamp_;  // the file's inode, size and modification time when read
     std::string dummyHash_;      // verified against for unknown names
-    mutable std::counting_semaphore<limits::kConcurrentPasswordChecks> hashing_{
-        limits::kConcurrentPasswordChecks};
+    mutable std::counting_semaphore<limits::ConcurrentPasswordChecks> hashing_{
+        limits::ConcurrentPasswordChecks};
     mutable std::atomic<uint64_t> checks_{0};
 };
 

@@ -44,7 +44,7 @@ std::vector<Route> ConsoleServer::Table() {
         };
     };
     const std::optional<Role> none, viewer = Role::Viewer, op = Role::Operator, admin = Role::Admin;
-    const size_t body = lim::kConsoleMaxBody, no = lim::kConsoleMaxIgnoredBody;
+    const size_t body = lim::ConsoleMaxBody, no = lim::ConsoleMaxIgnoredBody;
     const MediaTypes csvOrJson{kCsv, kJson};
     return {
         // method, path,              role,  media, body, handler
@@ -67,7 +67,8 @@ std::vector<Route> ConsoleServer::Table() {
         {"PUT", "/api/events/*", op, kJson, body, db(&EventsApi::Update)},
         {"DELETE", "/api/events/*", op, "", no, db(&EventsApi::Delete)},
         {"GET", "/api/preview", viewer, "", no, db(&EventsApi::Preview)},
-        {"POST", "/api/import", op, csvOrJson, lim::kConsoleMaxImportBody, db(&EventsApi::Import)},
+        {"POST", "/api/import", op, csvOrJson, lim::ConsoleMaxImportBody, db(&EventsApi::Import)},
+        {"GET", "/api/week", viewer, "", no, db(&EventsApi::Week)},
         {"GET", "/metrics", none, "", no, my(&S::Metrics)},
         {"GET", "/", none, "", no, my(&S::Page)},
         {"GET", "/*", none, "", no, my(&S::Page)},

@@ -151,10 +151,10 @@ void ConsoleServer::Login(const HttpRequest& req, HttpResponse& res) {
     std::string user = body["user"];
     std::string password = body["password"];
     // Too long to be anyone's: refused before it is checked, kept or written.
-    if (user.size() > limits::kMaxUserName || password.size() > limits::kMaxPassword)
+    if (user.size() > limits::MaxUserName || password.size() > limits::MaxPassword)
         throw ApiError(
-            400, "login: a user name has at most " + std::to_string(limits::kMaxUserName) +
-                     " characters, a password at most " + std::to_string(limits::kMaxPassword));
+            400, "login: a user name has at most " + std::to_string(limits::MaxUserName) +
+                     " characters, a password at most " + std::to_string(limits::MaxPassword));
     LoginAdmission admission = throttle_.TryAcquire(req.remote_addr, clock_->TickCount());
     if (!admission.Allowed) {
         res.set_header("Retry-After", std::to_string(admission.RetryAfterSeconds));
@@ -194,7 +194,7 @@ void ConsoleServer::Status(const HttpRequest&, HttpResponse& res) {
 }
 
 void ConsoleServer::StatusStream(const HttpRequest&, HttpResponse& res) {
-    if (streams_.fetch_add(1) >= qtx::limits::kConsoleMaxStreams) {
+    if (streams_.fetch_add(1) >= qtx::limits::ConsoleMaxStreams) {
         streams_.fetch_sub(1);
         throw ApiError(503, "too many status streams open; try again later");
     }

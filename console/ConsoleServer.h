@@ -39,7 +39,7 @@ struct ConsoleOptions {
 
 class ConsoleServer {
   public:
-    static constexpr size_t kMaxBody = qtx::limits::kConsoleMaxBody;
+    static constexpr size_t kMaxBody = qtx::limits::ConsoleMaxBody;
 
     // Throws std::runtime_error when the accounts file, the pages or the TLS files cannot be
     // read, std::invalid_argument when a trusted proxy is not an address.

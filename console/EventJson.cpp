@@ -4,6 +4,7 @@
 #include <set>
 
 #include "console/ApiError.h"
+#include "console/EventText.h"
 
 namespace qtx::console {
 
@@ -75,60 +76,9 @@ T Word(const json& j, const std::string& key, const std::string& where,
 }  // namespace
 
 json EventToJson(const Event& e) {
-    json days = json::array();
-    for (int d : e.Days)
-        days.push_back(DayShortName(d));
-    json condition = nullptr;
-    if (e.When)
-        condition = {{"when", e.When->WhenOn ? "on" : "off"},
-                     {"source", e.When->Source},
-                     {"destination", e.When->Destination}};
-    json actions = json::array();
-    if (const auto& x = e.Do.Crosspoint)
-        actions.push_back({{"kind", CrosspointKindName(x->Kind)},
-                           {"source", x->Source},
-                           {"destination", x->Destination}});
-    if (const auto& s = e.Do.Salvo)
-        actions.push_back({{"kind", "salvo"}, {"salvo", s->Salvo}});
-    if (const auto& r = e.Do.Relay)
-        actions.push_back(
-            {{"kind", "relay"}, {"mode", RelayModeName(r->Mode)}, {"relay", r->Relay}});
-    if (const auto& g = e.Do.Gain)
-        actions.push_back({{"kind", "gain"},
-                           {"target", GainTargetName(g->Target)},
-                           {"channel", g->Channel},
-                           {"gain", g->Gain}});
-    if (const auto& m = e.Do.Message) {
-        json a{{"kind", "message"}, {"to", MessageToName(m->To)}};
-        switch (m->To) {
-            case MessageTo::Ip:
-                a["address"] = m->Address;
-                a["port"] = m->Port;
-                break;
-            case MessageTo::Serial:
-                a["port"] = m->Port;
-                a["baud"] = m->Baud;
-                break;
-            case MessageTo::Switcher:
-                a["frame"] = m->Frame;
-                a["slot"] = m->Slot;
-                a["port"] = m->Port;
-                break;
-        }
-        a[m->Content == MessageContent::File ? "file" : "text"] = m->Text;
-        actions.push_back(std::move(a));
-    }
-    json j{{"number", e.Number},
-           {"title", e.Title},
-           {"days", days},
-           {"time", e.Time ? json(*e.Time) : json(nullptr)},
-           {"marking", MarkingName(e.Mark)},
-           {"condition", condition},
-           {"actions", actions},
-           {"what", DescribeActions(e.Do)}};
-    if (e.When)
-        j["conditionText"] = DescribeCondition(e.When);
-    return j;
+    std::string text;
+    AppendEventJson(text, e);
+    return json::parse(text);
 }
 
 Event EventFromJson(const json& j, bool numberRequired) {

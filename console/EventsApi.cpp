@@ -2,14 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
-#include <map>
 
 #include "common/Constants.h"
 #include "common/Fault.h"
 #include "common/Limits.h"
 #include "console/EventJson.h"
+#include "console/EventText.h"
 #include "console/HttpJson.h"
+#include "console/WeekView.h"
 #include "database/DBEngine.h"
 #include "preview/Preview.h"
 #include "schedule/EngineOrder.h"
@@ -22,19 +24,13 @@ using namespace qtx::schedule;
 
 namespace {
 
-// A short fingerprint of an event as stored: a change by anyone else changes it.
-std::string VersionOf(const json& eventJson) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : eventJson.dump())
-        h = (h ^ c) * 1099511628211ull;
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
-    return text;
-}
-
+// The event's form with its version: a fingerprint of the form's text, so that a change by
+// anyone else changes it.
 json WithVersion(const Event& e) {
-    json j = EventToJson(e);
-    j["version"] = VersionOf(j);
+    std::string text;
+    AppendEventJson(text, e);
+    json j = json::parse(text);
+    j["version"] = Fingerprint(text);
     return j;
 }
 
@@ -89,20 +85,126 @@ void EventsApi::List(const HttpRequest&, HttpResponse& res) {
     Database db = Open();
     const std::vector<Row> rows = ReadRows(db);
     db.Close();
-    json list = json::array();
-    std::map<int, size_t> at;  // number to its place in list
-    for (const Event& e : EventsOfRows(rows)) {
-        at[e.Number] = list.size();
-        list.push_back(WithVersion(e));
+    const std::vector<Event> events = EventsOfRows(rows);
+    // Events of one second run in the engine's table order: each event's position per day.
+    const std::vector<DayPositions> order = PositionsOf(events, EngineOrder(rows));
+    // The text in one pass: each event's form, its order and its version.
+    std::string out = "[", form;
+    out.reserve(events.size() * 320);
+    for (size_t i = 0; i < events.size(); ++i) {
+        form.clear();
+        AppendEventJson(form, events[i]);
+        if (i > 0)
+            out += ',';
+        out.append(form, 0, form.size() - 1);  // without its closing brace
+        bool any = false;
+        for (int d = 0; d < NoDay; ++d) {
+            const long long p = order[i][static_cast<size_t>(d)];
+            if (p < 0)
+                continue;
+            out += any ? ",\"" : ",\"order\":{\"";
+            out += DayShortName(d);
+            out += "\":";
+            out += std::to_string(p);
+            any = true;
+        }
+        if (any)
+            out += '}';
+        out += ",\"version\":\"";
+        out += Fingerprint(form);
+        out += "\"}";
     }
-    // Events of one second run in the engine's table order.
-    const std::vector<TableSlot> order = EngineOrder(rows);
-    for (size_t p = 0; p < order.size(); ++p) {
-        const auto it = at.find(order[p].Number);
-        if (it != at.end() && order[p].Day >= 0 && order[p].Day < NoDay)
-            list[it->second]["order"][DayShortName(order[p].Day)] = p;
+    out += ']';
+    ReplyJsonText(res, 200, std::move(out));
+}
+
+void EventsApi::Week(const HttpRequest& req, HttpResponse& res) {
+    std::string from = "00:00:00";
+    if (req.has_param("from")) {
+        from = req.get_param_value("from");
+        const bool clock = from.size() == 8 && from[2] == ':' && from[5] == ':' &&
+                           std::all_of(from.begin(), from.end(),
+                                       [](char c) { return c == ':' || (c >= '0' && c <= '9'); });
+        if (!clock)
+            throw ApiError(400, "from \"" + from + "\" is not a time of day (hh:mm:ss)");
     }
-    ReplyJson(res, 200, list);
+    const size_t count = req.has_param("count")
+                             ? static_cast<size_t>(ParseNumber(req.get_param_value("count"), 1,
+                                                               limits::WeekCountMax, "count"))
+                             : limits::WeekCount;
+    const std::string find = req.has_param("find") ? req.get_param_value("find") : "";
+    if (find.size() > limits::WeekFindMax)
+        throw ApiError(400,
+                       "find is longer than " + std::to_string(limits::WeekFindMax) + " bytes");
+    Database db = Open();
+    const std::vector<Row> rows = ReadRows(db);
+    db.Close();
+    const std::vector<Event> events = EventsOfRows(rows);
+    const WeekGrid week = MakeWeek(events, PositionsOf(events, EngineOrder(rows)), find);
+
+    const auto time = [&](size_t i) -> const std::string& { return *events[i].Time; };
+    std::string out = "{\"count\":" + std::to_string(count) + ",\"days\":[";
+    for (int d = 0; d < NoDay; ++d) {
+        const std::vector<size_t>& list = week.Days[static_cast<size_t>(d)];
+        const size_t first =
+            static_cast<size_t>(std::partition_point(list.begin(), list.end(),
+                                                     [&](size_t i) { return time(i) < from; }) -
+                                list.begin());
+        const size_t end = std::min(list.size(), first + count);
+        out += d > 0 ? ",{" : "{";
+        out += "\"day\":\"" + std::string(DayShortName(d)) +
+               "\",\"total\":" + std::to_string(list.size()) +
+               ",\"first\":" + std::to_string(first);
+        // Where Earlier and Later move the window: the time a page back, the last time shown.
+        out += ",\"earlier\":";
+        if (first > 0)
+            AppendJsonString(out, time(list[first > count ? first - count : 0]));
+        else
+            out += "null";
+        out += ",\"later\":";
+        if (end < list.size())
+            AppendJsonString(out, time(list[end - 1]));
+        else
+            out += "null";
+        out += ",\"entries\":[";
+        for (size_t k = first; k < end; ++k) {
+            const Event& e = events[list[k]];
+            out += k > first ? ",{\"number\":" : "{\"number\":";
+            out += std::to_string(e.Number);
+            out += ",\"time\":";
+            AppendJsonString(out, *e.Time);
+            out += ",\"title\":";
+            AppendJsonString(out, e.Title);
+            out += ",\"marking\":\"";
+            out += MarkingName(e.Mark);
+            out += "\",\"what\":";
+            AppendJsonString(out, DescribeActions(e.Do));
+            if (e.When) {
+                out += ",\"conditionText\":";
+                AppendJsonString(out, DescribeCondition(e.When));
+            }
+            // The nearest other occurrences of the same second, earlier ones first, at most 5.
+            std::vector<int> same;
+            for (size_t j = k; j > 0 && same.size() < 5 && time(list[j - 1]) == *e.Time; --j)
+                same.push_back(events[list[j - 1]].Number);
+            for (size_t j = k + 1; j < list.size() && same.size() < 5 && time(list[j]) == *e.Time;
+                 ++j)
+                same.push_back(events[list[j]].Number);
+            out += ",\"same\":[";
+            for (size_t j = 0; j < same.size(); ++j)
+                out += (j > 0 ? "," : "") + std::to_string(same[j]);
+            out += "]}";
+        }
+        out += "]}";
+    }
+    out += "],\"apart\":{\"total\":" + std::to_string(week.Apart.size()) + ",\"events\":[";
+    for (size_t k = 0; k < week.Apart.size() && k < limits::WeekApartMax; ++k) {
+        if (k > 0)
+            out += ',';
+        AppendEventJson(out, events[week.Apart[k]]);
+    }
+    out += "]}}";
+    ReplyJsonText(res, 200, std::move(out));
 }
 
 void EventsApi::One(const HttpRequest& req, HttpResponse& res) {

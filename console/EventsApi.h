@@ -19,6 +19,9 @@ class EventsApi {
     void DatabaseFaults(Handler handler, const HttpRequest& req, HttpResponse& res);
 
     void List(const HttpRequest& req, HttpResponse& res);
+    // The Week page's grid: per day a window of its occurrences from a time on (?from=hh:mm:ss,
+    // ?count=, ?find= a part of "number title").
+    void Week(const HttpRequest& req, HttpResponse& res);
     void One(const HttpRequest& req, HttpResponse& res);
     void Create(const HttpRequest& req, HttpResponse& res);
     void Update(const HttpRequest& req, HttpResponse& res);

@@ -16,6 +16,11 @@ void ReplyJson(HttpResponse& res, int status, const json& body) {
                     "application/json; charset=utf-8");
 }
 
+void ReplyJsonText(HttpResponse& res, int status, std::string text) {
+    res.status = status;
+    res.set_content(std::move(text), "application/json; charset=utf-8");
+}
+
 void ReplyError(HttpResponse& res, int status, const std::string& message) {
     ReplyJson(res, status, json{{"error", message}});
 }

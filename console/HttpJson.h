@@ -9,6 +9,8 @@
 namespace qtx::console {
 
 void ReplyJson(HttpResponse& res, int status, const nlohmann::json& body);
+// The same for a body already written as JSON text.
+void ReplyJsonText(HttpResponse& res, int status, std::string text);
 void ReplyError(HttpResponse& res, int status, const std::string& message);
 // An ApiError as its reply: its status and message, and its field when it names one.
 void ReplyApiError(HttpResponse& res, const ApiError& e);

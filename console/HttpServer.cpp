@@ -198,10 +198,10 @@ HttpServer::HttpServer(HttpServerOptions options, const TrustedProxies& proxies,
       limit_(std::move(limit)),
       handler_(std::move(handler)),
       refusal_(std::move(refusal)),
-      table_(proxies_, lim::kConsoleMaxConnectionsPerAddress,
-             std::chrono::seconds(lim::kConsoleHeadDeadlineSeconds),
-             std::chrono::seconds(lim::kConsoleBodyDeadlineSeconds)),
-      workers_(lim::kConsoleWorkers, lim::kConsoleQueuedRequests) {}
+      table_(proxies_, lim::ConsoleMaxConnectionsPerAddress,
+             std::chrono::seconds(lim::ConsoleHeadDeadlineSeconds),
+             std::chrono::seconds(lim::ConsoleBodyDeadlineSeconds)),
+      workers_(lim::ConsoleWorkers, lim::ConsoleQueuedRequests) {}
 
 HttpServer::~HttpServer() {
     Stop();
@@ -216,10 +216,10 @@ int HttpServer::Start() {
         flags |= MHD_USE_TLS;
     MHD_OptionItem common[] = {
         {MHD_OPTION_LISTEN_SOCKET, listenFd_, nullptr},
-        {MHD_OPTION_CONNECTION_LIMIT, lim::kConsoleMaxConnections, nullptr},
-        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(lim::kConsoleConnectionMemory),
+        {MHD_OPTION_CONNECTION_LIMIT, lim::ConsoleMaxConnections, nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(lim::ConsoleConnectionMemory),
          nullptr},
-        {MHD_OPTION_CONNECTION_TIMEOUT, lim::kConsoleIdleSeconds, nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, lim::ConsoleIdleSeconds, nullptr},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&HttpServerCallbacks::Completed),
          this},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&HttpServerCallbacks::Notify),
@@ -308,12 +308,12 @@ bool HttpServer::BeginRequest(MHD_Connection* c, RequestState& st, const char* u
     req.via_proxy = proxies_.Trusted(req.peer_addr);
     req.remote_addr = proxies_.ClientOf(req.peer_addr, forwardedFor);
     st.Limit = limit_(req.method, req.path);
-    if (req.headers.size() > lim::kConsoleMaxHeaders)
+    if (req.headers.size() > lim::ConsoleMaxHeaders)
         return Refuse(c, st, 431,
-                      "more than " + std::to_string(lim::kConsoleMaxHeaders) + " header lines");
-    if (bytes > lim::kConsoleMaxHeaderBytes)
+                      "more than " + std::to_string(lim::ConsoleMaxHeaders) + " header lines");
+    if (bytes > lim::ConsoleMaxHeaderBytes)
         return Refuse(c, st, 431,
-                      "header lines longer than " + std::to_string(lim::kConsoleMaxHeaderBytes) +
+                      "header lines longer than " + std::to_string(lim::ConsoleMaxHeaderBytes) +
                           " bytes together");
     std::string length = req.get_header_value("Content-Length");
     unsigned long long declared = 0;

@@ -67,7 +67,7 @@ size_t RouteTable::BodyLimit(const std::string& method, const std::string& path)
     std::vector<std::string> matches;
     bool known = false;
     const Route* r = Find(method, path, matches, known);
-    return r ? r->BodyLimit : qtx::limits::kConsoleMaxIgnoredBody;
+    return r ? r->BodyLimit : qtx::limits::ConsoleMaxIgnoredBody;
 }
 
 }  // namespace qtx::console

@@ -21,7 +21,7 @@ struct Session {
 
 class Sessions {
   public:
-    explicit Sessions(std::chrono::seconds idle = std::chrono::seconds(limits::kSessionIdleSeconds))
+    explicit Sessions(std::chrono::seconds idle = std::chrono::seconds(limits::SessionIdleSeconds))
         : idle_(idle) {}
 
     Session Create(const std::string& user, Role role);

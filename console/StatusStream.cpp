@@ -18,7 +18,7 @@ bool StatusStream::Next(std::string& out) {
     started_ = true;
     auto now = std::chrono::steady_clock::now();
     if (!u) {
-        if (now - lastSent_ >= std::chrono::seconds(qtx::limits::kConsoleStreamKeepAliveSeconds)) {
+        if (now - lastSent_ >= std::chrono::seconds(qtx::limits::ConsoleStreamKeepAliveSeconds)) {
             out = ": keep-alive\n\n";
             lastSent_ = now;
         }

@@ -22,10 +22,8 @@ std::vector<TableSlot> EngineOrder(const std::vector<Row>& rows) {
     table.reserve(rows.size());
     // Times are compared as UTF-8 here and as 8-bit text by the engine: the same order for every
     // time the rules allow (plain ASCII "hh:mm:ss").
-    for (const Row& r : rows) {
-        LoadedFields f = LoadedFieldsOf(r);
-        table.push_back({f.Day, std::move(f.Time), f.Number});
-    }
+    for (const Row& r : rows)
+        table.push_back({LoadedNumber(r, "Day"), LoadedTime(r), LoadedNumber(r, "Number")});
     OrderEventTable(table);
     std::vector<TableSlot> out;
     out.reserve(table.size());

@@ -230,8 +230,13 @@ std::vector<Event> ReadEvents(Database& db) {
 
 std::vector<Event> EventsOfRows(const std::vector<Row>& rows) {
     std::vector<Event> events;
-    for (const std::vector<Row>& group : GroupByNumber(rows))
+    std::vector<const Row*> group;
+    for (const std::vector<size_t>& positions : GroupPositions(rows)) {
+        group.clear();
+        for (const size_t i : positions)
+            group.push_back(&rows[i]);
         events.push_back(EventFromRows(group));
+    }
     return events;
 }
 

@@ -23,12 +23,15 @@ const char* const EventColumns[] = {
     "MIPAddress", "MIPPort",  "MCommPort",  "MBaudRate", "MFrame",   "MSlot",     "MPort",
 };
 
-std::string LoadedText(const Row& row, const char* column, const char* nullText) {
-    const auto it = row.find(column);
-    if (it == row.end() || it->second.IsNull())
+// The Time the engine's load gives a record whose Time is Null.
+constexpr char kNullTime[] = "24:00:00";
+
+// A text column's value as the engine's load gives it (value nullptr: the column is Null).
+std::string TextOfValue(const DbValue* value, const char* nullText) {
+    if (value == nullptr || value->IsNull())
         return nullText;
     try {
-        return Cp1252ToUtf8(it->second.AsText());
+        return Cp1252ToUtf8(value->AsText());
     } catch (...) {
         return nullText;
     }
@@ -173,13 +176,12 @@ namespace {
 
 // LoadedNumber with the column's load rule already found (nullptr: a column the engine does
 // not load).
-int NumberByRule(const Row& row, const std::string& column, const LoadedColumn* rule) {
-    const auto it = row.find(column);
+int NumberOfValue(const DbValue* value, const LoadedColumn* rule) {
     const int64_t nullValue = rule && rule->NullValue >= 0 ? rule->NullValue : 0;
-    if (it == row.end() || it->second.IsNull())
+    if (value == nullptr || value->IsNull())
         return static_cast<int>(nullValue);
     try {
-        const int64_t v = it->second.AsNumber();
+        const int64_t v = value->AsNumber();
         if (!rule)
             return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
         switch (rule->Kind) {
@@ -201,6 +203,11 @@ int NumberByRule(const Row& row, const std::string& column, const LoadedColumn* 
     }
 }
 
+int NumberByRule(const Row& row, const std::string& column, const LoadedColumn* rule) {
+    const auto it = row.find(column);
+    return NumberOfValue(it == row.end() ? nullptr : &it->second, rule);
+}
+
 }  // namespace
 
 int LoadedNumber(const Row& row, const std::string& column) {
@@ -220,35 +227,65 @@ Event EventFromRow(const Row& row) {
 }
 
 LoadedFields LoadedFieldsOf(const Row& r) {
-    // The number fields in this order; their load rules are looked up once.
+    // The number fields in this order, then the texts; their load rules are looked up once.
     static const char* const names[] = {
-        "Number",   "Day",        "Active",    "Condition", "ReqSource", "ReqDest",
-        "xcontrol", "SourceChan", "DestChan",  "scontrol",  "Salvo",     "rcontrol",
-        "Relay",    "vcontrol",   "VChan",     "Gain",      "mcontrol",  "mtype",
-        "MIPPort",  "MCommPort",  "MBaudRate", "MFrame",    "MSlot",     "MPort"};
-    static const std::vector<std::pair<std::string, const LoadedColumn*>> columns = [] {
-        std::vector<std::pair<std::string, const LoadedColumn*>> c;
-        for (const char* n : names)
-            c.emplace_back(n, FindLoadedColumn(n));
+        "Number",     "Day",      "Active",   "Condition", "ReqSource", "ReqDest",   "xcontrol",
+        "SourceChan", "DestChan", "scontrol", "Salvo",     "rcontrol",  "Relay",     "vcontrol",
+        "VChan",      "Gain",     "mcontrol", "mtype",     "MIPPort",   "MCommPort", "MBaudRate",
+        "MFrame",     "MSlot",    "MPort",    "Title",     "Time",      "Message",   "MIPAddress"};
+    constexpr size_t numbers = 24;
+    struct Wanted {
+        std::string Name;
+        size_t At;  // place in names
+    };
+    // The names in the row's own order, so one walk of the row finds them all.
+    static const std::vector<Wanted> wanted = [] {
+        std::vector<Wanted> w;
+        for (size_t i = 0; i < std::size(names); ++i)
+            w.push_back({names[i], i});
+        std::sort(w.begin(), w.end(), [](const Wanted& a, const Wanted& b) {
+            return ColumnNameLess{}(a.Name, b.Name);
+        });
+        return w;
+    }();
+    static const std::vector<const LoadedColumn*> rules = [] {
+        std::vector<const LoadedColumn*> c;
+        for (size_t i = 0; i < numbers; ++i)
+            c.push_back(FindLoadedColumn(names[i]));
         return c;
     }();
-    int v[std::size(names)];
-    for (size_t i = 0; i < columns.size(); ++i)
-        v[i] = NumberByRule(r, columns[i].first, columns[i].second);
+    const DbValue* found[std::size(names)] = {};
+    auto it = r.begin();
+    for (const Wanted& w : wanted) {
+        while (it != r.end() && ColumnNameLess{}(it->first, w.Name))
+            ++it;
+        if (it == r.end())
+            break;
+        if (!ColumnNameLess{}(w.Name, it->first))
+            found[w.At] = &it->second;
+    }
+    int v[numbers];
+    for (size_t i = 0; i < numbers; ++i)
+        v[i] = NumberOfValue(found[i], rules[i]);
     LoadedFields f;
     int* const targets[] = {&f.Number,    &f.Day,      &f.Active,     &f.Condition, &f.ReqSource,
                             &f.ReqDest,   &f.xcontrol, &f.SourceChan, &f.DestChan,  &f.scontrol,
                             &f.Salvo,     &f.rcontrol, &f.Relay,      &f.vcontrol,  &f.VChan,
                             &f.Gain,      &f.mcontrol, &f.mtype,      &f.MIPPort,   &f.MCommPort,
                             &f.MBaudRate, &f.MFrame,   &f.MSlot,      &f.MPort};
-    static_assert(std::size(targets) == std::size(names));
-    for (size_t i = 0; i < std::size(targets); ++i)
+    static_assert(std::size(targets) == numbers);
+    for (size_t i = 0; i < numbers; ++i)
         *targets[i] = v[i];
-    f.Title = LoadedText(r, "Title", "None");
-    f.Time = LoadedText(r, "Time", "24:00:00");
-    f.Message = LoadedText(r, "Message", " ");
-    f.MIPAddress = LoadedText(r, "MIPAddress", "0.0.0.0");
+    f.Title = TextOfValue(found[numbers], "None");
+    f.Time = TextOfValue(found[numbers + 1], kNullTime);
+    f.Message = TextOfValue(found[numbers + 2], " ");
+    f.MIPAddress = TextOfValue(found[numbers + 3], "0.0.0.0");
     return f;
+}
+
+std::string LoadedTime(const Row& row) {
+    const auto it = row.find("Time");
+    return TextOfValue(it == row.end() ? nullptr : &it->second, kNullTime);
 }
 
 Event EventFromRows(const std::vector<const Row*>& rows) {

@@ -49,6 +49,8 @@ struct LoadedFields {
     std::string Title = "None", Time = "24:00:00", Message = " ", MIPAddress = "0.0.0.0";
 };
 LoadedFields LoadedFieldsOf(const Row& row);
+// Only the Time text of those (what the engine's table order reads besides Number and Day).
+std::string LoadedTime(const Row& row);
 // The event of an event's first row's fields and the Day of each of its rows.
 Event EventFromLoaded(const LoadedFields& first, const std::vector<int>& days);
 

@@ -1,37 +1,29 @@
 // The Week page: a grid Monday to Sunday with each event at its time, its marking, events that
 // share a second marked and listed in the engine's order, the engine's next event highlighted,
-// and the records without a day or a time listed apart. A large week is paged: each column shows a window of PAGE entries from the
-// chosen time on, and Earlier / Later move the window.
+// and the records without a day or a time listed apart. The server makes the grid
+// (GET /api/week): each column is a window of PAGE entries from the chosen time on, Earlier /
+// Later move the window, and Find narrows every column; the page fetches only what it shows.
 import { start, api, el, can, dayTitles, describe } from './common.js';
 
 const PAGE = 40;
 const main = document.getElementById('main');
 
-let columns = [[], [], [], [], [], [], []];
-let apart = [];
+let week = null;
 let next = null;
 let from = '00:00:00';
 let filter = '';
+let asked = 0;  // the latest request: answers to older ones are dropped
 
-function lowerBound(list, time) {
-  let lo = 0, hi = list.length;
-  while (lo < hi) {
-    const mid = (lo + hi) >> 1;
-    if (list[mid].time < time) lo = mid + 1; else hi = mid;
-  }
-  return lo;
-}
-
-function chip(entry, sameSecond) {
-  const e = entry.event;
-  const isNext = next && next.weekday === entry.day && next.number === e.number;
+function chip(e, day) {
+  const sameSecond = e.same;
+  const isNext = next && next.weekday === day && next.number === e.number;
   return el('a', {
     class: `chip ${e.marking}${isNext ? ' next' : ''}`,
     href: `/event.html?number=${e.number}`,
     title: `${e.number} ${e.title}`,
     'data-number': e.number,
   },
-  el('span', { class: 't' }, entry.time),
+  el('span', { class: 't' }, e.time),
   `${e.number} ${e.title}`,
   e.marking !== 'active' ? el('span', { class: 'badge' }, e.marking) : null,
   isNext ? el('span', { class: 'badge' }, 'next') : null,
@@ -42,26 +34,15 @@ function chip(entry, sameSecond) {
 function render() {
   const grid = el('div', { class: 'week', id: 'week' });
   const today = (new Date().getDay() + 6) % 7;
-  let shownMax = 0;
-  for (let d = 0; d < 7; d++) {
-    let list = columns[d];
-    if (filter) list = list.filter((x) => x.match.includes(filter));
-    const first = lowerBound(list, from);
-    const page = list.slice(first, first + PAGE);
-    shownMax = Math.max(shownMax, page.length);
-    const column = el('section', { class: `day${d === today ? ' today' : ''}`, 'data-day': d },
-      el('h3', {}, `${dayTitles[d]} `, el('span', { class: 'note' }, `(${list.length})`)));
-    page.forEach((entry, i) => {
-      // Entries of one second sit side by side in the sorted column.
-      const same = [];
-      for (let j = first + i - 1; j >= 0 && list[j].time === entry.time; j--) same.push(list[j].event.number);
-      for (let j = first + i + 1; j < list.length && list[j].time === entry.time; j++) same.push(list[j].event.number);
-      column.append(chip(entry, same.slice(0, 5)));
-    });
-    if (first + PAGE < list.length) column.append(el('div', { class: 'more' }, `${list.length - first - PAGE} more later`));
-    if (first > 0) column.prepend(el('div', { class: 'more' }, `${first} earlier`));
-    grid.append(column);
-  }
+  week.days.forEach((column, d) => {
+    const section = el('section', { class: `day${d === today ? ' today' : ''}`, 'data-day': d },
+      el('h3', {}, `${dayTitles[d]} `, el('span', { class: 'note' }, `(${column.total})`)));
+    for (const e of column.entries) section.append(chip(e, d));
+    const after = column.total - column.first - column.entries.length;
+    if (after > 0) section.append(el('div', { class: 'more' }, `${after} more later`));
+    if (column.first > 0) section.prepend(el('div', { class: 'more' }, `${column.first} earlier`));
+    grid.append(section);
+  });
   const fromInput = el('input', { id: 'from', value: from, size: 8, pattern: '\\d\\d:\\d\\d:\\d\\d', title: 'hh:mm:ss' });
   const filterInput = el('input', { id: 'filter', value: filter, placeholder: 'number or title', size: 16 });
   const toolbar = el('div', { class: 'row' },
@@ -73,73 +54,71 @@ function render() {
     el('label', { for: 'filter' }, 'Find'), filterInput,
     el('span', { class: 'note' }, `${PAGE} entries a day per page`));
   fromInput.addEventListener('change', () => {
-    if (/^\d\d:\d\d:\d\d$/.test(fromInput.value)) { from = fromInput.value; render(); }
+    if (/^\d\d:\d\d:\d\d$/.test(fromInput.value)) { from = fromInput.value; fetchWeek(); }
   });
-  filterInput.addEventListener('input', () => { filter = filterInput.value.toLowerCase(); render(); });
+  filterInput.addEventListener('input', () => { filter = filterInput.value.toLowerCase(); fetchWeek(); });
   const apartTable = el('table', { id: 'apart' }, el('tr', {}, el('th', {}, 'Number'), el('th', {}, 'Title'), el('th', {}, 'Days'), el('th', {}, 'Time'), el('th', {}, 'Marking'), el('th', {}, 'Actions')));
-  for (const e of apart.slice(0, 200)) {
+  for (const e of week.apart.events) {
     apartTable.append(el('tr', {}, el('td', {}, el('a', { href: `/event.html?number=${e.number}` }, e.number)), el('td', {}, e.title),
       el('td', {}, e.days.join(',') || 'none'), el('td', {}, e.time || 'none'), el('td', {}, e.marking), el('td', {}, describe(e))));
   }
   main.replaceChildren(toolbar, grid,
-    el('h2', {}, `Records without a day or a time (${apart.length}): never run`),
-    apart.length ? apartTable : el('p', { class: 'note' }, 'None.'));
+    el('h2', {}, `Records without a day or a time (${week.apart.total}): never run`),
+    week.apart.total ? apartTable : el('p', { class: 'note' }, 'None.'));
   if (filter) { filterInput.focus(); filterInput.setSelectionRange(filter.length, filter.length); }
 }
 
 function move(direction) {
-  // The window moves to the time after the last entry shown (or before the first) in any column.
-  let target = from;
+  // The window moves to the time after the last entry shown (or a page back) in any column.
+  let target = null;
+  for (const column of week.days) {
+    const t = direction > 0 ? column.later : column.earlier;
+    if (t !== null && (target === null || (direction > 0 ? t > target : t < target))) target = t;
+  }
+  if (target === null) return;
   if (direction > 0) {
-    let latest = null;
-    for (const list of columns) {
-      const first = lowerBound(list, from);
-      const last = list[Math.min(list.length, first + PAGE) - 1];
-      if (last && first + PAGE < list.length && (latest === null || last.time > latest)) latest = last.time;
-    }
-    if (latest === null) return;
-    const [h, m, s] = latest.split(':').map(Number);
+    const [h, m, s] = target.split(':').map(Number);
     const t = h * 3600 + m * 60 + s + 1;
     target = [Math.floor(t / 3600), Math.floor(t / 60) % 60, t % 60].map((n) => String(n).padStart(2, '0')).join(':');
-  } else {
-    let earliest = null;
-    for (const list of columns) {
-      const first = lowerBound(list, from);
-      const back = list[Math.max(0, first - PAGE)];
-      if (back && first > 0 && (earliest === null || back.time < earliest)) earliest = back.time;
-    }
-    if (earliest === null) return;
-    target = earliest;
   }
   from = target;
+  fetchWeek();
+}
+
+// Asks for the grid at the current window; the answer is drawn unless a later request was made
+// meanwhile. Gives whether it was drawn.
+async function fetchWeek() {
+  const mine = ++asked;
+  const query = new URLSearchParams({ from, count: PAGE });
+  if (filter) query.set('find', filter);
+  return show(mine, await api('GET', `/api/week?${query}`));
+}
+
+function show(mine, answer) {
+  if (mine !== asked) return false;
+  if (!answer.ok) {
+    main.replaceChildren(el('div', { class: 'banner bad' }, answer.data.error || 'The events cannot be read.'));
+    return false;
+  }
+  week = answer.data;
   render();
+  return true;
 }
 
 async function load() {
+  // The grid, the engine's state and the page's frame are asked for at once.
+  const mine = ++asked;
+  const grid = api('GET', `/api/week?${new URLSearchParams({ from, count: PAGE })}`);
+  const status = api('GET', '/api/status');
   await start('week');
-  const [events, status] = await Promise.all([api('GET', '/api/events'), api('GET', '/api/status')]);
-  if (!events.ok) {
-    main.replaceChildren(el('div', { class: 'banner bad' }, events.data.error || 'The events cannot be read.'));
-    return;
-  }
+  const state = await status;
   // The engine names its next event by number and weekday.
-  const n = status.ok && status.data.next && status.data.next[0];
+  const n = state.ok && state.data.next && state.data.next[0];
   if (n && n.number > 0 && n.weekday >= 0) next = { weekday: n.weekday, number: n.number };
-  columns = [[], [], [], [], [], [], []];
-  apart = [];
-  for (const e of events.data) {
-    if (!e.days.length || !e.time) { apart.push(e); continue; }
-    const match = `${e.number} ${e.title}`.toLowerCase();
-    for (const day of e.days) {
-      const d = ['mon', 'tue', 'wed', 'thu', 'fri', 'sat', 'sun'].indexOf(day);
-      const order = e.order && e.order[day] !== undefined ? e.order[day] : Infinity;
-      columns[d].push({ day: d, time: e.time, event: e, match, order });
-    }
+  if (show(mine, await grid)) {
+    performance.mark('week-grid');  // the first grid is drawn
+    document.body.dataset.loaded = 'true';
   }
-  // Events of one second in the order the engine runs them (the server's "order").
-  for (const list of columns) list.sort((a, b) => (a.time < b.time ? -1 : a.time > b.time ? 1 : a.order - b.order || a.event.number - b.event.number));
-  render();
-  document.body.dataset.loaded = 'true';
 }
 
 load();

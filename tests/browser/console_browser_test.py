@@ -1,6 +1,7 @@
 """The console in a real headless Chromium, as an operator uses it."""
 import datetime
 import os
+import subprocess
 import sys
 import time
 import unittest
@@ -77,6 +78,29 @@ class OperatorInTheBrowser(unittest.TestCase):
         self.assertEqual([c.get_attribute("data-number") for c in chips], ["30", "20"])
         # The serial message keeps its speed: the words are the server's.
         self.assertIn('message serial 2 at 9600 "hi"', chips[0].text)
+
+    def test_the_week_pages_through_a_day_and_finds_by_title(self):
+        s = self.site
+        subprocess.run(["sqlite3", s.db,
+                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 45) "
+                        "INSERT INTO Automation (Number, Day, Time, Title, Active, xcontrol, SourceChan, DestChan) "
+                        "SELECT i, 0, printf('01:%02d:00', i), 'Row ' || i, 1, 1, 3, 1 FROM n"], check=True)
+        s.login("viewer")
+
+        def monday():
+            column = s.finds("#week .day")[0]
+            return [c.get_attribute("data-number") for c in column.find_elements(By.CSS_SELECTOR, ".chip")], column.text
+
+        numbers, text = monday()
+        self.assertEqual(numbers, [str(n) for n in range(1, 41)])
+        self.assertIn("5 more later", text)
+        s.find("#later").click()
+        s.wait(lambda d: monday()[0] == [str(n) for n in range(41, 46)])
+        self.assertIn("40 earlier", monday()[1])
+        s.find("#earlier").click()
+        s.wait(lambda d: monday()[0][:1] == ["1"])
+        s.find("#filter").send_keys("row 7")
+        s.wait(lambda d: monday()[0] == ["7"])
 
     def test_an_event_added_in_the_console_runs_and_status_follows_the_link(self):
         s = self.site

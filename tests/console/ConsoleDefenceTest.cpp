@@ -156,7 +156,7 @@ TEST_F(Defences, AChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimit) {
                                      "Content-Type: application/json\r\n"
                                      "Transfer-Encoding: chunked\r\n");
     RawConnection c(Port(), "127.0.0.2");
-    ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::kConsoleMaxBody);
+    ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::ConsoleMaxBody);
     EXPECT_LT(PeakMemoryKiB(console->Pid()) - before, 8 * 1024);
 }
 
@@ -171,14 +171,14 @@ TEST_F(Defences, AChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimitOverT
                                      "Content-Type: application/json\r\n"
                                      "Transfer-Encoding: chunked\r\n");
     TlsConnection c(Port(), "127.0.0.2");
-    ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::kConsoleMaxBody);
+    ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::ConsoleMaxBody);
 }
 
 TEST_F(Defences, HeaderFloodsAreRefusedWith431) {
     Start();
     long before = PeakMemoryKiB(console->Pid());
     std::string many;
-    for (size_t i = 0; i <= qtx::limits::kConsoleMaxHeaders; ++i)
+    for (size_t i = 0; i <= qtx::limits::ConsoleMaxHeaders; ++i)
         many += "X-Line-" + std::to_string(i) + ": x\r\n";
     std::string flood;
     for (int i = 0; i < 20000; ++i)
@@ -250,7 +250,7 @@ TEST_F(Defences, SlowAndIdleConnectionsDoNotStarveALoggedInOperator) {
 
 TEST_F(Defences, OneAddressHoldsABoundedNumberOfConnections) {
     Start({"--trusted-proxy", "127.0.0.9"});
-    const int cap = qtx::limits::kConsoleMaxConnectionsPerAddress;
+    const int cap = qtx::limits::ConsoleMaxConnectionsPerAddress;
     auto openFrom = [&](const std::string& from, int n) {
         std::vector<std::unique_ptr<RawConnection>> conns;
         for (int i = 0; i < n; ++i)
@@ -365,7 +365,7 @@ TEST_F(Defences, ChecksRunInTheirOrder) {
                "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
         return StatusOf(c.Receive(3000));
     };
-    std::string big(qtx::limits::kConsoleMaxBody + 1, ' ');
+    std::string big(qtx::limits::ConsoleMaxBody + 1, ' ');
     std::string foreign = "Origin: http://attacker.example\r\n";
     std::string text = "Content-Type: text/plain\r\n", js = "Content-Type: application/json\r\n";
     struct Case {

@@ -107,19 +107,19 @@ TEST_F(ConsoleLogin, ABurstOfConcurrentGuessesFromOneAddressChecksAtMostFive) {
             EXPECT_LE(retry, 60);
         }
     }
-    EXPECT_LE(capped, kBurst - limits::kConsoleMaxConnectionsPerAddress);
-    EXPECT_EQ(wrong, limits::kLoginChecksPerWindow);
-    EXPECT_EQ(throttled, kBurst - capped - limits::kLoginChecksPerWindow);
+    EXPECT_LE(capped, kBurst - limits::ConsoleMaxConnectionsPerAddress);
+    EXPECT_EQ(wrong, limits::LoginChecksPerWindow);
+    EXPECT_EQ(throttled, kBurst - capped - limits::LoginChecksPerWindow);
     EXPECT_EQ(Metric(console->Port(), "qtx_console_password_checks_total") - checksBefore,
-              limits::kLoginChecksPerWindow);
+              limits::LoginChecksPerWindow);
     EXPECT_EQ(Metric(console->Port(), "qtx_console_logins_throttled_total"), throttled);
-    EXPECT_EQ(FailedInAudit(), limits::kLoginChecksPerWindow);
+    EXPECT_EQ(FailedInAudit(), limits::LoginChecksPerWindow);
 }
 
 TEST_F(ConsoleLogin, FailuresFromOneAddressNeverRefuseALoginFromAnother) {
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(Login("127.0.0.5", "admin", "wrong").Status,
-                  i < limits::kLoginChecksPerWindow ? 401 : 429);
+                  i < limits::LoginChecksPerWindow ? 401 : 429);
     // The flooding address is out of checks, even with the right password ...
     EXPECT_EQ(Login("127.0.0.5", "admin", kPassword).Status, 429);
     // ... while the account's owner elsewhere logs in.
@@ -129,7 +129,7 @@ TEST_F(ConsoleLogin, FailuresFromOneAddressNeverRefuseALoginFromAnother) {
 }
 
 TEST_F(ConsoleLogin, TheWindowIsASlidingMinuteOnTheConsolesClock) {
-    for (int i = 0; i < limits::kLoginChecksPerWindow; ++i) {
+    for (int i = 0; i < limits::LoginChecksPerWindow; ++i) {
         MoveClock(i * 10000);  // one a ten seconds: at 0, 10, ..., 40 s
         EXPECT_EQ(Login("127.0.0.7", "admin", "wrong").Status, 401);
     }
@@ -150,9 +150,8 @@ TEST_F(ConsoleLogin, TheWindowIsASlidingMinuteOnTheConsolesClock) {
 
 TEST_F(ConsoleLogin, AUserNameLongerThanAnyAccountsIsRefusedAndNotKept) {
     // At the limit the name is checked like any other; one past it is refused at once.
-    EXPECT_EQ(Login("127.0.0.8", std::string(limits::kMaxUserName, 'a'), kPassword).Status, 401);
-    EXPECT_EQ(Login("127.0.0.8", std::string(limits::kMaxUserName + 1, 'a'), kPassword).Status,
-              400);
+    EXPECT_EQ(Login("127.0.0.8", std::string(limits::MaxUserName, 'a'), kPassword).Status, 401);
+    EXPECT_EQ(Login("127.0.0.8", std::string(limits::MaxUserName + 1, 'a'), kPassword).Status, 400);
     // Clients, each with a name of its own just under the body limit. The first round lets the
     // server's threads take the memory a request needs; after it the console must not grow with
     // the number of names it was sent.

@@ -9,8 +9,8 @@
 namespace qtx::console {
 namespace {
 
-constexpr int kChecks = limits::kLoginChecksPerWindow;
-constexpr uint32_t kWindow = static_cast<uint32_t>(limits::kLoginWindowMs);
+constexpr int kChecks = limits::LoginChecksPerWindow;
+constexpr uint32_t kWindow = static_cast<uint32_t>(limits::LoginWindowMs);
 
 TEST(LoginThrottle, EachAddressHasItsChecksInASlidingWindow) {
     struct Case {
@@ -40,13 +40,13 @@ TEST(LoginThrottle, TheTableHoldsAtMostItsLimitAndForgetsQuietAddresses) {
     auto address = [](size_t i) {
         return "127.1." + std::to_string(i / 256) + "." + std::to_string(i % 256);
     };
-    for (size_t i = 0; i < limits::kLoginThrottleAddresses; ++i)
+    for (size_t i = 0; i < limits::LoginThrottleAddresses; ++i)
         ASSERT_TRUE(throttle.TryAcquire(address(i), 1000).Allowed);
     LoginAdmission full = throttle.TryAcquire("127.0.0.5", 2000);
     EXPECT_FALSE(full.Allowed);
     EXPECT_EQ(full.RetryAfterSeconds, 59);
     EXPECT_TRUE(throttle.TryAcquire(address(0), 2000).Allowed);  // a known address goes on
-    EXPECT_EQ(throttle.Addresses(), limits::kLoginThrottleAddresses);
+    EXPECT_EQ(throttle.Addresses(), limits::LoginThrottleAddresses);
     EXPECT_TRUE(throttle.TryAcquire("127.0.0.5", 1000 + kWindow).Allowed);
     EXPECT_EQ(throttle.Addresses(),
               2u);  // the quiet ones are gone, address(0) and the new one stay

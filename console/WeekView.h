@@ -1,0 +1,32 @@
+#pragma once
+// The week as the engine runs it, for the events list and the Week page: each event's place in
+// the engine's table on each of its days, and for each day the occurrences of the events that
+// run on it, by time and, within a second, in the engine's order.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "schedule/EngineOrder.h"
+#include "schedule/Event.h"
+
+namespace qtx::console {
+
+// Per event (as in events) and day (0 Monday .. 6 Sunday): its slot's position in the engine's
+// table, or -1 when it has none that day.
+using DayPositions = std::array<long long, schedule::NoDay>;
+std::vector<DayPositions> PositionsOf(const std::vector<schedule::Event>& events,
+                                      const std::vector<schedule::TableSlot>& slots);
+
+struct WeekGrid {
+    // Per day, the places in events of its occurrences: by time, then engine position, then
+    // number.
+    std::array<std::vector<size_t>, schedule::NoDay> Days;
+    // The events that never run (no day or no time), in the order of events.
+    std::vector<size_t> Apart;
+};
+// find, when not empty, keeps the events whose "number title" holds it, without regard to the
+// case of ASCII letters.
+WeekGrid MakeWeek(const std::vector<schedule::Event>& events,
+                  const std::vector<DayPositions>& positions, const std::string& find);
+
+}  // namespace qtx::console
