@@ -85,7 +85,7 @@ TEST(EventText, EachActionAndConditionIsTheDocumentsText) {
          [](Event& e) {
              e.Do.Crosspoint = CrosspointAction{CrosspointKind::Take, 1, 2};
              e.Do.Salvo = SalvoAction{7};
-             e.Do.Message = MessageAction{MessageTo::Ip, MessageContent::File, "/f", "10.0.0.1", 1};
+             e.Do.Message = MessageAction{MessageTo::Ip, MessageContent::File, "/f", "127.0.0.9", 1};
              e.When = Condition{false, 2, 4};
              e.Time.reset();
              e.Days.clear();
@@ -95,7 +95,7 @@ TEST(EventText, EachActionAndConditionIsTheDocumentsText) {
           {{"kind", "salvo"}, {"salvo", 7}},
           {{"kind", "message"},
            {"to", "ip"},
-           {"address", "10.0.0.1"},
+           {"address", "127.0.0.9"},
            {"port", 1},
            {"file", "/f"}}}},
     };
