@@ -85,7 +85,8 @@ TEST(EventText, EachActionAndConditionIsTheDocumentsText) {
          [](Event& e) {
              e.Do.Crosspoint = CrosspointAction{CrosspointKind::Take, 1, 2};
              e.Do.Salvo = SalvoAction{7};
-             e.Do.Message = MessageAction{MessageTo::Ip, MessageContent::File, "/f", "127.0.0.9", 1};
+             e.Do.Message =
+                 MessageAction{MessageTo::Ip, MessageContent::File, "/f", "127.0.0.9", 1};
              e.When = Condition{false, 2, 4};
              e.Time.reset();
              e.Days.clear();
