@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "console/ConsoleProcess.h"
-#include "fixtures/Sanitizer.h"
 #include "fixtures/EventDb.h"
+#include "fixtures/Sanitizer.h"
 #include "fixtures/TempDir.h"
 #include "ui/StateMessages.h"
 
@@ -213,8 +213,9 @@ TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {
     EXPECT_TRUE(ConsoleAlive());
     EXPECT_EQ(Metric("qtx_console_state_lines_dropped_total{problem=\"too_long\"}"), 1);
     // The bound is 4 MiB; the console may hold it (and a copy) but never the 96 MiB sent.
-    if (test::MemoryIsMeasurable)
+    if (test::MemoryIsMeasurable) {
         EXPECT_LT(PeakKiB() - base, 24 * 1024) << "peak grew from " << base << " KiB";
+    }
 }
 
 // A process of another user that holds the socket's name is not believed: the console shows the
