@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <utility>
 
 #include "common/Constants.h"
 #include "common/Fault.h"
@@ -55,6 +56,20 @@ std::string ClientVersion(const HttpRequest& req, const json* body) {
 void Unprocessable(HttpResponse& res, const std::vector<Problem>& problems) {
     ReplyJson(res, 422,
               json{{"error", problems.front().Message}, {"errors", ProblemsToJson(problems)}});
+}
+
+// The stored event a change is made to, read in the change's transaction, with its version
+// form: 404 when there is none, 409 when the client read another version (none sent: no check).
+std::pair<Event, json> StoredAsRead(Database& db, int number, const std::string& version,
+                                    const std::string& hint) {
+    std::optional<Event> stored = ReadEvent(db, number);
+    if (!stored)
+        throw ApiError(404, "there is no event " + std::to_string(number));
+    json before = WithVersion(*stored);
+    if (!version.empty() && version != before["version"])
+        throw ApiError(409, "event " + std::to_string(number) +
+                                " was changed by someone else since it was read" + hint);
+    return {std::move(*stored), std::move(before)};
 }
 
 }  // namespace
@@ -252,15 +267,9 @@ void EventsApi::Update(const HttpRequest& req, HttpResponse& res) {
     std::string version = ClientVersion(req, &body);
     Database db = Open();
     db.BeginTrans();
-    std::optional<Event> stored = ReadEvent(db, number);
-    if (!stored)
-        throw ApiError(404, "there is no event " + std::to_string(number));
-    json before = WithVersion(*stored);
-    if (!version.empty() && version != before["version"])
-        throw ApiError(409, "event " + std::to_string(number) +
-                                " was changed by someone else since it was read; "
-                                "reload it and make the change again");
-    std::vector<Problem> problems = CheckMessageFile(e, folder_, &*stored);
+    const auto [stored, before] =
+        StoredAsRead(db, number, version, "; reload it and make the change again");
+    std::vector<Problem> problems = CheckMessageFile(e, folder_, &stored);
     if (problems.empty())
         problems = UpdateEvent(db, number, e);
     if (!problems.empty()) {
@@ -282,13 +291,7 @@ void EventsApi::Delete(const HttpRequest& req, HttpResponse& res) {
         req.has_param("version") ? req.get_param_value("version") : ClientVersion(req, nullptr);
     Database db = Open();
     db.BeginTrans();
-    std::optional<Event> stored = ReadEvent(db, number);
-    if (!stored)
-        throw ApiError(404, "there is no event " + std::to_string(number));
-    json before = WithVersion(*stored);
-    if (!version.empty() && version != before["version"])
-        throw ApiError(409, "event " + std::to_string(number) +
-                                " was changed by someone else since it was read");
+    const json before = StoredAsRead(db, number, version, "").second;
     DeleteEvent(db, number);
     audit_.Record(s.User, req.remote_addr, "event-delete", "event " + std::to_string(number),
                   before, nullptr);
