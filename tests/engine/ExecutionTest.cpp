@@ -15,6 +15,7 @@ namespace {
 using test::EngineHarness;
 using test::Event;
 using test::EventRow;
+using test::Titles;
 using test::With;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -22,13 +23,6 @@ using ::testing::Not;
 
 // Monday 7 December 2026.
 constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
-std::vector<std::string> Titles(const std::vector<ListRow>& rows) {
-    std::vector<std::string> t;
-    for (const auto& r : rows)
-        t.push_back(r.Title);
-    return t;
-}
 
 class ExecutionTest : public ::testing::Test {
   protected:
@@ -268,14 +262,14 @@ TEST_F(ExecutionTest, MissingDatabaseKeepsTheOneTimeDeletionUntilTheFileIsBack) 
         {With(Event(2, 0, "09:00:02", "once"), {{"Active", 3}}), Event(3, 1, "09:00:00", "b")});
     h.Start();
     h.MarkSwitcherUp();
-    std::filesystem::rename(h.dir.File("QTXAutomation.mdb"), h.dir.File("aside"));
+    std::filesystem::rename(h.Db(), h.dir.File("aside"));
     h.TickAt(9, 0, 2);
     EXPECT_THAT(h.ErrorLocations(), ElementsAre("Error Deleting One Time Event"));
     // Consumed in the table all the same: the event does not run again.
     EXPECT_EQ(h.vars().EventCount, 1);
     EXPECT_EQ(h.vars().EventTable[0].Number, 3);
     // The file comes back: the reload still leaves the event out, and the deletion is written.
-    std::filesystem::rename(h.dir.File("aside"), h.dir.File("QTXAutomation.mdb"));
+    std::filesystem::rename(h.dir.File("aside"), h.Db());
     for (int ms : {5, 205, 405, 605, 805, 905})
         h.TickAt(9, 0, 3, ms);
     EXPECT_EQ(h.vars().EventCount, 1);
@@ -315,7 +309,7 @@ TEST_F(ExecutionTest, DatabaseWatchFollowsEditsDeletionAndRestore) {
     EXPECT_EQ(h.view.Panels[1], "2 Total Events");
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{"Monday", "09:30:00", "half"}));
 
-    const std::string db = h.dir.File("QTXAutomation.mdb");
+    const std::string db = h.Db();
     std::filesystem::rename(db, h.dir.File("aside"));
     for (int i = 0; i < 3; ++i)
         h.TickAt(9, 0, 2, 5 + 200 * i);
@@ -375,7 +369,7 @@ TEST_F(ExecutionTest, ExitQuestionAndSetup) {
     EXPECT_TRUE(h.vars().StartMinimized);
     EXPECT_EQ(h.vars().TaskViewDir, copyDir);
 
-    std::filesystem::remove(h.dir.File("QTXAutomation.mdb"));
+    std::filesystem::remove(h.Db());
     EXPECT_FALSE(h.engine->ApplySetup(false, copyDir));
     EXPECT_EQ(h.ErrorLocations().back(), "Error Updating DB Info");
 }

@@ -3,15 +3,13 @@
 // console's accounts, the database) are never sent, however the path reaches them; a file in
 // messages/ and a file outside the program folder still are. Texts stored by another program
 // with CR or LF in them stay on their own line in the activity log.
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "fixtures/EngineHarness.h"
+#include "fixtures/Loopback.h"
 #include "switcher/sim/SwitcherSim.h"
 
 namespace qtx {
@@ -26,42 +24,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
-// Listens without a thread: the kernel completes the connection and keeps what is sent until
-// Next reads it, after the sender has closed.
-class Listener {
-  public:
-    Listener() {
-        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t len = sizeof a;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 8);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(fd_); }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-    int Port() const { return port_; }
-    // The bytes of the next connection; "<none>" when nobody connected.
-    std::string Next() {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 50) != 1)
-            return "<none>";
-        const int c = ::accept(fd_, nullptr, nullptr);
-        std::string out;
-        char buf[4096];
-        pollfd q{c, POLLIN, 0};
-        for (ssize_t n; ::poll(&q, 1, 500) == 1 && (n = ::read(c, buf, sizeof buf)) > 0;)
-            out.append(buf, static_cast<size_t>(n));
-        ::close(c);
-        return out;
-    }
-
-  private:
-    const int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int port_ = 0;
-};
 
 class MessageReach : public ::testing::Test {
   protected:
@@ -82,7 +44,7 @@ class MessageReach : public ::testing::Test {
 
     EngineHarness h{kMonday};
     sim::SwitcherSim sim_{h.realLoop};
-    Listener listener_;
+    test::LoopbackListener listener_;
 };
 
 TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
@@ -97,7 +59,7 @@ TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
 
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"users", users},
-        {"database", h.dir.File("QTXAutomation.mdb")},
+        {"database", h.Db()},
         {"dotdot", h.dir.File("messages/../qtx-console.users")},
         {"link", h.dir.File("messages/link.txt")},
         {"linked folder", h.dir.File("messages/up/qtx-console.users")},
@@ -117,12 +79,13 @@ TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
     for (int s = 1; s <= 6; ++s) {
         h.TickAt(9, 0, s);
         // Compared as a truth: a file sent in spite of the rule would fill the report.
-        EXPECT_TRUE(listener_.Next() == "<none>") << refused[static_cast<size_t>(s - 1)].first;
+        EXPECT_TRUE(listener_.Next(50, 500) == "<none>")
+            << refused[static_cast<size_t>(s - 1)].first;
     }
     h.TickAt(9, 0, 7);
-    EXPECT_EQ(listener_.Next(), "NEWS AT NINE");
+    EXPECT_EQ(listener_.Next(50, 500), "NEWS AT NINE");
     h.TickAt(9, 0, 8);
-    EXPECT_EQ(listener_.Next(), "OLD TEXT");
+    EXPECT_EQ(listener_.Next(50, 500), "OLD TEXT");
 
     // One error entry per refused run, naming the file as the event gave it.
     const std::vector<std::string> errors = h.ErrorLines();

@@ -14,23 +14,6 @@ using ::testing::IsEmpty;
 const std::vector<EventRow> kTwoEvents = {Event(1, 0, "09:00:10", "ten"),
                                           Event(2, 0, "09:00:20", "twenty")};
 
-std::string Db(const EngineHarness& h) {
-    return h.dir.File("QTXAutomation.mdb");
-}
-
-// Error-log locations without the failed polls (the links are marked up with nothing behind).
-std::vector<std::string> DbErrors(const EngineHarness& h) {
-    std::vector<std::string> out;
-    for (const std::string& loc : h.ErrorLocations())
-        if (loc != "Error sending to switcher")
-            out.push_back(loc);
-    return out;
-}
-
-bool Logged(const EngineHarness& h, const std::string& text) {
-    return ReadWholeFile(h.dir.File("Errorlog.txt")).find(text) != std::string::npos;
-}
-
 // Something other than the engine spoils the live file: it runs SQL on it (keep < 0) or keeps
 // its first bytes and appends text; then the locations reported and the fault they carry.
 struct Harm {
@@ -62,22 +45,22 @@ TEST(DatabaseFault, SpoiltFileIsReportedOnceNeverDamagedFurtherAndTheLastGoodTab
         SCOPED_TRACE(harm.name);
         EngineHarness h{kMonday};
         StartWith(h, kTwoEvents);
-        ASSERT_GT(ReadWholeFile(Db(h)).size(), 12000u);
+        ASSERT_GT(ReadWholeFile(h.Db()).size(), 12000u);
         if (harm.keep < 0)
             h.Sql(harm.text);
         else
-            WriteWholeFile(Db(h), ReadWholeFile(Db(h)).substr(0, harm.keep) + harm.text);
-        const std::string harmed = ReadWholeFile(Db(h));
+            WriteWholeFile(h.Db(), ReadWholeFile(h.Db()).substr(0, harm.keep) + harm.text);
+        const std::string harmed = ReadWholeFile(h.Db());
         // Reported once: the refused file is not read again at every watch.
         for (int s = 1; s <= 3; ++s)
             WatchAt(h, 9, 0, s);
-        EXPECT_EQ(DbErrors(h), harm.locations);
-        EXPECT_TRUE(Logged(h, harm.fault));
+        EXPECT_EQ(h.DatabaseErrors(), harm.locations);
+        EXPECT_TRUE(h.Logged(harm.fault));
         if (harm.locations[0] == "Error Checking DB Version")
-            EXPECT_EQ(QueryOne(Db(h), "PRAGMA integrity_check"), "ok");
+            EXPECT_EQ(QueryOne(h.Db(), "PRAGMA integrity_check"), "ok");
         else
-            EXPECT_EQ(ReadWholeFile(Db(h)), harmed);
-        EXPECT_FALSE(std::filesystem::exists(Db(h) + "-journal"));
+            EXPECT_EQ(ReadWholeFile(h.Db()), harmed);
+        EXPECT_FALSE(std::filesystem::exists(h.Db() + "-journal"));
         h.TickAt(9, 0, 10);
         h.TickAt(9, 0, 20);
         EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("ten", "twenty"));
@@ -92,7 +75,7 @@ TEST(DatabaseFault, SpoiltFileIsReportedOnceNeverDamagedFurtherAndTheLastGoodTab
 
 TEST(DatabaseFault, AFolderInTheFilesPlaceMeansNoEventsNoErrorsAndIsNeverReplaced) {
     EngineHarness h{kMonday};
-    std::filesystem::create_directory(Db(h));
+    std::filesystem::create_directory(h.Db());
     h.Start();
     EXPECT_EQ(h.view.Panels[1], "0 Total Events");
     EXPECT_THAT(h.view.NextRows, ElementsAre(ListRow{" ", " ", "No Events"}));
@@ -100,8 +83,8 @@ TEST(DatabaseFault, AFolderInTheFilesPlaceMeansNoEventsNoErrorsAndIsNeverReplace
     for (int s = 1; s <= 6; ++s)
         WatchAt(h, 9, 0, s);
     EXPECT_EQ(h.view.Panels[3], "09:00:06");  // still ticking
-    EXPECT_TRUE(std::filesystem::is_directory(Db(h)));
-    EXPECT_THAT(DbErrors(h), IsEmpty());
+    EXPECT_TRUE(std::filesystem::is_directory(h.Db()));
+    EXPECT_THAT(h.DatabaseErrors(), IsEmpty());
 }
 
 // Skip and one-time markings the engine cannot write: a write lock of another process, a
@@ -126,24 +109,24 @@ TEST(DatabaseFault, MarkingsThatCannotBeWrittenFailCleanlyAndAreKept) {
             std::unique_ptr<LockHolder> other;
             if (fault == "lock") {
                 other = std::make_unique<LockHolder>(
-                    Db(h), "BEGIN IMMEDIATE; UPDATE Automation SET Title = 'other' WHERE 0");
+                    h.Db(), "BEGIN IMMEDIATE; UPDATE Automation SET Title = 'other' WHERE 0");
                 ASSERT_TRUE(other->Holding());
             } else {
                 const bool folder = fault != "read-only file";
-                ::chmod(folder ? h.dir.Path().c_str() : Db(h).c_str(), folder ? 0555 : 0444);
+                ::chmod(folder ? h.dir.Path().c_str() : h.Db().c_str(), folder ? 0555 : 0444);
                 // The fault is real: this user cannot write there.
-                const std::string probe = folder ? h.dir.File("probe") : Db(h);
+                const std::string probe = folder ? h.dir.File("probe") : h.Db();
                 ASSERT_TRUE(::open(probe.c_str(), O_WRONLY | O_CREAT, 0644) < 0 && errno == EACCES);
             }
-            const std::string before = ReadWholeFile(Db(h));
+            const std::string before = ReadWholeFile(h.Db());
             const auto start = std::chrono::steady_clock::now();
             h.TickAt(9, 0, 1);
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
-            EXPECT_THAT(DbErrors(h), ElementsAre("seed", "Error Updating Skip Event",
-                                                 "Error Deleting One Time Event"));
-            EXPECT_TRUE(Logged(h, number));
+            EXPECT_THAT(h.DatabaseErrors(), ElementsAre("seed", "Error Updating Skip Event",
+                                                        "Error Deleting One Time Event"));
+            EXPECT_TRUE(h.Logged(number));
             // Neither marking is half done in the file; the table has both consumed.
-            EXPECT_EQ(ReadWholeFile(Db(h)), before);
+            EXPECT_EQ(ReadWholeFile(h.Db()), before);
             EXPECT_EQ(h.vars().EventTable[0].Active, 1);
             EXPECT_EQ(h.vars().EventCount, 3);
             other.reset();
@@ -153,9 +136,9 @@ TEST(DatabaseFault, MarkingsThatCannotBeWrittenFailCleanlyAndAreKept) {
             // Once the lock is gone, the next watch writes both; the others keep them waiting,
             // without a second report.
             WatchAt(h, 9, 0, 6);
-            EXPECT_EQ(ReadWholeFile(Db(h)) == before, fault != "lock");
-            EXPECT_THAT(DbErrors(h), ElementsAre("seed", "Error Updating Skip Event",
-                                                 "Error Deleting One Time Event"));
+            EXPECT_EQ(ReadWholeFile(h.Db()) == before, fault != "lock");
+            EXPECT_THAT(h.DatabaseErrors(), ElementsAre("seed", "Error Updating Skip Event",
+                                                        "Error Deleting One Time Event"));
             h.engine->Log().WriteActivityLog("still logging");
             EXPECT_EQ(h.ActivityMessages().back(), "still logging");
         });
@@ -165,16 +148,16 @@ TEST(DatabaseFault, MarkingsThatCannotBeWrittenFailCleanlyAndAreKept) {
 TEST(DatabaseFault, ReloadBlockedByAnExclusiveLockCatchesUpWhenTheOtherWriterCommits) {
     EngineHarness h{kMonday};
     StartWith(h, kTwoEvents);
-    LockHolder other(Db(h),
+    LockHolder other(h.Db(),
                      "BEGIN EXCLUSIVE; UPDATE Automation SET Title = 'ten!' WHERE Number = 1");
     ASSERT_TRUE(other.Holding());
     // The other program has touched the file: the watch tries to reload and cannot read.
-    ASSERT_EQ(::utimensat(AT_FDCWD, Db(h).c_str(), nullptr, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, h.Db().c_str(), nullptr, 0), 0);
     const auto start = std::chrono::steady_clock::now();
     WatchAt(h, 9, 0, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
-    EXPECT_THAT(DbErrors(h), Contains("Error Reading Automation DB"));
-    EXPECT_TRUE(Logged(h, "Error # 3218"));
+    EXPECT_THAT(h.DatabaseErrors(), Contains("Error Reading Automation DB"));
+    EXPECT_TRUE(h.Logged("Error # 3218"));
     EXPECT_EQ(h.view.Panels[1], "3 Total Events");
 
     other.Finish(true);

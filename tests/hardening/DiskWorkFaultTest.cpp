@@ -116,8 +116,7 @@ TEST(DiskWorkFault, SkipsInAFullTableDoNotDelayTheNextEventOfTheirSecond) {
     // The usual lateness is a few milliseconds plus a commit per skip; a walk over the table
     // through the recordset cost about 100 ms per skip.
     EXPECT_LT(late, 200);
-    EXPECT_EQ(QueryOne(h.dir.File("QTXAutomation.mdb"),
-                       "SELECT group_concat(Active) FROM Automation WHERE Number = 1"),
+    EXPECT_EQ(QueryOne(h.Db(), "SELECT group_concat(Active) FROM Automation WHERE Number = 1"),
               "1,1");
     EXPECT_THAT(Titles(h.view.HistoryRows),
                 ElementsAre("s1 - Not Executed", "s2 - Not Executed", "s3 - Not Executed", "next"));
@@ -132,7 +131,7 @@ TEST(DiskWorkFault, OutsideCommitDuringAMarkingIsStillLoaded) {
         StartWith(h, {With(Event(1, 0, "09:00:01", "marked"), {{"Active", active}}),
                       Event(2, 0, "09:00:05", "later")});
         WatchAt(h, 9, 0, 0);
-        LockHolder other(h.dir.File("QTXAutomation.mdb"),
+        LockHolder other(h.Db(),
                          "BEGIN IMMEDIATE; INSERT INTO Automation (Number, Day, Time, Title, "
                          "Active) VALUES (50, 0, '09:00:03', 'added', 1)");
         ASSERT_TRUE(other.Holding());

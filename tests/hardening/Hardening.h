@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the fault and soak tests: the titles of a list, a started engine, checks run in an
+// Helpers of the fault and soak tests: a started engine, checks run in an
 // unprivileged child process, and a second process holding a lock on an SQLite file.
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -25,13 +25,6 @@ namespace qtx::test {
 
 // Monday 7 December 2026, 09:00:00.005.
 inline constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
-inline std::vector<std::string> Titles(const std::vector<ListRow>& rows) {
-    std::vector<std::string> t;
-    for (const auto& r : rows)
-        t.push_back(r.Title);
-    return t;
-}
 
 // Writes the database with these rows and an event on Tuesday, starts the engine and marks both
 // switcher flags up (no switcher behind them: every poll write fails and is reported).

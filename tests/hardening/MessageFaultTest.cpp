@@ -1,68 +1,14 @@
 // The whole engine sending message events to receivers that fail: an IP receiver that accepts
 // and never reads, and a serial device that vanishes. The execution ends in bounded time, the
 // failure stands in both logs, and the events after it run.
-#include <arpa/inet.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/socket.h>
 
+#include "fixtures/Loopback.h"
 #include "hardening/Hardening.h"
 
 namespace qtx::test {
 namespace {
 
 using ::testing::ElementsAre;
-
-// A loopback port whose connections the kernel completes in its backlog and nobody answers.
-class SilentPort {
-  public:
-    explicit SilentPort(int rcvbuf = 0) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        if (rcvbuf > 0)
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t len = sizeof a;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 16);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~SilentPort() { ::close(fd_); }
-    int Port() const { return port_; }
-
-  private:
-    int fd_;
-    int port_ = 0;
-};
-
-// A pseudo-terminal standing for a serial device; its open slave side keeps the line up.
-class Pty {
-  public:
-    Pty() {
-        char name[128];
-        ::openpty(&master_, &slave_, name, nullptr, nullptr);
-        path_ = name;
-    }
-    ~Pty() { Vanish(); }
-    const std::string& Path() const { return path_; }
-    std::string Received() {
-        std::string out;
-        char buf[4096];
-        pollfd p{master_, POLLIN, 0};
-        for (ssize_t n; ::poll(&p, 1, 100) == 1 && (n = ::read(master_, buf, sizeof buf)) > 0;)
-            out.append(buf, static_cast<size_t>(n));
-        return out;
-    }
-    // The device goes away as an unplugged adapter does: its node is removed.
-    void Vanish() {
-        if (master_ >= 0)
-            ::close(slave_), ::close(master_);
-        master_ = slave_ = -1;
-    }
-
-  private:
-    int master_ = -1, slave_ = -1;
-    std::string path_;
-};
 
 // A message event: over IP to 127.0.0.1:port when a port is given, else to serial port 1.
 EventRow Message(int number, const std::string& time, const std::string& title,
@@ -86,7 +32,7 @@ void TickWithin(EngineHarness& h, int hh, int mm, int ss, std::chrono::seconds l
 TEST(MessageFault, ReceiverThatNeverReadsHoldsTheEngineOnlyBrieflyAndLosesNoLaterEvent) {
     EngineHarness h{kMonday};
     h.clock.SetRealSleep(true);
-    SilentPort stalled(4096);  // small receive buffer, never accepted: soon takes no more
+    LoopbackListener stalled(4096);  // never accepted, a small buffer: soon takes no more
     ASSERT_EQ(::mkdir(h.dir.File("messages").c_str(), 0755), 0);
     const std::string big = h.dir.File("messages/big.txt");
     WriteWholeFile(big, std::string(8 << 20, 'b'));
@@ -103,24 +49,24 @@ TEST(MessageFault, ReceiverThatNeverReadsHoldsTheEngineOnlyBrieflyAndLosesNoLate
 TEST(MessageFault, VanishedSerialDeviceIsRefusedAndAReplacementIsUsedAtTheNextMessage) {
     EngineHarness h{kMonday};
     h.clock.SetRealSleep(true);
-    auto pty = std::make_unique<Pty>();
+    auto pty = std::make_unique<PseudoTerminal>();
     const std::string link = h.dir.File("COM1");
-    ASSERT_EQ(::symlink(pty->Path().c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(pty->path.c_str(), link.c_str()), 0);
     StartWith(h, {Message(1, "09:00:01", "first", "ON AIR^M"), Message(2, "09:00:02", "gone", "x"),
                   Event(3, 0, "09:00:02", "chained"), Message(4, "09:00:03", "back", "OFF AIR^M")});
     h.TickAt(9, 0, 1);
     EXPECT_EQ(pty->Received(), "ON AIR\r");
 
-    const std::string oldPath = pty->Path();
+    const std::string oldPath = pty->path;
     pty->Vanish();
     ASSERT_FALSE(std::filesystem::exists(oldPath));  // the fault is real: no device there
     TickWithin(h, 9, 0, 2, std::chrono::seconds(4));
     EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("first", "gone", "chained"));
     EXPECT_THAT(h.ErrorLocations(), ElementsAre("Error Sending Message to Serial"));
 
-    pty = std::make_unique<Pty>();
+    pty = std::make_unique<PseudoTerminal>();
     std::filesystem::remove(link);
-    ASSERT_EQ(::symlink(pty->Path().c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(pty->path.c_str(), link.c_str()), 0);
     h.TickAt(9, 0, 3);
     EXPECT_EQ(pty->Received(), "OFF AIR\r");
     EXPECT_THAT(h.ActivityMessages(), ElementsAre("Message Sent to comm:1",

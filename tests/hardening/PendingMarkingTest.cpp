@@ -12,22 +12,10 @@ using ::testing::ElementsAre;
 
 const char* kWriteLock = "BEGIN IMMEDIATE; UPDATE Automation SET Title = 'other' WHERE 0";
 
-std::string Db(const EngineHarness& h) {
-    return h.dir.File("QTXAutomation.mdb");
-}
-
-std::vector<std::string> DbErrors(const EngineHarness& h) {
-    std::vector<std::string> out;
-    for (const std::string& loc : h.ErrorLocations())
-        if (loc != "Error sending to switcher")
-            out.push_back(loc);
-    return out;
-}
-
 // One value of the file, with plain SQL ("" without a row).
 std::string Value(const EngineHarness& h, const std::string& sql) {
     sqlite3* db = nullptr;
-    sqlite3_open_v2(Db(h).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_open_v2(h.Db().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* s = nullptr;
     std::string out;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
@@ -38,24 +26,17 @@ std::string Value(const EngineHarness& h, const std::string& sql) {
     return out;
 }
 
-const AutomationEvent* Record(EngineHarness& h, int number) {
-    for (int i = 0; i < h.vars().EventCount; ++i)
-        if (h.vars().EventTable[static_cast<size_t>(i)].Number == number)
-            return &h.vars().EventTable[static_cast<size_t>(i)];
-    return nullptr;
-}
-
 // Event 1 marked skip and event 2 one-time, both due at 09:00:01, consumed while another
 // program holds the write lock.
 std::unique_ptr<LockHolder> ConsumeWhileLocked(EngineHarness& h) {
     StartWith(h, {With(Event(1, 0, "09:00:01", "skip"), {{"Active", 2}}),
                   With(Event(2, 0, "09:00:01", "once"), {{"Active", 3}}),
                   Event(3, 2, "09:00:00", "wednesday")});
-    auto lock = std::make_unique<LockHolder>(Db(h), kWriteLock);
+    auto lock = std::make_unique<LockHolder>(h.Db(), kWriteLock);
     EXPECT_TRUE(lock->Holding());
     h.TickAt(9, 0, 1);
     EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("skip - Not Executed", "once"));
-    EXPECT_THAT(DbErrors(h),
+    EXPECT_THAT(h.DatabaseErrors(),
                 ElementsAre("Error Updating Skip Event", "Error Deleting One Time Event"));
     EXPECT_EQ(Value(h, "SELECT Active FROM Automation WHERE Number = 1"), "2");
     EXPECT_EQ(Value(h, "SELECT count(*) FROM Automation WHERE Number = 2"), "1");
@@ -66,27 +47,27 @@ TEST(PendingMarking, WrittenOnceAtTheNextChanceAlsoAcrossAReloadAndReportedOnce)
     EngineHarness h{kMonday};
     std::unique_ptr<LockHolder> lock = ConsumeWhileLocked(h);
     // The table holds both markings consumed, while the file still holds both.
-    ASSERT_NE(Record(h, 1), nullptr);
-    EXPECT_EQ(Record(h, 1)->Active, 1);
-    EXPECT_EQ(Record(h, 2), nullptr);
+    ASSERT_NE(h.Record(1), nullptr);
+    EXPECT_EQ(h.Record(1)->Active, 1);
+    EXPECT_EQ(h.Record(2), nullptr);
     WatchAt(h, 9, 0, 2);  // still locked: tried, kept, not reported again
     WatchAt(h, 9, 0, 3);
 
     // The other program edits another event and takes the lock again before the next watch:
     // the reload reads both markings back from the file and consumes them again in the table.
     lock.reset();
-    LockHolder edit(Db(h),
+    LockHolder edit(h.Db(),
                     "BEGIN IMMEDIATE; UPDATE Automation SET Title = 'wed!' WHERE Number = 3");
     ASSERT_TRUE(edit.Holding());
     edit.Finish(true);
-    lock = std::make_unique<LockHolder>(Db(h), kWriteLock);
+    lock = std::make_unique<LockHolder>(h.Db(), kWriteLock);
     ASSERT_TRUE(lock->Holding());
     WatchAt(h, 9, 0, 4);
-    ASSERT_NE(Record(h, 3), nullptr);
-    EXPECT_EQ(Record(h, 3)->Title, "wed!");
-    ASSERT_NE(Record(h, 1), nullptr);
-    EXPECT_EQ(Record(h, 1)->Active, 1);
-    EXPECT_EQ(Record(h, 2), nullptr);
+    ASSERT_NE(h.Record(3), nullptr);
+    EXPECT_EQ(h.Record(3)->Title, "wed!");
+    ASSERT_NE(h.Record(1), nullptr);
+    EXPECT_EQ(h.Record(1)->Active, 1);
+    EXPECT_EQ(h.Record(2), nullptr);
     EXPECT_EQ(Value(h, "SELECT Active FROM Automation WHERE Number = 1"), "2");
 
     lock.reset();
@@ -94,11 +75,11 @@ TEST(PendingMarking, WrittenOnceAtTheNextChanceAlsoAcrossAReloadAndReportedOnce)
     EXPECT_EQ(Value(h, "SELECT Active FROM Automation WHERE Number = 1"), "1");
     EXPECT_EQ(Value(h, "SELECT count(*) FROM Automation WHERE Number = 2"), "0");
     EXPECT_EQ(Value(h, "SELECT Title FROM Automation WHERE Number = 3"), "wed!");
-    const std::string written = ReadWholeFile(Db(h));
+    const std::string written = ReadWholeFile(h.Db());
     for (int s = 6; s <= 9; ++s)
         WatchAt(h, 9, 0, s);
-    EXPECT_EQ(ReadWholeFile(Db(h)), written);  // nothing written twice, nothing reloaded
-    EXPECT_THAT(DbErrors(h),
+    EXPECT_EQ(ReadWholeFile(h.Db()), written);  // nothing written twice, nothing reloaded
+    EXPECT_THAT(h.DatabaseErrors(),
                 ElementsAre("Error Updating Skip Event", "Error Deleting One Time Event"));
     EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("skip - Not Executed", "once"));
 }
@@ -128,19 +109,19 @@ TEST(PendingMarking, AnEditOfTheSameEventMeanwhileStandsAndTheMarkingIsDropped) 
         std::unique_ptr<LockHolder> lock = ConsumeWhileLocked(h);
         lock.reset();
         // Only the event edited keeps its file rows; the other marking is written as usual.
-        LockHolder edit(Db(h), std::string("BEGIN IMMEDIATE; ") + c.sql);
+        LockHolder edit(h.Db(), std::string("BEGIN IMMEDIATE; ") + c.sql);
         ASSERT_TRUE(edit.Holding());
         edit.Finish(true);
         for (int s = 2; s <= 5; ++s)
             WatchAt(h, 9, 0, s);
         EXPECT_EQ(Value(h, "SELECT Active FROM Automation WHERE Number = 1"), c.activeOf1);
         EXPECT_EQ(Value(h, "SELECT count(*) FROM Automation WHERE Number = 2"), c.rowsOf2);
-        const std::string settled = ReadWholeFile(Db(h));
+        const std::string settled = ReadWholeFile(h.Db());
         WatchAt(h, 9, 0, 6);
         WatchAt(h, 9, 0, 7);
-        EXPECT_EQ(ReadWholeFile(Db(h)), settled);
-        EXPECT_EQ(DbErrors(h).size(), 2u);
-        const AutomationEvent* one = Record(h, 1);
+        EXPECT_EQ(ReadWholeFile(h.Db()), settled);
+        EXPECT_EQ(h.DatabaseErrors().size(), 2u);
+        const AutomationEvent* one = h.Record(1);
         if (c.activeOf1[0] != '\0') {
             ASSERT_NE(one, nullptr);
             EXPECT_EQ(one->Active, c.activeOf1[0] - '0');
