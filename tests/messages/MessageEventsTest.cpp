@@ -6,12 +6,9 @@
 // taking data is a hardening test's); serial messages through pseudo-terminals linked as COM<n>
 // in the program folder, and the serial layer's behaviour when the line does not take its
 // output.
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,6 +16,8 @@
 #include <future>
 
 #include "common/PollEventLoop.h"
+#include "fixtures/EngineHarness.h"
+#include "fixtures/Loopback.h"
 #include "fixtures/TempDir.h"
 #include "messages/CaretText.h"
 #include "messages/MessageEvents.h"
@@ -31,62 +30,6 @@ namespace qtx::test {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-// What can be read from fd until its end or until nothing more came for quietMs.
-inline std::string Drain(int fd, int quietMs) {
-    std::string out;
-    char buf[65536];
-    pollfd p{fd, POLLIN, 0};
-    for (ssize_t n; ::poll(&p, 1, quietMs) == 1 && (n = ::read(fd, buf, sizeof buf)) > 0;)
-        out.append(buf, static_cast<size_t>(n));
-    return out;
-}
-
-// Listens without a thread: the kernel completes the connection and buffers what is sent, and
-// NextMessage reads it once the sender has closed.
-struct Listener {
-    Listener() {
-        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t len = sizeof a;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 4);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(fd); }
-    // The bytes of the next connection, to its end; "<none>" when nobody connected.
-    std::string NextMessage() {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 200) != 1)
-            return "<none>";
-        const int c = ::accept(fd, nullptr, nullptr);
-        const std::string data = Drain(c, 1000);
-        ::close(c);
-        return data;
-    }
-    static int32_t RefusingPort() { return Listener().port; }  // closed again at once
-
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int32_t port = 0;
-};
-
-// The slave side stays open, so the line's settings can be read back.
-struct PseudoTerminal {
-    PseudoTerminal() {
-        char name[128];
-        ::openpty(&master, &slave, name, nullptr, nullptr);
-        path = name;
-    }
-    ~PseudoTerminal() { ::close(slave), ::close(master); }
-    void LinkAs(const std::string& link) const {
-        ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
-    }
-    // What arrived on the line until nothing more came for quietMs.
-    std::string Received(int quietMs = 100) const { return Drain(master, quietMs); }
-
-    int master = -1, slave = -1;
-    std::string path;
-};
 
 class Messages : public ::testing::Test {
   protected:
@@ -118,6 +61,12 @@ class Messages : public ::testing::Test {
     }
     // Log entries after the header: activity messages; errors as "location: fault text".
     std::vector<std::string> Activity() const { return Entries("Tally.Dat", 35); }
+    std::vector<std::string> Entries(const std::string& name, size_t from) const {
+        std::vector<std::string> out = LogLinesAfterHeader(dir.File(name));
+        for (std::string& e : out)
+            e = e.substr(std::min(from, e.size()));
+        return out;
+    }
     std::vector<std::string> Errors() const {
         std::vector<std::string> out = Entries("Errorlog.txt", 24);
         for (std::string& e : out)  // the location fills 36 columns
@@ -134,17 +83,6 @@ class Messages : public ::testing::Test {
     TcpComm tcp{vars, logs, view, loop};
     MessageEvents messages{vars, logs, clock, loop, tcp};
     PseudoTerminal com1;
-
-    // The lines after the 11 of the header, from column `from`.
-    std::vector<std::string> Entries(const std::string& name, size_t from) const {
-        const std::string text = ReadWholeFile(dir.File(name));
-        std::vector<std::string> out;
-        size_t line = 0, pos = 0;
-        for (size_t end; (end = text.find("\r\n", pos)) != text.npos; pos = end + 2)
-            if (++line > 11)
-                out.push_back(text.substr(pos + from, end - pos - from));
-        return out;
-    }
 };
 
 TEST(CaretText, EscapesCodes64To95AndLeavesEveryOtherCaret) {
@@ -157,18 +95,18 @@ TEST(CaretText, EscapesCodes64To95AndLeavesEveryOtherCaret) {
 }
 
 TEST_F(Messages, EachMtypeReachesItsSenderOnly) {
-    Listener listener;
+    LoopbackListener listener;
     for (int16_t mtype : {0, 4, -1}) {
-        Current("Nothing", mtype, "x", listener.port);
+        Current("Nothing", mtype, "x", listener.Port());
         messages.SendMessageEvent();
     }
     // A baud code beyond 16 bits faults for a serial message only.
-    Current("Serial", 2, "x", listener.port).MBaudRate = 32768;
+    Current("Serial", 2, "x", listener.Port()).MBaudRate = 32768;
     messages.SendMessageEvent();
     vars.EventTable[0].mtype = 1;
     messages.SendMessageEvent();
-    EXPECT_EQ(listener.NextMessage(), "x");
-    EXPECT_EQ(listener.NextMessage(), "<none>");
+    EXPECT_EQ(listener.Next(), "x");
+    EXPECT_EQ(listener.Next(), "<none>");
     AutomationEvent& display = Current("Display", 3, "AB");
     std::tie(display.MFrame, display.MSlot, display.MPort) = std::tuple(1, 2, 3);
     messages.SendMessageEvent();
@@ -182,7 +120,7 @@ TEST_F(Messages, EachMtypeReachesItsSenderOnly) {
 }
 
 TEST_F(Messages, TheTextOrTheFileArrivesWholeAndAFileThatCannotBeReadSendsNothing) {
-    Listener listener;
+    LoopbackListener listener;
     const std::string bytes = RawFile(40000);  // file contents go out raw, carets included
     ASSERT_EQ(::mkdir(dir.File("messages/folder").c_str(), 0755), 0);
     // mcontrol 1: the text with carets decoded; 3: a file's contents; 2: an empty text, which
@@ -194,9 +132,9 @@ TEST_F(Messages, TheTextOrTheFileArrivesWholeAndAFileThatCannotBeReadSendsNothin
              {2, "ON AIR", ""},
              {3, dir.File("messages/absent.txt"), "<none>"},
              {3, dir.File("messages/folder"), "<none>"}}) {
-        Current("News", 1, text, listener.port, mcontrol);
+        Current("News", 1, text, listener.Port(), mcontrol);
         messages.SendMessageEvent();
-        EXPECT_TRUE(listener.NextMessage() == expected) << text;
+        EXPECT_TRUE(listener.Next() == expected) << text;
     }
     EXPECT_EQ(Activity(), Lines(3, "Message Sent to 127.0.0.1"));
     EXPECT_EQ(Errors(),
@@ -206,7 +144,7 @@ TEST_F(Messages, TheTextOrTheFileArrivesWholeAndAFileThatCannotBeReadSendsNothin
 
 TEST_F(Messages, ARefusedConnectionSendsNothingAfterWaitsThatRunTheLoopAcrossAWrap) {
     Current("Refused", 1, "");
-    const int32_t port = Listener::RefusingPort();
+    const int32_t port = LoopbackListener::RefusingPort();
     int firings = 0;
     loop.AddTimer(10, -1, [&] { ++firings; });
     for (uint32_t start : {0x7FFFFFC0u, 0xFFFFFFC0u}) {
