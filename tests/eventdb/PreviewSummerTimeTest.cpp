@@ -3,8 +3,7 @@
 // second through the night.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
+#include "eventdb/PreviewRuns.h"
 #include "fixtures/EngineHarness.h"
 #include "fixtures/TimeZone.h"
 #include "preview/Preview.h"
@@ -13,15 +12,6 @@
 
 namespace qtx::test {
 namespace {
-
-using Seen = std::tuple<int64_t, std::string, std::string>;  // moment, time, history title
-
-std::string Lines(const std::vector<Seen>& runs) {
-    std::string out;
-    for (const auto& [moment, time, title] : runs)
-        out += std::to_string(moment) + " " + time + " " + title + "\n";
-    return out;
-}
 
 struct Night {
     const char* name;
@@ -57,14 +47,8 @@ TEST_P(PreviewSummerTime, ListsTheRunsTheEngineMakesThatNight) {
     const std::string file = h.dir.File("QTXAutomation.mdb");
 
     const schedule::PreviewResult preview = schedule::RunPreview(file, {night.midnight, 1});
-    std::vector<Seen> previewed;
     std::string lines;
-    for (const schedule::PreviewRun& r : preview.Runs) {
-        const int64_t moment =
-            DaysFromCivil(r.At.Year, r.At.Month, r.At.Day) * 86400 + r.At.SecondsOfDay();
-        previewed.emplace_back(moment, r.Time, r.Title + (r.Ran ? "" : " - Not Executed"));
-        lines += r.Line + "\n";
-    }
+    const std::vector<Seen> previewed = Previewed(preview, &lines);
 
     LocalDateTime start = night.midnight;
     start.Millisecond = 5;
@@ -75,12 +59,7 @@ TEST_P(PreviewSummerTime, ListsTheRunsTheEngineMakesThatNight) {
     ASSERT_TRUE(h.realLoop.RunUntil(
         [&] { return engine.Vars().SwitcherConnected && engine.Vars().MapReceived[0]; }, 3000));
     std::vector<Seen> ran;
-    engine.AfterTick = [&] {
-        const auto& history = h.view.HistoryRows;
-        for (size_t i = ran.size(); i < history.size(); ++i)
-            ran.emplace_back(engine.Vars().CurrentDayNumber * 86400 + engine.Vars().CurrentTime,
-                             history[i].Time, history[i].Title);
-    };
+    RecordRuns(engine, h.view, ran);
     for (int64_t half = 0; half < int64_t{night.hoursOfClock} * 7200; ++half) {
         clock.SetInstantMs(std::max(clock.InstantMs(), first + half * 500));
         engine.tmrTimer_Timer();

@@ -2,24 +2,12 @@
 // engine makes against the switcher simulator with the clock double ticking every second.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
+#include "eventdb/PreviewRuns.h"
 #include "fixtures/EngineHarness.h"
-#include "preview/Preview.h"
 #include "switcher/sim/SwitcherSim.h"
 
 namespace qtx::test {
 namespace {
-
-using Seen = std::tuple<int64_t, std::string, std::string>;  // moment, time, history title
-
-// One line per run, so a difference shows as a line diff.
-std::string Lines(const std::vector<Seen>& runs) {
-    std::string out;
-    for (const auto& [moment, time, title] : runs)
-        out += std::to_string(moment) + " " + time + " " + title + "\n";
-    return out;
-}
 
 constexpr LocalDateTime kMondayMidnight{2026, 12, 7, 0, 0, 0, 0};
 
@@ -57,26 +45,14 @@ TEST(Preview, ListsExactlyTheRunsTheEngineMakesInAWeek) {
 
     const schedule::PreviewResult preview = schedule::RunPreview(file, {kMondayMidnight, 7});
     EXPECT_EQ(ReadWholeFile(file), before);  // markings land in the preview's own copy
-    std::vector<Seen> previewed;
-    for (const schedule::PreviewRun& r : preview.Runs) {
-        const std::string suffix = r.Ran                                   ? ""
-                                   : r.Refusal == state::Refusal::Inactive ? " - Inactive"
-                                                                           : " - Not Executed";
-        const int64_t moment =
-            DaysFromCivil(r.At.Year, r.At.Month, r.At.Day) * 86400 + r.At.SecondsOfDay();
-        previewed.emplace_back(moment, r.Time, r.Title + suffix);
-    }
+    std::string lines;
+    const std::vector<Seen> previewed = Previewed(preview, &lines);
 
     h.Start();
     ASSERT_TRUE(h.realLoop.RunUntil(
         [&] { return h.vars().SwitcherConnected && h.vars().MapReceived[0]; }, 3000));
     std::vector<Seen> ran;
-    h.engine->AfterTick = [&] {
-        const auto& rows = h.view.HistoryRows;
-        for (size_t i = ran.size(); i < rows.size(); ++i)
-            ran.emplace_back(h.vars().CurrentDayNumber * 86400 + h.vars().CurrentTime, rows[i].Time,
-                             rows[i].Title);
-    };
+    RecordRuns(*h.engine, h.view, ran);
     const int64_t start = ToEpochMs(kMondayMidnight);
     for (int64_t s = 0; s < 7 * 86400; ++s) {
         h.clock.Set(FromEpochMs(start + s * 1000 + 5));
@@ -87,9 +63,6 @@ TEST(Preview, ListsExactlyTheRunsTheEngineMakesInAWeek) {
 
     EXPECT_EQ(Lines(previewed), Lines(ran));
     // The run lines speak of the outcomes the engine gave.
-    std::string lines;
-    for (const auto& r : preview.Runs)
-        lines += r.Line + "\n";
     for (const char* expected :
          {"2026-12-07 06:00:00 Mon  1  weekday  salvo 1\n",
           "2026-12-07 07:00:00 Mon  6  inactive  salvo 6  (not run: Inactive)\n",
