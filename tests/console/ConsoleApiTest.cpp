@@ -4,15 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "common/PollEventLoop.h"
-#include "console/ConsoleProcess.h"
+#include "console/ConsoleFixture.h"
 #include "console/ConsoleServer.h"
-#include "fixtures/EventDb.h"
-#include "fixtures/TempDir.h"
 #include "ui/RecordingMainWindow.h"
 #include "ui/StateChannel.h"
 
@@ -21,35 +18,9 @@ namespace {
 
 using nlohmann::json;
 
-const char* kPassword = "correct horse";
-
-class Console : public ::testing::Test {
+class Console : public ::testing::Test, protected ConsoleFolder {
   protected:
-    void SetUp() override {
-        MakeEventDb(Db());
-        for (const char* role : {"viewer", "operator", "admin"})
-            ASSERT_EQ(RunConsoleTool({"add-user", role, "--role", role, "--folder", dir.Path()},
-                                     std::string(kPassword) + "\n"),
-                      0);
-        console = std::make_unique<ConsoleProcess>(dir.Path());
-    }
-    std::string Db() const { return dir.File("QTXAutomation.mdb"); }
-    ApiClient As(const std::string& role) {
-        ApiClient c(console->Port());
-        auto r = c.Login(role, kPassword);
-        EXPECT_TRUE(r && r->status == 200);
-        return c;
-    }
-    std::vector<json> Audit() {
-        std::vector<json> lines;
-        std::ifstream in(dir.File("qtx-console-audit.log"));
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(json::parse(line));
-        return lines;
-    }
-
-    TempDir dir;
-    std::unique_ptr<ConsoleProcess> console;
+    void SetUp() override { Start(); }
 };
 
 const json kMorningFeed = {{"title", "Morning feed"},
@@ -58,7 +29,7 @@ const json kMorningFeed = {{"title", "Morning feed"},
                            {"actions", {{{"kind", "take"}, {"source", 3}, {"destination", 1}}}}};
 
 TEST_F(Console, WithoutASessionOnlyTheLoginPageAnswers) {
-    ApiClient anon(console->Port());
+    ApiClient anon(Port());
     for (auto [method, path] :
          std::vector<std::pair<std::string, std::string>>{{"GET", "/api/events"},
                                                           {"GET", "/api/events/1"},
@@ -153,7 +124,7 @@ TEST_F(Console, EventsRoundTripAndEveryChangeIsAudited) {
     auto list = op.Send("GET", "/api/events");
     ASSERT_EQ(list->status, 200);
     // Lists go out uncompressed: the library's brotli made a browser wait seconds for a large one.
-    HttpClient browser("127.0.0.1", console->Port());
+    HttpClient browser("127.0.0.1", Port());
     auto encoded =
         browser.Get("/api/events", {{"Cookie", op.Cookie()}, {"Accept-Encoding", "br, gzip"}});
     EXPECT_EQ(encoded->get_header_value("Content-Encoding"), "");
@@ -437,33 +408,23 @@ TEST_F(Console, SettingsAreCheckedLikeTheEngineNeedsThem) {
 
 TEST_F(Console, UsersAreManagedByAdminsAndTheLastAdminStays) {
     ApiClient admin = As("admin");
-    EXPECT_EQ(admin
-                  .Json("POST", "/api/users",
-                        {{"name", "night"}, {"role", "operator"}, {"password", "short"}})
-                  ->status,
-              422);
-    EXPECT_EQ(admin
-                  .Json("POST", "/api/users",
-                        {{"name", "bad name"}, {"role", "operator"}, {"password", "long enough"}})
-                  ->status,
-              422);
-    EXPECT_EQ(admin
-                  .Json("POST", "/api/users",
-                        {{"name", "night"}, {"role", "root"}, {"password", "long enough"}})
-                  ->status,
-              422);
-    EXPECT_EQ(admin
-                  .Json("POST", "/api/users",
-                        {{"name", "night"}, {"role", "operator"}, {"password", "long enough"}})
-                  ->status,
-              201);
-    EXPECT_EQ(admin
-                  .Json("POST", "/api/users",
-                        {{"name", "night"}, {"role", "operator"}, {"password", "long enough"}})
-                  ->status,
-              409);
+    const struct {
+        const char *name, *role, *password;
+        int status;
+    } adds[] = {{"night", "operator", "short", 422},
+                {"bad name", "operator", "long enough", 422},
+                {"night", "root", "long enough", 422},
+                {"night", "operator", "long enough", 201},
+                {"night", "operator", "long enough", 409}};
+    for (const auto& a : adds)
+        EXPECT_EQ(admin
+                      .Json("POST", "/api/users",
+                            {{"name", a.name}, {"role", a.role}, {"password", a.password}})
+                      ->status,
+                  a.status)
+            << a.name << " " << a.role << " " << a.password;
 
-    ApiClient night(console->Port());
+    ApiClient night(Port());
     ASSERT_EQ(night.Login("night", "long enough")->status, 200);
     // A changed role ends the user's sessions: the new role holds from the next login.
     EXPECT_EQ(admin.Json("PUT", "/api/users/night", {{"role", "viewer"}})->status, 200);
@@ -481,7 +442,7 @@ TEST_F(Console, UsersAreManagedByAdminsAndTheLastAdminStays) {
     ASSERT_EQ(RunConsoleTool({"add-user", "late", "--role", "viewer", "--folder", dir.Path()},
                              "late password\n"),
               0);
-    ApiClient late(console->Port());
+    ApiClient late(Port());
     EXPECT_EQ(late.Login("late", "late password")->status, 200);
 
     // The accounts file is the owner's only and holds Argon2id hashes, never a password.
@@ -530,7 +491,7 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     EXPECT_EQ(status()["next"][0]["weekday"], 2);
 
     // The stream starts with the whole state and then carries each change.
-    HttpClient stream("127.0.0.1", console->Port());
+    HttpClient stream("127.0.0.1", Port());
     std::string received;
     std::atomic<bool> done{false};
     std::thread reader([&] {
@@ -597,20 +558,12 @@ TEST(ConsoleProgram, CommandLine) {
 }
 
 TEST(ConsoleProgram, ServesTlsWithSecureCookiesAndStopsOnSigterm) {
-    TempDir dir;
-    MakeEventDb(dir.File("QTXAutomation.mdb"));
-    std::string cert = dir.File("cert.pem"), key = dir.File("key.pem");
-    std::string command =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + key +
-        " -out " + cert + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    ASSERT_EQ(RunConsoleTool({"add-user", "admin", "--role", "admin", "--folder", dir.Path()},
-                             "long enough\n"),
-              0);
-    ConsoleProcess console(dir.Path(), {"--tls-cert", cert, "--tls-key", key});
+    ConsoleFolder folder;
+    folder.AddUsers({"admin"});
+    ConsoleProcess console(folder.dir.Path(), folder.TlsOptions());
     HttpClient https("127.0.0.1", console.Port(), true);
     https.enable_server_certificate_verification(false);
-    auto r = https.Post("/api/login", json{{"user", "admin"}, {"password", "long enough"}}.dump(),
+    auto r = https.Post("/api/login", json{{"user", "admin"}, {"password", kPassword}}.dump(),
                         "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);

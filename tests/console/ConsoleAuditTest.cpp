@@ -5,19 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "console/ConsoleProcess.h"
-#include "fixtures/EventDb.h"
-#include "fixtures/TempDir.h"
+#include "console/ConsoleFixture.h"
 
 namespace qtx::test {
 namespace {
 
 using nlohmann::json;
-
-const char* kPassword = "correct horse";
 
 const json kFeed = {{"title", "Morning feed"},
                     {"days", {"mon", "tue", "wed", "thu", "fri"}},
@@ -35,31 +30,18 @@ const Breakage kBreakages[] = {
     {"a full disk", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/full", p.c_str()), 0); }},
 };
 
-class ConsoleAudit : public ::testing::TestWithParam<Breakage> {
+class ConsoleAudit : public ::testing::TestWithParam<Breakage>, protected ConsoleFolder {
   protected:
-    void SetUp() override {
-        MakeEventDb(Db());
-        for (const char* role : {"viewer", "operator", "admin"})
-            ASSERT_EQ(RunConsoleTool({"add-user", role, "--role", role, "--folder", dir.Path()},
-                                     std::string(kPassword) + "\n"),
-                      0);
-        console = std::make_unique<ConsoleProcess>(dir.Path());
-    }
-    std::string Db() const { return dir.File("QTXAutomation.mdb"); }
+    void SetUp() override { Start(); }
     std::string AuditPath() const { return dir.File("qtx-console-audit.log"); }
     void Repair() {
         ::unlink(AuditPath().c_str());
         ::rmdir(AuditPath().c_str());
     }
-
-    TempDir dir;
-    std::unique_ptr<ConsoleProcess> console;
 };
 
 TEST_P(ConsoleAudit, WithoutItEveryChangeIsRefusedAndNothingChanges) {
-    ApiClient op(console->Port()), admin(console->Port());
-    ASSERT_EQ(op.Login("operator", kPassword)->status, 200);
-    ASSERT_EQ(admin.Login("admin", kPassword)->status, 200);
+    ApiClient op = As("operator"), admin = As("admin");
     ASSERT_EQ(op.Json("POST", "/api/events", kFeed)->status, 201);
 
     ASSERT_EQ(::unlink(AuditPath().c_str()), 0);
@@ -99,7 +81,7 @@ TEST_P(ConsoleAudit, WithoutItEveryChangeIsRefusedAndNothingChanges) {
     EXPECT_EQ(QueryOne(Db(), "SELECT DISTINCT Title FROM Automation"), "Morning feed");
 
     // Logins and logouts are not changes: they go ahead unrecorded.
-    ApiClient viewer(console->Port());
+    ApiClient viewer(Port());
     EXPECT_EQ(viewer.Login("viewer", "not the password")->status, 401);
     auto in = viewer.Login("viewer", kPassword);
     ASSERT_EQ(in->status, 200);
@@ -110,10 +92,8 @@ TEST_P(ConsoleAudit, WithoutItEveryChangeIsRefusedAndNothingChanges) {
     Repair();
     auto put = op.Json("PUT", "/api/events/1", renamed);
     EXPECT_EQ(put->status, 200) << put->body;
-    std::ifstream audit(AuditPath());
-    std::string line;
-    ASSERT_TRUE(std::getline(audit, line));
-    EXPECT_EQ(json::parse(line)["action"], "event-update");
+    ASSERT_FALSE(Audit().empty());
+    EXPECT_EQ(Audit()[0]["action"], "event-update");
 }
 
 INSTANTIATE_TEST_SUITE_P(Broken, ConsoleAudit, ::testing::ValuesIn(kBreakages),

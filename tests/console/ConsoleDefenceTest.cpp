@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,11 +13,8 @@
 #include <vector>
 
 #include "common/Limits.h"
-#include "console/ConsoleProcess.h"
+#include "console/ConsoleFixture.h"
 #include "console/RawConnection.h"
-#include "console/TlsConnection.h"
-#include "fixtures/EventDb.h"
-#include "fixtures/TempDir.h"
 
 namespace qtx::test {
 namespace {
@@ -26,19 +22,11 @@ namespace {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-const char* kPassword = "correct horse";
-
-class Defences : public ::testing::Test {
+class Defences : public ::testing::Test, protected ConsoleFolder {
   protected:
     void Start(std::vector<std::string> extra = {}) {
-        MakeEventDb(dir.File("QTXAutomation.mdb"));
-        for (const char* role : {"viewer", "operator"})
-            ASSERT_EQ(RunConsoleTool({"add-user", role, "--role", role, "--folder", dir.Path()},
-                                     std::string(kPassword) + "\n"),
-                      0);
-        console = std::make_unique<ConsoleProcess>(dir.Path(), std::move(extra));
+        ConsoleFolder::Start({"viewer", "operator"}, std::move(extra));
     }
-    int Port() const { return console->Port(); }
     std::string Host() const { return "127.0.0.1:" + std::to_string(Port()); }
     // A request head for path with the given extra header lines.
     std::string Head(const std::string& method, const std::string& path,
@@ -49,16 +37,6 @@ class Defences : public ::testing::Test {
     static int StatusOf(const std::string& answer) {
         return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::stoi(answer.substr(9, 3)) : 0;
     }
-    std::vector<json> Audit() {
-        std::vector<json> lines;
-        std::ifstream in(dir.File("qtx-console-audit.log"));
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(json::parse(line));
-        return lines;
-    }
-
-    TempDir dir;
-    std::unique_ptr<ConsoleProcess> console;
 };
 
 // Sends a chunked body of up to total bytes; returns the answer and how much was sent before it.
@@ -83,7 +61,7 @@ std::pair<std::string, size_t> SendChunked(RawConnection& c, const std::string& 
 
 TEST_F(Defences, BodiesPastTheirLimitAreRefusedHoweverFramedWithoutBeingHeld) {
     Start();
-    long before = PeakMemoryKiB(console->Pid());
+    long before = MemoryKiB();
     const std::string chunked = Head("POST", "/api/login",
                                      "Content-Type: application/json\r\n"
                                      "Transfer-Encoding: chunked\r\n");
@@ -110,7 +88,7 @@ TEST_F(Defences, BodiesPastTheirLimitAreRefusedHoweverFramedWithoutBeingHeld) {
     get.Send(Head("DELETE", "/api/events/1", "Content-Length: 5000\r\n") + std::string(5000, 'x'));
     EXPECT_EQ(StatusOf(get.Receive(2000)), 413);
 
-    long after = PeakMemoryKiB(console->Pid());
+    long after = MemoryKiB();
     RecordProperty("PeakMemoryKiBBefore", static_cast<int>(before));
     RecordProperty("PeakMemoryKiBAfter", static_cast<int>(after));
     EXPECT_LT(after - before, 32 * 1024)
@@ -119,8 +97,7 @@ TEST_F(Defences, BodiesPastTheirLimitAreRefusedHoweverFramedWithoutBeingHeld) {
 
 // Sends a chunked body that never ends, a little at a time, for up to 5 s: the refusal must come
 // within a second of the body passing limit, whole and alone, while the client may still send.
-template <class Connection>
-void ExpectRefusedAsSoonAsPastTheLimit(Connection& c, const std::string& head, size_t limit) {
+void ExpectRefusedAsSoonAsPastTheLimit(RawConnection& c, const std::string& head, size_t limit) {
     std::string chunk(4096, 'a');
     std::string framed = "1000\r\n" + chunk + "\r\n";
     ASSERT_TRUE(c.Send(head));
@@ -151,32 +128,27 @@ void ExpectRefusedAsSoonAsPastTheLimit(Connection& c, const std::string& head, s
 
 TEST_F(Defences, AChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimit) {
     Start();
-    long before = PeakMemoryKiB(console->Pid());
+    long before = MemoryKiB();
     const std::string chunked = Head("POST", "/api/login",
                                      "Content-Type: application/json\r\n"
                                      "Transfer-Encoding: chunked\r\n");
     RawConnection c(Port(), "127.0.0.2");
     ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::ConsoleMaxBody);
-    EXPECT_LT(PeakMemoryKiB(console->Pid()) - before, 8 * 1024);
+    EXPECT_LT(MemoryKiB() - before, 8 * 1024);
 }
 
 TEST_F(Defences, AChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimitOverTls) {
-    std::string cert = dir.File("cert.pem"), key = dir.File("key.pem");
-    std::string command =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + key +
-        " -out " + cert + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    Start({"--tls-cert", cert, "--tls-key", key});
+    Start(TlsOptions());
     const std::string chunked = Head("POST", "/api/login",
                                      "Content-Type: application/json\r\n"
                                      "Transfer-Encoding: chunked\r\n");
-    TlsConnection c(Port(), "127.0.0.2");
+    RawConnection c(Port(), "127.0.0.2", true);
     ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::ConsoleMaxBody);
 }
 
 TEST_F(Defences, HeaderFloodsAreRefusedWith431) {
     Start();
-    long before = PeakMemoryKiB(console->Pid());
+    long before = MemoryKiB();
     std::string many;
     for (size_t i = 0; i <= qtx::limits::ConsoleMaxHeaders; ++i)
         many += "X-Line-" + std::to_string(i) + ": x\r\n";
@@ -201,14 +173,13 @@ TEST_F(Defences, HeaderFloodsAreRefusedWith431) {
     RawConnection ok(Port(), "127.0.0.4");
     ok.Send(Head("GET", "/login.html", "X-Fine: " + std::string(8 * 1024, 'c') + "\r\n"));
     EXPECT_EQ(StatusOf(ok.Receive(3000)), 200);
-    long after = PeakMemoryKiB(console->Pid());
+    long after = MemoryKiB();
     EXPECT_LT(after - before, 16 * 1024) << before << " -> " << after << " KiB";
 }
 
 TEST_F(Defences, SlowAndIdleConnectionsDoNotStarveALoggedInOperator) {
     Start();
-    ApiClient op(Port());
-    ASSERT_EQ(op.Login("operator", kPassword)->status, 200);
+    ApiClient op = As("operator");
     // 300 connections from 30 addresses: half send a head a byte at a time, half send nothing.
     std::vector<std::unique_ptr<RawConnection>> slow, idle;
     for (int a = 0; a < 30; ++a)
@@ -264,8 +235,7 @@ TEST_F(Defences, OneAddressHoldsABoundedNumberOfConnections) {
     auto [fromOne, held] = openFrom("127.0.0.8", cap + 10);
     EXPECT_EQ(fromOne, cap);
     // Another client is not affected, nor is a trusted proxy bounded by the per-address limit.
-    ApiClient other(Port());
-    EXPECT_EQ(other.Login("viewer", kPassword)->status, 200);
+    As("viewer");
     auto [fromProxy, proxied] = openFrom("127.0.0.9", cap + 10);
     EXPECT_EQ(fromProxy, cap + 10);
 }
@@ -276,72 +246,41 @@ TEST_F(Defences, HostOriginAndMediaTypeAreTheConsolesOwn) {
     std::string login = json{{"user", "viewer"}, {"password", kPassword}}.dump();
     struct Case {
         const char* what;
-        std::string from;
         HttpHeaders headers;
-        std::string type;
         int status;
+        std::string type = "application/json";
+        std::string from = "127.0.0.5";
     };
+    const std::string js = "application/json", proxy = "127.0.0.9";
     const std::vector<Case> cases = {
-        {"loopback name", "127.0.0.5", {{"Host", "localhost:" + port}}, "application/json", 200},
-        {"--host name",
-         "127.0.0.5",
-         {{"Host", "console.example:" + port}},
-         "application/json",
-         200},
-        {"foreign name",
-         "127.0.0.5",
-         {{"Host", "rebound.example:" + port}},
-         "application/json",
-         421},
-        {"another port", "127.0.0.5", {{"Host", "127.0.0.1:1"}}, "application/json", 421},
-        {"no port", "127.0.0.5", {{"Host", "127.0.0.1"}}, "application/json", 421},
-        {"same origin",
-         "127.0.0.5",
-         {{"Origin", "http://127.0.0.1:" + port}},
-         "application/json",
-         200},
-        {"cross-site origin",
-         "127.0.0.5",
-         {{"Origin", "http://attacker.example"}},
-         "application/json",
-         403},
-        {"origin on another port",
-         "127.0.0.5",
-         {{"Origin", "http://127.0.0.1:1"}},
-         "application/json",
-         403},
-        {"origin https on http",
-         "127.0.0.5",
-         {{"Origin", "https://127.0.0.1:" + port}},
-         "application/json",
-         403},
-        {"text/plain form", "127.0.0.5", {}, "text/plain", 415},
-        {"url-encoded form", "127.0.0.5", {}, "application/x-www-form-urlencoded", 415},
-        {"json with charset", "127.0.0.5", {}, "application/json; charset=utf-8", 200},
+        {"loopback name", {{"Host", "localhost:" + port}}, 200},
+        {"--host name", {{"Host", "console.example:" + port}}, 200},
+        {"foreign name", {{"Host", "rebound.example:" + port}}, 421},
+        {"another port", {{"Host", "127.0.0.1:1"}}, 421},
+        {"no port", {{"Host", "127.0.0.1"}}, 421},
+        {"same origin", {{"Origin", "http://127.0.0.1:" + port}}, 200},
+        {"cross-site origin", {{"Origin", "http://attacker.example"}}, 403},
+        {"origin on another port", {{"Origin", "http://127.0.0.1:1"}}, 403},
+        {"origin https on http", {{"Origin", "https://127.0.0.1:" + port}}, 403},
+        {"text/plain form", {}, 415, "text/plain"},
+        {"url-encoded form", {}, 415, "application/x-www-form-urlencoded"},
+        {"json with charset", {}, 200, "application/json; charset=utf-8"},
         {"proxy: its name and https origin",
-         "127.0.0.9",
          {{"Host", "console.example"},
           {"X-Forwarded-Proto", "https"},
           {"Origin", "https://console.example"}},
-         "application/json",
-         200},
+         200,
+         js,
+         proxy},
         {"proxy: http origin when https",
-         "127.0.0.9",
          {{"Host", "console.example"},
           {"X-Forwarded-Proto", "https"},
           {"Origin", "http://console.example"}},
-         "application/json",
-         403},
-        {"proxy: foreign name",
-         "127.0.0.9",
-         {{"Host", "rebound.example"}},
-         "application/json",
-         421},
-        {"not a proxy: proxy's port",
-         "127.0.0.10",
-         {{"Host", "console.example"}},
-         "application/json",
-         421},
+         403,
+         js,
+         proxy},
+        {"proxy: foreign name", {{"Host", "rebound.example"}}, 421, js, proxy},
+        {"not a proxy: proxy's port", {{"Host", "console.example"}}, 421, js, "127.0.0.10"},
     };
     for (const Case& c : cases) {
         HttpClient http("127.0.0.1", Port());
@@ -354,8 +293,7 @@ TEST_F(Defences, HostOriginAndMediaTypeAreTheConsolesOwn) {
 
 TEST_F(Defences, ChecksRunInTheirOrder) {
     Start();
-    ApiClient viewer(Port());
-    ASSERT_EQ(viewer.Login("viewer", kPassword)->status, 200);
+    ApiClient viewer = As("viewer");
     std::string cookie = "Cookie: " + viewer.Cookie() + "\r\n";
     std::string token = "X-CSRF-Token: " + viewer.Csrf() + "\r\n";
     std::string event = R"({"title":"x","days":["mon"],"time":"06:00:00","actions":[]})";

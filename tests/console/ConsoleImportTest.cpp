@@ -3,35 +3,24 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "console/ConsoleProcess.h"
-#include "fixtures/EventDb.h"
-#include "fixtures/TempDir.h"
+#include "console/ConsoleFixture.h"
 
 namespace qtx::test {
 namespace {
 
 using nlohmann::json;
 
-const char* kPassword = "correct horse";
 const char* kCsv = "text/csv";
 const char* kJson = "application/json";
 
-class ConsoleImport : public ::testing::Test {
+class ConsoleImport : public ::testing::Test, protected ConsoleFolder {
   protected:
     void SetUp() override {
-        MakeEventDb(Db());
-        for (const char* role : {"viewer", "operator"})
-            ASSERT_EQ(RunConsoleTool({"add-user", role, "--role", role, "--folder", dir.Path()},
-                                     std::string(kPassword) + "\n"),
-                      0);
-        console = std::make_unique<ConsoleProcess>(dir.Path());
-        op = std::make_unique<ApiClient>(console->Port());
-        ASSERT_EQ(op->Login("operator", kPassword)->status, 200);
+        Start({"viewer", "operator"});
+        op = std::make_unique<ApiClient>(As("operator"));
     }
-    std::string Db() const { return dir.File("QTXAutomation.mdb"); }
     // Every row of Automation as quoted columns, in number and day order.
     std::vector<std::string> Rows(const std::vector<std::string>& columns) {
         std::string select;
@@ -39,21 +28,12 @@ class ConsoleImport : public ::testing::Test {
             select += (select.empty() ? "quote(" : " || '|' || quote(") + c + ")";
         return QueryColumn(Db(), "SELECT " + select + " FROM Automation ORDER BY Number, Day");
     }
-    std::vector<json> Audit() const {
-        std::vector<json> lines;
-        std::ifstream in(dir.File("qtx-console-audit.log"));
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(json::parse(line));
-        return lines;
-    }
     json List() {
         auto r = op->Send("GET", "/api/events");
         EXPECT_EQ(r->status, 200);
         return json::parse(r->body);
     }
 
-    TempDir dir;
-    std::unique_ptr<ConsoleProcess> console;
     std::unique_ptr<ApiClient> op;
 };
 
@@ -190,7 +170,7 @@ TEST_F(ConsoleImport, ARefusedLineOrEventStoresNothing) {
 
 TEST_F(ConsoleImport, RefusedByTypeRoleSizeAndAudit) {
     const std::string csv = kEventHeader + EventLines(1, 3);
-    ApiClient viewer(console->Port());
+    ApiClient viewer(Port());
     ASSERT_EQ(viewer.Login("viewer", kPassword)->status, 200);
     const std::string before = ReadWholeFile(Db());
 

@@ -2,87 +2,48 @@
 // several clients: the per-address throttle holds under concurrency, one address's failures
 // never hold back another's login, the window runs on the console's clock, and a user name
 // longer than any account's is refused before anything is kept.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "common/Limits.h"
-#include "console/ConsoleProcess.h"
+#include "console/ConsoleFixture.h"
 #include "console/LoopbackClient.h"
-#include "fixtures/EventDb.h"
 #include "fixtures/Sanitizer.h"
-#include "fixtures/TempDir.h"
 
 namespace qtx::test {
 namespace {
 
 using nlohmann::json;
 
-const char* kPassword = "correct horse";
-
-// The value of a metric the console serves, or -1 when it serves none of that name.
-int64_t Metric(int port, const std::string& name) {
-    LoopbackReply r = SendFrom("127.0.0.1", port, "GET", "/metrics", "");
-    size_t at = r.Body.find("\n" + name + " ");
-    return at == std::string::npos ? -1 : std::atoll(r.Body.c_str() + at + name.size() + 2);
-}
-
-// The resident memory of the console serving folder, in KiB.
-int64_t ConsoleRssKiB(const std::string& folder) {
-    DIR* proc = ::opendir("/proc");
-    int64_t rss = -1;
-    while (dirent* d = proc ? ::readdir(proc) : nullptr) {
-        std::string cmdline = ReadWholeFile(std::string("/proc/") + d->d_name + "/cmdline");
-        if (cmdline.find("qtx-console") == std::string::npos ||
-            cmdline.find(folder) == std::string::npos)
-            continue;
-        std::ifstream status(std::string("/proc/") + d->d_name + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmRSS:", 0) == 0)
-                rss = std::atoll(line.c_str() + 6);
-    }
-    if (proc)
-        ::closedir(proc);
-    return rss;
-}
-
-class ConsoleLogin : public ::testing::Test {
+class ConsoleLogin : public ::testing::Test, protected ConsoleFolder {
   protected:
     void SetUp() override {
-        MakeEventDb(dir.File("QTXAutomation.mdb"));
-        ASSERT_EQ(RunConsoleTool({"add-user", "admin", "--role", "admin", "--folder", dir.Path()},
-                                 std::string(kPassword) + "\n"),
-                  0);
+        AddUsers({"admin"});
         MoveClock(0);
         ::setenv("QTX_CONSOLE_TEST_CLOCK_FILE", dir.File("clock-offset").c_str(), 1);
-        console = std::make_unique<ConsoleProcess>(dir.Path());
+        StartConsole();
         ::unsetenv("QTX_CONSOLE_TEST_CLOCK_FILE");
     }
     // Moves the console's clock to ms milliseconds ahead of the host's.
     void MoveClock(int64_t ms) { WriteWholeFile(dir.File("clock-offset"), std::to_string(ms)); }
     LoopbackReply Login(const std::string& from, const std::string& user,
                         const std::string& password) {
-        return SendFrom(from, console->Port(), "POST", "/api/login",
+        return SendFrom(from, Port(), "POST", "/api/login",
                         json{{"user", user}, {"password", password}}.dump());
     }
     int FailedInAudit() {
         int failed = 0;
-        std::ifstream in(dir.File("qtx-console-audit.log"));
-        for (std::string line; std::getline(in, line);)
-            failed += json::parse(line)["action"] == "login-failed";
+        for (const json& line : Audit())
+            failed += line["action"] == "login-failed";
         return failed;
     }
-
-    TempDir dir;
-    std::unique_ptr<ConsoleProcess> console;
 };
 
 TEST_F(ConsoleLogin, ABurstOfConcurrentGuessesFromOneAddressChecksAtMostFive) {
-    const int64_t checksBefore = Metric(console->Port(), "qtx_console_password_checks_total");
+    const int64_t checksBefore = Metric("qtx_console_password_checks_total");
     ASSERT_GE(checksBefore, 0);
     constexpr int kBurst = 90;
     std::vector<LoopbackReply> replies(kBurst);
@@ -111,9 +72,9 @@ TEST_F(ConsoleLogin, ABurstOfConcurrentGuessesFromOneAddressChecksAtMostFive) {
     EXPECT_LE(capped, kBurst - limits::ConsoleMaxConnectionsPerAddress);
     EXPECT_EQ(wrong, limits::LoginChecksPerWindow);
     EXPECT_EQ(throttled, kBurst - capped - limits::LoginChecksPerWindow);
-    EXPECT_EQ(Metric(console->Port(), "qtx_console_password_checks_total") - checksBefore,
+    EXPECT_EQ(Metric("qtx_console_password_checks_total") - checksBefore,
               limits::LoginChecksPerWindow);
-    EXPECT_EQ(Metric(console->Port(), "qtx_console_logins_throttled_total"), throttled);
+    EXPECT_EQ(Metric("qtx_console_logins_throttled_total"), throttled);
     EXPECT_EQ(FailedInAudit(), limits::LoginChecksPerWindow);
 }
 
@@ -169,10 +130,10 @@ TEST_F(ConsoleLogin, AUserNameLongerThanAnyAccountsIsRefusedAndNotKept) {
         return refused;
     };
     EXPECT_EQ(round(0, 200), 200);
-    const int64_t before = ConsoleRssKiB(dir.Path());
+    const int64_t before = MemoryKiB("VmRSS:");
     ASSERT_GT(before, 0);
     EXPECT_EQ(round(200, 400), 400);
-    const int64_t grown = ConsoleRssKiB(dir.Path()) - before;
+    const int64_t grown = MemoryKiB("VmRSS:") - before;
     if (test::MemoryIsMeasurable) {
         EXPECT_LT(grown, 4 * 1024) << "the console grew by " << grown << " KiB for "
                                    << 400 * kNameBytes / 1024 << " KiB of names";

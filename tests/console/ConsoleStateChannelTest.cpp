@@ -11,23 +11,17 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "console/ConsoleProcess.h"
-#include "fixtures/EventDb.h"
+#include "console/ConsoleFixture.h"
 #include "fixtures/Sanitizer.h"
-#include "fixtures/TempDir.h"
 #include "ui/StateMessages.h"
 
 namespace qtx::test {
 namespace {
 
 using nlohmann::json;
-
-const char* kPassword = "correct horse";
 
 // A listening socket at the state channel's name in folder.
 class FakeEngine {
@@ -81,18 +75,12 @@ json Snapshot(const std::string& caption, bool linked) {
             {"history", json::array()}};
 }
 
-class StateChannelPeer : public ::testing::Test {
+class StateChannelPeer : public ::testing::Test, protected ConsoleFolder {
   protected:
-    void SetUp() override {
-        MakeEventDb(dir.File("QTXAutomation.mdb"));
-        ASSERT_EQ(RunConsoleTool({"add-user", "viewer", "--role", "viewer", "--folder", dir.Path()},
-                                 std::string(kPassword) + "\n"),
-                  0);
-    }
+    void SetUp() override { AddUsers({"viewer"}); }
     void StartConsole() {
-        console = std::make_unique<ConsoleProcess>(dir.Path());
-        viewer = std::make_unique<ApiClient>(console->Port());
-        ASSERT_EQ(viewer->Login("viewer", kPassword)->status, 200);
+        ConsoleFolder::StartConsole();
+        viewer = std::make_unique<ApiClient>(As("viewer"));
     }
     json Status() {
         auto r = viewer->Send("GET", "/api/status");
@@ -102,36 +90,11 @@ class StateChannelPeer : public ::testing::Test {
         auto r = viewer->Send("GET", "/metrics");
         return r ? r->body : "";
     }
-    static bool WaitFor(const std::function<bool()>& done, int ms = 8000) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < until) {
-            if (done())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return done();
-    }
     bool ConsoleAlive() const {
         int status = 0;
         return ::waitpid(console->Pid(), &status, WNOHANG) == 0;
     }
-    // The value of the metrics line that starts with name (-1 when absent).
-    double Metric(const std::string& name) {
-        const std::string text = Metrics();
-        size_t at = text.find("\n" + name + " ");
-        return at == std::string::npos ? -1 : std::stod(text.substr(at + name.size() + 2));
-    }
-    // The console's peak resident memory in KiB.
-    long PeakKiB() const {
-        std::ifstream in("/proc/" + std::to_string(console->Pid()) + "/status");
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind("VmHWM:", 0) == 0)
-                return std::stol(line.substr(6));
-        return -1;
-    }
 
-    TempDir dir;
-    std::unique_ptr<ConsoleProcess> console;
     std::unique_ptr<ApiClient> viewer;
 };
 
@@ -171,7 +134,7 @@ TEST_F(StateChannelPeer, BadLinesAreCountedAndDroppedAndTheConsoleStaysUp) {
     ASSERT_TRUE(engine.Send(after));
 
     const double wrong = 2.0 * std::size(wrongTypes);
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(Eventually([&] {
         return Metric("qtx_console_state_lines_dropped_total{problem=\"wrong_type\"}") == wrong &&
                Metric("qtx_console_state_lines_dropped_total{problem=\"not_json\"}") ==
                    static_cast<double>(std::size(garbage)) &&
@@ -189,7 +152,7 @@ TEST_F(StateChannelPeer, BadLinesAreCountedAndDroppedAndTheConsoleStaysUp) {
     // A sound change after all that still applies.
     ASSERT_TRUE(engine.Send(R"({"type":"panel","panel":2,"text":"after"})"
                             "\n"));
-    EXPECT_TRUE(WaitFor([&] { return Status()["panels"][1] == "after"; }));
+    EXPECT_TRUE(Eventually([&] { return Status()["panels"][1] == "after"; }));
 }
 
 // A line that never ends costs the console no more than the line bound: it is dropped up to its
@@ -200,8 +163,8 @@ TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {
     StartConsole();
     ASSERT_TRUE(engine.Accept());
     ASSERT_TRUE(engine.Send(Snapshot("Before", false).dump() + "\n"));
-    ASSERT_TRUE(WaitFor([&] { return Status()["caption"] == "Before"; }));
-    const long base = PeakKiB();
+    ASSERT_TRUE(Eventually([&] { return Status()["caption"] == "Before"; }));
+    const long base = MemoryKiB();
     ASSERT_GT(base, 0);
 
     const std::string chunk = "{\"type\":\"caption\",\"caption\":\"" + std::string(1 << 20, 'a');
@@ -209,12 +172,12 @@ TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {
     for (int i = 0; i < kMiB; ++i)
         ASSERT_TRUE(engine.Send(chunk));
     ASSERT_TRUE(engine.Send("\"}\n" + Snapshot("After", false).dump() + "\n"));
-    ASSERT_TRUE(WaitFor([&] { return Status()["caption"] == "After"; }, 30000));
+    ASSERT_TRUE(Eventually([&] { return Status()["caption"] == "After"; }, 30000));
     EXPECT_TRUE(ConsoleAlive());
     EXPECT_EQ(Metric("qtx_console_state_lines_dropped_total{problem=\"too_long\"}"), 1);
     // The bound is 4 MiB; the console may hold it (and a copy) but never the 96 MiB sent.
     if (test::MemoryIsMeasurable) {
-        EXPECT_LT(PeakKiB() - base, 24 * 1024) << "peak grew from " << base << " KiB";
+        EXPECT_LT(MemoryKiB() - base, 24 * 1024) << "peak grew from " << base << " KiB";
     }
 }
 
@@ -245,7 +208,7 @@ TEST_F(StateChannelPeer, APeerOfAnotherUserIsNotBelieved) {
     }
     ASSERT_GT(child, 0);
     StartConsole();
-    EXPECT_TRUE(WaitFor([&] { return Metric("qtx_console_state_peers_refused_total") >= 2; }))
+    EXPECT_TRUE(Eventually([&] { return Metric("qtx_console_state_peers_refused_total") >= 2; }))
         << Metrics();
     json s = Status();
     EXPECT_EQ(s["engine"]["running"], false);

@@ -4,9 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "console/ConsoleProcess.h"
-#include "fixtures/EventDb.h"
-#include "fixtures/TempDir.h"
+#include "console/ConsoleFixture.h"
 
 namespace qtx::test {
 namespace {
@@ -21,24 +19,18 @@ std::vector<int> Numbers(const json& entries) {
 }
 
 TEST(ConsoleWeek, DaysComeInTheEnginesOrderAWindowAtATime) {
-    TempDir dir;
-    const std::string db = dir.File("QTXAutomation.mdb");
-    MakeEventDb(db);
+    ConsoleFolder folder;
     // Monday 01:00 .. 05:00 (event 1 on Wednesday too); two events of one Sunday second, the
     // higher number stored first (the engine runs it first); one record without a day.
-    RunSql(db,
+    RunSql(folder.Db(),
            "INSERT INTO Automation (Number, Day, Time, Title, Active, xcontrol, SourceChan, "
            "DestChan) VALUES (1, 0, '01:00:00', 'Mon 1', 1, 1, 3, 1), "
            "(1, 2, '01:00:00', 'Mon 1', 1, 1, 3, 1), (2, 0, '02:00:00', 'Mon 2', 2, 1, 3, 1), "
            "(3, 0, '03:00:00', 'Mon 3', 1, 1, 3, 1), (4, 0, '04:00:00', 'Mon 4', 1, 1, 3, 1), "
            "(5, 0, '05:00:00', 'Mon 5', 1, 1, 3, 1), (30, 6, '03:33:33', 'same 30', 1, 1, 3, 1), "
            "(20, 6, '03:33:33', 'same 20', 1, 1, 3, 1), (40, 7, '08:00:00', 'no day', 1, 1, 3, 1)");
-    ASSERT_EQ(RunConsoleTool({"add-user", "viewer", "--role", "viewer", "--folder", dir.Path()},
-                             "viewer password\n"),
-              0);
-    ConsoleProcess console(dir.Path());
-    ApiClient viewer(console.Port());
-    ASSERT_EQ(viewer.Login("viewer", "viewer password")->status, 200);
+    folder.Start({"viewer"});
+    ApiClient viewer = folder.As("viewer");
     const auto week = [&](const std::string& query) {
         auto r = viewer.Send("GET", "/api/week" + query);
         EXPECT_EQ(r->status, 200) << query << ": " << r->body;

@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "console/ConsoleProcess.h"
+#include "console/ConsoleFixture.h"
 #include "fixtures/EngineHarness.h"
 
 namespace qtx::test {
@@ -23,7 +23,6 @@ using nlohmann::json;
 constexpr int kEvents = 10000;
 constexpr int kReaders = 6;
 constexpr int kMarkings = 8;  // at 09:00:01 .. 09:00:08 on Monday: skip, one-time, skip, ...
-const char* kPassword = "correct horse";
 
 // The first column of the first row of a query, with plain SQL; -1 without a row.
 long long Query(const std::string& path, const std::string& sql) {
