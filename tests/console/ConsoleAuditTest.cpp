@@ -14,11 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-const json kFeed = {{"title", "Morning feed"},
-                    {"days", {"mon", "tue", "wed", "thu", "fri"}},
-                    {"time", "06:00:00"},
-                    {"actions", {{{"kind", "take"}, {"source", 3}, {"destination", 1}}}}};
-
 struct Breakage {
     const char* Name;
     void (*Apply)(const std::string& auditPath);
@@ -42,14 +37,14 @@ class ConsoleAudit : public ::testing::TestWithParam<Breakage>, protected Consol
 
 TEST_P(ConsoleAudit, WithoutItEveryChangeIsRefusedAndNothingChanges) {
     ApiClient op = As("operator"), admin = As("admin");
-    ASSERT_EQ(op.Json("POST", "/api/events", kFeed)->status, 201);
+    ASSERT_EQ(op.Json("POST", "/api/events", kMorningFeed)->status, 201);
 
     ASSERT_EQ(::unlink(AuditPath().c_str()), 0);
     GetParam().Apply(AuditPath());
     const std::string db = ReadWholeFile(Db()),
                       users = ReadWholeFile(dir.File("qtx-console.users"));
 
-    json renamed = kFeed;
+    json renamed = kMorningFeed;
     renamed["title"] = "Renamed";
     struct Change {
         ApiClient* By;
@@ -58,7 +53,7 @@ TEST_P(ConsoleAudit, WithoutItEveryChangeIsRefusedAndNothingChanges) {
         json Body;
     };
     const Change changes[] = {
-        {&op, "POST", "/api/events", kFeed},
+        {&op, "POST", "/api/events", kMorningFeed},
         {&op, "PUT", "/api/events/1", renamed},
         {&op, "DELETE", "/api/events/1", nullptr},
         {&admin, "PUT", "/api/settings", {{"startMinimized", true}, {"server", {{"port", 1300}}}}},

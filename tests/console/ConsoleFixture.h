@@ -21,6 +21,13 @@ namespace qtx::test {
 
 inline constexpr const char* kPassword = "correct horse";
 
+// A weekday take, as the Event page sends it.
+inline const nlohmann::json kMorningFeed = {
+    {"title", "Morning feed"},
+    {"days", {"mon", "tue", "wed", "thu", "fri"}},
+    {"time", "06:00:00"},
+    {"actions", {{{"kind", "take"}, {"source", 3}, {"destination", 1}}}}};
+
 // Whether done() holds within ms, asked every few milliseconds.
 inline bool Eventually(const std::function<bool()>& done, int ms = 8000) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
