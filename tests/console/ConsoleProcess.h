@@ -1,6 +1,7 @@
 #pragma once
 // The real qtx-console as a child process on 127.0.0.1 (a free port), for one program folder,
 // and an HTTP client that keeps the session cookie and the CSRF token like a browser page.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,30 +19,36 @@ inline std::string ConsoleBinary() {
     return std::string(QTX_BINARY_DIR) + "/apps/qtx-console/qtx-console";
 }
 
-// Runs the console binary with args, feeding input on standard input; returns exit status and
-// output (standard output and error together).
-inline int RunConsoleTool(const std::vector<std::string>& args, const std::string& input,
-                          std::string* output = nullptr) {
-    int in[2], out[2];
-    if (::pipe(in) != 0 || ::pipe(out) != 0)
-        throw std::runtime_error("pipe");
-    pid_t pid = ::fork();
+// Starts the console binary with args, its standard input from in and its output (standard
+// output, and error too when both) to out; returns the child's pid.
+inline pid_t SpawnConsole(const std::vector<std::string>& args, int in, int out, bool both) {
+    const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(out[1], 2);
-        ::close(in[1]);
-        ::close(out[0]);
+        if (in >= 0)
+            ::dup2(in, 0);
+        ::dup2(out, 1);
+        if (both)
+            ::dup2(out, 2);
+        std::vector<std::string> copy{ConsoleBinary()};
+        copy.insert(copy.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        std::string binary = ConsoleBinary();
-        argv.push_back(binary.data());
-        std::vector<std::string> copy = args;
         for (std::string& a : copy)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+// Runs the console binary with args, feeding input on standard input; returns exit status and
+// output (standard output and error together).
+inline int RunConsoleTool(const std::vector<std::string>& args, const std::string& input,
+                          std::string* output = nullptr) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    const pid_t pid = SpawnConsole(args, in[0], out[1], true);
     ::close(in[0]);
     ::close(out[1]);
     if (!input.empty() && ::write(in[1], input.data(), input.size()) < 0)
@@ -49,8 +56,7 @@ inline int RunConsoleTool(const std::vector<std::string>& args, const std::strin
     ::close(in[1]);
     std::string text;
     char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(out[0], buffer, sizeof buffer)) > 0)
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
         text.append(buffer, static_cast<size_t>(n));
     ::close(out[0]);
     int status = 0;
@@ -65,22 +71,11 @@ class ConsoleProcess {
     // folder ends in "/"; extra: more options (TLS).
     explicit ConsoleProcess(const std::string& folder, std::vector<std::string> extra = {}) {
         int out[2];
-        if (::pipe(out) != 0)
+        if (::pipe2(out, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            std::vector<std::string> args{ConsoleBinary(), "--folder", folder, "--listen",
-                                          "127.0.0.1:0"};
-            args.insert(args.end(), extra.begin(), extra.end());
-            std::vector<char*> argv;
-            for (std::string& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        std::vector<std::string> args{"--folder", folder, "--listen", "127.0.0.1:0"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        pid_ = SpawnConsole(args, -1, out[1], false);
         ::close(out[1]);
         // The first line names the address: "qtx-console: serving http://127.0.0.1:PORT/ for ..."
         std::string line;
@@ -141,29 +136,16 @@ class ApiClient {
 
     HttpResult Send(const std::string& method, const std::string& path,
                     const std::string& body = "", bool withToken = true) {
-        HttpHeaders headers;
-        if (!cookie_.empty())
-            headers.emplace("Cookie", cookie_);
-        if (withToken && !csrf_.empty())
-            headers.emplace("X-CSRF-Token", csrf_);
         if (method == "GET")
-            return http_.Get(path, headers);
-        if (method != "POST" && method != "PUT" && method != "DELETE")
-            return http_.Send(method, path, headers, &body);
-        if (method == "POST")
-            return http_.Post(path, headers, body, "application/json");
-        if (method == "PUT")
-            return http_.Put(path, headers, body, "application/json");
-        return http_.Delete(path, headers, body, "application/json");
+            return http_.Get(path, Session(withToken));
+        HttpHeaders headers = Session(withToken);
+        if (method == "POST" || method == "PUT" || method == "DELETE")
+            headers.emplace("Content-Type", "application/json");
+        return http_.Send(method, path, headers, &body);
     }
     // A POST of body as the media type type (a CSV import, a wrong type).
     HttpResult PostAs(const std::string& path, const std::string& body, const std::string& type) {
-        HttpHeaders headers;
-        if (!cookie_.empty())
-            headers.emplace("Cookie", cookie_);
-        if (!csrf_.empty())
-            headers.emplace("X-CSRF-Token", csrf_);
-        return http_.Post(path, headers, body, type);
+        return http_.Post(path, Session(true), body, type);
     }
     HttpResult Json(const std::string& method, const std::string& path,
                     const nlohmann::json& body) {
@@ -174,6 +156,16 @@ class ApiClient {
     std::string& Cookie() { return cookie_; }
 
   private:
+    // The cookie and (withToken) the token of the login.
+    HttpHeaders Session(bool withToken) const {
+        HttpHeaders headers;
+        if (!cookie_.empty())
+            headers.emplace("Cookie", cookie_);
+        if (withToken && !csrf_.empty())
+            headers.emplace("X-CSRF-Token", csrf_);
+        return headers;
+    }
+
     HttpClient http_;
     std::string cookie_, csrf_;
 };
