@@ -91,6 +91,9 @@ void Confirmations::Expect(const AutomationEvent& e) {
             o.Source = e.SourceChan;
             o.Destination = e.DestChan;
             p.SentAt = std::chrono::steady_clock::now();
+            for (const auto& [k, other] : pending_)
+                if (k.first == link && other.Asked)
+                    ++p.StaleMaps;
             Pending& stored = pending_[key] = std::move(p);
             // No report ever shows a sum: the map is asked for at once.
             if (action != CrosspointAction::Take) {
@@ -199,6 +202,8 @@ void Confirmations::Shown(int16_t link, int16_t first, int16_t count, bool fromM
             Pending& p = pending_.at(key);
             if (Judge(p))
                 Finish(key, ConfirmResult::Confirmed, "");
+            else if (fromMap && p.StaleMaps > 0)
+                --p.StaleMaps;
             else if (fromMap && p.Asked)
                 Finish(key, ConfirmResult::NotConfirmed,
                        ShowsText(p.Outcome.Destination, p.Outcome.Shows));

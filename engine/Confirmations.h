@@ -64,6 +64,9 @@ class Confirmations {
         ConfirmOutcome Outcome;
         std::chrono::steady_clock::time_point SentAt;
         bool Asked = false;  // the map was asked for
+        // Maps asked for on the link before this command went out and not yet come: they show
+        // the output as it was before, so they cannot refute it.
+        int StaleMaps = 0;
         EventLoop::TimerId Timer = -1;
     };
     bool On() const { return Enabled && vars_.ConfirmWithinMs > 0; }

@@ -38,7 +38,7 @@ std::string Line(const json& j) {
 
 // A history row's confirmation fields: the result, confirmed, and the time or the reason.
 void AddRowConfirmation(json& j, const state::RowConfirmation& c) {
-    j[f::Result] = state::ConfirmResultName(c.Result);
+    j[f::Confirmation] = state::ConfirmResultName(c.Result);
     j[f::Confirmed] = c.Result == state::ConfirmResult::Confirmed;
     if (c.Result == state::ConfirmResult::Confirmed)
         j[f::ConfirmMs] = c.Ms;

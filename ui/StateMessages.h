@@ -17,10 +17,11 @@
 //   messageBox      text title
 //   confirmation    number day time title link action source destination result confirmed
 //                   [confirmMs] [confirmReason] [shows] [supersededBy]
+//                   (link is 0 or 1 here; the console adds "row", the history row's fields)
 //
 // link is {server, switcher}; a history row of the snapshot carries its outcome's ran, reason,
-// refusal and latenessMs once it has one, and its confirmation's confirmed, confirmMs or
-// confirmReason once one has ended (with a slave link: not confirmed when either link was not).
+// refusal and latenessMs once it has one (with its number), and confirmation, confirmed and
+// confirmMs or confirmReason once a link's confirmation has ended (see Combine).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -83,6 +84,7 @@ inline constexpr const char* ConfirmMs = "confirmMs";
 inline constexpr const char* ConfirmReason = "confirmReason";
 inline constexpr const char* Shows = "shows";  // sources the output carries, from 1
 inline constexpr const char* SupersededBy = "supersededBy";
+inline constexpr const char* Confirmation = "confirmation";  // a history row's ConfirmResultName
 }  // namespace field
 
 // The link to the switcher's server as the engine knows it; the caption and the window icon

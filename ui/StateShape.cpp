@@ -74,19 +74,19 @@ bool IsNextRow(const json& v) {
 }
 
 // A confirmation's fields; a history row carries them once one has ended.
-bool IsConfirmFields(const json& v, bool required) {
-    if (!Fits(v, {{f::Result, T::String, required},
+bool IsConfirmFields(const json& v, bool required, const char* result = f::Result) {
+    if (!Fits(v, {{result, T::String, required},
                   {f::Confirmed, T::Bool, required},
                   {f::ConfirmMs, T::Integer, false},
                   {f::ConfirmReason, T::String, false}}))
         return false;
-    const auto r = v.find(f::Result);
+    const auto r = v.find(result);
     return r == v.end() || ConfirmResultFromName(r->get<std::string>()).has_value();
 }
 
 bool IsHistoryRow(const json& v) {
     return IsRow(v) && Fits(v, {{f::Color, T::Integer}, {f::Number, T::Integer, false}}) &&
-           IsOutcomeFields(v, false) && IsConfirmFields(v, false);
+           IsOutcomeFields(v, false) && IsConfirmFields(v, false, f::Confirmation);
 }
 
 bool AllOf(const json& a, bool (*check)(const json&)) {

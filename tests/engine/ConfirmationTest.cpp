@@ -166,6 +166,24 @@ TEST_F(ConfirmationTest, ALaterTakeToTheSameOutputSupersedesTheEarlier) {
                 Contains("Take Not Confirmed - In:0004-->Out:0001 - output 1 shows source 1"));
 }
 
+// A map asked for before a command went out shows the switcher as it was: it cannot refute the
+// command, whose own map decides.
+TEST_F(ConfirmationTest, AMapAskedBeforeTheCommandDoesNotJudgeIt) {
+    StartWith({Crosspoint(1, "09:00:01", 1, 3, 1), Crosspoint(2, "09:00:02", 2, 5, 2)});
+    sim_.SetLocked(0, true);
+    sim_.SetAnswerDelay(60);
+    const size_t asked = MapRequests();
+    h.TickAt(9, 0, 1);
+    ASSERT_TRUE(h.realLoop.RunUntil([&] { return MapRequests() > asked; }, 3000));
+    h.TickAt(9, 0, 2);  // the sum goes out while the take's map is on its way
+    ASSERT_TRUE(WaitForConfirmations(2));
+    const auto& c = h.view.Confirmations;
+    EXPECT_EQ(c[0].Number, 1);
+    EXPECT_EQ(c[0].Result, ConfirmResult::NotConfirmed);
+    EXPECT_EQ(c[1].Number, 2);
+    EXPECT_EQ(c[1].Result, ConfirmResult::Confirmed) << c[1].Reason;
+}
+
 TEST_F(ConfirmationTest, OffWaitsForNothing) {
     StartWith({Crosspoint(1, "09:00:01", 1, 3, 1)}, 0);
     sim_.SetIgnoring(true);
