@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <charconv>
+
 #include "database/DBEngine.h"
 
 namespace qtx::settings {
@@ -22,6 +24,21 @@ const Known* FindKnown(std::string_view name) {
     return nullptr;
 }
 
+const char* const CreateTableSql =
+    "CREATE TABLE IF NOT EXISTS Settings (Name TEXT PRIMARY KEY COLLATE NOCASE, Value TEXT)";
+const char* const StoreSql =
+    "INSERT INTO Settings (Name, Value) VALUES (?1, ?2)"
+    " ON CONFLICT(Name) DO UPDATE SET Value = excluded.Value";
+
+std::optional<int64_t> StoredValue(const Known& setting, std::string_view text) {
+    int64_t n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < setting.Min ||
+        n > setting.Max)
+        return std::nullopt;
+    return n;
+}
+
 std::map<std::string, int64_t> ReadSettings(Database& db) {
     std::map<std::string, int64_t> out;
     for (const Known& k : KnownSettings())
@@ -34,31 +51,18 @@ std::map<std::string, int64_t> ReadSettings(Database& db) {
         const Known* k = FindKnown(row[0].bytes);
         if (k == nullptr)
             continue;
-        std::optional<int64_t> v;
-        if (row[1].kind == RawValue::Integer) {
-            v = row[1].integer;
-        } else if (row[1].kind == RawValue::Text && !row[1].bytes.empty()) {
-            try {
-                size_t used = 0;
-                const long long n = std::stoll(row[1].bytes, &used);
-                if (used == row[1].bytes.size())
-                    v = n;
-            } catch (...) {
-            }
-        }
-        if (v && *v >= k->Min && *v <= k->Max)
+        const std::string text = row[1].kind == RawValue::Integer ? std::to_string(row[1].integer)
+                                 : row[1].kind == RawValue::Text  ? row[1].bytes
+                                                                  : std::string();
+        if (const auto v = StoredValue(*k, text))
             out[k->Name] = *v;
     }
     return out;
 }
 
 void WriteSetting(Database& db, const Known& setting, int64_t value) {
-    db.Execute(std::string("CREATE TABLE IF NOT EXISTS ") + Table +
-               " (Name TEXT PRIMARY KEY COLLATE NOCASE, Value TEXT)");
-    db.Execute(std::string("INSERT INTO ") + Table +
-                   " (Name, Value) VALUES (?1, ?2)"
-                   " ON CONFLICT(Name) DO UPDATE SET Value = excluded.Value",
-               {DbValue(std::string(setting.Name)), DbValue(std::to_string(value))});
+    db.Execute(CreateTableSql);
+    db.Execute(StoreSql, {DbValue(std::string(setting.Name)), DbValue(std::to_string(value))});
 }
 
 }  // namespace qtx::settings

@@ -29,6 +29,14 @@ const std::vector<Known>& KnownSettings();
 // The setting of that name (case-insensitive), or nullptr.
 const Known* FindKnown(std::string_view name);
 
+// The table's statements, for writers with their own connection (the console): the table made
+// when missing, and one setting stored (?1 its name, ?2 its value as text).
+extern const char* const CreateTableSql;
+extern const char* const StoreSql;
+// The value a stored text gives (nullopt: not a whole number in the setting's range, so the
+// default applies).
+std::optional<int64_t> StoredValue(const Known& setting, std::string_view text);
+
 // Every known setting's value as stored (the default when missing or out of range). A file
 // without the table gives the defaults. Faults of the database reach the caller.
 std::map<std::string, int64_t> ReadSettings(Database& db);
