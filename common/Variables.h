@@ -116,6 +116,11 @@ struct Variables {
     bool SlaveEnabled = false;
     std::string TaskViewDir;
     bool StartMinimized = false;
+    // From the Settings table (database/EngineSettings.h has the ranges and defaults): the wait
+    // for the switcher to show a commanded crosspoint (0: no confirmation), and how long a link
+    // may be down before it is alarmed.
+    int32_t ConfirmWithinMs = 1000;
+    int32_t LinkAlarmAfterS = 10;
     std::string ValidIPAddr;  // scratch result of ValidateIPAddress
 
     // Switcher links: index 0 the server, 1 the slave.

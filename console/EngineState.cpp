@@ -36,6 +36,37 @@ json EmptyState() {
 
 // The refusal's words for the metrics: from its value; from the words an engine without values
 // sends.
+std::string Dump(const json& j) {
+    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// A history row's confirmation as its fields hold it (values set by ApplyConfirmation).
+state::RowConfirmation RowConfirmationOf(const json& row) {
+    state::RowConfirmation c;
+    const auto r = row.find(f::Confirmation);
+    if (r == row.end() || !r->is_string())
+        return c;
+    const auto result = state::ConfirmResultFromName(r->get<std::string>());
+    if (!result)
+        return c;
+    c.Has = true;
+    c.Result = *result;
+    c.Ms = row.value(f::ConfirmMs, int64_t{-1});
+    c.Reason = row.value(f::ConfirmReason, std::string());
+    return c;
+}
+
+void SetRowConfirmation(json& row, const state::RowConfirmation& c) {
+    row[f::Confirmation] = state::ConfirmResultName(c.Result);
+    row[f::Confirmed] = c.Result == state::ConfirmResult::Confirmed;
+    row.erase(f::ConfirmMs);
+    row.erase(f::ConfirmReason);
+    if (c.Result == state::ConfirmResult::Confirmed)
+        row[f::ConfirmMs] = c.Ms;
+    else
+        row[f::ConfirmReason] = c.Reason;
+}
+
 std::string RefusalWords(const json& m) {
     if (m.contains(f::Refusal) && m[f::Refusal].is_string())
         if (const auto r = state::RefusalFromName(m[f::Refusal].get<std::string>()))
@@ -197,6 +228,7 @@ void EngineState::Apply(const std::string& line) {
         return;
     }
     const MessageKind kind = *checked.Kind;
+    std::string stored;  // the line as streams get it, when it differs from the engine's
     std::lock_guard lock(mutex_);
     if (kind == MessageKind::Snapshot) {
         m.erase(f::Type);
@@ -248,7 +280,8 @@ void EngineState::Apply(const std::string& line) {
             case MessageKind::Outcome: {
                 json& h = state_[f::History];
                 if (!h.empty()) {
-                    for (const char* key : {f::Ran, f::Reason, f::Refusal, f::LatenessMs})
+                    for (const char* key :
+                         {f::Ran, f::Reason, f::Refusal, f::LatenessMs, f::Number})
                         if (m.contains(key))
                             h.back()[key] = m[key];
                 }
@@ -261,6 +294,10 @@ void EngineState::Apply(const std::string& line) {
                 counts_.LastLatenessMs = m.value(f::LatenessMs, int64_t{-1});
                 break;
             }
+            case MessageKind::Confirmation:
+                ApplyConfirmation(m);
+                stored = Dump(m);
+                break;
             case MessageKind::Slave:
                 state_[f::Slave] = {{f::Enabled, m[f::Enabled]},
                                     {f::Server, m[f::Server]},
@@ -270,7 +307,7 @@ void EngineState::Apply(const std::string& line) {
                 state_["messageBox"] = {{f::Text, m[f::Text]}, {f::Title, m[f::Title]}};
                 break;
         }
-        changes_.emplace_back(++seq_, line);
+        changes_.emplace_back(++seq_, stored.empty() ? line : stored);
         if (changes_.size() > limits::StatusChangesKept)
             changes_.pop_front();
     }
@@ -282,6 +319,40 @@ void EngineState::Apply(const std::string& line) {
     counts_.SlaveServer = slave.value(f::Server, false);
     counts_.SlaveSwitcher = slave.value(f::Switcher, false);
     changed_.notify_all();
+}
+
+void EngineState::ApplyConfirmation(json& m) {
+    const auto result = state::ConfirmResultFromName(m[f::Result].get<std::string>());
+    const int link = m[f::Link].get<int>();
+    const int64_t ms = m.value(f::ConfirmMs, int64_t{-1});
+    json& h = state_[f::History];
+    for (auto row = h.rbegin(); row != h.rend(); ++row) {
+        if (row->value(f::Number, -1) == m[f::Number] && row->value(f::Day, "") == m[f::Day] &&
+            row->value(f::Time, "") == m[f::Time]) {
+            const state::RowConfirmation c =
+                state::Combine(RowConfirmationOf(*row),
+                               state::LinkConfirmation(
+                                   *result, ms, m.value(f::ConfirmReason, std::string()), link));
+            SetRowConfirmation(*row, c);
+            json fields = json::object();
+            SetRowConfirmation(fields, c);
+            m["row"] = std::move(fields);
+            break;
+        }
+    }
+    if (*result == state::ConfirmResult::Confirmed ||
+        *result == state::ConfirmResult::NotConfirmed) {
+        const bool confirmed = *result == state::ConfirmResult::Confirmed;
+        ++counts_.Takes[{link, confirmed}];
+        if (confirmed && ms >= 0) {
+            size_t b = 0;
+            while (b < kConfirmBucketsMs.size() && ms > kConfirmBucketsMs[b])
+                ++b;
+            ++counts_.ConfirmBuckets[b];
+            ++counts_.ConfirmCount;
+            counts_.ConfirmSumMs += ms;
+        }
+    }
 }
 
 json EngineState::Status() const {

@@ -5,6 +5,7 @@
 // stream, and the counts the metrics report. The engine never waits for it. It believes only a
 // peer of its own user or of the program folder's owner, applies only lines of a known kind and
 // shape, and holds at most one bounded line; whatever else arrives is counted and dropped.
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +26,9 @@ namespace qtx::console {
 
 class EngineState {
   public:
+    static constexpr std::array<int64_t, 10> kConfirmBucketsMs = {5,   10,  25,   50,   100,
+                                                                  250, 500, 1000, 2500, 10000};
+
     // folder ends in "/".
     explicit EngineState(std::string folder);
     ~EngineState();
@@ -64,6 +68,13 @@ class EngineState {
         std::map<std::string, uint64_t> Refused;  // by reason
         std::optional<std::chrono::system_clock::time_point> LastRun;
         int64_t LastLatenessMs = -1;
+        // Confirmed and not confirmed crosspoint commands by link (0, 1), and the times of the
+        // confirmed ones in the buckets of kConfirmBucketsMs (each counts those at or below its
+        // bound; the last is everything).
+        std::map<std::pair<int, bool>, uint64_t> Takes;
+        std::vector<uint64_t> ConfirmBuckets = std::vector<uint64_t>(kConfirmBucketsMs.size() + 1);
+        uint64_t ConfirmCount = 0;
+        int64_t ConfirmSumMs = 0;
         // Lines not applied, by problem (state::LineProblemName).
         std::map<std::string, uint64_t> LinesDropped;
         // Connections whose peer was not believed, and whether the last one was such.
@@ -77,6 +88,8 @@ class EngineState {
     bool Believed(int fd);
     void Session(int fd);
     void Apply(const std::string& line);
+    // A link's confirmation: into its history row (m gains "row", the row's fields) and counts.
+    void ApplyConfirmation(nlohmann::json& m);
     void Dropped(const char* problem);
     void SetRunning(bool running);
     nlohmann::json StatusLocked() const;

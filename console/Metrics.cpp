@@ -76,6 +76,29 @@ std::string MetricsText(const EngineState::Counts& c, const std::string& folder,
             << "# TYPE qtx_last_event_lateness_seconds gauge\n"
             << "qtx_last_event_lateness_seconds "
             << (static_cast<double>(c.LastLatenessMs) / 1000.0) << "\n";
+    out << "# HELP qtx_takes_total Crosspoint commands (takes, sums) confirmed or not, by link, "
+           "seen since the console started.\n"
+        << "# TYPE qtx_takes_total counter\n";
+    for (int link : {0, 1})
+        for (bool confirmed : {true, false}) {
+            const auto it = c.Takes.find({link, confirmed});
+            out << "qtx_takes_total{link=\"" << (link == 0 ? "server" : "slave_server")
+                << "\",outcome=\"" << (confirmed ? "confirmed" : "not_confirmed") << "\"} "
+                << (it == c.Takes.end() ? 0 : it->second) << "\n";
+        }
+    out << "# HELP qtx_confirm_seconds From a crosspoint command to the switcher showing it, for "
+           "the confirmed ones.\n"
+        << "# TYPE qtx_confirm_seconds histogram\n";
+    uint64_t cumulative = 0;
+    for (size_t b = 0; b < EngineState::kConfirmBucketsMs.size(); ++b) {
+        cumulative += c.ConfirmBuckets[b];
+        out << "qtx_confirm_seconds_bucket{le=\""
+            << static_cast<double>(EngineState::kConfirmBucketsMs[b]) / 1000.0 << "\"} "
+            << cumulative << "\n";
+    }
+    out << "qtx_confirm_seconds_bucket{le=\"+Inf\"} " << c.ConfirmCount << "\n"
+        << "qtx_confirm_seconds_sum " << static_cast<double>(c.ConfirmSumMs) / 1000.0 << "\n"
+        << "qtx_confirm_seconds_count " << c.ConfirmCount << "\n";
     out << "# HELP qtx_console_state_lines_dropped_total Lines of the engine's state channel "
            "dropped, by problem, since the console started.\n"
         << "# TYPE qtx_console_state_lines_dropped_total counter\n";

@@ -11,6 +11,7 @@
 #include "common/Text.h"
 #include "console/ApiError.h"
 #include "console/SqliteFile.h"
+#include "database/EngineSettings.h"
 #include "schedule/Rules.h"
 
 namespace qtx::console {
@@ -123,7 +124,26 @@ json SettingsStore::ReadFrom(SqliteFile& file) {
     };
     json startMin = pick(infoColumns, "Info", "StartMin");
     json taskView = pick(serverColumns, "Server", "TaskViewDB");
-    return json{{"server",
+    // The Settings table's values as the engine reads them (defaults when missing).
+    std::map<std::string, int64_t> engine;
+    for (const settings::Known& k : settings::KnownSettings())
+        engine[k.Name] = k.Default;
+    if (!file.Columns(settings::Table).empty()) {
+        Statement s(file, std::string("SELECT Name, Value FROM ") + settings::Table);
+        while (s.Step() == SQLITE_ROW) {
+            const auto* name = sqlite3_column_text(*s, 0);
+            const auto* value = sqlite3_column_text(*s, 1);
+            const settings::Known* k =
+                name != nullptr ? settings::FindKnown(reinterpret_cast<const char*>(name))
+                                : nullptr;
+            if (k != nullptr && value != nullptr)
+                if (const auto v = settings::StoredValue(*k, reinterpret_cast<const char*>(value)))
+                    engine[k->Name] = *v;
+        }
+    }
+    return json{{"confirmWithin", engine.at(settings::ConfirmWithin)},
+                {"linkAlarmAfter", engine.at(settings::LinkAlarmAfter)},
+                {"server",
                  {{"address", pick(serverColumns, "Server", "IPAddr")},
                   {"port", PortJson(pick(serverColumns, "Server", "IPPort"))}}},
                 {"slave",
@@ -219,6 +239,13 @@ std::vector<FieldError> SettingsStore::Update(const json& change, json& before, 
             } else {
                 assigns.push_back({"Server", "TaskViewDB", folder});
             }
+        } else if (key == "confirmWithin" || key == "linkAlarmAfter") {
+            if (!v.is_number_integer())
+                throw ApiError(400, "settings: " + key + " must be a whole number");
+            assigns.push_back(
+                {settings::Table,
+                 key == "confirmWithin" ? settings::ConfirmWithin : settings::LinkAlarmAfter,
+                 v.get<long long>()});
         } else if (key == "startMinimized") {
             if (!v.is_boolean())
                 throw ApiError(400, "settings: startMinimized must be true or false");
@@ -230,9 +257,14 @@ std::vector<FieldError> SettingsStore::Update(const json& change, json& before, 
     }
     // The shared rules have the last word on every value written.
     static const std::map<std::string, std::string> fieldOf = {
-        {"IPAddr", "server.address"},     {"IPPort", "server.port"},
-        {"SlaveIPAddr", "slave.address"}, {"SlaveIPPort", "slave.port"},
-        {"TaskViewDB", "taskViewFolder"}, {"StartMin", "startMinimized"}};
+        {"IPAddr", "server.address"},
+        {"IPPort", "server.port"},
+        {"SlaveIPAddr", "slave.address"},
+        {"SlaveIPPort", "slave.port"},
+        {"TaskViewDB", "taskViewFolder"},
+        {"StartMin", "startMinimized"},
+        {settings::ConfirmWithin, "confirmWithin"},
+        {settings::LinkAlarmAfter, "linkAlarmAfter"}};
     for (const Assign& a : assigns) {
         std::string text = a.Value.is_string() ? a.Value.get<std::string>() : a.Value.dump();
         for (const schedule::Problem& p : schedule::CheckSetting(a.Column, text))
@@ -251,6 +283,15 @@ std::vector<FieldError> SettingsStore::Update(const json& change, json& before, 
             auto serverColumns = file.Columns("Server");
             auto infoColumns = file.Columns("Info");
             for (const Assign& a : assigns) {
+                if (a.Table == settings::Table) {
+                    file.Exec(settings::CreateTableSql);
+                    Statement s(file, settings::StoreSql);
+                    sqlite3_bind_text(*s, 1, a.Column.c_str(), -1, SQLITE_TRANSIENT);
+                    const std::string value = a.Value.dump();
+                    sqlite3_bind_text(*s, 2, value.c_str(), -1, SQLITE_TRANSIENT);
+                    s.Step();
+                    continue;
+                }
                 if (!HasColumn(a.Table == "Server" ? serverColumns : infoColumns, a.Column))
                     throw ApiError(409, dbPath_ + ": table " + a.Table + " has no column " +
                                             a.Column +

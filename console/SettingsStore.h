@@ -1,9 +1,10 @@
 #pragma once
-// The engine's settings in the event database (tables Server and Info) in the console's JSON
-// form, read and changed in one transaction each:
+// The engine's settings in the event database (tables Server, Info and Settings) in the console's
+// JSON form, read and changed in one transaction each:
 //   {"server": {"address": "127.0.0.1", "port": 1250},
 //    "slave": {"address": "0.0.0.0", "port": 1250},
-//    "taskViewFolder": "", "startMinimized": false}
+//    "taskViewFolder": "", "startMinimized": false,
+//    "confirmWithin": 1000, "linkAlarmAfter": 10}      (the Settings table; defaults when unset)
 // A setting whose column the file does not have yet (an old schema) reads as null and cannot be
 // changed until the engine has upgraded the file.
 #include <functional>

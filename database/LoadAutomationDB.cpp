@@ -8,6 +8,7 @@
 #include "common/FaultNumbers.h"
 #include "common/FileSystem.h"
 #include "database/DiskWork.h"
+#include "database/EngineSettings.h"
 #include "database/EventOrder.h"
 
 namespace qtx {
@@ -138,6 +139,12 @@ void DiskWork::ReadSettings(Database& db) {
         });
         info->Close();
     }
+    // The Settings table: defaults for a file without it (or for a value out of range).
+    Optional([&] {
+        const auto stored = settings::ReadSettings(db);
+        v.ConfirmWithinMs = static_cast<int32_t>(stored.at(settings::ConfirmWithin));
+        v.LinkAlarmAfterS = static_cast<int32_t>(stored.at(settings::LinkAlarmAfter));
+    });
 }
 
 // The columns of Automation the loader reads, in the order of the reads below.

@@ -6,6 +6,7 @@
 #include "common/Format.h"
 #include "database/DBEngine.h"
 #include "database/DiskWork.h"
+#include "engine/Confirmations.h"
 #include "engine/EventHandle.h"
 #include "messages/MessageEvents.h"
 #include "switcher/TcpComm.h"
@@ -18,8 +19,21 @@ Engine::Engine(Clock& clock, EventLoop& loop, MainWindow& view, std::string appD
     disk_ = std::make_unique<DiskWork>(vars_, logs_, view_, *db_);
     tcp_ = std::make_unique<TcpComm>(vars_, logs_, view_, loop_);
     messages_ = std::make_unique<MessageEvents>(vars_, logs_, clock_, loop_, *tcp_);
+    confirm_ = std::make_unique<Confirmations>(vars_, logs_, view_, loop_, *tcp_);
     events_ = std::make_unique<EventHandle>(vars_, logs_, view_, clock_, *db_, *tcp_, *messages_);
+    events_->Confirming = confirm_.get();
+    tcp_->CrosspointsShown = [this](int16_t link, int16_t first, int16_t count, bool fromMap) {
+        confirm_->Shown(link, first, count, fromMap);
+    };
+    confirm_->Ended = [this](const ConfirmOutcome& o) {
+        if (ConfirmOutcomeHook)
+            ConfirmOutcomeHook(o);
+    };
     disk_->ServerDisconnected = [this] { tcp_->ServerDisconnected(); };
+}
+
+void Engine::SetConfirming(bool on) {
+    confirm_->Enabled = on;
 }
 
 Engine::~Engine() {

@@ -18,6 +18,7 @@ class DiskWork;
 class TcpComm;
 class MessageEvents;
 class EventHandle;
+class Confirmations;
 
 class Engine {
   public:
@@ -52,6 +53,12 @@ class Engine {
     // program changes (the preview's private copy): the engine records its own writes, so the
     // watch would never reload it, and looking costs two file-system calls every third tick.
     bool WatchesDatabaseFile = true;
+    // Called when a run's crosspoint command has been confirmed or not on a link (or superseded,
+    // or when a run had nothing to confirm), after the view was told: the values behind the
+    // history row's confirmation. Set it before Form_Load.
+    std::function<void(const ConfirmOutcome&)> ConfirmOutcomeHook;
+    // Off: crosspoint commands are not confirmed (the preview, whose timers never fire).
+    void SetConfirming(bool on);
 
     Variables& Vars() { return vars_; }
     Logs& Log() { return logs_; }
@@ -63,6 +70,7 @@ class Engine {
     TcpComm& Tcp() { return *tcp_; }
     MessageEvents& Messages() { return *messages_; }
     EventHandle& Events() { return *events_; }
+    Confirmations& Confirming() { return *confirm_; }
 
   private:
     // The database watch of the tick: pending markings written, reload on a changed file time,
@@ -78,6 +86,7 @@ class Engine {
     std::unique_ptr<DiskWork> disk_;
     std::unique_ptr<TcpComm> tcp_;
     std::unique_ptr<MessageEvents> messages_;
+    std::unique_ptr<Confirmations> confirm_;  // before events_, which uses it
     std::unique_ptr<EventHandle> events_;
     EventLoop::TimerId tickTimer_ = -1;
     std::string programDir_;

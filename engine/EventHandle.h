@@ -21,9 +21,14 @@ namespace qtx {
 class DBEngine;
 class TcpComm;
 class MessageEvents;
+class Confirmations;
 
 class EventHandle {
   public:
+    // Told of every crosspoint command sent and of runs with nothing to confirm; none: no
+    // confirmation.
+    Confirmations* Confirming = nullptr;
+
     EventHandle(Variables& vars, Logs& logs, MainWindow& view, Clock& clock, DBEngine& db,
                 TcpComm& tcp, MessageEvents& messages)
         : v_(vars),

@@ -2,6 +2,7 @@
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "common/Format.h"
+#include "engine/Confirmations.h"
 #include "engine/EventHandle.h"
 #include "engine/Occurrences.h"
 #include "messages/MessageEvents.h"
@@ -19,6 +20,9 @@ void EventHandle::ExecuteEvent() {
     // so one tick runs each record at most once; the bound is a second guard against a loop.
     for (int runs = 0; ExecuteOne() && runs < v_.EventCount; ++runs) {
     }
+    // A run that faulted between its send and its outcome leaves no confirmation held.
+    if (Confirming != nullptr)
+        Confirming->Release();
     if (outermost)
         v_.ExecutionInProgress = false;
 }
@@ -44,6 +48,7 @@ bool EventHandle::ExecuteOne() {
         const int64_t moment = v_.NextDueAt >= 0 ? v_.NextDueAt : NowMoment();
         const int64_t latenessMs = LatenessMs(moment);
         RecordRun(Current(), moment);
+        bool sentOnly = false;  // ran with nothing the switcher reports on
 
         // Checks: the first that applies decides.
         const int16_t active = Current().Active;
@@ -81,12 +86,17 @@ bool EventHandle::ExecuteOne() {
         if (okToRun) {
             // Each sender reads the event through NextEventIndex and may pump the loop (the IP
             // sender does): the record is read afresh after every call.
+            bool crosspointSent = false;
             if (Current().xcontrol != 0) {
                 if (Current().SourceChan != 0 && Current().DestChan != 0)
-                    tcp_.SendCrosspointChange();
+                    crosspointSent = tcp_.SendCrosspointChange();
                 else
                     refuse(Refusal::InvalidCrosspoint);
             }
+            // The expectation starts as soon as the frame is out (the senders after it may pump
+            // the loop, and the report with it); its outcome is held until the run's is shown.
+            if (crosspointSent && Confirming != nullptr)
+                Confirming->Expect(Current());
             if (Current().scontrol != 0)
                 tcp_.SendSalvoExecute();
             if (Current().rcontrol != 0) {
@@ -103,6 +113,9 @@ bool EventHandle::ExecuteOne() {
             }
             if (Current().mcontrol != 0)
                 messages_.SendMessageEvent();
+            const AutomationEvent& e = Current();
+            sentOnly = !crosspointSent && okToRun &&
+                       (e.scontrol != 0 || e.rcontrol != 0 || e.vcontrol != 0 || e.mcontrol != 0);
         } else {
             // The activity line keeps its established wording, which the log's readers and peers
             // rely on: the link, then the condition, whatever the marking (an inactive event with
@@ -129,6 +142,11 @@ bool EventHandle::ExecuteOne() {
             view_.AddHistoryRow(e.DayName, e.Time, title);
             view_.ShowEventOutcome(
                 EventOutcome{e.Number, e.DayName, e.Time, e.Title, okToRun, refusal, latenessMs});
+        }
+        if (Confirming != nullptr) {
+            if (sentOnly)
+                Confirming->Sent(Current());
+            Confirming->Release();
         }
 
         if (Current().Active == 3)

@@ -4,6 +4,7 @@
 
 #include "common/Fault.h"
 #include "common/Text.h"
+#include "database/EngineSettings.h"
 #include "database/EventSchema.h"
 #include "schedule/EventStore.h"
 #include "schedule/LoadedColumns.h"
@@ -54,6 +55,22 @@ CheckReport CheckEventDatabase(Database& db, const std::string& programFolder) {
             }
     } catch (const Fault&) {
         report.Problems.push_back("table Server cannot be read: the engine's load fails");
+    }
+    // The Settings table: a value out of range is read as the setting's default.
+    try {
+        if (db.HasTable(settings::Table))
+            for (const auto& row :
+                 db.QueryRaw(std::string("SELECT Name, Value FROM ") + settings::Table))
+                if (row.size() == 2 && row[0].kind == RawValue::Text &&
+                    settings::FindKnown(row[0].bytes) != nullptr) {
+                    const std::string value = row[1].kind == RawValue::Integer
+                                                  ? std::to_string(row[1].integer)
+                                                  : row[1].bytes;
+                    for (const Problem& p : CheckSetting(row[0].bytes, value))
+                        report.Problems.push_back(p.Message + " (the engine uses the default)");
+                }
+    } catch (const Fault&) {
+        report.Problems.push_back("table Settings cannot be read: the engine uses the defaults");
     }
     int version = 1;
     try {

@@ -20,6 +20,7 @@
 #include "common/Parse.h"
 #include "common/Text.h"
 #include "database/DBEngine.h"
+#include "database/EngineSettings.h"
 #include "database/EventSchema.h"
 #include "eventdb/Csv.h"
 #include "eventdb/CsvEvents.h"
@@ -382,6 +383,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         for (const char* name : {"Version", "StartMin"})
             if (info.HasField(name))
                 out << name << "=" << Show(info.Value(name)) << "\n";
+        for (const auto& [name, value] : settings::ReadSettings(db))
+            out << name << "=" << value << "\n";
         return 0;
     }
     if (cmd == "check" && args.size() == 2) {
@@ -452,6 +455,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         info.Edit();
         for (size_t i = 2; i < args.size(); ++i) {
             auto [name, value] = SplitAssignment(args[i]);
+            if (const settings::Known* k = settings::FindKnown(name)) {
+                settings::WriteSetting(db, *k, std::stoll(value));  // checked above
+                continue;
+            }
             Recordset& rs = info.HasField(name) && !server.HasField(name) ? info : server;
             if (!rs.HasField(name))
                 throw ToolError(file + ": \"" + name + "\" is not a setting of this file");

@@ -274,6 +274,62 @@ void FrmMain::ClearHistory() {
     lvHistory_->clear();
 }
 
+namespace {
+// A history row's values, beside its texts: the run's number and its confirmation so far.
+constexpr int kNumberRole = Qt::UserRole;
+constexpr int kResultRole = Qt::UserRole + 1;
+constexpr int kMsRole = Qt::UserRole + 2;
+constexpr int kReasonRole = Qt::UserRole + 3;
+}  // namespace
+
+void FrmMain::ShowEventOutcome(const EventOutcome& outcome) {
+    const int n = lvHistory_->topLevelItemCount();
+    if (n > 0)
+        lvHistory_->topLevelItem(n - 1)->setData(0, kNumberRole, int{outcome.Number});
+}
+
+void FrmMain::ShowConfirmOutcome(const ConfirmOutcome& o) {
+    // The row of the run (the newest with its number, day and time) shows its confirmation as
+    // a tool tip: the list keeps its three columns and its one colour.
+    for (int i = lvHistory_->topLevelItemCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem* item = lvHistory_->topLevelItem(i);
+        const QVariant number = item->data(0, kNumberRole);
+        if (!number.isValid() || number.toInt() != o.Number || item->text(0) != FromCp1252(o.Day) ||
+            item->text(1) != FromCp1252(o.Time))
+            continue;
+        state::RowConfirmation was;
+        if (item->data(0, kResultRole).isValid()) {
+            was.Has = true;
+            was.Result = static_cast<state::ConfirmResult>(item->data(0, kResultRole).toInt());
+            was.Ms = item->data(0, kMsRole).toLongLong();
+            was.Reason = item->data(0, kReasonRole).toString().toStdString();
+        }
+        const state::RowConfirmation c =
+            state::Combine(was, state::LinkConfirmation(o.Result, o.Ms, o.Reason, o.Link));
+        item->setData(0, kResultRole, static_cast<int>(c.Result));
+        item->setData(0, kMsRole, static_cast<qlonglong>(c.Ms));
+        item->setData(0, kReasonRole, QString::fromStdString(c.Reason));
+        QString tip;
+        switch (c.Result) {
+            case state::ConfirmResult::Confirmed:
+                tip = QStringLiteral("Confirmed in %1 ms").arg(c.Ms);
+                break;
+            case state::ConfirmResult::NotConfirmed:
+                tip = QStringLiteral("Not confirmed: ") + FromCp1252(c.Reason);
+                break;
+            case state::ConfirmResult::Superseded:
+                tip = FromCp1252(c.Reason);
+                break;
+            case state::ConfirmResult::Sent:
+                tip = QStringLiteral("Sent");
+                break;
+        }
+        for (int col = 0; col < item->columnCount(); ++col)
+            item->setToolTip(col, tip);
+        return;
+    }
+}
+
 MessageBoxAnswer FrmMain::ShowMessageBox(const std::string& text, const std::string& title,
                                          MessageBoxKind kind, MessageBoxButtons buttons) {
     // Always owned by this window, so it stays on top of it and centred over it.

@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "ui/MainWindow.h"
 #include "qt/EngineHooks.h"
 #include "qt/FrmSetup.h"
+#include "ui/MainWindow.h"
 
 class QDialog;
 class QLabel;
@@ -52,6 +52,8 @@ class FrmMain : public QMainWindow, public MainWindow {
     void AddHistoryRow(const std::string& day, const std::string& time,
                        const std::string& title) override;
     void ClearHistory() override;
+    void ShowEventOutcome(const EventOutcome& outcome) override;
+    void ShowConfirmOutcome(const ConfirmOutcome& outcome) override;
     MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,
                                     MessageBoxKind kind, MessageBoxButtons buttons) override;
     void HelpSetup(const std::string& helpFile) override { InitHelp(helpFile); }

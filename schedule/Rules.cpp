@@ -1,12 +1,14 @@
 #include "schedule/Rules.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <set>
 
 #include "common/Checked.h"
 #include "common/Format.h"
 #include "common/Text.h"
+#include "database/EngineSettings.h"
 #include "schedule/LoadedColumns.h"
 #include "schedule/MessageFolder.h"
 
@@ -433,6 +435,13 @@ std::vector<Problem> CheckSetting(const std::string& name, const std::string& va
     } else if (is("StartMin")) {
         if (value != "0" && value != "-1")
             c.Add(name, value, true, "is not a switch", "0 off, -1 on");
+    } else if (const settings::Known* k = settings::FindKnown(name)) {
+        int64_t n = 0;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+        if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+            n < k->Min || n > k->Max)
+            c.Add(name, value, true, std::string("is not a number of ") + k->Unit,
+                  std::to_string(k->Min) + " to " + std::to_string(k->Max));
     }
     return out;
 }

@@ -138,6 +138,8 @@ void TcpComm::ProcessTake(const std::string& m, int16_t link) {
         CrosspointEntry& e = At(MapOf(link), destination);
         e.SourceCount = 1;
         e.Sources.assign(1, source);
+        if (CrosspointsShown)
+            CrosspointsShown(link, destination, 1, false);
     } catch (...) {
         logs_.ReportError("Error Processing Take");
     }
@@ -195,6 +197,8 @@ void TcpComm::ProcessCrosspointMap(const std::string& m, int16_t link) {
             }
         }
         vars_.MapReceived[link] = true;
+        if (CrosspointsShown)
+            CrosspointsShown(link, d, n, true);
     } catch (...) {
         logs_.ReportError("Error Processing Crosspoint Map");
     }

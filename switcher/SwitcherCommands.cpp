@@ -9,7 +9,7 @@
 
 namespace qtx {
 
-void TcpComm::SendCrosspointChange() {
+bool TcpComm::SendCrosspointChange() {
     try {
         const AutomationEvent& e = At(vars_.EventTable, vars_.NextEventIndex);
         int16_t command;
@@ -31,16 +31,18 @@ void TcpComm::SendCrosspointChange() {
                 // A selector outside 1 to 3 (only negative values get this far) names no
                 // crosspoint action: like the relay and gain senders, send and log nothing
                 // rather than a frame with command word 0.
-                return;
+                return false;
         }
         const std::string frame = frames::CrosspointFrame(
             command, static_cast<int64_t>(e.SourceChan) - 1, static_cast<int64_t>(e.DestChan) - 1);
         const std::string line =
             text + Format0000(e.SourceChan) + "-->Out:" + Format0000(e.DestChan);
-        SendToSwitcher(frame);
+        const bool sent = SendToSwitcher(frame);
         logs_.WriteActivityLog(line);
+        return sent;
     } catch (...) {
         logs_.ReportError("Error Sending Crosspoint Change");
+        return false;
     }
 }
 

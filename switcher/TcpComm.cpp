@@ -196,15 +196,18 @@ void TcpComm::SendOnLink(const std::string& frame, int16_t link) {
     }
 }
 
-void TcpComm::SendToSwitcher(const std::string& frame) {
+bool TcpComm::SendToSwitcher(const std::string& frame) {
+    bool first = false;
     try {
         const int32_t length = ToInt32(static_cast<int64_t>(frame.size()));
         LinkSocket(0).Write(frame, length);
+        first = true;
         if (vars_.SlaveEnabled)
             LinkSocket(1).Write(frame, length);
     } catch (...) {
         logs_.ReportError("Error sending to switcher");
     }
+    return first;
 }
 
 }  // namespace qtx

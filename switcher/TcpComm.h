@@ -5,6 +5,7 @@
 // ServerDisconnected, SlaveDisconnected and PollLinks, whose faults reach their caller.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,12 +54,14 @@ class TcpComm {
     // frames::MapRequestSelector) on the link.
     void SendInfoRequest(const std::string& request, int16_t link);
 
-    // Sending: every command frame on link 0 and, when a slave is configured, on link 1.
-    void SendToSwitcher(const std::string& frame);
+    // Sending: every command frame on link 0 and, when a slave is configured, on link 1; true
+    // when the write on link 0 went without a fault.
+    bool SendToSwitcher(const std::string& frame);
     void SendOnLink(const std::string& frame, int16_t link);
 
-    // Command senders for the event at NextEventIndex.
-    void SendCrosspointChange();
+    // Command senders for the event at NextEventIndex. The crosspoint sender returns true when
+    // its frame went out (to link 0 at least).
+    bool SendCrosspointChange();
     void SendSalvoExecute();
     void SendRelayAction();
     void SendGainChange();
@@ -72,6 +75,10 @@ class TcpComm {
     // When set, the links reach their switchers through it instead of TCP (the preview's
     // in-process simulator); every connection made after it is set uses it.
     SocketWrench::LocalDialer Dialer;
+
+    // Called after a link's crosspoint map entries first .. first + count - 1 (0-based
+    // destinations) were set from a take report (fromMap false) or a map message (true).
+    std::function<void(int16_t link, int16_t first, int16_t count, bool fromMap)> CrosspointsShown;
 
     // The socket of a link; nullptr for link 1 before LoadSlaveSocket.
     SocketWrench* Socket(int16_t index);

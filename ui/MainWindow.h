@@ -3,6 +3,7 @@
 // Texts are 8-bit (Windows-1252); a view that shows them converts at its own boundary.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ui/StateMessages.h"
 
@@ -21,6 +22,24 @@ struct EventOutcome {
     bool Ran = false;
     state::Refusal Reason = state::Refusal::None;
     int64_t LatenessMs = -1;  // from the event's second to the start of its execution; -1 unknown
+};
+
+// How one crosspoint command of a run ended on one link: confirmed (the switcher showed the
+// crosspoint as asked, after Ms), not confirmed (Reason says what it shows instead, or "no
+// answer"), superseded by a later command for the same output, or sent (nothing to confirm).
+struct ConfirmOutcome {
+    int16_t Number = 0;  // the run's event
+    std::string Day, Time, Title;
+    int16_t Link = 0;  // 0 the server, 1 the slave
+    state::CrosspointAction Action = state::CrosspointAction::Take;
+    int16_t Source = 0, Destination = 0;  // from 1, as in events
+    state::ConfirmResult Result = state::ConfirmResult::Sent;
+    bool Confirmed() const { return Result == state::ConfirmResult::Confirmed; }
+    int64_t Ms = -1;             // from the send to the report or map that ended it
+    std::string Reason;          // "output 1 shows source 5", "no answer", "superseded by event 7"
+    bool Answered = false;       // a map (or report) was judged: Shows is what the output carries
+    std::vector<int16_t> Shows;  // from 1
+    int16_t SupersededBy = 0;    // the later event's number
 };
 
 // The event the engine waits for, as the "Next Event to Run" list shows it. Number 0 and Weekday
@@ -69,6 +88,8 @@ class MainWindow {
     virtual void ClearHistory() = 0;
     // Called after each execution's history row; views that need nothing more ignore it.
     virtual void ShowEventOutcome(const EventOutcome& outcome) { (void)outcome; }
+    // Called when a run's confirmation on a link has ended (after its outcome).
+    virtual void ShowConfirmOutcome(const ConfirmOutcome& outcome) { (void)outcome; }
 
     // A modal message box; returns the button chosen.
     virtual MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,

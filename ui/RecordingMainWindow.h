@@ -45,6 +45,9 @@ class RecordingMainWindow : public MainWindow {
     }
     void ClearHistory() override { HistoryRows.clear(); }
     void ShowEventOutcome(const EventOutcome& outcome) override { Outcomes.push_back(outcome); }
+    void ShowConfirmOutcome(const ConfirmOutcome& outcome) override {
+        Confirmations.push_back(outcome);
+    }
     void ShowLinkState(state::LinkState link) override { Link = link; }
     void ShowNextEvent(const NextEventRow& row) override {
         NextEvents.push_back(row);
@@ -68,6 +71,7 @@ class RecordingMainWindow : public MainWindow {
     std::vector<ListRow> NextRows;
     std::vector<ListRow> HistoryRows;
     std::vector<EventOutcome> Outcomes;
+    std::vector<ConfirmOutcome> Confirmations;
     std::vector<NextEventRow> NextEvents;
     state::LinkState Link = state::LinkState::ServerNotConnected;
     int32_t HistoryColor = 0;

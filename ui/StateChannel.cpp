@@ -36,6 +36,16 @@ std::string Line(const json& j) {
     return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
+// A history row's confirmation fields: the result, confirmed, and the time or the reason.
+void AddRowConfirmation(json& j, const state::RowConfirmation& c) {
+    j[f::Confirmation] = state::ConfirmResultName(c.Result);
+    j[f::Confirmed] = c.Result == state::ConfirmResult::Confirmed;
+    if (c.Result == state::ConfirmResult::Confirmed)
+        j[f::ConfirmMs] = c.Ms;
+    else
+        j[f::ConfirmReason] = c.Reason;
+}
+
 bool FillAddress(const std::string& path, sockaddr_un& addr) {
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
@@ -205,7 +215,10 @@ std::string StateChannel::Snapshot() const {
             j[f::Refusal] = state::RefusalName(r.Reason);
             if (r.LatenessMs >= 0)
                 j[f::LatenessMs] = r.LatenessMs;
+            j[f::Number] = r.Number;
         }
+        if (r.Confirmation.Has)
+            AddRowConfirmation(j, r.Confirmation);
         history.push_back(std::move(j));
     }
     json j = Message(MessageKind::Snapshot);
@@ -361,6 +374,7 @@ void StateChannel::ShowEventOutcome(const EventOutcome& outcome) {
     if (!history_.empty()) {
         Row& r = history_.back();
         r.HasOutcome = true;
+        r.Number = outcome.Number;
         r.Ran = outcome.Ran;
         r.Reason = outcome.Reason;
         r.LatenessMs = outcome.LatenessMs;
@@ -378,6 +392,40 @@ void StateChannel::ShowEventOutcome(const EventOutcome& outcome) {
             j[f::LatenessMs] = outcome.LatenessMs;
         Publish(Line(j));
     }
+}
+
+void StateChannel::ShowConfirmOutcome(const ConfirmOutcome& o) {
+    inner_.ShowConfirmOutcome(o);
+    const std::string day = Cp1252ToUtf8(o.Day), time = Cp1252ToUtf8(o.Time);
+    for (auto r = history_.rbegin(); r != history_.rend(); ++r) {
+        if (r->HasOutcome && r->Number == o.Number && r->Day == day && r->Time == time) {
+            r->Confirmation = state::Combine(
+                r->Confirmation, state::LinkConfirmation(o.Result, o.Ms, o.Reason, o.Link));
+            break;
+        }
+    }
+    if (subscribers_.empty())
+        return;
+    json j = Message(state::MessageKind::Confirmation);
+    j[f::Number] = o.Number;
+    j[f::Day] = day;
+    j[f::Time] = time;
+    j[f::Title] = Cp1252ToUtf8(o.Title);
+    j[f::Link] = o.Link;
+    j[f::Action] = state::ActionName(o.Action);
+    j[f::Source] = o.Source;
+    j[f::Destination] = o.Destination;
+    j[f::Result] = state::ConfirmResultName(o.Result);
+    j[f::Confirmed] = o.Confirmed();
+    if (o.Ms >= 0)
+        j[f::ConfirmMs] = o.Ms;
+    if (!o.Confirmed())
+        j[f::ConfirmReason] = o.Reason;
+    if (o.Answered)
+        j[f::Shows] = o.Shows;
+    if (o.SupersededBy != 0)
+        j[f::SupersededBy] = o.SupersededBy;
+    Publish(Line(j));
 }
 
 MessageBoxAnswer StateChannel::ShowMessageBox(const std::string& text, const std::string& title,

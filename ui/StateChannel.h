@@ -63,6 +63,7 @@ class StateChannel : public MainWindow {
                        const std::string& title) override;
     void ClearHistory() override;
     void ShowEventOutcome(const EventOutcome& outcome) override;
+    void ShowConfirmOutcome(const ConfirmOutcome& outcome) override;
     MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,
                                     MessageBoxKind kind, MessageBoxButtons buttons) override;
     void HelpSetup(const std::string& helpFile) override { inner_.HelpSetup(helpFile); }
@@ -79,6 +80,7 @@ class StateChannel : public MainWindow {
         bool Ran = true;
         int64_t LatenessMs = -1;
         bool HasOutcome = false;
+        state::RowConfirmation Confirmation;  // history rows, once a link's confirmation ended
     };
     struct Subscriber {
         int Fd = -1;

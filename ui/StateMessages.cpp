@@ -1,15 +1,16 @@
 #include "ui/StateMessages.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace qtx::state {
 
 namespace {
 
-constexpr const char* kKindNames[] = {"snapshot",    "caption", "icon",      "panel",
-                                      "nextCleared", "next",    "history",   "historyCleared",
-                                      "outcome",     "slave",   "messageBox"};
-static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::MessageBox) + 1);
+constexpr const char* kKindNames[] = {"snapshot",    "caption", "icon",       "panel",
+                                      "nextCleared", "next",    "history",    "historyCleared",
+                                      "outcome",     "slave",   "messageBox", "confirmation"};
+static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::Confirmation) + 1);
 
 struct RefusalWords {
     const char* Text;
@@ -29,7 +30,66 @@ constexpr RefusalWords kRefusals[] = {
 };
 static_assert(std::size(kRefusals) == static_cast<size_t>(Refusal::InvalidChannel) + 1);
 
+constexpr const char* kActionNames[] = {"take", "sumOn", "sumOff"};
+constexpr const char* kActionWords[] = {"Take", "Sum On", "Sum Off"};
+constexpr const char* kResultNames[] = {"confirmed", "notConfirmed", "superseded", "sent"};
+static_assert(std::size(kResultNames) == static_cast<size_t>(ConfirmResult::Sent) + 1);
+
 }  // namespace
+
+const char* ActionName(CrosspointAction a) {
+    return kActionNames[static_cast<size_t>(a)];
+}
+
+const char* ActionWords(CrosspointAction a) {
+    return kActionWords[static_cast<size_t>(a)];
+}
+
+const char* ConfirmResultName(ConfirmResult r) {
+    return kResultNames[static_cast<size_t>(r)];
+}
+
+std::optional<ConfirmResult> ConfirmResultFromName(std::string_view name) {
+    for (size_t i = 0; i < std::size(kResultNames); ++i)
+        if (name == kResultNames[i])
+            return static_cast<ConfirmResult>(i);
+    return std::nullopt;
+}
+
+RowConfirmation LinkConfirmation(ConfirmResult result, int64_t ms, const std::string& reason,
+                                 int link) {
+    RowConfirmation r{true, result, ms, reason};
+    if (link != 0 && result != ConfirmResult::Confirmed && !reason.empty())
+        r.Reason = "link " + std::to_string(link) + ": " + reason;
+    return r;
+}
+
+RowConfirmation Combine(const RowConfirmation& row, const RowConfirmation& link) {
+    if (!row.Has)
+        return link;
+    if (!link.Has)
+        return row;
+    const auto rank = [](ConfirmResult r) {
+        switch (r) {
+            case ConfirmResult::NotConfirmed:
+                return 3;
+            case ConfirmResult::Superseded:
+                return 2;
+            case ConfirmResult::Sent:
+                return 1;
+            case ConfirmResult::Confirmed:
+                break;
+        }
+        return 0;
+    };
+    if (rank(link.Result) > rank(row.Result))
+        return link;
+    if (rank(link.Result) < rank(row.Result))
+        return row;
+    RowConfirmation r = row;
+    r.Ms = std::max(row.Ms, link.Ms);
+    return r;
+}
 
 const char* KindName(MessageKind kind) {
     return kKindNames[static_cast<size_t>(kind)];

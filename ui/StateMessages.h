@@ -15,11 +15,16 @@
 //   outcome         number day time title ran reason refusal [latenessMs]
 //   slave           enabled server switcher
 //   messageBox      text title
+//   confirmation    number day time title link action source destination result confirmed
+//                   [confirmMs] [confirmReason] [shows] [supersededBy]
+//                   (link is 0 or 1 here; the console adds "row", the history row's fields)
 //
 // link is {server, switcher}; a history row of the snapshot carries its outcome's ran, reason,
-// refusal and latenessMs once it has one.
+// refusal and latenessMs once it has one (with its number), and confirmation, confirmed and
+// confirmMs or confirmReason once a link's confirmation has ended (see Combine).
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace qtx::state {
@@ -38,6 +43,7 @@ enum class MessageKind {
     Outcome,
     Slave,
     MessageBox,
+    Confirmation,  // follows the outcome of a run with a crosspoint action, once per link
 };
 // The "type" text of a kind, and back (nullopt for a kind this build does not know).
 const char* KindName(MessageKind kind);
@@ -69,6 +75,16 @@ inline constexpr const char* LatenessMs = "latenessMs";
 inline constexpr const char* Enabled = "enabled";
 inline constexpr const char* Server = "server";
 inline constexpr const char* Switcher = "switcher";
+inline constexpr const char* Action = "action";  // ActionName
+inline constexpr const char* Source = "source";  // from 1
+inline constexpr const char* Destination = "destination";
+inline constexpr const char* Result = "result";  // ConfirmResultName
+inline constexpr const char* Confirmed = "confirmed";
+inline constexpr const char* ConfirmMs = "confirmMs";
+inline constexpr const char* ConfirmReason = "confirmReason";
+inline constexpr const char* Shows = "shows";  // sources the output carries, from 1
+inline constexpr const char* SupersededBy = "supersededBy";
+inline constexpr const char* Confirmation = "confirmation";  // a history row's ConfirmResultName
 }  // namespace field
 
 // The link to the switcher's server as the engine knows it; the caption and the window icon
@@ -100,5 +116,31 @@ const char* RefusalText(Refusal r);
 // The value on the channel ("inactive", "serverNotConnected", ...; "" for None), and back.
 const char* RefusalName(Refusal r);
 std::optional<Refusal> RefusalFromName(std::string_view name);
+
+// The crosspoint command a confirmation is about.
+enum class CrosspointAction { Take, SumOn, SumOff };
+// "take", "sumOn", "sumOff"; the words of the activity log: "Take", "Sum On", "Sum Off".
+const char* ActionName(CrosspointAction a);
+const char* ActionWords(CrosspointAction a);
+
+// How a confirmation ended. Sent: the run's actions are ones the switcher never reports on
+// (salvo, relay, gain, message), so there is nothing to confirm.
+enum class ConfirmResult { Confirmed, NotConfirmed, Superseded, Sent };
+// "confirmed", "notConfirmed", "superseded", "sent", and back.
+const char* ConfirmResultName(ConfirmResult r);
+std::optional<ConfirmResult> ConfirmResultFromName(std::string_view name);
+
+// A history row's confirmation, made of its links' confirmation messages: the worst of them
+// (not confirmed, then superseded, sent, confirmed), the longest time when all were confirmed,
+// and the reason of the one that decided, "link 1: " before it when it is the slave's.
+struct RowConfirmation {
+    bool Has = false;
+    ConfirmResult Result = ConfirmResult::Sent;
+    int64_t Ms = -1;
+    std::string Reason;
+};
+RowConfirmation LinkConfirmation(ConfirmResult result, int64_t ms, const std::string& reason,
+                                 int link);
+RowConfirmation Combine(const RowConfirmation& row, const RowConfirmation& link);
 
 }  // namespace qtx::state

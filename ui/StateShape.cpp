@@ -73,8 +73,20 @@ bool IsNextRow(const json& v) {
     return IsRow(v) && Fits(v, {{f::Number, T::Integer, false}, {f::Weekday, T::Integer, false}});
 }
 
+// A confirmation's fields; a history row carries them once one has ended.
+bool IsConfirmFields(const json& v, bool required, const char* result = f::Result) {
+    if (!Fits(v, {{result, T::String, required},
+                  {f::Confirmed, T::Bool, required},
+                  {f::ConfirmMs, T::Integer, false},
+                  {f::ConfirmReason, T::String, false}}))
+        return false;
+    const auto r = v.find(result);
+    return r == v.end() || ConfirmResultFromName(r->get<std::string>()).has_value();
+}
+
 bool IsHistoryRow(const json& v) {
-    return IsRow(v) && Fits(v, {{f::Color, T::Integer}}) && IsOutcomeFields(v, false);
+    return IsRow(v) && Fits(v, {{f::Color, T::Integer}, {f::Number, T::Integer, false}}) &&
+           IsOutcomeFields(v, false) && IsConfirmFields(v, false, f::Confirmation);
 }
 
 bool AllOf(const json& a, bool (*check)(const json&)) {
@@ -119,6 +131,16 @@ bool Sound(MessageKind kind, const json& m) {
             return IsSlave(m);
         case MessageKind::MessageBox:
             return Fits(m, {{f::Text, T::String}, {f::Title, T::String}});
+        case MessageKind::Confirmation:
+            return IsRow(m) &&
+                   Fits(m, {{f::Number, T::Integer},
+                            {f::Link, T::Integer},
+                            {f::Action, T::String},
+                            {f::Source, T::Integer},
+                            {f::Destination, T::Integer},
+                            {f::Shows, T::Array, false},
+                            {f::SupersededBy, T::Integer, false}}) &&
+                   IsConfirmFields(m, true);
         case MessageKind::NextCleared:
         case MessageKind::HistoryCleared:
             return true;

@@ -1,5 +1,5 @@
 // The Settings page: the switcher server and slave addresses and ports, the task-view folder and
-// start minimised. Only an admin can save; the engine picks the change up within two seconds.
+// start minimised, and the confirmation wait and link-alarm delay. Only an admin can save; the engine picks the change up within two seconds.
 import { start, api, el, can, showErrors, banner } from './common.js';
 
 const main = document.getElementById('main');
@@ -15,8 +15,11 @@ async function save(event) {
     slave: { address: $('slave-address').value.trim(), port: port('slave-port') },
     taskViewFolder: $('task-view').value.trim(),
     startMinimized: $('start-min').checked,
+    confirmWithin: port('confirm-within'),
+    linkAlarmAfter: port('link-alarm-after'),
   };
-  for (const [k, v] of [['server.port', body.server.port], ['slave.port', body.slave.port]]) {
+  for (const [k, v] of [['server.port', body.server.port], ['slave.port', body.slave.port],
+    ['confirmWithin', body.confirmWithin], ['linkAlarmAfter', body.linkAlarmAfter]]) {
     if (typeof v !== 'number') { showErrors($('settings-form'), $('banner'), { errors: [{ field: k, message: `${k} must be a whole number` }] }); return; }
   }
   const res = await api('PUT', '/api/settings', body);
@@ -41,6 +44,8 @@ async function load() {
         line('Port', el('input', { id: 'slave-port', value: s.slave.port ?? '', size: 6 }), spot('slave.port'))),
       line('Task-view folder', el('input', { id: 'task-view', value: s.taskViewFolder ?? '', size: 40, placeholder: 'empty: no copy' }), spot('taskViewFolder')),
       line('Start minimised', el('input', { id: 'start-min', type: 'checkbox', checked: !!s.startMinimized }), spot('startMinimized')),
+      line('ConfirmWithin (ms, 0 off)', el('input', { id: 'confirm-within', value: s.confirmWithin ?? 1000, size: 6 }), spot('confirmWithin')),
+      line('LinkAlarmAfter (s)', el('input', { id: 'link-alarm-after', value: s.linkAlarmAfter ?? 10, size: 6 }), spot('linkAlarmAfter')),
       el('div', { class: 'row' }, el('button', { class: 'primary', id: 'save', type: 'submit', disabled: !admin }, 'Save'),
         admin ? null : el('span', { class: 'note' }, 'Only an admin can change the settings.'))));
   document.body.dataset.loaded = 'true';

@@ -1,5 +1,6 @@
 // The Status page, live: the engine's caption and link lamps, its status-bar panels, the next
-// event, its history list with each refusal's reason, and the recent activity and error lines.
+// event, its history list with each refusal's reason and each run's confirmation, and the recent
+// activity and error lines.
 // The state comes as server-sent events: the whole state first, then each change.
 import { start, api, el } from './common.js';
 
@@ -10,19 +11,32 @@ function lamp(id, on, text) {
   return el('span', { id, class: 'row lamp-item' }, el('span', { class: `lamp${on ? ' on' : ''}` }), text);
 }
 
+// The run's confirmation, from the row's values: confirmed in N ms, not confirmed with what the
+// switcher shows, superseded, or sent (nothing the switcher reports on).
+function confirmCell(h) {
+  switch (h.confirmation) {
+    case 'confirmed': return el('td', { class: 'confirm-ok' }, `confirmed in ${h.confirmMs} ms`);
+    case 'notConfirmed': return el('td', { class: 'confirm-bad' }, `not confirmed: ${h.confirmReason}`);
+    case 'superseded': return el('td', { class: 'confirm-other' }, h.confirmReason);
+    case 'sent': return el('td', { class: 'confirm-other' }, 'sent');
+    default: return el('td', {}, '');
+  }
+}
+
 function render() {
   const s = state;
   const running = s.engine && s.engine.running;
   const link = s.link || {};
   const slave = s.slave || {};
   const history = el('table', { id: 'history', class: 'history' },
-    el('tr', {}, el('th', {}, 'Day'), el('th', {}, 'Time of Day'), el('th', {}, 'Title'), el('th', {}, 'Outcome'), el('th', {}, 'Late')));
+    el('tr', {}, el('th', {}, 'Day'), el('th', {}, 'Time of Day'), el('th', {}, 'Title'), el('th', {}, 'Outcome'), el('th', {}, 'Late'), el('th', {}, 'Confirmed')));
   for (const h of [...(s.history || [])].reverse().slice(0, 200)) {
     const refused = h.ran === false;
     history.append(el('tr', { class: h.color === 255 ? 'red' : '' },
       el('td', {}, h.day), el('td', {}, h.time), el('td', {}, h.title),
       el('td', {}, h.ran === undefined ? '' : refused ? `not run: ${h.reason}` : 'ran'),
-      el('td', {}, h.latenessMs === undefined ? '' : `${h.latenessMs} ms`)));
+      el('td', {}, h.latenessMs === undefined ? '' : `${h.latenessMs} ms`),
+      confirmCell(h)));
   }
   const next = (s.next || [])[0];
   document.getElementById('state').replaceChildren(...[
@@ -52,7 +66,19 @@ function apply(m) {
     case 'historyCleared': state.history = []; break;
     case 'outcome': {
       const last = state.history[state.history.length - 1];
-      if (last) { last.ran = m.ran; last.reason = m.reason; if (m.latenessMs !== undefined) last.latenessMs = m.latenessMs; }
+      if (last) { last.ran = m.ran; last.reason = m.reason; last.number = m.number; if (m.latenessMs !== undefined) last.latenessMs = m.latenessMs; }
+      break;
+    }
+    case 'confirmation': {
+      // The console sends the row's fields with the message ("row"): the combined outcome of
+      // every link, as /api/status has it.
+      if (!m.row) break;
+      const row = [...state.history].reverse().find((h) => h.number === m.number && h.day === m.day && h.time === m.time);
+      if (row) {
+        delete row.confirmMs;
+        delete row.confirmReason;
+        Object.assign(row, m.row);
+      }
       break;
     }
     case 'slave': state.slave = { enabled: m.enabled, server: m.server, switcher: m.switcher }; break;

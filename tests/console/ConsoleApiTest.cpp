@@ -126,6 +126,9 @@ TEST_F(Console, SettingsAreCheckedLikeTheEngineNeedsThem) {
              {{{"startMinimised", true}}, 400, ""},
              {{{"taskViewFolder", dir.Path()}}, 422, "taskViewFolder"},
              {{{"taskViewFolder", "/no/such/folder"}}, 422, "taskViewFolder"},
+             {{{"confirmWithin", 60001}}, 422, "confirmWithin"},
+             {{{"linkAlarmAfter", 0}}, 422, "linkAlarmAfter"},
+             {{{"confirmWithin", "500"}}, 400, ""},
          }) {
         auto r = admin.Json("PUT", "/api/settings", c.body);
         EXPECT_EQ(r->status, c.status) << c.body.dump() << r->body;
@@ -139,8 +142,13 @@ TEST_F(Console, SettingsAreCheckedLikeTheEngineNeedsThem) {
                          {{"server", {{"address", "127.0.0.1"}, {"port", 1251}}},
                           {"slave", {{"address", "0.0.0.0"}, {"port", 1252}}},
                           {"taskViewFolder", copies.Path()},
-                          {"startMinimized", true}});
+                          {"startMinimized", true},
+                          {"confirmWithin", 400}});
     ASSERT_EQ(ok->status, 200) << ok->body;
+    EXPECT_EQ(QueryOne(Db(), "SELECT Value FROM Settings WHERE Name = 'ConfirmWithin'"), "400");
+    const json now = json::parse(admin.Send("GET", "/api/settings")->body);
+    EXPECT_EQ(now["confirmWithin"], 400);
+    EXPECT_EQ(now["linkAlarmAfter"], 10);
     EXPECT_EQ(QueryOne(Db(),
                        "SELECT IPAddr || ' ' || IPPort || ' ' || SlaveIPAddr || ' ' || SlaveIPPort "
                        "FROM Server"),

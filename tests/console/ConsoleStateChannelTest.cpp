@@ -155,6 +155,62 @@ TEST_F(StateChannelPeer, BadLinesAreCountedAndDroppedAndTheConsoleStaysUp) {
     EXPECT_TRUE(Eventually([&] { return Status()["panels"][1] == "after"; }));
 }
 
+// Each link's confirmation of a run reaches its history row (the worst link decides, the slave's
+// reason named) and the metrics; a confirmation of unknown result is dropped as the wrong type.
+TEST_F(StateChannelPeer, ConfirmationsFillTheHistoryRowAndTheMetrics) {
+    FakeEngine engine(dir.Path());
+    ASSERT_TRUE(engine.Listen());
+    StartConsole();
+    ASSERT_TRUE(engine.Accept());
+    const json row = {{"day", "Monday"}, {"time", "06:00:00"}, {"title", "Feed"}};
+    auto confirmation = [&](int number, int link, const char* result, json more) {
+        json m = row;
+        m.update({{"type", "confirmation"},
+                  {"number", number},
+                  {"link", link},
+                  {"action", "take"},
+                  {"source", 3},
+                  {"destination", 1},
+                  {"result", result},
+                  {"confirmed", std::string(result) == "confirmed"}});
+        m.update(more);
+        return m.dump() + "\n";
+    };
+    std::string lines = Snapshot("Real", true).dump() + "\n";
+    for (int number : {1, 2}) {
+        json h = row;
+        h.update({{"type", "history"}, {"color", 0}});
+        json o = row;
+        o.update({{"type", "outcome"}, {"number", number}, {"ran", true}, {"reason", ""}});
+        lines += h.dump() + "\n" + o.dump() + "\n";
+    }
+    lines += confirmation(1, 0, "confirmed", {{"confirmMs", 12}});
+    lines += confirmation(1, 1, "confirmed", {{"confirmMs", 30}});
+    lines += confirmation(2, 0, "confirmed", {{"confirmMs", 800}});
+    lines += confirmation(2, 1, "notConfirmed",
+                          {{"confirmMs", 2000}, {"confirmReason", "output 1 shows source 5"}});
+    lines += confirmation(2, 1, "maybe", json::object());
+    ASSERT_TRUE(engine.Send(lines));
+    ASSERT_TRUE(WaitFor([&] {
+        return Metric("qtx_takes_total{link=\"slave_server\",outcome=\"not_confirmed\"}") == 1;
+    })) << Metrics();
+    EXPECT_EQ(Metric("qtx_takes_total{link=\"server\",outcome=\"confirmed\"}"), 2);
+    EXPECT_EQ(Metric("qtx_takes_total{link=\"slave_server\",outcome=\"confirmed\"}"), 1);
+    EXPECT_EQ(Metric("qtx_confirm_seconds_count"), 3);
+    EXPECT_EQ(Metric("qtx_confirm_seconds_bucket{le=\"0.025\"}"), 1);
+    EXPECT_EQ(Metric("qtx_confirm_seconds_bucket{le=\"1\"}"), 3);
+    EXPECT_EQ(Metric("qtx_console_state_lines_dropped_total{problem=\"wrong_type\"}"), 1);
+    const json history = Status()["history"];
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0]["confirmed"], true);
+    EXPECT_EQ(history[0]["confirmMs"], 30);
+    EXPECT_FALSE(history[0].contains("confirmReason"));
+    EXPECT_EQ(history[1]["confirmed"], false);
+    EXPECT_EQ(history[1]["confirmation"], "notConfirmed");
+    EXPECT_EQ(history[1]["confirmReason"], "link 1: output 1 shows source 5");
+    EXPECT_FALSE(history[1].contains("confirmMs"));
+}
+
 // A line that never ends costs the console no more than the line bound: it is dropped up to its
 // newline, counted once, and the line after it applies.
 TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {

@@ -64,10 +64,12 @@ TEST(EventDbTool, CreatesAnyVersionListsInEngineOrderAndRoundTripsCsv) {
     ASSERT_EQ(Tool({"import", dir.File("copy.mdb"), dir.File("e.csv")}), 0);
     EXPECT_EQ(QueryColumn(dir.File("copy.mdb"), "SELECT quote(Title) FROM Automation"),
               (std::vector<std::string>{"'Caf\xC3\xA9'", "NULL"}));
-    ASSERT_EQ(Tool({"set", f, "IPAddr=127.0.0.2", "StartMin=-1"}), 0);
+    ASSERT_EQ(Tool({"set", f, "IPAddr=127.0.0.2", "StartMin=-1", "ConfirmWithin=250"}), 0);
+    ASSERT_EQ(Tool({"set", f, "confirmwithin=300", "LinkAlarmAfter=5"}), 0);
     ASSERT_EQ(Tool({"show", f}, &out), 0);
-    EXPECT_TRUE(out.find("IPAddr=127.0.0.2\n") != out.npos && out.find("StartMin=-1\n") != out.npos)
-        << out;
+    for (const char* line :
+         {"IPAddr=127.0.0.2\n", "StartMin=-1\n", "ConfirmWithin=300\n", "LinkAlarmAfter=5\n"})
+        EXPECT_NE(out.find(line), out.npos) << out;
     ASSERT_EQ(Tool({"remove", f, "1"}), 0);
     EXPECT_EQ(QueryOne(f, "SELECT count(*) FROM Automation"), "1");
 }
@@ -89,6 +91,7 @@ TEST(EventDbTool, BadInputLeavesTheFileAsItWas) {
              {"add", f, "Number=2", "Day=99999"},
              {"add", f, "Number=2", "Title=" + std::string(300, 'x')},
              {"set", f, "IPPort=80", "Bogus=1"},
+             {"set", f, "ConfirmWithin=80", "Bogus=1"},
              {"remove", f, "7"}}) {
         EXPECT_EQ(Tool(args, nullptr, &err), 1) << args[0];
         EXPECT_EQ(err.rfind("qtx-eventdb: ", 0), 0u) << err;

@@ -34,6 +34,7 @@ class FrmMainTest : public QObject {
     void closeWhileBusyWaitsForTheExecution();
     void logoutAsksOrShutsDown();
     void helpOpensContentsInOwnedViewer();
+    void confirmationsShowOnTheirRunsRow();
 };
 
 void FrmMainTest::textsCrossAsWindows1252AndColourCoversTheList() {
@@ -60,6 +61,31 @@ void FrmMainTest::textsCrossAsWindows1252AndColourCoversTheList() {
     const QRect placed = next->geometry();
     w.resize(900, 700);
     QCOMPARE(next->geometry(), placed);
+}
+
+// Each link's confirmation reaches the row of its run; the worse of the two is what it shows.
+void FrmMainTest::confirmationsShowOnTheirRunsRow() {
+    FrmMain w;
+    MainWindow& view = w;
+    auto* hist = w.findChild<QTreeWidget*>("lvHistory");
+    for (int16_t number : {4, 5}) {
+        view.AddHistoryRow("Monday", "06:00:00", "Feed");
+        view.ShowEventOutcome({number, "Monday", "06:00:00", "Feed", true, {}, 1});
+    }
+    ConfirmOutcome o;
+    o.Number = 4;
+    o.Day = "Monday";
+    o.Time = "06:00:00";
+    o.Result = state::ConfirmResult::Confirmed;
+    o.Ms = 12;
+    view.ShowConfirmOutcome(o);
+    QCOMPARE(hist->topLevelItem(0)->toolTip(2), QStringLiteral("Confirmed in 12 ms"));
+    o.Link = 1;
+    o.Result = state::ConfirmResult::NotConfirmed;
+    o.Reason = "no answer";
+    view.ShowConfirmOutcome(o);
+    QCOMPARE(hist->topLevelItem(0)->toolTip(0), QStringLiteral("Not confirmed: link 1: no answer"));
+    QVERIFY(hist->topLevelItem(1)->toolTip(0).isEmpty());
 }
 
 void FrmMainTest::minimiseGoesToTrayAndAnyClickRestores() {

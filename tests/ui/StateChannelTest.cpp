@@ -123,6 +123,65 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     EXPECT_EQ(channel.SubscriberCount(), 0u);
 }
 
+// A confirmation reaches the row of its run (the snapshot's) and goes out as values.
+TEST(StateChannel, ConfirmationsFollowTheirRunsRow) {
+    test::TempDir dir;
+    PollEventLoop loop;
+    RecordingMainWindow window;
+    StateChannel channel(window, loop, dir.Path());
+    ASSERT_TRUE(channel.Open());
+    for (int16_t number : {4, 5}) {
+        channel.AddHistoryRow("Monday", "06:00:00", "Feed");
+        channel.ShowEventOutcome({number, "Monday", "06:00:00", "Feed", true, {}, 3});
+    }
+    ConfirmOutcome o;
+    o.Number = 4;
+    o.Day = "Monday";
+    o.Time = "06:00:00";
+    o.Title = "Feed";
+    o.Source = 3;
+    o.Destination = 1;
+    o.Result = state::ConfirmResult::NotConfirmed;
+    o.Ms = 2001;
+    o.Reason = "output 1 shows source 5";
+    o.Answered = true;
+    o.Shows = {5};
+    channel.ShowConfirmOutcome(o);
+    ASSERT_EQ(window.Confirmations.size(), 1u);
+
+    int fd = Subscribe(channel.SocketPath());
+    ASSERT_GE(fd, 0);
+    auto lines = ReadLines(loop, fd, 1);
+    ASSERT_EQ(lines.size(), 1u);
+    const json& rows = lines[0]["history"];
+    EXPECT_EQ(rows[0]["confirmation"], "notConfirmed");
+    EXPECT_EQ(rows[0]["confirmed"], false);
+    EXPECT_EQ(rows[0]["confirmReason"], "output 1 shows source 5");
+    EXPECT_FALSE(rows[1].contains("confirmation"));
+
+    o.Number = 5;
+    o.Link = 1;
+    o.Result = state::ConfirmResult::Confirmed;
+    o.Ms = 14;
+    channel.ShowConfirmOutcome(o);
+    lines = ReadLines(loop, fd, 1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], json({{"type", "confirmation"},
+                              {"number", 5},
+                              {"day", "Monday"},
+                              {"time", "06:00:00"},
+                              {"title", "Feed"},
+                              {"link", 1},
+                              {"action", "take"},
+                              {"source", 3},
+                              {"destination", 1},
+                              {"result", "confirmed"},
+                              {"confirmed", true},
+                              {"confirmMs", 14},
+                              {"shows", {5}}}));
+    ::close(fd);
+}
+
 // A socket bound at path whose owner is gone (listening: it still answers, an impostor).
 void BindAt(const std::string& path, bool listening, int* keep) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);

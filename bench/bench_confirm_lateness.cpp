@@ -1,0 +1,183 @@
+// Lateness of an event's first frame with confirmation on, beside confirmation off and beside the
+// floor: a plain sender that sleeps to each second on an absolute wall-clock timer and writes one
+// frame. One take a second; the simulator (a thread of its own, stamping each frame as it
+// arrives) ignores every take, so each confirmation stays open for its whole wait (the map asked
+// for, no report) while the next events run. Takes about 45 s; not part of the test suite.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <future>
+#include <map>
+#include <thread>
+
+#include "common/Format.h"
+#include "fixtures/EngineHarness.h"
+#include "fixtures/WallClock.h"
+#include "switcher/ByteManipulation.h"
+#include "switcher/Frames.h"
+#include "switcher/sim/SwitcherSim.h"
+
+namespace {
+
+using qtx::test::EngineHarness;
+using qtx::test::Event;
+
+constexpr int kEvents = 15;
+constexpr int kFloorSends = 10;
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+// A simulator on a thread of its own; Frames() once stopped.
+class SimThread {
+  public:
+    SimThread() {
+        std::promise<int> port;
+        thread_ = std::thread([&] {
+            qtx::sim::SimOptions o;
+            o.Inputs = 64;
+            o.Outputs = 64;
+            o.Faults.IgnoreCrosspoints = true;
+            qtx::sim::SwitcherSim sim(loop_, o);
+            port.set_value(sim.Listen());
+            loop_.Run();
+            frames_ = sim.Frames();
+        });
+        port_ = port.get_future().get();
+    }
+    int Port() const { return port_; }
+    std::vector<qtx::sim::ReceivedFrame> Stop() {
+        loop_.Stop();
+        thread_.join();
+        return frames_;
+    }
+
+  private:
+    qtx::PollEventLoop loop_;
+    std::thread thread_;
+    int port_ = 0;
+    std::vector<qtx::sim::ReceivedFrame> frames_;
+};
+
+// The floor: sleeps to each whole second on an absolute timer and writes a take at once (source
+// 60 + i). Milliseconds from each second to the frame's arrival.
+std::vector<double> Floor() {
+    SimThread sim;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(sim.Port()));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t first = now.tv_sec + 2;
+    for (int i = 0; i < kFloorSends; ++i) {
+        const timespec at{static_cast<time_t>(first + i), 0};
+        ::clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr);
+        const std::string f = qtx::frames::CrosspointFrame(qtx::frames::CmdTake, i, 0);
+        [[maybe_unused]] ssize_t n = ::send(fd, f.data(), f.size(), MSG_NOSIGNAL);
+    }
+    ::usleep(200000);
+    ::close(fd);
+    std::vector<double> late;
+    for (const auto& f : sim.Stop())
+        if (static_cast<uint8_t>(f.Bytes[0]) == 0xFE) {
+            const int i = qtx::WordAt(f.Bytes, 3);
+            late.push_back(static_cast<double>(f.TimeUs - (first + i) * 1000000) / 1000.0);
+        }
+    return late;
+}
+
+// The engine with one take a second (source i + 1 to output i % 8 + 1) and the given wait.
+std::vector<double> Engine(int confirmWithin, size_t* confirmations) {
+    SimThread sim;
+    qtx::SystemClock clock;
+    const qtx::LocalDateTime now = clock.Now();
+    const int first = now.SecondsOfDay() + 3;
+    if (first + kEvents + 5 >= 86400) {
+        sim.Stop();
+        return {};
+    }
+    EngineHarness h{now};
+    std::vector<qtx::test::EventRow> rows;
+    for (int i = 0; i < kEvents; ++i) {
+        auto row = Event(i + 1, now.MondayIndex(), qtx::FormatHhMmSs(first + i), "e");
+        row["xcontrol"] = 1;
+        row["SourceChan"] = i + 1;
+        row["DestChan"] = i % 8 + 1;
+        rows.push_back(row);
+    }
+    rows.push_back(Event(kEvents + 1, (now.MondayIndex() + 1) % 7, "12:00:00", "next day"));
+    h.WriteDatabase(rows, "127.0.0.1", sim.Port());
+    h.Sql(
+        "CREATE TABLE Settings (Name TEXT PRIMARY KEY, Value TEXT);"
+        "INSERT INTO Settings VALUES ('ConfirmWithin', '" +
+        std::to_string(confirmWithin) + "')");
+    qtx::Engine engine(clock, h.realLoop, h.view, h.dir.Path());
+    engine.Form_Load();
+    h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() >= first + kEvents; },
+                        (kEvents + 6) * 1000);
+    h.realLoop.RunFor(200);
+    engine.Form_Terminate();
+    *confirmations = h.view.Confirmations.size();
+    std::map<int, int64_t> arrival;  // source -> first arrival (us)
+    for (const auto& f : sim.Stop())
+        if (static_cast<uint8_t>(f.Bytes[0]) == 0xFE) {
+            const int n = qtx::WordAt(f.Bytes, 3) + 1;
+            if (!arrival.count(n))
+                arrival[n] = f.TimeUs;
+        }
+    std::vector<double> late;
+    for (int i = 0; i < kEvents; ++i)
+        if (const auto it = arrival.find(i + 1); it != arrival.end())
+            late.push_back(
+                static_cast<double>(it->second -
+                                    qtx::test::LocalSecondToEpochMs(now, first + i) * 1000) /
+                1000.0);
+    return late;
+}
+
+void Print(const char* name, const std::vector<double>& v, const std::vector<double>& floor) {
+    std::printf("%-26s p50 %6.2f ms  p95 %6.2f ms  p99 %6.2f ms  (p99 %.1fx the floor's)\n", name,
+                Percentile(v, 0.5), Percentile(v, 0.95), Percentile(v, 0.99),
+                Percentile(v, 0.99) / Percentile(floor, 0.99));
+}
+
+void BM_LatenessWithConfirmation(benchmark::State& state) {
+    for (auto _ : state) {
+        const std::vector<double> floor = Floor();
+        size_t confirmedOn = 0, confirmedOff = 0;
+        const std::vector<double> off = Engine(0, &confirmedOff);
+        const std::vector<double> on = Engine(1000, &confirmedOn);
+        if (floor.size() < kFloorSends || off.size() < kEvents || on.size() < kEvents) {
+            state.SkipWithError("frames missing (or too close to midnight)");
+            return;
+        }
+        for (auto [name, v] : {std::pair{"floor", &floor}, {"off", &off}, {"on", &on}}) {
+            state.counters[std::string(name) + "_p50_ms"] = Percentile(*v, 0.50);
+            state.counters[std::string(name) + "_p99_ms"] = Percentile(*v, 0.99);
+        }
+        state.counters["on_minus_off_p99_ms"] = Percentile(on, 0.99) - Percentile(off, 0.99);
+        Print("floor (absolute timer)", floor, floor);
+        Print("confirmation off", off, floor);
+        Print("confirmation on, ignored", on, floor);
+        std::printf("on - off: p99 %+.2f ms; outcomes given with it on: %zu (of %d takes)\n",
+                    Percentile(on, 0.99) - Percentile(off, 0.99), confirmedOn, kEvents);
+        (void)confirmedOff;
+    }
+}
+BENCHMARK(BM_LatenessWithConfirmation)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
