@@ -71,6 +71,10 @@ class AlarmDelivery {
     // One round: start what is due, collect what finished; true when any attempt finished.
     bool Step(int64_t nowMs);
     void Drop(Route& r, int64_t nowMs, const std::string& why);
+    // An attempt's answer: sent, or tried again after a pause, or dropped. Under mutex_.
+    void Finish(Route& r, const Answer& answer, int64_t nowMs);
+    // E-mail routes: the per-minute limit. Under mutex_.
+    void Hold(Route& r, int64_t nowMs);
     int64_t NowMs();
 
     Clock& clock_;
