@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "alarms/AlarmBook.h"
+#include "alarms/CleanText.h"
 #include "alarms/Delivery.h"
 #include "alarms/SnmpTrap.h"
 #include "tests/alarms/Receivers.h"
@@ -176,6 +177,52 @@ TEST_F(MailSnmp, OneMailAMinutePerKindTheRestInOneSummary) {
     d.Submit(*book_.Raise(AlarmKind::TakeNotConfirmed, "run 7", "take 7 not confirmed"));
     ASSERT_TRUE(mail.WaitFor(5));
     EXPECT_NE(mail.Messages()[4].find("Text:      take 7 not confirmed"), std::string::npos);
+}
+
+TEST_F(MailSnmp, RoutesAndTextsAreCheckedBeforeAnythingLeaves) {
+    struct Case {
+        std::string Url, From, To, User, Password;
+        bool StartTls;
+        bool Ok;
+    };
+    const std::vector<Case> mail = {
+        {"smtp://mail.test:587", "qtx@a.test", "ops@a.test", "qtx", "pw", true, true},
+        {"smtps://mail.test", "qtx@a.test", "ops@a.test,b@a.test", "qtx", "pw", false, true},
+        {"smtp://127.0.0.1:25", "qtx@a.test", "ops@a.test", "qtx", "pw", false, true},
+        {"smtp://localhost:25", "qtx@a.test", "ops@a.test", "", "", false, true},
+        // A password in the clear over the network, also to a name that only looks local.
+        {"smtp://mail.test:25", "qtx@a.test", "ops@a.test", "qtx", "pw", false, false},
+        {"smtp://127.0.0.1.mail.test", "qtx@a.test", "ops@a.test", "qtx", "pw", false, false},
+        {"smtp://mail.test:587", "qtx@a.test", "ops@a.test", "qtx", "", true, false},
+        {"http://mail.test", "qtx@a.test", "ops@a.test", "", "", false, false},
+        {"smtp://mail.test", "qtx@a.test\r\nBcc: x@y.test", "ops@a.test", "", "", false, false},
+        {"smtp://mail.test", "qtx@a.test", "ops@a.test,<x@y.test>", "", "", false, false},
+        {"smtp://mail.test", "qtx", "ops@a.test", "", "", false, false},
+    };
+    for (const Case& c : mail) {
+        AlarmRoute r = Mail(c.Url);
+        r.MailFrom = c.From;
+        r.MailTo = c.To;
+        r.MailUser = c.User;
+        r.Secret = c.Password;
+        r.StartTls = c.StartTls;
+        EXPECT_EQ(CheckRoute(r).empty(), c.Ok) << c.Url << " " << c.From << " " << c.To;
+    }
+    const std::vector<std::pair<std::string, bool>> managers = {
+        {"127.0.0.1:162", true}, {"[::1]:1162", true},    {"manager.test:162", false},
+        {"127.0.0.1", false},    {"127.0.0.1:0", false},  {"127.0.0.1:65536", false},
+        {"::1:162", false},      {"127.0.0.1:16x", false}};
+    for (const auto& [target, ok] : managers)
+        EXPECT_EQ(CheckRoute(Trap(target)).empty(), ok) << target;
+    EXPECT_FALSE(CheckRoute(Trap("127.0.0.1:162", "")).empty());
+    // Texts for headers and SNMP strings: UTF-8 kept whole, a stray byte replaced, controls
+    // blank, cut at a character boundary.
+    EXPECT_EQ(CleanText("caf\xc3\xa9\r\n\t"), "caf\xc3\xa9   ");
+    EXPECT_EQ(CleanText("f\xe9" "ed"),
+              "f\xef\xbf\xbd"
+              "ed");
+    EXPECT_EQ(CleanText("\xed\xa0\x80"), "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");
+    EXPECT_EQ(CleanText("ab\xc3\xa9", 3), "ab");
 }
 
 TEST_F(MailSnmp, TheMibNamesEveryObjectAndNotificationTheTrapsCarry) {
