@@ -218,7 +218,8 @@ TEST_F(MailSnmp, RoutesAndTextsAreCheckedBeforeAnythingLeaves) {
     // Texts for headers and SNMP strings: UTF-8 kept whole, a stray byte replaced, controls
     // blank, cut at a character boundary.
     EXPECT_EQ(CleanText("caf\xc3\xa9\r\n\t"), "caf\xc3\xa9   ");
-    EXPECT_EQ(CleanText("f\xe9" "ed"),
+    EXPECT_EQ(CleanText("f\xe9"
+                        "ed"),
               "f\xef\xbf\xbd"
               "ed");
     EXPECT_EQ(CleanText("\xed\xa0\x80"), "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");
