@@ -5,7 +5,8 @@
 // again with growing pauses for RetryForMs, then dropped; drops are written to the error log
 // at most once per route and hour. Those times run on the clock seam (its tick count), so tests
 // move the clock instead of waiting. An attempt in flight when delivery stops is abandoned and
-// not counted as sent.
+// not counted as sent. An e-mail route sends at most one message a minute per kind and holds the
+// rest for one summary (MailLimit); an SNMP trap is sent at once, being one datagram.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>

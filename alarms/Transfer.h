@@ -1,6 +1,7 @@
 #pragma once
 // One delivery attempt through libcurl: the easy handle with everything it points at (headers,
 // body, the answer's first bytes, the error text), so the attempt owns its memory until done.
+// An attempt without libcurl (an SNMP trap) is made by Immediate() instead.
 #include <optional>
 #include <string>
 
