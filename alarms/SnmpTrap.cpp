@@ -5,6 +5,16 @@
 #include <net-snmp/net-snmp-includes.h>
 // clang-format on
 #include <arpa/inet.h>
+#if defined(__SANITIZE_ADDRESS__)
+#define QTX_LEAK_CHECKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QTX_LEAK_CHECKS 1
+#endif
+#endif
+#ifdef QTX_LEAK_CHECKS
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include <chrono>
 #include <ctime>
@@ -74,6 +84,11 @@ void InitOnce() {
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+        // The transports' table is net-snmp's for the life of the process and never given
+        // back: not a leak to report.
+#ifdef QTX_LEAK_CHECKS
+        __lsan::ScopedDisabler keep;
+#endif
         netsnmp_tdomain_init();
     });
 }

@@ -90,7 +90,7 @@ TEST_F(MailSnmp, EachAlarmReachesTheMailServerAndTheManagerWithEveryFieldBesideA
     d.Submit(take);
     d.Submit(cleared);
     ASSERT_TRUE(mail.WaitFor(2)) << d.Stats()[1].LastAnswer;
-    ASSERT_TRUE(traps.WaitFor("qtxAlarmCleared")) << traps.Log();
+    ASSERT_TRUE(traps.WaitFor("qtxAlarmCleared")) << traps.Log() << d.Stats()[2].LastAnswer;
     ASSERT_TRUE(WaitUntil([&] { return d.Stats()[0].Failures >= 1; }));
 
     // The mail: envelope, headers (the text's line break cannot add one), every field.
