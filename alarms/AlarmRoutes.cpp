@@ -1,8 +1,12 @@
 #include "alarms/AlarmRoutes.h"
 
+#include <arpa/inet.h>
+
 #include <sstream>
 #include <stdexcept>
 
+#include "alarms/Email.h"
+#include "alarms/SnmpTrap.h"
 #include "common/Text.h"
 
 namespace qtx::alarms {
@@ -24,6 +28,32 @@ DbValue Param(const std::string& utf8) {
 
 bool StartsWith(const std::string& s, const std::string& prefix) {
     return s.rfind(prefix, 0) == 0;
+}
+
+bool HasBlankOrControl(const std::string& s) {
+    for (char ch : s)
+        if (static_cast<unsigned char>(ch) <= ' ' || ch == 0x7f)
+            return true;
+    return false;
+}
+
+// local@domain, nothing a mail header or an SMTP command would take apart.
+bool IsMailAddress(const std::string& a) {
+    const size_t at = a.find('@');
+    if (at == 0 || at == std::string::npos || at + 1 >= a.size() ||
+        a.find('@', at + 1) != std::string::npos || HasBlankOrControl(a))
+        return false;
+    return a.find_first_of("<>()[],;:\\\"") == std::string::npos;
+}
+
+// smtp://127.0.0.1:25, smtp://localhost, smtp://[::1]:25
+bool OnThisHost(const std::string& url) {
+    const std::string rest = url.substr(url.find("://") + 3);
+    const std::string host = rest[0] == '[' ? rest.substr(0, rest.find(']') + 1)
+                                            : rest.substr(0, rest.find_first_of(":/"));
+    in_addr a{};
+    return host == "localhost" || host == "[::1]" ||
+           (inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127);
 }
 
 }  // namespace
@@ -82,6 +112,38 @@ std::vector<std::string> CheckRoute(const AlarmRoute& r) {
                 problems.push_back("webhook URL \"" + r.Target + "\" holds a blank or control");
                 break;
             }
+    }
+    if (r.Type == RouteType::Email) {
+        const bool smtps = StartsWith(r.Target, "smtps://");
+        const bool scheme = StartsWith(r.Target, "smtp://") || smtps;
+        const size_t hostAt = r.Target.find("://") + 3;
+        if (!scheme || hostAt >= r.Target.size() || r.Target[hostAt] == '/' ||
+            HasBlankOrControl(r.Target))
+            problems.push_back("SMTP server \"" + r.Target +
+                               "\" is not an smtp:// or smtps:// address with a host");
+        if (!IsMailAddress(r.MailFrom))
+            problems.push_back("--from \"" + r.MailFrom + "\" is not an e-mail address");
+        for (const std::string& to : MailAddresses(r.MailTo))
+            if (!IsMailAddress(to))
+                problems.push_back("--to \"" + to + "\" is not an e-mail address");
+        if (HasBlankOrControl(r.MailUser))
+            problems.push_back("--user holds a blank or control");
+        if (!r.MailUser.empty() && r.Secret.empty())
+            problems.push_back("--user needs a password on standard input");
+        // A password crosses the network only inside TLS; a relay on this host may take it
+        // in the clear.
+        if (!r.MailUser.empty() && !r.StartTls && !smtps && scheme && !OnThisHost(r.Target))
+            problems.push_back(
+                "--user needs --starttls or an smtps:// server (the password is "
+                "never sent in the clear)");
+    }
+    if (r.Type == RouteType::Snmp) {
+        if (!IsSnmpManager(r.Target))
+            problems.push_back("SNMP manager \"" + r.Target +
+                               "\" is not ADDRESS:PORT (an IPv4 address, or an IPv6 one in "
+                               "brackets; not a name)");
+        if (r.Secret.empty() || HasBlankOrControl(r.Secret))
+            problems.push_back("the community is empty or holds a blank or control");
     }
     return problems;
 }

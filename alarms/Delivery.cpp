@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <deque>
 
+#include "alarms/Email.h"
+#include "alarms/MailLimit.h"
+#include "alarms/SnmpTrap.h"
 #include "alarms/Webhook.h"
 
 namespace qtx::alarms {
@@ -19,6 +22,8 @@ struct AlarmDelivery::Route {
         int64_t FirstMs = -1;  // first attempt (-1: none yet)
         int64_t NextMs = 0;    // the next attempt is due then
         int Failures = 0;
+        bool Admitted = false;                 // e-mail: past the per-minute limit
+        std::optional<MailSummaryOf> Summary;  // e-mail: a summary of held alarms, not What
     };
     AlarmRoute Config;
     std::deque<Item> Queue;  // the front one is the one in flight or due
@@ -27,6 +32,7 @@ struct AlarmDelivery::Route {
     int64_t LastLogMs = -1;     // the last error-log entry
     int64_t UnloggedDrops = 0;  // drops since then
     std::string LastWhy;
+    MailLimit Limit;  // e-mail routes
 };
 
 std::unique_ptr<Transfer> MakeTransfer(const AlarmRoute& route, const Alarm& alarm,
@@ -36,8 +42,10 @@ std::unique_ptr<Transfer> MakeTransfer(const AlarmRoute& route, const Alarm& ala
             return WebhookTransfer(route, AlarmJson(alarm), options.ConnectTimeoutMs,
                                    options.AttemptTimeoutMs);
         case RouteType::Email:
+            return EmailTransfer(route, MailMessage(route, alarm), options.ConnectTimeoutMs,
+                                 options.AttemptTimeoutMs);
         case RouteType::Snmp:
-            break;
+            return SnmpTransfer(route, alarm);
     }
     return nullptr;
 }
@@ -46,6 +54,8 @@ Answer SendNow(const AlarmRoute& route, const Alarm& alarm, const DeliveryOption
     std::unique_ptr<Transfer> t = MakeTransfer(route, alarm, options);
     if (!t)
         return {false, "this program cannot send to a " + RouteTypeName(route.Type) + " route"};
+    if (auto answer = t->Immediate())
+        return *answer;
     return t->Outcome(curl_easy_perform(t->Handle.get()));
 }
 
@@ -82,7 +92,9 @@ void AlarmDelivery::Submit(const Alarm& alarm) {
                 r->LastWhy = "the queue is full";
                 continue;
             }
-            r->Queue.push_back({alarm, -1, 0, 0});
+            Route::Item item;
+            item.What = alarm;
+            r->Queue.push_back(std::move(item));
         }
     }
     curl_multi_wakeup(multi_.get());
@@ -93,7 +105,7 @@ std::vector<RouteStats> AlarmDelivery::Stats() const {
     std::vector<RouteStats> out;
     for (const auto& r : routes_) {
         RouteStats s = r->Stats;
-        s.Waiting = r->Queue.size();
+        s.Waiting = r->Queue.size() + static_cast<size_t>(r->Limit.Held());
         out.push_back(s);
     }
     return out;
@@ -115,6 +127,45 @@ void AlarmDelivery::Drop(Route& r, int64_t nowMs, const std::string& why) {
     (void)nowMs;
 }
 
+void AlarmDelivery::Finish(Route& r, const Answer& answer, int64_t nowMs) {
+    r.Stats.LastAnswer = answer.Text;
+    if (answer.Delivered) {
+        ++r.Stats.Sent;
+        r.Queue.pop_front();
+        return;
+    }
+    ++r.Stats.Failures;
+    Route::Item& item = r.Queue.front();
+    ++item.Failures;
+    if (nowMs - item.FirstMs >= options_.RetryForMs) {
+        Drop(r, nowMs, answer.Text);
+        return;
+    }
+    const int shift = std::min(item.Failures - 1, 30);
+    item.NextMs = nowMs + std::min(options_.FirstPauseMs << shift, options_.LongestPauseMs);
+}
+
+void AlarmDelivery::Hold(Route& r, int64_t nowMs) {
+    // Summaries whose minute is over join the queue; an alarm that reaches the front within
+    // its kind's minute is held for the next summary.
+    for (MailSummaryOf& held : r.Limit.Due(nowMs)) {
+        Route::Item summary;
+        summary.What = held.Listed.back();
+        summary.Summary = std::move(held);
+        summary.Admitted = true;
+        r.Queue.push_back(std::move(summary));
+    }
+    if (r.InFlight)
+        return;
+    while (!r.Queue.empty() && !r.Queue.front().Admitted) {
+        if (r.Limit.Admit(r.Queue.front().What, nowMs)) {
+            r.Queue.front().Admitted = true;
+            break;
+        }
+        r.Queue.pop_front();
+    }
+}
+
 bool AlarmDelivery::Step(int64_t nowMs) {
     bool finished = false;
     std::vector<std::pair<std::string, std::string>> entries;
@@ -122,13 +173,20 @@ bool AlarmDelivery::Step(int64_t nowMs) {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto& rp : routes_) {
             Route& r = *rp;
+            if (r.Config.Type == RouteType::Email)
+                Hold(r, nowMs);
             if (r.InFlight || r.Queue.empty())
                 continue;
             Route::Item& item = r.Queue.front();
             if (item.NextMs > nowMs)
                 continue;
             try {
-                r.InFlight = MakeTransfer(r.Config, item.What, options_);
+                if (item.Summary)
+                    r.InFlight =
+                        EmailTransfer(r.Config, MailSummary(r.Config, *item.Summary),
+                                      options_.ConnectTimeoutMs, options_.AttemptTimeoutMs);
+                else
+                    r.InFlight = MakeTransfer(r.Config, item.What, options_);
             } catch (const std::exception& e) {
                 r.InFlight.reset();
                 r.Stats.LastAnswer = e.what();
@@ -140,6 +198,12 @@ bool AlarmDelivery::Step(int64_t nowMs) {
             }
             if (item.FirstMs < 0)
                 item.FirstMs = nowMs;
+            if (auto answer = r.InFlight->Immediate()) {
+                r.InFlight.reset();
+                Finish(r, *answer, nowMs);
+                finished = true;
+                continue;
+            }
             curl_easy_setopt(r.InFlight->Handle.get(), CURLOPT_PRIVATE, rp.get());
             curl_multi_add_handle(multi_.get(), r.InFlight->Handle.get());
         }
@@ -161,21 +225,7 @@ bool AlarmDelivery::Step(int64_t nowMs) {
         Route& r = *rp;
         const Answer answer = r.InFlight->Outcome(code);
         r.InFlight.reset();
-        r.Stats.LastAnswer = answer.Text;
-        if (answer.Delivered) {
-            ++r.Stats.Sent;
-            r.Queue.pop_front();
-            continue;
-        }
-        ++r.Stats.Failures;
-        Route::Item& item = r.Queue.front();
-        ++item.Failures;
-        if (nowMs - item.FirstMs >= options_.RetryForMs) {
-            Drop(r, nowMs, answer.Text);
-            continue;
-        }
-        const int shift = std::min(item.Failures - 1, 30);
-        item.NextMs = nowMs + std::min(options_.FirstPauseMs << shift, options_.LongestPauseMs);
+        Finish(r, answer, nowMs);
     }
     {
         // Drops reach the error log at most once per route and hour, each entry with its count.

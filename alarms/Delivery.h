@@ -5,7 +5,8 @@
 // again with growing pauses for RetryForMs, then dropped; drops are written to the error log
 // at most once per route and hour. Those times run on the clock seam (its tick count), so tests
 // move the clock instead of waiting. An attempt in flight when delivery stops is abandoned and
-// not counted as sent.
+// not counted as sent. An e-mail route sends at most one message a minute per kind and holds the
+// rest for one summary (MailLimit); an SNMP trap is sent at once, being one datagram.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -71,6 +72,10 @@ class AlarmDelivery {
     // One round: start what is due, collect what finished; true when any attempt finished.
     bool Step(int64_t nowMs);
     void Drop(Route& r, int64_t nowMs, const std::string& why);
+    // An attempt's answer: sent, or tried again after a pause, or dropped. Under mutex_.
+    void Finish(Route& r, const Answer& answer, int64_t nowMs);
+    // E-mail routes: the per-minute limit. Under mutex_.
+    void Hold(Route& r, int64_t nowMs);
     int64_t NowMs();
 
     Clock& clock_;

@@ -40,6 +40,9 @@ Answer Transfer::Outcome(CURLcode code) const {
     if (s == "HTTP" || s == "HTTPS" || s == "http" || s == "https") {
         a.Text = "HTTP " + std::to_string(status);
         a.Delivered = status >= 200 && status < 300;
+    } else if (s == "SMTP" || s == "SMTPS" || s == "smtp" || s == "smtps") {
+        a.Text = "SMTP " + std::to_string(status);  // the server's answer to the message
+        a.Delivered = true;
     } else {
         a.Text = status != 0 ? "answered " + std::to_string(status) : "sent";
         a.Delivered = true;

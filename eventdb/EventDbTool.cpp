@@ -27,6 +27,7 @@
 #include "eventdb/EventDbCheck.h"
 #include "eventdb/EventDbOptions.h"
 #include "eventdb/EventImport.h"
+#include "eventdb/SecretInput.h"
 #include "preview/Preview.h"
 #include "schedule/Schedule.h"
 
@@ -64,6 +65,11 @@ const char* const EventDbUsage =
     "                               what the engine will run, and when (default: now, 7 days)\n"
     "  alarm add FILE webhook URL [--secret TEXT] [--kinds KIND,...]\n"
     "                               send alarms (of these kinds) to URL\n"
+    "  alarm add FILE email --smtp smtp://HOST:PORT --from ADDR --to ADDR[,ADDR]\n"
+    "                  [--user NAME] [--starttls] [--kinds KIND,...]\n"
+    "                               mail alarms (the password is read from standard input)\n"
+    "  alarm add FILE snmp HOST:PORT [--community NAME] [--kinds KIND,...]\n"
+    "                               send alarms as SNMPv2c traps to a manager\n"
     "  alarm list FILE              the alarm routes (secrets shown as \"set\")\n"
     "  alarm remove FILE ID         remove an alarm route\n"
     "  alarm test FILE              send a test alarm through every route; say what each\n"
@@ -285,29 +291,74 @@ int Alarm(const std::vector<std::string>& args, std::ostream& out) {
     }
     if (sub == "add" && args.size() >= 4) {
         alarms::AlarmRoute r;
-        if (args[3] != "webhook")
-            throw ToolError(file + ": route type \"" + args[3] +
-                            "\" is not available in this version (webhook is)");
-        if (args.size() < 5)
-            throw UsageError("alarm add FILE webhook needs a URL");
-        r.Type = alarms::RouteType::Webhook;
-        r.Target = args[4];
-        for (size_t i = 5; i < args.size(); ++i) {
+        const std::string& type = args[3];
+        // Each type's positional argument and options ("" for one without a value).
+        size_t i = 4;
+        std::vector<std::pair<std::string, bool>> options;  // name, takes a value
+        if (type == "webhook") {
+            r.Type = alarms::RouteType::Webhook;
+            if (args.size() < 5)
+                throw UsageError("alarm add FILE webhook needs a URL");
+            r.Target = args[i++];
+            options = {{"--secret", true}, {"--kinds", true}};
+        } else if (type == "email") {
+            r.Type = alarms::RouteType::Email;
+            options = {{"--smtp", true}, {"--from", true},      {"--to", true},
+                       {"--user", true}, {"--starttls", false}, {"--kinds", true}};
+        } else if (type == "snmp") {
+            r.Type = alarms::RouteType::Snmp;
+            if (args.size() < 5)
+                throw UsageError("alarm add FILE snmp needs HOST:PORT");
+            r.Target = args[i++];
+            r.Secret = "public";
+            options = {{"--community", true}, {"--kinds", true}};
+        } else {
+            throw ToolError(file + ": route type \"" + type +
+                            "\" is not one of webhook, email, snmp");
+        }
+        for (; i < args.size(); ++i) {
             const std::string& o = args[i];
-            if (i + 1 >= args.size() || (o != "--secret" && o != "--kinds"))
-                throw UsageError("alarm add webhook takes --secret TEXT and --kinds KIND,...");
+            auto known = std::find_if(options.begin(), options.end(),
+                                      [&](const auto& each) { return each.first == o; });
+            if (known == options.end() || (known->second && i + 1 >= args.size())) {
+                std::string list;
+                for (const auto& [name, value] : options)
+                    list += (list.empty() ? "" : ", ") + name + (value ? " VALUE" : "");
+                throw UsageError("alarm add " + type + " takes " + list);
+            }
+            if (!known->second) {
+                r.StartTls = true;
+                continue;
+            }
             const std::string& v = args[++i];
-            if (o == "--secret") {
-                if (v.empty())
-                    throw ToolError(file + ": --secret must not be empty");
-                r.Secret = v;
-            } else {
+            if (o == "--kinds") {
                 try {
                     r.Kinds = alarms::ParseKindList(v);
                 } catch (const std::invalid_argument& e) {
                     throw ToolError(file + ": " + e.what());
                 }
+            } else if (v.empty()) {
+                throw ToolError(file + ": " + o + " must not be empty");
+            } else if (o == "--secret" || o == "--community") {
+                r.Secret = v;
+            } else if (o == "--smtp") {
+                r.Target = v;
+            } else if (o == "--from") {
+                r.MailFrom = v;
+            } else if (o == "--to") {
+                r.MailTo = v;
+            } else {
+                r.MailUser = v;
             }
+        }
+        if (r.Type == alarms::RouteType::Email) {
+            if (r.Target.empty() || r.MailFrom.empty() || r.MailTo.empty())
+                throw UsageError(
+                    "alarm add FILE email needs --smtp smtp://HOST:PORT, --from ADDR "
+                    "and --to ADDR[,ADDR]");
+            // The password comes from standard input, never from the command line.
+            if (!r.MailUser.empty())
+                r.Secret = ReadSecretLine("SMTP password for " + r.MailUser + ": ");
         }
         const std::vector<std::string> problems = alarms::CheckRoute(r);
         if (!problems.empty()) {

@@ -57,6 +57,8 @@ expect_entry qtx-automation -rw-r--r-- root/root lib/systemd/system/qtx-automati
 expect_entry qtx-automation -rw-r--r-- root/root usr/share/man/man1/qtx-automation-headless.1.gz
 expect_entry qtx-automation -rw-r--r-- root/root usr/share/man/man1/qtx-eventdb.1.gz
 expect_entry qtx-automation -rw-r--r-- root/root usr/share/doc/qtx-automation/copyright
+expect_entry qtx-automation -rw-r--r-- root/root opt/qtx-automation/snmp/QTX-AUTOMATION-MIB.txt
+expect_entry qtx-automation -rw-r--r-- root/root opt/qtx-automation/prometheus/qtx-alerts.yml
 expect_entry qtx-automation-desktop -rwxr-xr-x root/root opt/qtx-automation/qtx-automation
 expect_entry qtx-automation-desktop -rw-r--r-- root/root opt/qtx-automation/Runvane.HLP
 expect_entry qtx-automation-desktop lrwxrwxrwx root/root usr/bin/qtx-automation
