@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "bench/AbsoluteTimerFloor.h"
 #include "common/Format.h"
 #include "fixtures/EngineHarness.h"
 #include "fixtures/WallClock.h"
@@ -39,33 +40,8 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(i, v.size() - 1)];
 }
 
-constexpr int kFloorSends = 10;
-
-// The floor: sleeps to each of kFloorSends whole seconds on an absolute wall-clock timer and
-// writes a salvo frame (salvo 1000 + i) at once. Returns the first of those seconds (epoch s).
-int64_t FloorSender(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const int64_t first = now.tv_sec + 2;
-    for (int i = 0; i < kFloorSends; ++i) {
-        const timespec at{static_cast<time_t>(first + i), 0};
-        ::clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr);
-        std::string f = qtx::frames::SingleByte(qtx::frames::Salvo);
-        f.push_back(0x64);
-        qtx::AppendWord(f, 1000 + i - 1);
-        qtx::frames::Finish(f);
-        [[maybe_unused]] ssize_t n = ::send(fd, f.data(), f.size(), MSG_NOSIGNAL);
-    }
-    ::usleep(200000);
-    ::close(fd);
-    return first;
-}
+constexpr int kFloorSends = qtx::bench::FloorSends;
+using qtx::bench::FloorSender;
 
 void Report(benchmark::State& state, const char* name, const std::vector<double>& late) {
     state.counters[std::string(name) + "_p50_ms"] = Percentile(late, 0.50);

@@ -129,4 +129,28 @@ inline constexpr int ConcurrentPasswordChecks = 2;
 // A session not used for this long ends (a restart ends all of them).
 inline constexpr int64_t SessionIdleSeconds = 12 * 60 * 60;
 
+// ---- The console: each account's share ----
+
+// Sessions one account may hold at once, all its browsers and scripts together. A further login
+// ends the account's least recently used session instead of being refused: a forgotten browser
+// or a script that never logs out must not lock its operator out. Only someone who has the
+// account's password can log in as it, so no one can end another account's sessions this way.
+inline constexpr size_t SessionsPerAccount = 8;
+// Status streams one account may hold at once: a Status page in a few tabs. Beyond it a stream is
+// refused (429), so one account cannot take the console's streams from the others.
+inline constexpr int StreamsPerAccount = 4;
+// Previews one account may have running at once; a second is refused (429) while one runs. A
+// preview is seconds of processor time, and a page asks for one at a time.
+inline constexpr int PreviewsPerAccount = 1;
+// Runs one console preview may list: a month of a file with 1,600 executions a day, a week of a
+// full file. The preview stops once it has more and the request is refused (422), so its work and
+// memory (about 1 KiB a run while it is answered) stay bounded whatever the file holds.
+inline constexpr size_t ConsolePreviewRunsMax = 50000;
+// Bytes of one preview's answer: 50,000 runs of ordinary titles take about 20 MiB; long titles and
+// texts beyond this are refused (422) rather than held.
+inline constexpr size_t ConsolePreviewAnswerBytes = 32 * 1024 * 1024;
+// The nice value the preview's thread takes when it cannot take the idle scheduling class: the
+// lowest priority there is, so the engine on the same machine always runs first.
+inline constexpr int ConsolePreviewNice = 19;
+
 }  // namespace qtx::limits

@@ -193,13 +193,20 @@ void ConsoleServer::Status(const HttpRequest&, HttpResponse& res) {
     ReplyJson(res, 200, engine_.Status());
 }
 
-void ConsoleServer::StatusStream(const HttpRequest&, HttpResponse& res) {
+void ConsoleServer::StatusStream(const HttpRequest& req, HttpResponse& res) {
+    std::optional<AccountShares::Hold> share = streamShares_.TryTake(req.session->User);
+    if (!share)
+        throw ApiError(429, "\"" + req.session->User + "\" has " +
+                                std::to_string(limits::StreamsPerAccount) +
+                                " status streams open, the most one account may hold; close one "
+                                "(another tab's Status page) first");
     if (streams_.fetch_add(1) >= qtx::limits::ConsoleMaxStreams) {
         streams_.fetch_sub(1);
         throw ApiError(503, "too many status streams open; try again later");
     }
     res.set_header("X-Accel-Buffering", "no");  // a reverse proxy passes events at once
-    res.set_stream(std::make_shared<console::StatusStream>(engine_, streams_), "text/event-stream");
+    res.set_stream(std::make_shared<console::StatusStream>(engine_, streams_, std::move(*share)),
+                   "text/event-stream");
 }
 
 void ConsoleServer::Activity(const HttpRequest& req, HttpResponse& res) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/Limits.h"
+#include "console/AccountShares.h"
 #include "console/Accounts.h"
 #include "console/AuditLog.h"
 #include "console/ClientAddress.h"
@@ -91,6 +92,7 @@ class ConsoleServer {
     ConsoleNames names_;
     Accounts accounts_;
     Sessions sessions_;
+    AccountShares streamShares_{limits::StreamsPerAccount};  // outlives the streams that hold it
     std::unique_ptr<Clock> clock_ = MakeConsoleClock();
     LoginThrottle throttle_;
     AuditLog audit_;

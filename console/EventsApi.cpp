@@ -12,6 +12,7 @@
 #include "console/EventJson.h"
 #include "console/EventText.h"
 #include "console/HttpJson.h"
+#include "console/LowPriority.h"
 #include "console/WeekView.h"
 #include "database/DBEngine.h"
 #include "preview/Preview.h"
@@ -323,24 +324,51 @@ void EventsApi::Preview(const HttpRequest& req, HttpResponse& res) {
             ParseNumber(req.get_param_value("days"), 1, limits::ConsolePreviewDaysMax, "days"));
     if (access(dbPath_.c_str(), F_OK) != 0)
         throw ApiError(503, dbPath_ + ": there is no event database in the program folder");
+    const std::string& user = req.session->User;
+    std::optional<AccountShares::Hold> share = previewShares_.TryTake(user);
+    if (!share)
+        throw ApiError(429, "\"" + user +
+                                "\" has a preview running already, the most one account "
+                                "may have (" +
+                                std::to_string(limits::PreviewsPerAccount) +
+                                "); wait for it to finish");
+    options.MaxRuns = limits::ConsolePreviewRunsMax;
+    const std::string tooMuch =
+        "the preview lists more than " + std::to_string(limits::ConsolePreviewRunsMax) +
+        " runs or answers more than " + std::to_string(limits::ConsolePreviewAnswerBytes >> 20) +
+        " MiB, the most one console preview may; ask for fewer days, or "
+        "use qtx-eventdb preview";
     PreviewResult result;
+    std::string answer;
     try {
-        result = RunPreview(dbPath_, options);
+        RunAtLowPriority([&] {
+            result = RunPreview(dbPath_, options);
+            if (result.Cut)
+                return;
+            // Written run by run, so that the answer's bound holds before the memory is taken.
+            answer = "{\"runs\":[";
+            for (const PreviewRun& r : result.Runs) {
+                if (answer.size() > limits::ConsolePreviewAnswerBytes)
+                    break;
+                if (answer.back() != '[')
+                    answer += ',';
+                answer += json{{"number", r.Number},   {"title", r.Title},
+                               {"time", r.Time},       {"ran", r.Ran},
+                               {"reason", r.Reason},   {"conditional", r.Conditional},
+                               {"oneTime", r.OneTime}, {"what", r.What},
+                               {"line", r.Line}}
+                              .dump(-1, ' ', false, json::error_handler_t::replace);
+            }
+            answer += "],\"errors\":" +
+                      json(result.Errors).dump(-1, ' ', false, json::error_handler_t::replace) +
+                      "}";
+        });
     } catch (const std::runtime_error& e) {
         throw ApiError(503, e.what());
     }
-    json runs = json::array();
-    for (const PreviewRun& r : result.Runs)
-        runs.push_back({{"number", r.Number},
-                        {"title", r.Title},
-                        {"time", r.Time},
-                        {"ran", r.Ran},
-                        {"reason", r.Reason},
-                        {"conditional", r.Conditional},
-                        {"oneTime", r.OneTime},
-                        {"what", r.What},
-                        {"line", r.Line}});
-    ReplyJson(res, 200, json{{"runs", runs}, {"errors", result.Errors}});
+    if (result.Cut || answer.size() > limits::ConsolePreviewAnswerBytes)
+        throw ApiError(422, tooMuch, "days");
+    ReplyJsonText(res, 200, std::move(answer));
 }
 
 }  // namespace qtx::console

@@ -3,6 +3,8 @@
 // change one transaction, checked by the shared rules.
 #include <string>
 
+#include "common/Limits.h"
+#include "console/AccountShares.h"
 #include "console/AuditLog.h"
 #include "console/HttpMessage.h"
 #include "database/DBEngine.h"
@@ -36,6 +38,7 @@ class EventsApi {
     std::string folder_;
     std::string dbPath_;
     AuditLog& audit_;
+    AccountShares previewShares_{limits::PreviewsPerAccount};
 };
 
 }  // namespace qtx::console

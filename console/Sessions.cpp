@@ -28,6 +28,20 @@ Session Sessions::Create(const std::string& user, Role role) {
     // Expired sessions are swept here, so the map stays as small as the live sessions.
     for (auto it = sessions_.begin(); it != sessions_.end();)
         it = now - it->second.LastUse > idle_ ? sessions_.erase(it) : std::next(it);
+    // An account at its share gives up its least recently used session (see the limit's reason).
+    for (;;) {
+        size_t held = 0;
+        auto oldest = sessions_.end();
+        for (auto it = sessions_.begin(); it != sessions_.end(); ++it)
+            if (it->second.S.User == user) {
+                ++held;
+                if (oldest == sessions_.end() || it->second.LastUse < oldest->second.LastUse)
+                    oldest = it;
+            }
+        if (held < limits::SessionsPerAccount)
+            break;
+        sessions_.erase(oldest);
+    }
     sessions_[s.Id] = Entry{s, now};
     return s;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Logged-in sessions: a random session id (the cookie) and a random CSRF token per session, held
-// in memory only (a restart logs everyone out). Sessions end after an idle time.
+// in memory only (a restart logs everyone out). Sessions end after an idle time, and an account
+// holds a bounded number of them.
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -24,6 +25,8 @@ class Sessions {
     explicit Sessions(std::chrono::seconds idle = std::chrono::seconds(limits::SessionIdleSeconds))
         : idle_(idle) {}
 
+    // A new session for user; when the account holds its share of sessions already, its least
+    // recently used one ends.
     Session Create(const std::string& user, Role role);
     // The session when id names a live one (its idle time starts again).
     std::optional<Session> Find(const std::string& id);

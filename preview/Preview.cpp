@@ -407,7 +407,12 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     const int64_t first = MomentOf(options.From);
     const int64_t end = first + int64_t{options.Days} * SecondsPerDay;
     bool engineKnowsDue = false;
+    const auto pastBound = [&] {
+        return options.MaxRuns > 0 && view.Outcomes.size() > options.MaxRuns;
+    };
     for (int64_t moment = first; v.EventCount > 0 && moment >= 0 && moment < end;) {
+        if (pastBound())
+            break;
         // The first instant the wall clock reads the moment: at a jump of the clock (spring) a
         // moment it skips is reached at the jump, late, as in service.
         clock.MoveToReading(moment, 5);
@@ -438,6 +443,11 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
         }
     }
     engine.Form_Terminate();
+    if (pastBound()) {
+        result.Cut = true;
+        view.Outcomes.erase(view.Outcomes.begin() + static_cast<std::ptrdiff_t>(options.MaxRuns),
+                            view.Outcomes.end());
+    }
 
     result.Runs.reserve(view.Outcomes.size());
     for (const PreviewWindow::Seen& seen : view.Outcomes) {

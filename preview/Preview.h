@@ -17,6 +17,9 @@ namespace qtx::schedule {
 struct PreviewOptions {
     LocalDateTime From;  // the first moment looked at
     int Days = 7;        // how long, in days (1..366)
+    // The most runs to make: the engine stops once it has made more, and the result is cut.
+    // 0: no bound but the days.
+    size_t MaxRuns = 0;
 };
 
 // One execution the engine made.
@@ -40,6 +43,8 @@ struct PreviewResult {
     std::vector<std::string> Notes;
     // Problems the engine met on the way, from its error log ("Error Reading Automation DB: ...").
     std::vector<std::string> Errors;
+    // The runs went beyond the options' MaxRuns: Runs holds the first MaxRuns of them.
+    bool Cut = false;
 };
 
 // Runs the preview of the database file at path. Throws std::runtime_error when the file cannot

@@ -152,6 +152,8 @@ class ApiClient {
         return Send(method, path, body.dump());
     }
 
+    // Sends from this address (one of 127.0.0.0/8), as a client on another machine would.
+    void From(const std::string& address) { http_.set_interface(address); }
     std::string& Csrf() { return csrf_; }
     std::string& Cookie() { return cookie_; }
 
