@@ -129,4 +129,7 @@ inline constexpr int ConcurrentPasswordChecks = 2;
 // A session not used for this long ends (a restart ends all of them).
 inline constexpr int64_t SessionIdleSeconds = 12 * 60 * 60;
 
+// Cleared alarms the state channel's snapshot carries (the active ones all go).
+inline constexpr size_t StateChannelClearedAlarms = 100;
+
 }  // namespace qtx::limits

@@ -6,6 +6,7 @@
 #include "common/Format.h"
 #include "database/DBEngine.h"
 #include "database/DiskWork.h"
+#include "engine/EngineAlarms.h"
 #include "engine/EventHandle.h"
 #include "messages/MessageEvents.h"
 #include "switcher/TcpComm.h"
@@ -20,6 +21,11 @@ Engine::Engine(Clock& clock, EventLoop& loop, MainWindow& view, std::string appD
     messages_ = std::make_unique<MessageEvents>(vars_, logs_, clock_, loop_, *tcp_);
     events_ = std::make_unique<EventHandle>(vars_, logs_, view_, clock_, *db_, *tcp_, *messages_);
     disk_->ServerDisconnected = [this] { tcp_->ServerDisconnected(); };
+    alarms_ = std::make_unique<EngineAlarms>(vars_, logs_, view_, clock_, *db_);
+    events_->OutcomeSeen = [this](const EventOutcome& o) { alarms_->Outcome(o); };
+    logs_.ErrorSeen = [this](const std::string& location, const std::string& text) {
+        alarms_->ErrorEntry(location, text);
+    };
 }
 
 Engine::~Engine() {
@@ -44,6 +50,8 @@ void Engine::Form_Load() {
 
     disk_->LoadAutomationDB();
     events_->PrepareTable();
+    if (RaisesAlarms)
+        alarms_->Start();
     if (vars_.StartMinimized)
         view_.Minimize();
 
@@ -131,6 +139,7 @@ void Engine::tmrTimer_Timer() {
             tcp_->PollLinks();
         if (vars_.TickCounter > 2)
             vars_.TickCounter = 0;
+        alarms_->Tick();
     } catch (...) {
         logs_.ReportError("Error Determining Next Event");
     }
@@ -149,6 +158,7 @@ void Engine::WatchDatabase() {
             events_->PrepareTable();
             vars_.NextEventIndex = events_->DetermineNextEvent();
             events_->DisplayNextEvent();
+            alarms_->ReadDatabase();
         }
     } else if (vars_.EventCount != 0) {
         vars_.EventCount = 0;

@@ -18,6 +18,7 @@ class DiskWork;
 class TcpComm;
 class MessageEvents;
 class EventHandle;
+class EngineAlarms;
 
 class Engine {
   public:
@@ -52,6 +53,8 @@ class Engine {
     // program changes (the preview's private copy): the engine records its own writes, so the
     // watch would never reload it, and looking costs two file-system calls every third tick.
     bool WatchesDatabaseFile = true;
+    // Off: no alarms are raised, kept or delivered (the preview's engine).
+    bool RaisesAlarms = true;
 
     Variables& Vars() { return vars_; }
     Logs& Log() { return logs_; }
@@ -63,6 +66,7 @@ class Engine {
     TcpComm& Tcp() { return *tcp_; }
     MessageEvents& Messages() { return *messages_; }
     EventHandle& Events() { return *events_; }
+    EngineAlarms& Alarms() { return *alarms_; }
 
   private:
     // The database watch of the tick: pending markings written, reload on a changed file time,
@@ -79,6 +83,7 @@ class Engine {
     std::unique_ptr<TcpComm> tcp_;
     std::unique_ptr<MessageEvents> messages_;
     std::unique_ptr<EventHandle> events_;
+    std::unique_ptr<EngineAlarms> alarms_;
     EventLoop::TimerId tickTimer_ = -1;
     std::string programDir_;
 };

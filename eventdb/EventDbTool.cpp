@@ -21,6 +21,7 @@
 #include "common/Text.h"
 #include "database/DBEngine.h"
 #include "database/EventSchema.h"
+#include "database/NamedSettings.h"
 #include "eventdb/Csv.h"
 #include "eventdb/CsvEvents.h"
 #include "eventdb/EventDbCheck.h"
@@ -382,6 +383,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         for (const char* name : {"Version", "StartMin"})
             if (info.HasField(name))
                 out << name << "=" << Show(info.Value(name)) << "\n";
+        for (const NamedSetting& s : NamedSettings())
+            out << s.Name << "=" << ReadNamedSetting(db, s) << "\n";
         return 0;
     }
     if (cmd == "check" && args.size() == 2) {
@@ -452,6 +455,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         info.Edit();
         for (size_t i = 2; i < args.size(); ++i) {
             auto [name, value] = SplitAssignment(args[i]);
+            if (const NamedSetting* named = FindNamedSetting(name)) {
+                try {
+                    WriteNamedSetting(db, *named, value);
+                } catch (const std::invalid_argument& x) {
+                    throw ToolError(file + ": setting " + name + " \"" + value + "\": " + x.what());
+                }
+                continue;
+            }
             Recordset& rs = info.HasField(name) && !server.HasField(name) ? info : server;
             if (!rs.HasField(name))
                 throw ToolError(file + ": \"" + name + "\" is not a setting of this file");

@@ -346,6 +346,7 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     // The copy is private and its activity log is thrown away: neither is worth a system call
     // per run. The engine's decisions do not depend on either.
     engine.WatchesDatabaseFile = false;
+    engine.RaisesAlarms = false;
     engine.Tcp().Dialer = [&](const std::string& address, int32_t toPort) -> LocalEnd* {
         if (address != "127.0.0.1" || toPort != port)
             return nullptr;

@@ -23,6 +23,14 @@ struct EventOutcome {
     int64_t LatenessMs = -1;  // from the event's second to the start of its execution; -1 unknown
 };
 
+// An alarm raised or cleared, for views that pass alarms on (the state channel). Stored is the
+// alarm's stored form as one JSON object (alarms/AlarmStore.h); Active is false once cleared.
+struct AlarmNotice {
+    std::string Id;
+    bool Active = true;
+    std::string Stored;
+};
+
 // The event the engine waits for, as the "Next Event to Run" list shows it. Number 0 and Weekday
 // -1 for the "No Events" row.
 struct NextEventRow {
@@ -69,6 +77,8 @@ class MainWindow {
     virtual void ClearHistory() = 0;
     // Called after each execution's history row; views that need nothing more ignore it.
     virtual void ShowEventOutcome(const EventOutcome& outcome) { (void)outcome; }
+    // An alarm raised or cleared; views that do not pass alarms on ignore it.
+    virtual void ShowAlarm(const AlarmNotice& alarm) { (void)alarm; }
 
     // A modal message box; returns the button chosen.
     virtual MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,

@@ -6,10 +6,10 @@ namespace qtx::state {
 
 namespace {
 
-constexpr const char* kKindNames[] = {"snapshot",    "caption", "icon",      "panel",
-                                      "nextCleared", "next",    "history",   "historyCleared",
-                                      "outcome",     "slave",   "messageBox"};
-static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::MessageBox) + 1);
+constexpr const char* kKindNames[] = {"snapshot",    "caption", "icon",       "panel",
+                                      "nextCleared", "next",    "history",    "historyCleared",
+                                      "outcome",     "slave",   "messageBox", "alarm"};
+static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::Alarm) + 1);
 
 struct RefusalWords {
     const char* Text;

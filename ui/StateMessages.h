@@ -15,7 +15,9 @@
 //   outcome         number day time title ran reason refusal [latenessMs]
 //   slave           enabled server switcher
 //   messageBox      text title
+//   alarm           alarm (an alarm raised or cleared, in its stored form)
 //
+// The snapshot also carries alarms: the active alarms and the last cleared ones.
 // link is {server, switcher}; a history row of the snapshot carries its outcome's ran, reason,
 // refusal and latenessMs once it has one.
 #include <cstdint>
@@ -38,6 +40,7 @@ enum class MessageKind {
     Outcome,
     Slave,
     MessageBox,
+    Alarm,
 };
 // The "type" text of a kind, and back (nullopt for a kind this build does not know).
 const char* KindName(MessageKind kind);
@@ -69,6 +72,8 @@ inline constexpr const char* LatenessMs = "latenessMs";
 inline constexpr const char* Enabled = "enabled";
 inline constexpr const char* Server = "server";
 inline constexpr const char* Switcher = "switcher";
+inline constexpr const char* Alarm = "alarm";
+inline constexpr const char* Alarms = "alarms";
 }  // namespace field
 
 // The link to the switcher's server as the engine knows it; the caption and the window icon
