@@ -165,6 +165,15 @@ std::optional<Alarm> AlarmDesk::Ack(const std::string& id, const std::string& by
     return std::nullopt;
 }
 
+std::optional<Alarm> AlarmDesk::Find(const std::string& id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto* v : {&list_.Active, &list_.Recent})
+        for (const Alarm& x : *v)
+            if (x.Id == id)
+                return x;
+    return std::nullopt;
+}
+
 std::vector<Alarm> AlarmDesk::Active() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return list_.Active;

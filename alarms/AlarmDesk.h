@@ -47,6 +47,7 @@ class AlarmDesk {
     // Acknowledges an alarm (active or recent); nullopt for an unknown id.
     std::optional<Alarm> Ack(const std::string& id, const std::string& by);
 
+    std::optional<Alarm> Find(const std::string& id) const;
     std::vector<Alarm> Active() const;
     std::vector<Alarm> Recent() const;  // newest first
     // Raised since this program started, by kind.

@@ -197,6 +197,14 @@ void EngineState::Apply(const std::string& line) {
         return;
     }
     const MessageKind kind = *checked.Kind;
+    if (kind == MessageKind::Snapshot && m.contains(f::Alarms)) {
+        if (onAlarm_)
+            for (const json& a : m[f::Alarms])
+                onAlarm_(a, false);
+        m.erase(f::Alarms);  // the console's alarm list keeps them
+    } else if (kind == MessageKind::Alarm && onAlarm_) {
+        onAlarm_(m[f::Alarm], true);
+    }
     std::lock_guard lock(mutex_);
     if (kind == MessageKind::Snapshot) {
         m.erase(f::Type);
@@ -268,6 +276,8 @@ void EngineState::Apply(const std::string& line) {
                 break;
             case MessageKind::MessageBox:
                 state_["messageBox"] = {{f::Text, m[f::Text]}, {f::Title, m[f::Title]}};
+                break;
+            case MessageKind::Alarm:  // the stream passes it on; the alarm list keeps it
                 break;
         }
         changes_.emplace_back(++seq_, line);
