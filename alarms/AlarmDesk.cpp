@@ -10,6 +10,7 @@ namespace qtx::alarms {
 namespace {
 
 constexpr const char* kFileLocation = "Error Saving Alarms";
+constexpr const char* kReadLocation = "Error Reading Alarms";
 
 std::string RoutesKey(const std::vector<AlarmRoute>& routes) {
     std::string key;
@@ -44,7 +45,7 @@ void AlarmDesk::Load() {
             list_.Recent.resize(RecentAlarmLimit);
     } catch (const std::exception& e) {
         if (errorLog_)
-            errorLog_(kFileLocation, e.what());
+            errorLog_(kReadLocation, e.what());
     }
 }
 

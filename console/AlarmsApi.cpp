@@ -84,7 +84,8 @@ AlarmRoute RouteOf(const json& j, size_t index, const std::vector<AlarmRoute>& s
         if (!j["kinds"].is_array())
             throw ApiError(400, where + ": kinds must be a list of kind names", "kinds");
         for (const json& k : j["kinds"]) {
-            const auto kind = k.is_string() ? alarms::ParseKind(k.get<std::string>()) : std::nullopt;
+            const auto kind =
+                k.is_string() ? alarms::ParseKind(k.get<std::string>()) : std::nullopt;
             if (!kind)
                 throw ApiError(422, where + ": " + k.dump() + " is not an alarm kind", "kinds");
             r.Kinds.push_back(*kind);
@@ -97,8 +98,9 @@ AlarmRoute RouteOf(const json& j, size_t index, const std::vector<AlarmRoute>& s
             if (r.Id != 0 && s.Id == r.Id && s.Type == r.Type && !s.Secret.empty())
                 was = &s;
         if (!was)
-            throw ApiError(422, where + ": secret \"set\" keeps a stored secret, and route " +
-                                    std::to_string(r.Id) + " has none",
+            throw ApiError(422,
+                           where + ": secret \"set\" keeps a stored secret, and route " +
+                               std::to_string(r.Id) + " has none",
                            "secret");
         r.Secret = was->Secret;
     } else {

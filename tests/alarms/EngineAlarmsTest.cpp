@@ -134,15 +134,18 @@ TEST_F(EngineAlarmsTest, EventRefusedOnlyForAnUnavailableLink) {
     const struct {
         Refusal Reason;
         bool Raises;
-    } cases[] = {{Refusal::ServerNotConnected, true},  {Refusal::SwitcherNotConnected, true},
-                 {Refusal::CrosspointInactive, false}, {Refusal::CrosspointActive, false},
-                 {Refusal::InvalidCrosspoint, false},  {Refusal::Inactive, false},
+    } cases[] = {{Refusal::ServerNotConnected, true},
+                 {Refusal::SwitcherNotConnected, true},
+                 {Refusal::CrosspointInactive, false},
+                 {Refusal::CrosspointActive, false},
+                 {Refusal::InvalidCrosspoint, false},
+                 {Refusal::Inactive, false},
                  {Refusal::Skipped, false}};
     int number = 100;
     for (const auto& c : cases) {
         ++number;
-        h.engine->Alarms().Outcome(EventOutcome{static_cast<int16_t>(number), "Mon", "09:01:00",
-                                                "t", false, c.Reason, 0});
+        h.engine->Alarms().Outcome(
+            EventOutcome{static_cast<int16_t>(number), "Mon", "09:01:00", "t", false, c.Reason, 0});
         const std::string about = "event " + std::to_string(number);
         EXPECT_EQ(Desk().IsRaised(alarms::AlarmKind::EventRefused, about), c.Raises)
             << state::RefusalName(c.Reason);
@@ -173,8 +176,7 @@ TEST_F(EngineAlarmsTest, ErrorLoggedAtMostOnceAMinutePerLocation) {
     std::vector<std::string> seen;
     for (const json& b : Bodies(hook))
         seen.push_back(b["state"].get<std::string>() + " " + b["text"].get<std::string>());
-    EXPECT_EQ(seen[0],
-              "raised Errorlog.txt: Error Sending Crosspoint Change: Error # 5 - fault 0");
+    EXPECT_EQ(seen[0], "raised Errorlog.txt: Error Sending Crosspoint Change: Error # 5 - fault 0");
     EXPECT_EQ(seen[1], "raised Errorlog.txt: Error Processing Take: Error # 6 - other");
     EXPECT_NE(std::find(seen.begin(), seen.end(),
                         "raised Errorlog.txt: Error Sending Crosspoint Change: Error # 5 - fault 4 "

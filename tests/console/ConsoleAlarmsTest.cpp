@@ -87,10 +87,16 @@ struct EngineSocket {
 };
 
 json EngineAlarm(const std::string& state) {
-    json a = {{"id", "e0e0e0e0e0e0"}, {"kind", "link-down"},   {"state", state},
-              {"severity", "critical"},  {"text", "link 0 down: switcher offline"},
-              {"link", 0},               {"at", "2026-12-07T06:00:01.012+00:00"},
-              {"engine", "h:/x/"},       {"about", "link 0"},  {"atMs", 1796623201012},
+    json a = {{"id", "e0e0e0e0e0e0"},
+              {"kind", "link-down"},
+              {"state", state},
+              {"severity", "critical"},
+              {"text", "link 0 down: switcher offline"},
+              {"link", 0},
+              {"at", "2026-12-07T06:00:01.012+00:00"},
+              {"engine", "h:/x/"},
+              {"about", "link 0"},
+              {"atMs", 1796623201012},
               {"offsetMin", 0}};
     if (state == "cleared")
         a["lasted_s"] = 12.5;
@@ -198,8 +204,12 @@ TEST_F(ConsoleAlarms, RouteSecretsAreNeverShownAndSetKeepsThem) {
         json Route;
         int Status;
     } refused[] = {
-        {"set without a stored secret", {{"type", "webhook"}, {"target", "http://127.0.0.1:9/"}, {"secret", "set"}}, 422},
-        {"unknown kind", {{"type", "webhook"}, {"target", "http://127.0.0.1:9/"}, {"kinds", {"nope"}}}, 422},
+        {"set without a stored secret",
+         {{"type", "webhook"}, {"target", "http://127.0.0.1:9/"}, {"secret", "set"}},
+         422},
+        {"unknown kind",
+         {{"type", "webhook"}, {"target", "http://127.0.0.1:9/"}, {"kinds", {"nope"}}},
+         422},
         {"not a URL", {{"type", "webhook"}, {"target", "ftp://x"}}, 422},
     };
     for (const auto& c : refused) {
