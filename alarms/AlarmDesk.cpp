@@ -198,9 +198,12 @@ std::vector<RouteStats> AlarmDesk::DeliveryStats() const {
 void AlarmDesk::Save() {
     try {
         SaveAlarmFile(file_, list_);
+        saveFailing_ = false;
     } catch (const std::exception& e) {
-        if (errorLog_)
+        // Once until a save works again: every change would otherwise repeat it.
+        if (errorLog_ && !saveFailing_)
             errorLog_(kFileLocation, e.what());
+        saveFailing_ = true;
     }
 }
 

@@ -69,6 +69,7 @@ class AlarmDesk {
     AlarmList list_;
     std::map<AlarmKind, int64_t> raised_;
     std::string routesKey_;
+    bool saveFailing_ = false;
     std::unique_ptr<AlarmDelivery> delivery_;
 };
 

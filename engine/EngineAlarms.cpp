@@ -5,6 +5,7 @@
 #include "alarms/AlarmBook.h"
 #include "alarms/AlarmRoutes.h"
 #include "alarms/AlarmStore.h"
+#include "common/FileSystem.h"
 #include "common/Text.h"
 #include "database/NamedSettings.h"
 
@@ -70,13 +71,15 @@ void EngineAlarms::ReadDatabase() {
     if (!desk_)
         return;
     try {
+        if (!NormalFileExists(v_.DBPath))
+            return;
         Database db = db_.OpenDatabase(v_.DBPath);
         std::vector<alarms::AlarmRoute> routes = alarms::LoadRoutes(db);
         linkAlarmAfterS_ = ReadNamedSetting(db, *FindNamedSetting("LinkAlarmAfter"));
         db.Close();
         desk_->SetRoutes(std::move(routes));
     } catch (...) {
-        logs_.ReportError("Error Reading Alarm Routes");
+        // A file the load cannot read either: its report is the load's; the routes stay.
     }
 }
 
