@@ -102,6 +102,10 @@ std::string AlarmJson(const Alarm& a) {
     j["engine"] = a.Engine;
     if (a.State == AlarmState::Cleared && a.LastedS)
         j["lasted_s"] = *a.LastedS;
+    if (!a.AckedBy.empty()) {
+        j["acked_by"] = a.AckedBy;
+        j["acked_at"] = FormatAlarmTime(a.AckedAtMs, a.UtcOffsetMinutes);
+    }
     // Texts that are not valid UTF-8 (a title in the file's own encoding) are not a reason to
     // lose the alarm.
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

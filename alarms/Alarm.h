@@ -49,6 +49,9 @@ struct Alarm {
     int UtcOffsetMinutes = 0;       // the host's offset at that moment, for the text form
     std::string Engine;             // "HOST:/program/folder/"
     std::optional<double> LastedS;  // cleared: seconds from raise to clear
+    std::string About;              // what it concerns, unique within its kind (not in the JSON)
+    std::string AckedBy;            // the account that acknowledged it ("" not yet)
+    int64_t AckedAtMs = 0;          // when, UTC ms
 };
 
 // The alarm as one JSON object (the webhook's body and the API's form).

@@ -152,5 +152,7 @@ inline constexpr size_t ConsolePreviewAnswerBytes = 32 * 1024 * 1024;
 // The nice value the preview's thread takes when it cannot take the idle scheduling class: the
 // lowest priority there is, so the engine on the same machine always runs first.
 inline constexpr int ConsolePreviewNice = 19;
+// Cleared alarms the state channel's snapshot carries (the active ones all go).
+inline constexpr size_t StateChannelClearedAlarms = 100;
 
 }  // namespace qtx::limits

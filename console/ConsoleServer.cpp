@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "common/Limits.h"
+#include "console/ConsoleAlarms.h"
 #include "console/EventsApi.h"
 #include "console/HttpJson.h"
 #include "console/HttpServer.h"
@@ -86,6 +87,8 @@ ConsoleServer::ConsoleServer(ConsoleOptions options)
         },
         [this](HttpRequest& req, HttpResponse& res) { Handle(req, res); }, &Refused);
     engine_.OnChange([this] { http_->WakeStreams(); });
+    alarms_ = std::make_unique<ConsoleAlarms>(options_.Folder, *clock_, engine_);
+    engine_.OnAlarm([this](const json& stored, bool live) { alarms_->FromEngine(stored, live); });
 }
 
 ConsoleServer::~ConsoleServer() {
@@ -100,6 +103,7 @@ int ConsoleServer::Bind() {
 }
 
 void ConsoleServer::Run() {
+    alarms_->Start();
     engine_.Start();
     std::unique_lock lock(stopMutex_);
     stopped_.wait(lock, [this] { return stop_; });
@@ -107,6 +111,7 @@ void ConsoleServer::Run() {
 
 void ConsoleServer::Stop() {
     engine_.Stop();  // ends the streams first
+    alarms_->Stop();
     http_->Stop();
     std::lock_guard lock(stopMutex_);
     stop_ = true;
@@ -326,7 +331,8 @@ void ConsoleServer::RemoveUser(const HttpRequest& req, HttpResponse& res) {
 
 void ConsoleServer::Metrics(const HttpRequest&, HttpResponse& res) {
     res.set_content(MetricsText(engine_.GetCounts(), options_.Folder,
-                                {accounts_.PasswordChecks(), throttle_.Refused()}),
+                                {accounts_.PasswordChecks(), throttle_.Refused()}) +
+                        alarms_->MetricsText(),
                     "text/plain; version=0.0.4; charset=utf-8");
 }
 

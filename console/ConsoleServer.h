@@ -26,6 +26,7 @@
 namespace qtx::console {
 
 class EventsApi;
+class ConsoleAlarms;
 class HttpServer;
 
 struct ConsoleOptions {
@@ -83,6 +84,11 @@ class ConsoleServer {
     void RemoveUser(const HttpRequest& req, HttpResponse& res);
     void Metrics(const HttpRequest& req, HttpResponse& res);
     void Page(const HttpRequest& req, HttpResponse& res);
+    // AlarmsApi.cpp.
+    void AlarmList(const HttpRequest& req, HttpResponse& res);
+    void AckAlarm(const HttpRequest& req, HttpResponse& res);
+    void ReadAlarmRoutes(const HttpRequest& req, HttpResponse& res);
+    void UpdateAlarmRoutes(const HttpRequest& req, HttpResponse& res);
 
     void StaticFiles();
     std::optional<Session> SessionOf(const HttpRequest& req);
@@ -98,6 +104,7 @@ class ConsoleServer {
     AuditLog audit_;
     SettingsStore settings_;
     EngineState engine_;
+    std::unique_ptr<ConsoleAlarms> alarms_;
     std::unique_ptr<EventsApi> events_;
     std::unique_ptr<RouteTable> routes_;
     std::unique_ptr<HttpServer> http_;

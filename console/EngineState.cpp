@@ -229,6 +229,14 @@ void EngineState::Apply(const std::string& line) {
     }
     const MessageKind kind = *checked.Kind;
     std::string stored;  // the line as streams get it, when it differs from the engine's
+    if (kind == MessageKind::Snapshot && m.contains(f::Alarms)) {
+        if (onAlarm_)
+            for (const json& a : m[f::Alarms])
+                onAlarm_(a, false);
+        m.erase(f::Alarms);  // the console's alarm list keeps them
+    } else if (kind == MessageKind::Alarm && onAlarm_) {
+        onAlarm_(m[f::Alarm], true);
+    }
     std::lock_guard lock(mutex_);
     if (kind == MessageKind::Snapshot) {
         m.erase(f::Type);
@@ -305,6 +313,8 @@ void EngineState::Apply(const std::string& line) {
                 break;
             case MessageKind::MessageBox:
                 state_["messageBox"] = {{f::Text, m[f::Text]}, {f::Title, m[f::Title]}};
+                break;
+            case MessageKind::Alarm:  // the stream passes it on; the alarm list keeps it
                 break;
         }
         changes_.emplace_back(++seq_, stored.empty() ? line : stored);

@@ -38,6 +38,10 @@ class EngineState {
     // wake is called, on the state's thread and without its lock, after each batch of changes
     // and when it stops. Set before Start.
     void OnChange(std::function<void()> wake) { onChange_ = std::move(wake); }
+    // Gets every alarm the engine tells (its stored form; live false for the snapshot's), on the
+    // state's thread and without its lock. Set before Start.
+    using AlarmSeen = std::function<void(const nlohmann::json& stored, bool live)>;
+    void OnAlarm(AlarmSeen seen) { onAlarm_ = std::move(seen); }
     void Start();
     // Ends the thread and wakes every waiting stream.
     void Stop();
@@ -108,6 +112,7 @@ class EngineState {
     std::deque<std::pair<uint64_t, std::string>> changes_;
     Counts counts_;
     std::function<void()> onChange_;
+    AlarmSeen onAlarm_;
 };
 
 }  // namespace qtx::console

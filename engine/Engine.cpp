@@ -7,6 +7,7 @@
 #include "database/DBEngine.h"
 #include "database/DiskWork.h"
 #include "engine/Confirmations.h"
+#include "engine/EngineAlarms.h"
 #include "engine/EventHandle.h"
 #include "messages/MessageEvents.h"
 #include "switcher/TcpComm.h"
@@ -26,10 +27,16 @@ Engine::Engine(Clock& clock, EventLoop& loop, MainWindow& view, std::string appD
         confirm_->Shown(link, first, count, fromMap);
     };
     confirm_->Ended = [this](const ConfirmOutcome& o) {
+        alarms_->Confirmation(o);
         if (ConfirmOutcomeHook)
             ConfirmOutcomeHook(o);
     };
     disk_->ServerDisconnected = [this] { tcp_->ServerDisconnected(); };
+    alarms_ = std::make_unique<EngineAlarms>(vars_, logs_, view_, clock_, *db_);
+    events_->OutcomeSeen = [this](const EventOutcome& o) { alarms_->Outcome(o); };
+    logs_.ErrorSeen = [this](const std::string& location, const std::string& text) {
+        alarms_->ErrorEntry(location, text);
+    };
 }
 
 void Engine::SetConfirming(bool on) {
@@ -58,6 +65,8 @@ void Engine::Form_Load() {
 
     disk_->LoadAutomationDB();
     events_->PrepareTable();
+    if (RaisesAlarms)
+        alarms_->Start();
     if (vars_.StartMinimized)
         view_.Minimize();
 
@@ -145,6 +154,7 @@ void Engine::tmrTimer_Timer() {
             tcp_->PollLinks();
         if (vars_.TickCounter > 2)
             vars_.TickCounter = 0;
+        alarms_->Tick();
     } catch (...) {
         logs_.ReportError("Error Determining Next Event");
     }
@@ -163,6 +173,7 @@ void Engine::WatchDatabase() {
             events_->PrepareTable();
             vars_.NextEventIndex = events_->DetermineNextEvent();
             events_->DisplayNextEvent();
+            alarms_->ReadDatabase();
         }
     } else if (vars_.EventCount != 0) {
         vars_.EventCount = 0;

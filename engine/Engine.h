@@ -19,6 +19,7 @@ class TcpComm;
 class MessageEvents;
 class EventHandle;
 class Confirmations;
+class EngineAlarms;
 
 class Engine {
   public:
@@ -59,6 +60,8 @@ class Engine {
     std::function<void(const ConfirmOutcome&)> ConfirmOutcomeHook;
     // Off: crosspoint commands are not confirmed (the preview, whose timers never fire).
     void SetConfirming(bool on);
+    // Off: no alarms are raised, kept or delivered (the preview's engine).
+    bool RaisesAlarms = true;
 
     Variables& Vars() { return vars_; }
     Logs& Log() { return logs_; }
@@ -71,6 +74,7 @@ class Engine {
     MessageEvents& Messages() { return *messages_; }
     EventHandle& Events() { return *events_; }
     Confirmations& Confirming() { return *confirm_; }
+    EngineAlarms& Alarms() { return *alarms_; }
 
   private:
     // The database watch of the tick: pending markings written, reload on a changed file time,
@@ -88,6 +92,7 @@ class Engine {
     std::unique_ptr<MessageEvents> messages_;
     std::unique_ptr<Confirmations> confirm_;  // before events_, which uses it
     std::unique_ptr<EventHandle> events_;
+    std::unique_ptr<EngineAlarms> alarms_;
     EventLoop::TimerId tickTimer_ = -1;
     std::string programDir_;
 };

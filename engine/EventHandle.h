@@ -62,6 +62,9 @@ class EventHandle {
     // watch's first step, at the next chance. Never throws.
     void WritePendingMarkings();
 
+    // Sees each execution's outcome after the view (the engine's alarms).
+    std::function<void(const EventOutcome&)> OutcomeSeen;
+
   private:
     // After a table read: applies each pending marking again to its event when the event's
     // records are as they were when it was consumed, and drops it otherwise.

@@ -140,8 +140,11 @@ bool EventHandle::ExecuteOne() {
                                       : okToRun     ? e.Title
                                                     : e.Title + " - Not Executed";
             view_.AddHistoryRow(e.DayName, e.Time, title);
-            view_.ShowEventOutcome(
-                EventOutcome{e.Number, e.DayName, e.Time, e.Title, okToRun, refusal, latenessMs});
+            const EventOutcome outcome{e.Number, e.DayName, e.Time,    e.Title,
+                                       okToRun,  refusal,   latenessMs};
+            view_.ShowEventOutcome(outcome);
+            if (OutcomeSeen)
+                OutcomeSeen(outcome);
         }
         if (Confirming != nullptr) {
             if (sentOnly)

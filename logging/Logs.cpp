@@ -94,6 +94,8 @@ void Logs::WriteErrorLog(const std::string& givenFault, const std::string& given
     } depth(errorLogDepth_);
     if (Mirror && errorLogDepth_ == 1)
         Mirror(LineKind::Error, location + ": " + faultText);
+    if (ErrorSeen && errorLogDepth_ == 1)
+        ErrorSeen(givenLocation, givenFault);
     try {
         // The general date is at most 22 characters in the United States form; the column is
         // 24 wide and a longer text would be cut to it.

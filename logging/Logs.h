@@ -32,6 +32,8 @@ class Logs {
     // Sees every line given to the logs, whether or not its file could be written: activity texts
     // (Activity, or Refusal for WriteRefusal's lines) and error entries ("location: fault text").
     std::function<void(LineKind kind, const std::string& text)> Mirror;
+    // Sees every error entry as its location and fault text (the engine's alarms).
+    std::function<void(const std::string& location, const std::string& faultText)> ErrorSeen;
     // Off: activity lines go to Mirror only, not to the file (the preview, whose copy's activity
     // log nobody reads, and which would otherwise open the file for every run it makes).
     bool ActivityToFile = true;

@@ -347,6 +347,7 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
     // per run. The engine's decisions do not depend on either.
     engine.WatchesDatabaseFile = false;
     engine.SetConfirming(false);  // its timers never fire by themselves
+    engine.RaisesAlarms = false;
     engine.Tcp().Dialer = [&](const std::string& address, int32_t toPort) -> LocalEnd* {
         if (address != "127.0.0.1" || toPort != port)
             return nullptr;

@@ -42,6 +42,14 @@ struct ConfirmOutcome {
     int16_t SupersededBy = 0;    // the later event's number
 };
 
+// An alarm raised or cleared, for views that pass alarms on (the state channel). Stored is the
+// alarm's stored form as one JSON object (alarms/AlarmStore.h); Active is false once cleared.
+struct AlarmNotice {
+    std::string Id;
+    bool Active = true;
+    std::string Stored;
+};
+
 // The event the engine waits for, as the "Next Event to Run" list shows it. Number 0 and Weekday
 // -1 for the "No Events" row.
 struct NextEventRow {
@@ -90,6 +98,8 @@ class MainWindow {
     virtual void ShowEventOutcome(const EventOutcome& outcome) { (void)outcome; }
     // Called when a run's confirmation on a link has ended (after its outcome).
     virtual void ShowConfirmOutcome(const ConfirmOutcome& outcome) { (void)outcome; }
+    // An alarm raised or cleared; views that do not pass alarms on ignore it.
+    virtual void ShowAlarm(const AlarmNotice& alarm) { (void)alarm; }
 
     // A modal message box; returns the button chosen.
     virtual MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,

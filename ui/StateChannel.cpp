@@ -231,6 +231,12 @@ std::string StateChannel::Snapshot() const {
     j[f::Next] = next;
     j[f::HistoryColor] = historyColor_;
     j[f::History] = history;
+    json alarms = json::array();
+    for (const auto& [id, stored] : activeAlarms_)
+        alarms.push_back(json::parse(stored, nullptr, false));
+    for (const std::string& stored : clearedAlarms_)
+        alarms.push_back(json::parse(stored, nullptr, false));
+    j[f::Alarms] = alarms;
     return Line(j);
 }
 
@@ -426,6 +432,26 @@ void StateChannel::ShowConfirmOutcome(const ConfirmOutcome& o) {
     if (o.SupersededBy != 0)
         j[f::SupersededBy] = o.SupersededBy;
     Publish(Line(j));
+}
+
+void StateChannel::ShowAlarm(const AlarmNotice& alarm) {
+    inner_.ShowAlarm(alarm);
+    const json stored = json::parse(alarm.Stored, nullptr, false);
+    if (!stored.is_object())
+        return;
+    std::erase_if(activeAlarms_, [&](const auto& a) { return a.first == alarm.Id; });
+    if (alarm.Active) {
+        activeAlarms_.emplace_back(alarm.Id, alarm.Stored);
+    } else {
+        clearedAlarms_.push_back(alarm.Stored);
+        if (clearedAlarms_.size() > limits::StateChannelClearedAlarms)
+            clearedAlarms_.pop_front();
+    }
+    if (!subscribers_.empty()) {
+        json j = Message(state::MessageKind::Alarm);
+        j[f::Alarm] = stored;
+        Publish(Line(j));
+    }
 }
 
 MessageBoxAnswer StateChannel::ShowMessageBox(const std::string& text, const std::string& title,

@@ -64,6 +64,7 @@ class StateChannel : public MainWindow {
     void ClearHistory() override;
     void ShowEventOutcome(const EventOutcome& outcome) override;
     void ShowConfirmOutcome(const ConfirmOutcome& outcome) override;
+    void ShowAlarm(const AlarmNotice& alarm) override;
     MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,
                                     MessageBoxKind kind, MessageBoxButtons buttons) override;
     void HelpSetup(const std::string& helpFile) override { inner_.HelpSetup(helpFile); }
@@ -117,6 +118,9 @@ class StateChannel : public MainWindow {
     int32_t historyColor_ = 0;
     std::deque<Row> history_;
     bool slaveEnabled_ = false, slaveConnected_ = false, slaveSwitcher_ = false;
+    // Alarms for the snapshot: active ones, then cleared ones (oldest first, the last 100).
+    std::vector<std::pair<std::string, std::string>> activeAlarms_;  // id, stored form
+    std::deque<std::string> clearedAlarms_;
 };
 
 }  // namespace qtx

@@ -9,8 +9,9 @@ namespace {
 
 constexpr const char* kKindNames[] = {"snapshot",    "caption", "icon",       "panel",
                                       "nextCleared", "next",    "history",    "historyCleared",
-                                      "outcome",     "slave",   "messageBox", "confirmation"};
-static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::Confirmation) + 1);
+                                      "outcome",     "slave",   "messageBox", "confirmation",
+                                      "alarm"};
+static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::Alarm) + 1);
 
 struct RefusalWords {
     const char* Text;

@@ -18,7 +18,9 @@
 //   confirmation    number day time title link action source destination result confirmed
 //                   [confirmMs] [confirmReason] [shows] [supersededBy]
 //                   (link is 0 or 1 here; the console adds "row", the history row's fields)
+//   alarm           alarm (an alarm raised or cleared, in its stored form)
 //
+// The snapshot also carries alarms: the active alarms and the last cleared ones.
 // link is {server, switcher}; a history row of the snapshot carries its outcome's ran, reason,
 // refusal and latenessMs once it has one (with its number), and confirmation, confirmed and
 // confirmMs or confirmReason once a link's confirmation has ended (see Combine).
@@ -44,6 +46,7 @@ enum class MessageKind {
     Slave,
     MessageBox,
     Confirmation,  // follows the outcome of a run with a crosspoint action, once per link
+    Alarm,
 };
 // The "type" text of a kind, and back (nullopt for a kind this build does not know).
 const char* KindName(MessageKind kind);
@@ -85,6 +88,8 @@ inline constexpr const char* ConfirmReason = "confirmReason";
 inline constexpr const char* Shows = "shows";  // sources the output carries, from 1
 inline constexpr const char* SupersededBy = "supersededBy";
 inline constexpr const char* Confirmation = "confirmation";  // a history row's ConfirmResultName
+inline constexpr const char* Alarm = "alarm";
+inline constexpr const char* Alarms = "alarms";
 }  // namespace field
 
 // The link to the switcher's server as the engine knows it; the caption and the window icon

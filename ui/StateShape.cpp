@@ -100,6 +100,10 @@ bool IsText(const json& v) {
     return v.is_string();
 }
 
+bool IsObject(const json& v) {
+    return v.is_object();
+}
+
 bool Sound(MessageKind kind, const json& m) {
     switch (kind) {
         case MessageKind::Snapshot:
@@ -113,7 +117,8 @@ bool Sound(MessageKind kind, const json& m) {
                             {f::History, T::Array}}) &&
                    IsLink(m[f::Link]) && IsSlave(m[f::Slave]) && m[f::Panels].size() == 3 &&
                    AllOf(m[f::Panels], IsText) && AllOf(m[f::Next], IsNextRow) &&
-                   AllOf(m[f::History], IsHistoryRow);
+                   AllOf(m[f::History], IsHistoryRow) && Fits(m, {{f::Alarms, T::Array, false}}) &&
+                   (!m.contains(f::Alarms) || AllOf(m[f::Alarms], IsObject));
         case MessageKind::Caption:
             return Fits(m, {{f::Caption, T::String}, {f::Link, T::Object}}) && IsLink(m[f::Link]);
         case MessageKind::Icon:
@@ -141,6 +146,8 @@ bool Sound(MessageKind kind, const json& m) {
                             {f::Shows, T::Array, false},
                             {f::SupersededBy, T::Integer, false}}) &&
                    IsConfirmFields(m, true);
+        case MessageKind::Alarm:
+            return Fits(m, {{f::Alarm, T::Object}});
         case MessageKind::NextCleared:
         case MessageKind::HistoryCleared:
             return true;

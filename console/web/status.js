@@ -2,7 +2,7 @@
 // event, its history list with each refusal's reason and each run's confirmation, and the recent
 // activity and error lines.
 // The state comes as server-sent events: the whole state first, then each change.
-import { start, api, el } from './common.js';
+import { start, api, el, can } from './common.js';
 
 const main = document.getElementById('main');
 let state = null;
@@ -87,6 +87,40 @@ function apply(m) {
   }
 }
 
+// Alarms: the active ones (with an acknowledge button for an operator) and the last cleared.
+function alarmRow(a) {
+  const acked = a.acked_by ? `acknowledged by ${a.acked_by} at ${a.acked_at}` : '';
+  const button = !a.acked_by && can('operator')
+    ? el('button', { class: 'ack', 'data-id': a.id, onclick: () => ack(a.id) }, 'Acknowledge') : null;
+  return el('tr', { class: `alarm sev-${a.severity}`, 'data-id': a.id },
+    el('td', {}, a.at), el('td', {}, a.severity), el('td', {}, a.kind), el('td', {}, a.text),
+    el('td', {}, a.state === 'cleared' ? `cleared after ${Math.round(a.lasted_s)} s` : 'raised'),
+    el('td', {}, acked || button || ''));
+}
+
+function alarmTable(id, list) {
+  const t = el('table', { id, class: 'history alarms' },
+    el('tr', {}, el('th', {}, 'At'), el('th', {}, 'Severity'), el('th', {}, 'Kind'), el('th', {}, 'Text'), el('th', {}, 'State'), el('th', {}, 'Acknowledged')));
+  for (const a of list) t.append(alarmRow(a));
+  return t;
+}
+
+async function alarms() {
+  const res = await api('GET', '/api/alarms');
+  if (!res.ok) return;
+  const active = [...res.data.active].reverse();
+  document.getElementById('alarms').replaceChildren(
+    el('h2', { class: 'section-head' }, `Active alarms (${active.length})`),
+    active.length ? alarmTable('alarms-active', active) : el('p', { class: 'note' }, 'none'),
+    el('h2', { class: 'section-head' }, 'Cleared alarms (the last 100, newest first)'),
+    alarmTable('alarms-cleared', res.data.cleared));
+}
+
+async function ack(id) {
+  await api('POST', `/api/alarms/${encodeURIComponent(id)}/ack`);
+  alarms();
+}
+
 async function logs() {
   const [activity, errors] = await Promise.all([api('GET', '/api/activity?lines=40'), api('GET', '/api/errors?lines=20')]);
   if (activity.ok) document.getElementById('activity').textContent = activity.data.lines.join('\n') || '(empty)';
@@ -96,6 +130,7 @@ async function logs() {
 async function load() {
   await start('status');
   main.replaceChildren(el('div', { id: 'state' }, el('p', { class: 'note' }, 'Connecting…')),
+    el('div', { class: 'panel', id: 'alarms' }),
     el('div', { class: 'grid2' },
       el('div', { class: 'panel' }, el('h2', { class: 'section-head' }, 'Activity (Tally.Dat)'), el('div', { class: 'log', id: 'activity' })),
       el('div', { class: 'panel' }, el('h2', { class: 'section-head' }, 'Errors (Errorlog.txt)'), el('div', { class: 'log', id: 'errors' }))));
@@ -107,10 +142,13 @@ async function load() {
     apply(m);
     // The clock panels change every second; the rest is redrawn only when it changed.
     if (m.type === 'panel') document.getElementById('panels').textContent = state.panels.filter(Boolean).join('   ·   ');
+    else if (m.type === 'alarm') alarms();
     else render();
   });
   logs();
+  alarms();
   setInterval(logs, 5000);
+  setInterval(alarms, 5000);
 }
 
 load();

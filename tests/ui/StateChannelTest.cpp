@@ -84,6 +84,9 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
         {7, "Sunday", "23:00:00", "Late", false, state::Refusal::ServerNotConnected, 12});
     EXPECT_EQ(window.Caption, "QTX Automation - Switcher Connected");
     ASSERT_EQ(window.HistoryRows.size(), 1u);
+    channel.ShowAlarm({"a1", true, R"({"id": "a1", "state": "raised"})"});
+    channel.ShowAlarm({"a2", true, R"({"id": "a2", "state": "raised"})"});
+    channel.ShowAlarm({"a2", false, R"({"id": "a2", "state": "cleared"})"});
 
     int fd = Subscribe(channel.SocketPath());
     ASSERT_GE(fd, 0);
@@ -101,14 +104,19 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     EXPECT_EQ(snap["history"][0]["reason"], "Server not connected");
     EXPECT_EQ(snap["history"][0]["refusal"], "serverNotConnected");
     EXPECT_EQ(snap["history"][0]["latenessMs"], 12);
+    EXPECT_EQ(snap["alarms"], json::parse(R"([{"id": "a1", "state": "raised"},
+                                              {"id": "a2", "state": "cleared"}])"));
 
     // Changes follow in order; an unchanged panel text is not repeated.
     ShowLink(channel, state::LinkState::ServerNotConnected);
     channel.SetPanelText(1, "3 Total Events");
     channel.SetPanelText(3, "6:00:01 AM");
     channel.ClearHistory();
-    lines = ReadLines(loop, fd, 4);
-    ASSERT_EQ(lines.size(), 4u);
+    channel.ShowAlarm({"a1", false, R"({"id": "a1", "state": "cleared"})"});
+    lines = ReadLines(loop, fd, 5);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[4],
+              json::parse(R"({"type": "alarm", "alarm": {"id": "a1", "state": "cleared"}})"));
     EXPECT_EQ(lines[0]["type"], "caption");
     EXPECT_EQ(lines[0]["caption"], "QTX Automation - Server Not Connected");
     EXPECT_EQ(lines[0]["link"], json({{"server", false}, {"switcher", false}}));
