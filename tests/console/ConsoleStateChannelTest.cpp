@@ -191,7 +191,7 @@ TEST_F(StateChannelPeer, ConfirmationsFillTheHistoryRowAndTheMetrics) {
                           {{"confirmMs", 2000}, {"confirmReason", "output 1 shows source 5"}});
     lines += confirmation(2, 1, "maybe", json::object());
     ASSERT_TRUE(engine.Send(lines));
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(Eventually([&] {
         return Metric("qtx_takes_total{link=\"slave_server\",outcome=\"not_confirmed\"}") == 1;
     })) << Metrics();
     EXPECT_EQ(Metric("qtx_takes_total{link=\"server\",outcome=\"confirmed\"}"), 2);
