@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "schedule/DateRules.h"
+
 namespace qtx::schedule {
 
 // Days of the week as the database codes them: 0 Monday .. 6 Sunday; 7 is "no day".
@@ -91,6 +93,7 @@ struct Event {
     Marking Mark = Marking::Active;
     std::optional<Condition> When;
     Actions Do;
+    DateRules Dates;  // stored beside the rows (schedule/DateStore.h); empty: every week, forever
     bool operator==(const Event&) const = default;
 };
 
