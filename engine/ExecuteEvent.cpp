@@ -2,12 +2,36 @@
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "common/Format.h"
+#include "common/Text.h"
 #include "engine/EventHandle.h"
 #include "engine/Occurrences.h"
 #include "messages/MessageEvents.h"
 #include "switcher/TcpComm.h"
 
 namespace qtx {
+
+namespace {
+
+state::Refusal RefusalOfDate(schedule::DateVerdict v) {
+    using schedule::DateVerdict;
+    switch (v) {
+        case DateVerdict::Holiday:
+            return state::Refusal::Holiday;
+        case DateVerdict::NotInCalendar:
+            return state::Refusal::NotInCalendar;
+        case DateVerdict::OutsideDates:
+            return state::Refusal::OutsideDates;
+        case DateVerdict::NotItsWeek:
+            return state::Refusal::NotItsWeek;
+        case DateVerdict::TooLate:
+            return state::Refusal::TooLate;
+        case DateVerdict::Runs:
+            break;
+    }
+    return state::Refusal::None;
+}
+
+}  // namespace
 
 void EventHandle::ExecuteEvent() {
     // The IP sender pumps the event loop; a tick arriving meanwhile sees this flag and starts
@@ -45,11 +69,19 @@ bool EventHandle::ExecuteOne() {
         const int64_t latenessMs = LatenessMs(moment);
         RecordRun(Current(), moment);
 
-        // Checks: the first that applies decides.
+        // Checks: the first that applies decides. The date rules come before the markings: an
+        // occurrence they exclude is not one the operator meant, so it consumes no skip and no
+        // one-time marking.
         const int16_t active = Current().Active;
+        const schedule::Judgement dated =
+            active != 0 ? JudgeDates(moment, latenessMs) : schedule::Judgement{};
+        const bool excluded = dated.Verdict != schedule::DateVerdict::Runs;
         if (active == 0) {
             okToRun = false;
             refusal = Refusal::Inactive;
+        } else if (excluded) {
+            okToRun = false;
+            refusal = RefusalOfDate(dated.Verdict);
         } else if (active == 2) {
             okToRun = false;
             refusal = Refusal::Skipped;
@@ -103,6 +135,11 @@ bool EventHandle::ExecuteOne() {
             }
             if (Current().mcontrol != 0)
                 messages_.SendMessageEvent();
+        } else if (excluded) {
+            // "TITLE not executed - Holiday Christmas Day (uk)"; outside its dates and not its
+            // week pass without a line (a season that ended need not log every day).
+            if (!dated.Silent())
+                logs_.WriteRefusal(Current().Title, Utf8ToCp1252(dated.Text));
         } else {
             // The activity line keeps its established wording, which the log's readers and peers
             // rely on: the link, then the condition, whatever the marking (an inactive event with
@@ -127,11 +164,11 @@ bool EventHandle::ExecuteOne() {
                                       : okToRun     ? e.Title
                                                     : e.Title + " - Not Executed";
             view_.AddHistoryRow(e.DayName, e.Time, title);
-            view_.ShowEventOutcome(
-                EventOutcome{e.Number, e.DayName, e.Time, e.Title, okToRun, refusal, latenessMs});
+            view_.ShowEventOutcome(EventOutcome{e.Number, e.DayName, e.Time, e.Title, okToRun,
+                                                refusal, latenessMs, Utf8ToCp1252(dated.Text)});
         }
 
-        if (Current().Active == 3)
+        if (Current().Active == 3 && !excluded)
             DeleteOneTimeEvent();
 
         if (v_.EventCount == 0) {
@@ -149,6 +186,19 @@ bool EventHandle::ExecuteOne() {
         logs_.ReportError("Error Executing Event");
         return false;
     }
+}
+
+schedule::Judgement EventHandle::JudgeDates(int64_t moment, int64_t latenessMs) const {
+    if (dates_.Empty())
+        return {};
+    const AutomationEvent& e = Current();
+    // The occurrence's date is the local date its moment falls on, as the preview shows it.
+    const int64_t day = moment / kSecondsPerDay;
+    schedule::Judgement j = dates_.Judge(e.Number, day);
+    if (j.Verdict == schedule::DateVerdict::Runs)
+        j = dates_.JudgeStart(e.Number, static_cast<int>(moment - day * kSecondsPerDay),
+                              latenessMs);
+    return j;
 }
 
 int64_t EventHandle::LatenessMs(int64_t moment) const {

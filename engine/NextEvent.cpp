@@ -4,9 +4,12 @@
 
 #include "common/Checked.h"
 #include "common/FaultNumbers.h"
+#include "common/FileSystem.h"
 #include "common/Format.h"
+#include "database/DBEngine.h"
 #include "engine/EventHandle.h"
 #include "engine/Occurrences.h"
+#include "schedule/DateStore.h"
 
 namespace qtx {
 
@@ -27,7 +30,24 @@ void EventHandle::PrepareTable() {
                                 "Error Reading Automation DB");
         }
     }
+    LoadDateRules();
     ReapplyPendingMarkings();
+}
+
+void EventHandle::LoadDateRules() {
+    dates_ = schedule::DateBook();
+    if (v_.EventCount == 0 || !NormalFileExists(v_.DBPath))
+        return;
+    try {
+        Database db = db_.OpenDatabase(v_.DBPath);
+        dates_ = schedule::LoadDateBook(db);
+        db.Close();
+    } catch (...) {
+        // A rule another program stored that cannot be read: told once per load; the events
+        // then run every week, as events without rules.
+        dates_ = schedule::DateBook();
+        logs_.ReportError("Error Reading Date Rules");
+    }
 }
 
 int64_t EventHandle::NowMoment() const {

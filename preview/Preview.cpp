@@ -448,7 +448,8 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
         run.Time = Cp1252ToUtf8(o.Time);
         run.Ran = o.Ran;
         run.Refusal = o.Reason;
-        run.Reason = state::RefusalText(o.Reason);
+        run.Reason =
+            o.Detail.empty() ? std::string(state::RefusalText(o.Reason)) : Cp1252ToUtf8(o.Detail);
         if (const Event* e = events.Find(o.Number)) {
             run.Conditional = e->When.has_value();
             run.OneTime = e->Mark == Marking::OneTime;

@@ -21,6 +21,9 @@ struct EventOutcome {
     bool Ran = false;
     state::Refusal Reason = state::Refusal::None;
     int64_t LatenessMs = -1;  // from the event's second to the start of its execution; -1 unknown
+    // The refusal in words when they say more than RefusalText ("Holiday Christmas Day (uk)",
+    // "Too late (due 06:00:00)"); empty otherwise.
+    std::string Detail;
 };
 
 // The event the engine waits for, as the "Next Event to Run" list shows it. Number 0 and Weekday

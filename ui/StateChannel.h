@@ -79,6 +79,7 @@ class StateChannel : public MainWindow {
         bool Ran = true;
         int64_t LatenessMs = -1;
         bool HasOutcome = false;
+        std::string Detail;  // the outcome's Detail, UTF-8
     };
     struct Subscriber {
         int Fd = -1;

@@ -26,8 +26,13 @@ constexpr RefusalWords kRefusals[] = {
     {"Invalid Crosspoint", "invalidCrosspoint"},
     {"Invalid Relay", "invalidRelay"},
     {"Invalid Channel", "invalidChannel"},
+    {"Holiday", "holiday"},
+    {"Not in calendar", "notInCalendar"},
+    {"Outside its dates", "outsideDates"},
+    {"Not its week", "notItsWeek"},
+    {"Too late", "tooLate"},
 };
-static_assert(std::size(kRefusals) == static_cast<size_t>(Refusal::InvalidChannel) + 1);
+static_assert(std::size(kRefusals) == static_cast<size_t>(Refusal::TooLate) + 1);
 
 }  // namespace
 

@@ -93,6 +93,13 @@ enum class Refusal {
     InvalidCrosspoint,
     InvalidRelay,
     InvalidChannel,
+    // The event's date rules (its words, with the calendar's date title or the due time, travel
+    // in EventOutcome::Detail).
+    Holiday,        // a date of a calendar it avoids
+    NotInCalendar,  // not a date of the calendars it follows
+    OutsideDates,   // before its from or after its until
+    NotItsWeek,     // not one of its every-Nth weeks
+    TooLate,        // later than its latest after its second
 };
 // The words: for the refusals the activity log writes, exactly its text after " not executed - "
 // ("Server not connected", "Invalid Crosspoint"); "Inactive", "Skipped"; "" for None.
