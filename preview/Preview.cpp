@@ -305,7 +305,8 @@ std::string FormatPreviewRun(const PreviewRun& run) {
         line += "  (not run: " + run.Reason + ")";
     if (run.Time != at)
         line += "  (late: due " + run.Time + ")";
-    if (run.OneTime)
+    // A run the date rules exclude leaves a one-time event in place for its next occurrence.
+    if (run.OneTime && !state::IsDateRefusal(run.Refusal))
         line += "  (one-time: deleted after this run)";
     return line;
 }

@@ -79,6 +79,35 @@ std::optional<int> ParseClockSpan(const std::string& t) {
     return h * 3600 + m * 60 + s;
 }
 
+std::string DescribeDateRules(const DateRules& r) {
+    std::vector<std::string> parts;
+    if (r.From && r.Until)
+        parts.push_back("from " + *r.From + " until " + *r.Until);
+    else if (r.From)
+        parts.push_back("from " + *r.From);
+    else if (r.Until)
+        parts.push_back("until " + *r.Until);
+    if (r.EveryWeeks)
+        parts.push_back("every " + std::to_string(*r.EveryWeeks) + " weeks from the week of " +
+                        r.WeekOf.value_or("?"));
+    auto names = [](const std::vector<std::string>& list) {
+        std::string out;
+        for (const std::string& n : list)
+            out += (out.empty() ? "" : ",") + n;
+        return out;
+    };
+    if (!r.Except.empty())
+        parts.push_back("except " + names(r.Except));
+    if (!r.Only.empty())
+        parts.push_back("only " + names(r.Only));
+    if (r.Latest)
+        parts.push_back("at most " + *r.Latest + " late");
+    std::string out;
+    for (const std::string& p : parts)
+        out += (out.empty() ? "" : ", ") + p;
+    return out;
+}
+
 DateBook::DateBook(const std::map<int, DateRules>& rules, const std::vector<Calendar>& calendars) {
     for (const Calendar& c : calendars) {
         auto& dates = calendars_[c.Name];

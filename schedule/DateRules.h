@@ -46,6 +46,11 @@ std::string FormatDate(int64_t day);
 // "hh:mm:ss" 00:00:00..23:59:59 as seconds; nullopt otherwise.
 std::optional<int> ParseClockSpan(const std::string& text);
 
+// The rules in words, "" when there are none:
+//   from 2027-01-01 until 2027-06-30, every 2 weeks from the week of 2027-01-04, except uk,
+//   only term, at most 00:00:10 late
+std::string DescribeDateRules(const DateRules& r);
+
 // Why the rules keep an occurrence from running.
 enum class DateVerdict { Runs, OutsideDates, NotItsWeek, Holiday, NotInCalendar, TooLate };
 

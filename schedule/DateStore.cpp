@@ -169,6 +169,12 @@ void DeleteDateRules(Database& db, int number) {
                        {DbValue(int64_t{number})});
 }
 
+void ClearDateRules(Database& db) {
+    for (const char* t : {EventDatesTable, EventCalendarsTable})
+        if (db.HasTable(t))
+            db.Execute(std::string("DELETE FROM ") + t);
+}
+
 std::vector<Calendar> ReadCalendars(Database& db) {
     std::vector<Calendar> out;
     if (!db.HasTable(CalendarsTable))

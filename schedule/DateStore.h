@@ -33,6 +33,8 @@ std::map<int, DateRules> ReadDateRules(Database& db);
 // Replaces event number's rules (none stored when r is empty). Joins an open transaction.
 void WriteDateRules(Database& db, int number, const DateRules& r);
 void DeleteDateRules(Database& db, int number);
+// Every event's rules removed (an import that replaces the events); calendars stay.
+void ClearDateRules(Database& db);
 
 // Every calendar by name, its dates ascending.
 std::vector<Calendar> ReadCalendars(Database& db);

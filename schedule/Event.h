@@ -134,7 +134,8 @@ std::string DescribeActions(const Actions& a);
 std::string DescribeCondition(const std::optional<Condition>& c);
 // The time as shown in lists: the time, or "--:--:--" for a record without a time.
 std::string DescribeTime(const std::optional<std::string>& time);
-// One line of `qtx-eventdb list`: number, days, time, marking, title, condition and actions.
+// One line of `qtx-eventdb list`: number, days, time, marking, title, condition, actions and,
+// when it has any, its date rules (DescribeDateRules).
 //   100  mon-fri  06:00:00  active  "Morning feed"  take 3->1
 std::string DescribeEvent(const Event& e);
 

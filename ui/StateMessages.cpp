@@ -55,6 +55,19 @@ const char* RefusalName(Refusal r) {
     return kRefusals[static_cast<size_t>(r)].Name;
 }
 
+bool IsDateRefusal(Refusal r) {
+    switch (r) {
+        case Refusal::Holiday:
+        case Refusal::NotInCalendar:
+        case Refusal::OutsideDates:
+        case Refusal::NotItsWeek:
+        case Refusal::TooLate:
+            return true;
+        default:
+            return false;
+    }
+}
+
 std::optional<Refusal> RefusalFromName(std::string_view name) {
     for (size_t i = 0; i < std::size(kRefusals); ++i)
         if (name == kRefusals[i].Name)

@@ -107,5 +107,8 @@ const char* RefusalText(Refusal r);
 // The value on the channel ("inactive", "serverNotConnected", ...; "" for None), and back.
 const char* RefusalName(Refusal r);
 std::optional<Refusal> RefusalFromName(std::string_view name);
+// True for the refusals of an event's date rules (Holiday .. TooLate): such an occurrence
+// consumes no marking.
+bool IsDateRefusal(Refusal r);
 
 }  // namespace qtx::state
