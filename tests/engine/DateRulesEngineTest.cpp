@@ -102,5 +102,19 @@ TEST_F(DateRulesEngineTest, OutsideItsDatesPassesWithoutAnActivityLine) {
         EXPECT_THAT(line, Not(HasSubstr("Season")));
 }
 
+TEST_F(DateRulesEngineTest, UnreadableRulesAreReportedAndTheEventsRunAsWithoutThem) {
+    h.WriteDatabase({Event(1, 0, "09:00:10", "Feed")});
+    {
+        Database db = engine.OpenDatabase(h.dir.Path() + "/QTXAutomation.mdb");
+        schedule::EnsureDateTables(db);
+    }
+    h.Sql("INSERT INTO EventDates (Number, FromDate) VALUES (1, '2026-02-30')");
+    h.Start();
+    h.MarkSwitcherUp();
+    EXPECT_THAT(h.ErrorLocations(), Contains("Error Reading Date Rules"));
+    h.TickAt(9, 0, 10);
+    EXPECT_THAT(Titles(), ElementsAre("Feed"));
+}
+
 }  // namespace
 }  // namespace qtx

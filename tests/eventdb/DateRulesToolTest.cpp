@@ -87,10 +87,16 @@ TEST_F(DateRulesToolTest, OptionsShowEventListAndTheCsvFormKeepTheRules) {
     EXPECT_EQ(Out({"calendar", "list", f}),
               "extra  1 date  used by 1\nterm  1 date  used by 1\nuk  1 date  used by 1\n");
     // The preview still takes --from as a moment, and says why a run does not happen.
-    Out({"add", f, "--title", "Ident", "--days", "fri", "--at", "12:00:00", "--except", "uk"});
-    const std::string preview = Out({"preview", f, "--from", "2026-12-21 00:00:00"});
-    EXPECT_THAT(preview, HasSubstr("Ident"));
-    EXPECT_THAT(preview, HasSubstr("(not run: Holiday Christmas Day (uk))"));
+    // A one-time event keeps its note off the run it does not make.
+    Out({"add", f, "--title", "Ident", "--days", "fri", "--at", "12:00:00", "--except", "uk",
+         "--once"});
+    const std::string preview = Out({"preview", f, "--from", "2026-12-21 00:00:00", "--days", "5"});
+    const size_t at = preview.find("(not run: Holiday Christmas Day (uk))");
+    ASSERT_NE(at, std::string::npos) << preview;
+    const std::string line = preview.substr(preview.rfind('\n', at) + 1,
+                                            preview.find('\n', at) - preview.rfind('\n', at));
+    EXPECT_THAT(line, HasSubstr("Ident"));
+    EXPECT_THAT(line, Not(HasSubstr("one-time")));
 }
 
 TEST_F(DateRulesToolTest, ICalendarImportOfRealShapes) {
