@@ -39,8 +39,9 @@ class EventHandle {
     // once, naming the event, and the record is passed over as one without a time. Reads the
     // events' date rules and calendars (a fault there is reported and the events run without
     // them, as an event without rules does). Then applies the pending markings again to a table
-    // freshly read from the file.
-    void PrepareTable();
+    // freshly read from the file. tableRead false (the load faulted and the last table runs on):
+    // the rules of that table run on with it.
+    void PrepareTable(bool tableRead = true);
     // Index of the first timed event still to come this week (when none, the first event of next
     // week); also sets NextDueAt to its moment. Never throws.
     int16_t DetermineNextEvent();

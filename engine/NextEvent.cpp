@@ -13,7 +13,7 @@
 
 namespace qtx {
 
-void EventHandle::PrepareTable() {
+void EventHandle::PrepareTable(bool tableRead) {
     for (int16_t i = 0; i < v_.EventCount && i < static_cast<int>(v_.EventTable.size()); ++i) {
         AutomationEvent& r = v_.EventTable[static_cast<size_t>(i)];
         r.Seconds = -1;
@@ -30,7 +30,8 @@ void EventHandle::PrepareTable() {
                                 "Error Reading Automation DB");
         }
     }
-    LoadDateRules();
+    if (tableRead)
+        LoadDateRules();
     ReapplyPendingMarkings();
 }
 
