@@ -86,7 +86,8 @@ Event EventFromJson(const json& j, bool numberRequired) {
     // stored: a client that sends them back gets them ignored.
     OnlyFields(j, "",
                {"number", "title", "days", "time", "marking", "condition", "actions", "version",
-                "what", "conditionText", "order"});
+                "what", "conditionText", "order", "from", "until", "every_weeks", "week_of",
+                "except", "only", "latest"});
     Event e;
     e.Number = Int(j, "number", "", numberRequired);
     e.Title = j.contains("title") ? Text(j, "title", "") : std::string();
@@ -111,6 +112,31 @@ Event EventFromJson(const json& j, bool numberRequired) {
         e.Time = j["time"].get<std::string>();
     else if (!j["time"].is_null())
         Bad("time must be a text \"hh:mm:ss\" or null");
+    // The date rules: texts and a number, each null or absent when not set.
+    auto optionalText = [&](const char* key) -> std::optional<std::string> {
+        if (!j.contains(key) || j[key].is_null())
+            return std::nullopt;
+        return Text(j, key, "");
+    };
+    e.Dates.From = optionalText("from");
+    e.Dates.Until = optionalText("until");
+    e.Dates.WeekOf = optionalText("week_of");
+    e.Dates.Latest = optionalText("latest");
+    if (j.contains("every_weeks") && !j["every_weeks"].is_null())
+        e.Dates.EveryWeeks = Int(j, "every_weeks", "");
+    for (const auto& [key, list] :
+         {std::pair<const char*, std::vector<std::string>*>{"except", &e.Dates.Except},
+          {"only", &e.Dates.Only}}) {
+        if (!j.contains(key) || j[key].is_null())
+            continue;
+        if (!j[key].is_array())
+            Bad(std::string(key) + " must be a list of calendar names");
+        for (const json& n : j[key]) {
+            if (!n.is_string())
+                Bad(std::string(key) + " must hold calendar names (texts)");
+            list->push_back(n.get<std::string>());
+        }
+    }
     e.Mark = j.contains("marking") ? Word<Marking>(j, "marking", "", ParseMarking,
                                                    "active, inactive, skip-next, one-time")
                                    : Marking::Active;

@@ -177,6 +177,18 @@ void AppendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
+// A list of calendar names: ["uk","closures"].
+static void AppendNames(std::string& out, const char* key, const std::vector<std::string>& names) {
+    out += key;
+    out += '[';
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        AppendJsonString(out, names[i]);
+    }
+    out += ']';
+}
+
 void AppendEventJson(std::string& out, const Event& e) {
     out += "{\"actions\":";
     AppendActions(out, e.Do);
@@ -197,13 +209,29 @@ void AppendEventJson(std::string& out, const Event& e) {
         AppendJsonString(out, DayShortName(e.Days[i]));
     }
     out += ']';
+    // The date rules, each only when set, so an event without them reads as before.
+    const DateRules& r = e.Dates;
+    if (r.EveryWeeks)
+        Field(out, ",\"every_weeks\":", *r.EveryWeeks);
+    if (!r.Except.empty())
+        AppendNames(out, ",\"except\":", r.Except);
+    if (r.From)
+        Field(out, ",\"from\":", *r.From);
+    if (r.Latest)
+        Field(out, ",\"latest\":", *r.Latest);
     Field(out, ",\"marking\":", MarkingName(e.Mark));
     Field(out, ",\"number\":", e.Number);
+    if (!r.Only.empty())
+        AppendNames(out, ",\"only\":", r.Only);
     if (e.Time)
         Field(out, ",\"time\":", *e.Time);
     else
         out += ",\"time\":null";
     Field(out, ",\"title\":", e.Title);
+    if (r.Until)
+        Field(out, ",\"until\":", *r.Until);
+    if (r.WeekOf)
+        Field(out, ",\"week_of\":", *r.WeekOf);
     Field(out, ",\"what\":", DescribeActions(e.Do));
     out += '}';
 }

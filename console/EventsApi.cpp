@@ -270,6 +270,13 @@ void EventsApi::Update(const HttpRequest& req, HttpResponse& res) {
     db.BeginTrans();
     const auto [stored, before] =
         StoredAsRead(db, number, version, "; reload it and make the change again");
+    // A client that sends none of the date rules' fields (one written before them) keeps the
+    // stored rules instead of clearing them.
+    bool namesDates = false;
+    for (const char* key : {"from", "until", "every_weeks", "week_of", "except", "only", "latest"})
+        namesDates = namesDates || body.contains(key);
+    if (!namesDates)
+        e.Dates = stored.Dates;
     std::vector<Problem> problems = CheckMessageFile(e, folder_, &stored);
     if (problems.empty())
         problems = UpdateEvent(db, number, e);

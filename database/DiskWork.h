@@ -25,6 +25,9 @@ class DiskWork {
     // Reads the settings and every event row into the engine's state, in the scheduler's order,
     // then refreshes the task-view copy. Never throws; faults go to the error log.
     void LoadAutomationDB();
+    // True when the last LoadAutomationDB read the table afresh (false when a fault left the
+    // table of the load before running on).
+    bool TableRead = false;
     // True when addr has the dotted form (three dots, something after the third); the
     // normalised address is then in ValidIPAddr. ValidIPAddr is unchanged when false.
     bool ValidateIPAddress(const std::string& addr);

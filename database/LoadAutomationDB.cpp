@@ -42,6 +42,7 @@ std::string DayNameOf(int d) {
 
 void DiskWork::LoadAutomationDB() {
     Variables& v = vars_;
+    TableRead = false;
     try {
         if (!NormalFileExists(v.DBPath)) {
             v.EventCount = 0;
@@ -90,6 +91,7 @@ void DiskWork::LoadAutomationDB() {
         ReadEvents(db);  // closes the database, which ends the transaction
         if (db.InTransaction())
             db.CommitTrans();
+        TableRead = true;
         if (v.EventCount == 0)
             return;
         OrderEventTable(v.EventTable);

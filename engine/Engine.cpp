@@ -64,7 +64,7 @@ void Engine::Form_Load() {
     view_.SetPanelText(3, FormatHhMmSsAmPm(now));
 
     disk_->LoadAutomationDB();
-    events_->PrepareTable();
+    events_->PrepareTable(disk_->TableRead);
     if (RaisesAlarms)
         alarms_->Start();
     if (vars_.StartMinimized)
@@ -170,7 +170,7 @@ void Engine::WatchDatabase() {
         const std::string fileTime = FileTimeText(vars_.DBPath);
         if (vars_.DBFileTime.empty() || fileTime != vars_.DBFileTime) {
             disk_->LoadAutomationDB();
-            events_->PrepareTable();
+            events_->PrepareTable(disk_->TableRead);
             vars_.NextEventIndex = events_->DetermineNextEvent();
             events_->DisplayNextEvent();
             alarms_->ReadDatabase();
@@ -211,7 +211,7 @@ bool Engine::ApplySetup(bool startMinimized, const std::string& taskViewText) {
         }
         if (folderChanged) {
             disk_->LoadAutomationDB();
-            events_->PrepareTable();
+            events_->PrepareTable(disk_->TableRead);
             // The reload leaves the index at 0; choose the next event again so the engine does
             // not wait at the first record for up to a week.
             vars_.NextEventIndex = events_->DetermineNextEvent();

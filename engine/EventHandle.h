@@ -14,6 +14,7 @@
 #include "common/Clock.h"
 #include "common/Variables.h"
 #include "logging/Logs.h"
+#include "schedule/DateRules.h"
 #include "ui/MainWindow.h"
 
 namespace qtx {
@@ -40,9 +41,12 @@ class EventHandle {
           messages_(messages) {}
 
     // Reads every record's Time once after a load; a time the engine cannot read is reported
-    // once, naming the event, and the record is passed over as one without a time. Then applies
-    // the pending markings again to a table freshly read from the file.
-    void PrepareTable();
+    // once, naming the event, and the record is passed over as one without a time. Reads the
+    // events' date rules and calendars (a fault there is reported and the events run without
+    // them, as an event without rules does). Then applies the pending markings again to a table
+    // freshly read from the file. tableRead false (the load faulted and the last table runs on):
+    // the rules of that table run on with it.
+    void PrepareTable(bool tableRead = true);
     // Index of the first timed event still to come this week (when none, the first event of next
     // week); also sets NextDueAt to its moment. Never throws.
     int16_t DetermineNextEvent();
@@ -87,7 +91,13 @@ class EventHandle {
     DBEngine& db_;
     TcpComm& tcp_;
     MessageEvents& messages_;
-    size_t pruneAt_ = 1024;  // size of RunOccurrences at which old entries are next dropped
+    // The date rules' word on an occurrence of the current record at moment, started
+    // latenessMs after its second: its dates, week and calendars, then its latest.
+    schedule::Judgement JudgeDates(int64_t moment, int64_t latenessMs) const;
+    void LoadDateRules();
+
+    schedule::DateBook dates_;  // the rules of the events loaded last
+    size_t pruneAt_ = 1024;     // size of RunOccurrences at which old entries are next dropped
 };
 
 }  // namespace qtx

@@ -2,6 +2,7 @@
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "common/Format.h"
+#include "common/Text.h"
 #include "engine/Confirmations.h"
 #include "engine/EventHandle.h"
 #include "engine/Occurrences.h"
@@ -9,6 +10,29 @@
 #include "switcher/TcpComm.h"
 
 namespace qtx {
+
+namespace {
+
+state::Refusal RefusalOfDate(schedule::DateVerdict v) {
+    using schedule::DateVerdict;
+    switch (v) {
+        case DateVerdict::Holiday:
+            return state::Refusal::Holiday;
+        case DateVerdict::NotInCalendar:
+            return state::Refusal::NotInCalendar;
+        case DateVerdict::OutsideDates:
+            return state::Refusal::OutsideDates;
+        case DateVerdict::NotItsWeek:
+            return state::Refusal::NotItsWeek;
+        case DateVerdict::TooLate:
+            return state::Refusal::TooLate;
+        case DateVerdict::Runs:
+            break;
+    }
+    return state::Refusal::None;
+}
+
+}  // namespace
 
 void EventHandle::ExecuteEvent() {
     // The IP sender pumps the event loop; a tick arriving meanwhile sees this flag and starts
@@ -50,11 +74,19 @@ bool EventHandle::ExecuteOne() {
         RecordRun(Current(), moment);
         bool sentOnly = false;  // ran with nothing the switcher reports on
 
-        // Checks: the first that applies decides.
+        // Checks: the first that applies decides. The date rules come before the markings: an
+        // occurrence they exclude is not one the operator meant, so it consumes no skip and no
+        // one-time marking.
         const int16_t active = Current().Active;
+        const schedule::Judgement dated =
+            active != 0 ? JudgeDates(moment, latenessMs) : schedule::Judgement{};
+        const bool excluded = dated.Verdict != schedule::DateVerdict::Runs;
         if (active == 0) {
             okToRun = false;
             refusal = Refusal::Inactive;
+        } else if (excluded) {
+            okToRun = false;
+            refusal = RefusalOfDate(dated.Verdict);
         } else if (active == 2) {
             okToRun = false;
             refusal = Refusal::Skipped;
@@ -116,6 +148,11 @@ bool EventHandle::ExecuteOne() {
             const AutomationEvent& e = Current();
             sentOnly = !crosspointSent && okToRun &&
                        (e.scontrol != 0 || e.rcontrol != 0 || e.vcontrol != 0 || e.mcontrol != 0);
+        } else if (excluded) {
+            // "TITLE not executed - Holiday Christmas Day (uk)"; outside its dates and not its
+            // week pass without a line (a season that ended need not log every day).
+            if (!dated.Silent())
+                logs_.WriteRefusal(Current().Title, Utf8ToCp1252(dated.Text));
         } else {
             // The activity line keeps its established wording, which the log's readers and peers
             // rely on: the link, then the condition, whatever the marking (an inactive event with
@@ -140,8 +177,8 @@ bool EventHandle::ExecuteOne() {
                                       : okToRun     ? e.Title
                                                     : e.Title + " - Not Executed";
             view_.AddHistoryRow(e.DayName, e.Time, title);
-            const EventOutcome outcome{e.Number, e.DayName, e.Time,    e.Title,
-                                       okToRun,  refusal,   latenessMs};
+            const EventOutcome outcome{e.Number, e.DayName, e.Time,   e.Title,
+                                       okToRun,  refusal,   latenessMs, Utf8ToCp1252(dated.Text)};
             view_.ShowEventOutcome(outcome);
             if (OutcomeSeen)
                 OutcomeSeen(outcome);
@@ -152,7 +189,7 @@ bool EventHandle::ExecuteOne() {
             Confirming->Release();
         }
 
-        if (Current().Active == 3)
+        if (Current().Active == 3 && !excluded)
             DeleteOneTimeEvent();
 
         if (v_.EventCount == 0) {
@@ -170,6 +207,19 @@ bool EventHandle::ExecuteOne() {
         logs_.ReportError("Error Executing Event");
         return false;
     }
+}
+
+schedule::Judgement EventHandle::JudgeDates(int64_t moment, int64_t latenessMs) const {
+    if (dates_.Empty())
+        return {};
+    const AutomationEvent& e = Current();
+    // The occurrence's date is the local date its moment falls on, as the preview shows it.
+    const int64_t day = moment / kSecondsPerDay;
+    schedule::Judgement j = dates_.Judge(e.Number, day);
+    if (j.Verdict == schedule::DateVerdict::Runs)
+        j = dates_.JudgeStart(e.Number, static_cast<int>(moment - day * kSecondsPerDay),
+                              latenessMs);
+    return j;
 }
 
 int64_t EventHandle::LatenessMs(int64_t moment) const {

@@ -4,13 +4,16 @@
 
 #include "common/Checked.h"
 #include "common/FaultNumbers.h"
+#include "common/FileSystem.h"
 #include "common/Format.h"
+#include "database/DBEngine.h"
 #include "engine/EventHandle.h"
 #include "engine/Occurrences.h"
+#include "schedule/DateStore.h"
 
 namespace qtx {
 
-void EventHandle::PrepareTable() {
+void EventHandle::PrepareTable(bool tableRead) {
     for (int16_t i = 0; i < v_.EventCount && i < static_cast<int>(v_.EventTable.size()); ++i) {
         AutomationEvent& r = v_.EventTable[static_cast<size_t>(i)];
         r.Seconds = -1;
@@ -27,7 +30,25 @@ void EventHandle::PrepareTable() {
                                 "Error Reading Automation DB");
         }
     }
+    if (tableRead)
+        LoadDateRules();
     ReapplyPendingMarkings();
+}
+
+void EventHandle::LoadDateRules() {
+    dates_ = schedule::DateBook();
+    if (v_.EventCount == 0 || !NormalFileExists(v_.DBPath))
+        return;
+    try {
+        Database db = db_.OpenDatabase(v_.DBPath);
+        dates_ = schedule::LoadDateBook(db);
+        db.Close();
+    } catch (...) {
+        // A rule another program stored that cannot be read: told once per load; the events
+        // then run every week, as events without rules.
+        dates_ = schedule::DateBook();
+        logs_.ReportError("Error Reading Date Rules");
+    }
 }
 
 int64_t EventHandle::NowMoment() const {

@@ -13,9 +13,18 @@ using namespace schedule;
 
 namespace {
 
-const char* const Columns[] = {"number",  "title",      "days",  "at",    "marking",
-                               "when",    "crosspoint", "salvo", "relay", "gain",
-                               "message", "text",       "file"};
+const char* const Columns[] = {"number", "title", "days", "at", "marking", "when", "crosspoint",
+                               "salvo", "relay", "gain", "message", "text", "file",
+                               // the date rules, at the end: older files lack them
+                               "from", "until", "every_weeks", "week_of", "except", "only",
+                               "latest"};
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names)
+        out += (out.empty() ? "" : ",") + n;
+    return out;
+}
 
 std::string Str(int n) {
     return std::to_string(n);
@@ -65,6 +74,21 @@ Record EventRecord(const Event& e) {
         r[10] = to;
         r[m->Content == MessageContent::File ? 12 : 11] = m->Text;
     }
+    const DateRules& d = e.Dates;
+    if (d.From)
+        r[13] = *d.From;
+    if (d.Until)
+        r[14] = *d.Until;
+    if (d.EveryWeeks)
+        r[15] = Str(*d.EveryWeeks);
+    if (d.WeekOf)
+        r[16] = *d.WeekOf;
+    if (!d.Except.empty())
+        r[17] = Joined(d.Except);
+    if (!d.Only.empty())
+        r[18] = Joined(d.Only);
+    if (d.Latest)
+        r[19] = *d.Latest;
     return r;
 }
 
@@ -101,10 +125,14 @@ Event EventFromRecord(const Record& header, const Record& record) {
         options.push_back(name);
         options.push_back(value);
     };
-    for (const char* plain :
-         {"number", "title", "days", "at", "salvo", "relay", "gain", "message", "file"})
+    for (const char* plain : {"number", "title", "days", "at", "salvo", "relay", "gain", "message",
+                              "file", "from", "until", "except", "only", "latest"})
         if (cell.count(plain))
             option(std::string("--") + plain, cell[plain]);
+    if (cell.count("every_weeks"))
+        option("--every-weeks", cell["every_weeks"]);
+    if (cell.count("week_of"))
+        option("--week-of", cell["week_of"]);
     // A message's text, empty included, unless it sends a file.
     if (cell.count("text") &&
         (!cell["text"].empty() || (cell.count("message") && !cell.count("file"))))

@@ -5,6 +5,8 @@
 //   100,Morning feed,mon-fri,06:00:00,active,on:2:4,take:3:1,5,pulse:4,source:2:900,
 //   ip:127.0.0.1:7000,ON AIR^M^J,
 // An empty cell is a part the event does not have; "at" is "none" for a record without a time.
+// The date rules follow at the end (from,until,every_weeks,week_of,except,only,latest; a list
+// cell holds names joined by ","); files written before them lack those columns.
 #include <string>
 
 #include "eventdb/Csv.h"

@@ -2,10 +2,15 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <map>
+#include <set>
+
 #include "common/Fault.h"
 #include "common/Text.h"
 #include "database/EngineSettings.h"
 #include "database/EventSchema.h"
+#include "schedule/DateStore.h"
 #include "schedule/EventStore.h"
 #include "schedule/LoadedColumns.h"
 #include "schedule/Rules.h"
@@ -25,9 +30,58 @@ int VersionAdding(const std::string& column) {
     return 1;
 }
 
+// The date rules of every event against the file's calendars, and the warnings about them.
+void CheckDates(Database& db, int64_t today, CheckReport& report) {
+    std::map<int, DateRules> rules;
+    std::vector<Calendar> calendars;
+    try {
+        rules = ReadDateRules(db);
+        calendars = ReadCalendars(db);
+    } catch (const Fault& f) {
+        report.Problems.push_back("the date rules cannot be read: " + f.Description +
+                                  "; the engine runs the events without them");
+        return;
+    }
+    std::vector<std::string> names;
+    std::set<std::string> used;
+    for (const Calendar& c : calendars)
+        names.push_back(c.Name);
+    if (rules.empty() && calendars.empty())
+        return;
+    const std::vector<Event> events = ReadEvents(db);
+    bool sound = true;
+    for (const Event& e : events) {
+        for (const Problem& p : CheckDateRules(e, names)) {
+            report.Problems.push_back(p.Message);
+            sound = false;
+        }
+        for (const auto* list : {&e.Dates.Except, &e.Dates.Only})
+            used.insert(list->begin(), list->end());
+    }
+    for (const std::string& n : names)
+        if (!used.count(n))
+            report.Warnings.push_back("calendar \"" + n + "\" is used by no event");
+    if (!sound || today < 0)
+        return;
+    const DateBook book(rules, calendars);
+    for (const Event& e : events) {
+        if (e.Dates.Empty() || e.Days.empty() || !e.Time)
+            continue;
+        bool runs = false;
+        for (int64_t d = today; d < today + 365 && !runs; ++d) {
+            const int monday = static_cast<int>(((d + 3) % 7 + 7) % 7);  // 0 Monday .. 6 Sunday
+            runs = std::find(e.Days.begin(), e.Days.end(), monday) != e.Days.end() &&
+                   book.Judge(e.Number, d).Verdict == DateVerdict::Runs;
+        }
+        if (!runs)
+            report.Warnings.push_back("event " + std::to_string(e.Number) + " \"" + e.Title +
+                                      "\": its date rules leave it no run in the next 365 days");
+    }
+}
+
 }  // namespace
 
-CheckReport CheckEventDatabase(Database& db, const std::string& programFolder) {
+CheckReport CheckEventDatabase(Database& db, const std::string& programFolder, int64_t today) {
     CheckReport report;
     {
         Recordset type = db.OpenRecordset("Type");
@@ -104,6 +158,7 @@ CheckReport CheckEventDatabase(Database& db, const std::string& programFolder) {
         for (const Problem& p : CheckMessageFile(EventFromRow(front), programFolder))
             report.Problems.push_back(p.Message);
     }
+    CheckDates(db, today, report);
     return report;
 }
 

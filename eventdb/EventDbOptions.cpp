@@ -29,16 +29,27 @@ const char* const EventOptionsHelp =
     "  --active (default), --inactive, --skip-next (skip the next run), --once (run once,\n"
     "                               then the engine deletes the event)\n"
     "  --no-crosspoint, --no-salvo, --no-relay, --no-gain, --no-message, --no-condition\n"
-    "                               (edit) remove that part\n";
+    "                               (edit) remove that part\n"
+    "  --from DATE, --until DATE    run only on dates from .. until, inclusive (YYYY-MM-DD)\n"
+    "  --every-weeks N --week-of DATE  run in every Nth week (Monday to Sunday), counted from\n"
+    "                               the week holding DATE\n"
+    "  --except NAME[,NAME]         do not run on the dates of these calendars\n"
+    "  --only NAME[,NAME]           run only on the dates of these calendars\n"
+    "  --latest hh:mm:ss            a run later than this after its second is not started\n"
+    "  --no-from, --no-until, --no-every-weeks, --no-except, --no-only, --no-latest\n"
+    "                               (edit) remove that rule\n";
 
 namespace {
 
-const char* const Flags[] = {"--active",        "--inactive",    "--skip-next", "--once",
-                             "--no-crosspoint", "--no-salvo",    "--no-relay",  "--no-gain",
-                             "--no-message",    "--no-condition"};
-const char* const Valued[] = {"--number",  "--title",    "--days",    "--at",    "--take",
-                              "--sum-on",  "--sum-off",  "--salvo",   "--relay", "--gain",
-                              "--when-on", "--when-off", "--message", "--text",  "--file"};
+const char* const Flags[] = {"--active",         "--inactive",     "--skip-next", "--once",
+                             "--no-crosspoint",  "--no-salvo",     "--no-relay",  "--no-gain",
+                             "--no-message",     "--no-condition", "--no-from",   "--no-until",
+                             "--no-every-weeks", "--no-except",    "--no-only",   "--no-latest"};
+const char* const Valued[] = {"--number",  "--title",    "--days",        "--at",      "--take",
+                              "--sum-on",  "--sum-off",  "--salvo",       "--relay",   "--gain",
+                              "--when-on", "--when-off", "--message",     "--text",    "--file",
+                              "--from",    "--until",    "--every-weeks", "--week-of", "--except",
+                              "--only",    "--latest"};
 
 bool IsOne(const std::string& name, const char* const* list, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -221,6 +232,35 @@ void ApplyEventOptions(const std::vector<std::string>& options, Event& e, bool c
             e.Do.Message.reset();
         } else if (name == "--no-condition") {
             e.When.reset();
+        } else if (name == "--from") {
+            e.Dates.From = value;  // the rules say whether it is a date
+        } else if (name == "--until") {
+            e.Dates.Until = value;
+        } else if (name == "--every-weeks") {
+            e.Dates.EveryWeeks = Number(name, value, value, "a number of weeks 1..52");
+        } else if (name == "--week-of") {
+            e.Dates.WeekOf = value;
+        } else if (name == "--except" || name == "--only") {
+            std::vector<std::string> names = Split(value, ',');
+            for (const std::string& n : names)
+                if (n.empty())
+                    Bad(name, value, "calendar names joined by \",\"");
+            (name == "--except" ? e.Dates.Except : e.Dates.Only) = std::move(names);
+        } else if (name == "--latest") {
+            e.Dates.Latest = value;
+        } else if (name == "--no-from") {
+            e.Dates.From.reset();
+        } else if (name == "--no-until") {
+            e.Dates.Until.reset();
+        } else if (name == "--no-every-weeks") {
+            e.Dates.EveryWeeks.reset();
+            e.Dates.WeekOf.reset();
+        } else if (name == "--no-except") {
+            e.Dates.Except.clear();
+        } else if (name == "--no-only") {
+            e.Dates.Only.clear();
+        } else if (name == "--no-latest") {
+            e.Dates.Latest.reset();
         }
     }
     if (content) {

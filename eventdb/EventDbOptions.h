@@ -7,6 +7,8 @@
 //   --message ip:ADDRESS:PORT | serial:PORT:BAUDCODE | switcher:FRAME:SLOT:PORT
 //   --text TEXT  --file PATH  --active  --inactive  --skip-next  --once
 //   --no-crosspoint --no-salvo --no-relay --no-gain --no-message --no-condition
+//   --from DATE --until DATE --every-weeks N --week-of DATE --except NAME[,NAME]
+//   --only NAME[,NAME] --latest hh:mm:ss, and --no-from ... --no-latest to clear them
 // The values are only parsed here; whether they are allowed is for the rules of schedule/.
 #include <stdexcept>
 #include <string>

@@ -14,6 +14,7 @@
 #include "alarms/AlarmRoutes.h"
 #include "alarms/Delivery.h"
 #include "common/Clock.h"
+#include "common/DateTime.h"
 #include "common/Fault.h"
 #include "common/FaultNumbers.h"
 #include "common/Limits.h"
@@ -28,7 +29,9 @@
 #include "eventdb/EventDbOptions.h"
 #include "eventdb/EventImport.h"
 #include "eventdb/SecretInput.h"
+#include "eventdb/IcsImport.h"
 #include "preview/Preview.h"
+#include "schedule/DateStore.h"
 #include "schedule/Schedule.h"
 
 #ifndef QTX_VERSION
@@ -74,6 +77,14 @@ const char* const EventDbUsage =
     "  alarm remove FILE ID         remove an alarm route\n"
     "  alarm test FILE              send a test alarm through every route; say what each\n"
     "                               answered (exit 1 when any failed)\n"
+    "  calendar add FILE NAME DATE [--title TEXT]\n"
+    "                               add a date (YYYY-MM-DD) to calendar NAME\n"
+    "  calendar remove FILE NAME [DATE]  remove a date, or the whole calendar (refused while\n"
+    "                               events use it)\n"
+    "  calendar import FILE NAME ICS_FILE  NAME's dates become those of an iCalendar file over\n"
+    "                               the next five years\n"
+    "  calendar list FILE           the calendars: name, dates, events using it\n"
+    "  calendar show FILE NAME      one date a line: YYYY-MM-DD  TITLE\n"
     "  --version                    the version\n"
     "  --help                       this text\n";
 
@@ -156,6 +167,27 @@ void ShowEvent(const Event& e, std::ostream& out) {
         << "marking    " << MarkingName(e.Mark) << "\n"
         << "condition  " << (e.When ? DescribeCondition(e.When) : "none") << "\n"
         << "actions    " << DescribeActions(e.Do) << "\n";
+    // The date rules, each only when set.
+    const DateRules& d = e.Dates;
+    auto names = [](const std::vector<std::string>& list) {
+        std::string text;
+        for (const std::string& n : list)
+            text += (text.empty() ? "" : ",") + n;
+        return text;
+    };
+    if (d.From)
+        out << "from       " << *d.From << "\n";
+    if (d.Until)
+        out << "until      " << *d.Until << "\n";
+    if (d.EveryWeeks)
+        out << "every      " << *d.EveryWeeks << " weeks from the week of "
+            << d.WeekOf.value_or("?") << "\n";
+    if (!d.Except.empty())
+        out << "except     " << names(d.Except) << "\n";
+    if (!d.Only.empty())
+        out << "only       " << names(d.Only) << "\n";
+    if (d.Latest)
+        out << "latest     " << *d.Latest << "\n";
 }
 
 void ExportRows(Database& db, std::ostream& out) {
@@ -223,7 +255,8 @@ void ShareWithFolderGroup(const std::string& file) {
         throw ToolError(file + ": cannot make the file group-writable");
 }
 
-int Preview(const std::string& file, const std::vector<std::string>& args, std::ostream& out) {
+int Preview(const std::string& file, const std::vector<std::string>& args, std::ostream& out,
+            Clock& clock) {
     PreviewOptions options;
     bool from = false;
     for (size_t i = 2; i < args.size(); ++i) {
@@ -252,7 +285,6 @@ int Preview(const std::string& file, const std::vector<std::string>& args, std::
         }
     }
     if (!from) {
-        SystemClock clock;
         options.From = clock.Now();
         options.From.Millisecond = 0;
     }
@@ -397,9 +429,109 @@ int Alarm(const std::vector<std::string>& args, std::ostream& out) {
     throw UsageError("unknown alarm command or wrong arguments: " + sub);
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out) {
+int64_t Today(Clock& clock) {
+    const LocalDateTime now = clock.Now();
+    return DaysFromCivil(now.Year, now.Month, now.Day);
+}
+
+std::string Joined(const std::vector<int>& numbers) {
+    std::string out;
+    for (int n : numbers)
+        out += (out.empty() ? "" : ",") + std::to_string(n);
+    return out;
+}
+
+int64_t DateArgument(const std::string& file, const std::string& text) {
+    const auto day = ParseDate(text);
+    if (!day)
+        throw ToolError(file + ": date \"" + text +
+                        "\" is not a date (YYYY-MM-DD, a date that exists)");
+    return *day;
+}
+
+int CalendarCommand(const std::vector<std::string>& args, std::ostream& out, Clock& clock) {
+    // calendar SUB FILE [NAME ...]
+    if (args.size() < 3)
+        throw UsageError("calendar needs add, remove, import, list or show, and a file");
+    const std::string& sub = args[1];
+    const std::string& file = args[2];
+    DBEngine engine;
+    Database db = engine.OpenDatabase(file);
+    if (sub == "list" && args.size() == 3) {
+        for (const Calendar& c : ReadCalendars(db)) {
+            const std::vector<int> users = CalendarUsers(db, c.Name);
+            out << c.Name << "  " << c.Dates.size() << " date" << (c.Dates.size() == 1 ? "" : "s")
+                << "  " << (users.empty() ? "used by no event" : "used by " + Joined(users))
+                << "\n";
+        }
+        return 0;
+    }
+    if (args.size() < 4)
+        throw UsageError("calendar " + sub + " needs a calendar NAME");
+    const std::string& name = args[3];
+    if (const auto problems = CheckCalendarName(name); !problems.empty())
+        Refuse(file, problems);
+    if (sub == "show" && args.size() == 4) {
+        for (const Calendar& c : ReadCalendars(db))
+            if (c.Name == name) {
+                for (const CalendarDate& d : c.Dates)
+                    out << FormatDate(d.Day) << "  " << d.Title << "\n";
+                return 0;
+            }
+        throw ToolError(file + ": no calendar \"" + name + "\"");
+    }
+    if (sub == "add" && (args.size() == 5 || (args.size() == 7 && args[5] == "--title"))) {
+        const int64_t day = DateArgument(file, args[4]);
+        const std::string title = args.size() == 7 ? args[6] : std::string();
+        if (const auto problems = CheckCalendarTitle(name, title); !problems.empty())
+            Refuse(file, problems);
+        AddCalendarDate(db, name, day, title);
+        return 0;
+    }
+    if (sub == "remove" && (args.size() == 4 || args.size() == 5)) {
+        if (args.size() == 5) {
+            if (!RemoveCalendarDate(db, name, DateArgument(file, args[4])))
+                throw ToolError(file + ": calendar \"" + name + "\" has no date " + args[4]);
+            return 0;
+        }
+        db.BeginTrans();
+        const std::vector<int> users = CalendarUsers(db, name);
+        if (!users.empty()) {
+            db.Rollback();
+            throw ToolError(file + ": calendar \"" + name + "\" is used by event" +
+                            (users.size() == 1 ? " " : "s ") + Joined(users) +
+                            "; remove it from their --except/--only first");
+        }
+        const bool had = RemoveCalendar(db, name);
+        db.CommitTrans();
+        if (!had)
+            throw ToolError(file + ": no calendar \"" + name + "\"");
+        return 0;
+    }
+    if (sub == "import" && args.size() == 5) {
+        const std::string text = ReadCsvFile(args[4]);
+        const int64_t today = Today(clock);
+        int y = 0, m = 0, d = 0;
+        CivilFromDays(today, y, m, d);
+        std::vector<CalendarDate> dates;
+        try {
+            dates = ReadIcsDates(text, today, DaysFromCivil(y + 5, m, d) - 1);
+        } catch (const IcsError& e) {
+            throw ToolError(args[4] + ": " + e.what() + "; nothing stored");
+        }
+        ReplaceCalendarDates(db, name, dates);
+        out << "imported " << dates.size() << " date" << (dates.size() == 1 ? "" : "s")
+            << " into calendar " << name << "\n";
+        return 0;
+    }
+    throw UsageError("unknown calendar command or wrong arguments: " + sub);
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, Clock& clock) {
     if (!args.empty() && args[0] == "alarm")
         return Alarm(args, out);
+    if (!args.empty() && args[0] == "calendar")
+        return CalendarCommand(args, out, clock);
     if (args.size() < 2)
         throw UsageError("a command and a file are needed");
     const std::string& cmd = args[0];
@@ -424,7 +556,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         return 0;
     }
     if (cmd == "preview")
-        return Preview(file, args, out);
+        return Preview(file, args, out, clock);
     Database db = engine.OpenDatabase(file);
     if (cmd == "show" && args.size() == 2) {
         Recordset server = db.OpenRecordset("Server");
@@ -439,9 +571,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out) {
         return 0;
     }
     if (cmd == "check" && args.size() == 2) {
-        const CheckReport report = CheckEventDatabase(db, ProgramFolderOf(file));
+        const CheckReport report = CheckEventDatabase(db, ProgramFolderOf(file), Today(clock));
         for (const std::string& line : report.Problems)
             out << file << ": " << line << "\n";
+        for (const std::string& line : report.Warnings)
+            out << file << ": warning: " << line << "\n";
         if (!report.Problems.empty()) {
             out << file << ": " << report.Problems.size() << " problem"
                 << (report.Problems.size() == 1 ? "" : "s") << "\n";
@@ -605,15 +739,21 @@ std::string DescribeFault(const Fault& f) {
     }
 }
 
-// "FILE: " of a command line, for messages (the alarm commands name it third).
+// "FILE: " of a command line, for messages (the alarm and calendar commands name it third).
 std::string FileOf(const std::vector<std::string>& args) {
-    const size_t at = !args.empty() && args[0] == "alarm" ? 2 : 1;
+    const size_t at = !args.empty() && (args[0] == "alarm" || args[0] == "calendar") ? 2 : 1;
     return args.size() > at ? args[at] + ": " : "";
 }
 
 }  // namespace
 
 int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    SystemClock clock;
+    return RunEventDbTool(args, out, err, clock);
+}
+
+int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   Clock& clock) {
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         out << EventDbUsage << "\n" << EventOptionsHelp;
         return 0;
@@ -623,7 +763,7 @@ int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std:
         return 0;
     }
     try {
-        return Run(args, out);
+        return Run(args, out, clock);
     } catch (const UsageError& e) {
         err << "qtx-eventdb: " << e.what() << "\n" << EventDbUsage;
         return 2;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Clock.h"
+
 namespace qtx {
 
 extern const char* const EventDbUsage;
@@ -15,5 +17,8 @@ extern const char* const EventDbUsage;
 // input, a problem found or a failed command, 2 bad usage). Texts on the command line and in
 // CSV are UTF-8.
 int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The same with the clock that says what today is (calendar import, check, preview).
+int RunEventDbTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   Clock& clock);
 
 }  // namespace qtx

@@ -9,6 +9,7 @@
 #include "eventdb/Csv.h"
 #include "eventdb/CsvEvents.h"
 #include "eventdb/EventDbOptions.h"
+#include "schedule/DateStore.h"
 #include "schedule/EventStore.h"
 #include "schedule/Rows.h"
 
@@ -43,6 +44,9 @@ ImportResult WriteEvents(Database& db, const std::string& programFolder, std::ve
             Refuse(r, ImportPlace::File, 0, p);
     if (!r.Refusals.empty())
         return r;
+    // The events become the list's, their date rules with them (the calendars stay).
+    if (replace)
+        ClearDateRules(db);
     const auto problems = CreateEvents(db, events);
     for (size_t i = 0; i < problems.size(); ++i)
         for (const Problem& p : problems[i])

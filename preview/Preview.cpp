@@ -305,7 +305,8 @@ std::string FormatPreviewRun(const PreviewRun& run) {
         line += "  (not run: " + run.Reason + ")";
     if (run.Time != at)
         line += "  (late: due " + run.Time + ")";
-    if (run.OneTime)
+    // A run the date rules exclude leaves a one-time event in place for its next occurrence.
+    if (run.OneTime && !state::IsDateRefusal(run.Refusal))
         line += "  (one-time: deleted after this run)";
     return line;
 }
@@ -460,7 +461,8 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
         run.Time = Cp1252ToUtf8(o.Time);
         run.Ran = o.Ran;
         run.Refusal = o.Reason;
-        run.Reason = state::RefusalText(o.Reason);
+        run.Reason =
+            o.Detail.empty() ? std::string(state::RefusalText(o.Reason)) : Cp1252ToUtf8(o.Detail);
         if (const Event* e = events.Find(o.Number)) {
             run.Conditional = e->When.has_value();
             run.OneTime = e->Mark == Marking::OneTime;

@@ -246,7 +246,10 @@ std::string DescribeEvent(const Event& e) {
                        DescribeTime(e.Time) + "  " + MarkingName(e.Mark) + "  " + Quoted(e.Title);
     if (e.When)
         line += "  " + DescribeCondition(e.When);
-    return line + "  " + DescribeActions(e.Do);
+    line += "  " + DescribeActions(e.Do);
+    if (!e.Dates.Empty())
+        line += "  " + DescribeDateRules(e.Dates);
+    return line;
 }
 
 }  // namespace qtx::schedule

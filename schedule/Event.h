@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "schedule/DateRules.h"
+
 namespace qtx::schedule {
 
 // Days of the week as the database codes them: 0 Monday .. 6 Sunday; 7 is "no day".
@@ -91,6 +93,7 @@ struct Event {
     Marking Mark = Marking::Active;
     std::optional<Condition> When;
     Actions Do;
+    DateRules Dates;  // stored beside the rows (schedule/DateStore.h); empty: every week, forever
     bool operator==(const Event&) const = default;
 };
 
@@ -131,7 +134,8 @@ std::string DescribeActions(const Actions& a);
 std::string DescribeCondition(const std::optional<Condition>& c);
 // The time as shown in lists: the time, or "--:--:--" for a record without a time.
 std::string DescribeTime(const std::optional<std::string>& time);
-// One line of `qtx-eventdb list`: number, days, time, marking, title, condition and actions.
+// One line of `qtx-eventdb list`: number, days, time, marking, title, condition, actions and,
+// when it has any, its date rules (DescribeDateRules).
 //   100  mon-fri  06:00:00  active  "Morning feed"  take 3->1
 std::string DescribeEvent(const Event& e);
 

@@ -5,6 +5,7 @@
 
 #include "common/Fault.h"
 #include "common/Text.h"
+#include "schedule/DateStore.h"
 
 namespace qtx::schedule {
 
@@ -225,7 +226,13 @@ std::vector<Row> ReadRows(Database& db) {
 }
 
 std::vector<Event> ReadEvents(Database& db) {
-    return EventsOfRows(ReadRows(db));
+    std::vector<Event> events = EventsOfRows(ReadRows(db));
+    const std::map<int, DateRules> rules = ReadDateRules(db);
+    if (!rules.empty())
+        for (Event& e : events)
+            if (const auto it = rules.find(e.Number); it != rules.end())
+                e.Dates = it->second;
+    return events;
 }
 
 std::vector<Event> EventsOfRows(const std::vector<Row>& rows) {
@@ -244,7 +251,11 @@ std::optional<Event> ReadEvent(Database& db, int number) {
     const std::vector<Row> rows = RowsOf(ReadRows(db), number);
     if (rows.empty())
         return std::nullopt;
-    return EventFromRows(rows);
+    Event e = EventFromRows(rows);
+    const std::map<int, DateRules> rules = ReadDateRules(db);
+    if (const auto it = rules.find(number); it != rules.end())
+        e.Dates = it->second;
+    return e;
 }
 
 int FreeNumber(const std::vector<Row>& rows) {
@@ -277,9 +288,14 @@ std::vector<Problem> CreateEvent(Database& db, Event& e) {
     if (!RowsOf(rows, e.Number).empty())
         return {Conflict(FileProblem(e, "number", std::to_string(e.Number), "is already used",
                                      "a number no other event has"))};
+    problems = CheckDateRules(e, CalendarNames(db));
+    if (!problems.empty())
+        return problems;
     problems = WritePlan(db, e.Number, {}, PlanRows(e, {}), e);
-    if (problems.empty())
-        scope.Commit();
+    if (!problems.empty())
+        return problems;
+    WriteDateRules(db, e.Number, e.Dates);
+    scope.Commit();
     return problems;
 }
 
@@ -298,6 +314,7 @@ std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>&
         if (e.Number >= 1 && e.Number <= 32767)
             named[static_cast<size_t>(e.Number)] = true;
     int next = 1;
+    const std::vector<std::string> calendars = CalendarNames(db);
     std::vector<std::vector<Problem>> problems(events.size());
     bool any = false;
     std::vector<bool> taken = used;
@@ -310,6 +327,8 @@ std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>&
             e.Number = next <= 32767 ? next : 0;
         }
         problems[i] = CheckEvent(e);
+        if (problems[i].empty() && !e.Dates.Empty())
+            problems[i] = CheckDateRules(e, calendars);
         if (problems[i].empty() && e.Number >= 1 && e.Number <= 32767) {
             if (taken[static_cast<size_t>(e.Number)])
                 problems[i].push_back(
@@ -333,6 +352,9 @@ std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>&
             return problems;
     }
     rs.Close();
+    for (const Event& e : events)
+        if (!e.Dates.Empty())
+            WriteDateRules(db, e.Number, e.Dates);
     scope.Commit();
     return problems;
 }
@@ -350,9 +372,17 @@ std::vector<Problem> UpdateEvent(Database& db, int number, const Event& e) {
     if (e.Number != number && !RowsOf(rows, e.Number).empty())
         return {Conflict(FileProblem(e, "number", std::to_string(e.Number), "is already used",
                                      "a number no other event has"))};
+    problems = CheckDateRules(e, CalendarNames(db));
+    if (!problems.empty())
+        return problems;
     problems = WritePlan(db, number, present, PlanRows(e, present), e);
-    if (problems.empty())
-        scope.Commit();
+    if (!problems.empty())
+        return problems;
+    // The rules follow the event to its new number.
+    if (e.Number != number)
+        DeleteDateRules(db, number);
+    WriteDateRules(db, e.Number, e.Dates);
+    scope.Commit();
     return problems;
 }
 
@@ -376,6 +406,7 @@ bool DeleteEvent(Database& db, int number) {
     rs.Close();
     if (removed == 0)
         return false;
+    DeleteDateRules(db, number);
     scope.Commit();
     return true;
 }

@@ -141,6 +141,52 @@ struct RowCollector {
 std::vector<Problem> CheckNumbersOfGroups(const std::vector<Row>& rows,
                                           const std::vector<std::vector<size_t>>& groups);
 
+namespace {
+
+constexpr size_t MaxCalendarName = 64;
+
+// The date rules of e but the calendars' existence (calendars null) or with it.
+void CheckDates(const Event& e, const std::vector<std::string>* calendars,
+                std::vector<Problem>& out) {
+    Collector c{out, e.Number, e.Title, EventName(e.Number, e.Title)};
+    const DateRules& r = e.Dates;
+    const char* const dateForm = "YYYY-MM-DD, a date that exists";
+    std::optional<int64_t> from, until;
+    if (r.From && !(from = ParseDate(*r.From)))
+        c.Add("from", *r.From, true, "is not a date", dateForm);
+    if (r.Until && !(until = ParseDate(*r.Until)))
+        c.Add("until", *r.Until, true, "is not a date", dateForm);
+    if (from && until && *until < *from)
+        c.Add("until", *r.Until, true, "is before from " + Quote(*r.From),
+              "a date on or after from");
+    if (r.WeekOf && !ParseDate(*r.WeekOf))
+        c.Add("week_of", *r.WeekOf, true, "is not a date", dateForm);
+    if (r.EveryWeeks) {
+        c.Range("every_weeks", *r.EveryWeeks, 1, 52, "is not a number of weeks");
+        if (!r.WeekOf)
+            c.Add("week_of", "", false, "is missing",
+                  "every_weeks counts weeks from the week holding week_of");
+    }
+    if (r.Latest && !ParseClockSpan(*r.Latest))
+        c.Add("latest", *r.Latest, true, "is not a span of time", "hh:mm:ss, 00:00:00 to 23:59:59");
+    for (const auto& [field, names] :
+         {std::pair<const char*, const std::vector<std::string>*>{"except", &r.Except},
+          {"only", &r.Only}}) {
+        for (const std::string& name : *names) {
+            if (name.empty() || name.size() > MaxCalendarName || HasControlUtf8(name) ||
+                name.find(',') != std::string::npos)
+                c.Add(field, name, true, "is not a calendar name",
+                      "1 to 64 characters, no comma or control character");
+            else if (calendars &&
+                     std::find(calendars->begin(), calendars->end(), name) == calendars->end())
+                c.Add(field, name, true, "is not a calendar of this file",
+                      "a calendar named by calendar add or calendar import");
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<Problem> CheckEvent(const Event& e) {
     std::vector<Problem> out;
     Collector c{out, e.Number, e.Title, EventName(e.Number, e.Title)};
@@ -208,6 +254,34 @@ std::vector<Problem> CheckEvent(const Event& e) {
                 break;
         }
     }
+    CheckDates(e, nullptr, out);
+    return out;
+}
+
+std::vector<Problem> CheckDateRules(const Event& e, const std::vector<std::string>& calendars) {
+    std::vector<Problem> out;
+    CheckDates(e, &calendars, out);
+    return out;
+}
+
+std::vector<Problem> CheckCalendarName(const std::string& name) {
+    std::vector<Problem> out;
+    Collector c{out, 0, "", "calendar"};
+    if (name.empty() || name.size() > MaxCalendarName || HasControlUtf8(name) ||
+        name.find(',') != std::string::npos)
+        c.Add("calendar", name, true, "is not a calendar name",
+              "1 to 64 characters, no comma or control character");
+    return out;
+}
+
+std::vector<Problem> CheckCalendarTitle(const std::string& name, const std::string& title) {
+    std::vector<Problem> out;
+    Collector c{out, 0, "", "calendar " + Quote(name)};
+    if (Length8Bit(title) > MaxTextLength)
+        c.Add("title", title, true, "is too long",
+              "at most " + std::to_string(MaxTextLength) + " characters");
+    if (HasControlUtf8(title))
+        c.Add("title", title, true, "holds a control character", kNoControls);
     return out;
 }
 

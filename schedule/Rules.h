@@ -38,6 +38,18 @@ struct Problem {
 // write lines of its own into the activity log. A message text gives them as caret codes ("^M").
 std::vector<Problem> CheckEvent(const Event& e);
 
+// The date rules of e against the calendars the file holds (names): a date that does not exist,
+// until before from, every_weeks outside 1..52 or without week_of, a latest that is not
+// hh:mm:ss, a calendar the file does not have. Fields "from", "until", "every_weeks", "week_of",
+// "except", "only", "latest". CheckEvent checks all but the calendars' existence.
+std::vector<Problem> CheckDateRules(const Event& e, const std::vector<std::string>& calendars);
+
+// A calendar's name (1..64 characters, no control character, no comma: lists join names with
+// it) and a date's title (at most 255 characters, no control character). Number 0, field
+// "calendar" / "title".
+std::vector<Problem> CheckCalendarName(const std::string& name);
+std::vector<Problem> CheckCalendarTitle(const std::string& name, const std::string& title);
+
 // Where a message file named by a writer (the event tool, an import, the console) lies: an
 // absolute path in the program folder's messages/ folder (schedule/MessageFolder.h), without
 // ".", ".." or empty ("//") parts. A file elsewhere could be any file of the folder (the

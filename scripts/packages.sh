@@ -4,7 +4,8 @@ qtx_packages=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev libg
   googletest libbenchmark-dev qt6-base-dev libgl-dev xvfb xauth clang libclang-rt-14-dev netcat-openbsd
   libmicrohttpd-dev libgnutls28-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libsodium-dev openssl chromium chromium-driver
   python3-selenium libsystemd-dev systemd debhelper dpkg-dev fakeroot lintian devscripts file
-  debootstrap tzdata libsnmp-dev snmptrapd snmp python3-aiosmtpd prometheus)
+  debootstrap tzdata libsnmp-dev snmptrapd snmp python3-aiosmtpd prometheus
+  libical-dev)
 
 qtx_install_packages() {
   local missing=()

@@ -22,6 +22,9 @@ struct EventOutcome {
     bool Ran = false;
     state::Refusal Reason = state::Refusal::None;
     int64_t LatenessMs = -1;  // from the event's second to the start of its execution; -1 unknown
+    // The refusal in words when they say more than RefusalText ("Holiday Christmas Day (uk)",
+    // "Too late (due 06:00:00)"); empty otherwise.
+    std::string Detail;
 };
 
 // How one crosspoint command of a run ended on one link: confirmed (the switcher showed the

@@ -211,7 +211,7 @@ std::string StateChannel::Snapshot() const {
         json j{{f::Day, r.Day}, {f::Time, r.Time}, {f::Title, r.Title}, {f::Color, r.Color}};
         if (r.HasOutcome) {
             j[f::Ran] = r.Ran;
-            j[f::Reason] = state::RefusalText(r.Reason);
+            j[f::Reason] = r.Detail.empty() ? std::string(state::RefusalText(r.Reason)) : r.Detail;
             j[f::Refusal] = state::RefusalName(r.Reason);
             if (r.LatenessMs >= 0)
                 j[f::LatenessMs] = r.LatenessMs;
@@ -384,6 +384,7 @@ void StateChannel::ShowEventOutcome(const EventOutcome& outcome) {
         r.Ran = outcome.Ran;
         r.Reason = outcome.Reason;
         r.LatenessMs = outcome.LatenessMs;
+        r.Detail = Cp1252ToUtf8(outcome.Detail);
     }
     if (!subscribers_.empty()) {
         json j = Message(state::MessageKind::Outcome);
@@ -392,7 +393,8 @@ void StateChannel::ShowEventOutcome(const EventOutcome& outcome) {
         j[f::Time] = Cp1252ToUtf8(outcome.Time);
         j[f::Title] = Cp1252ToUtf8(outcome.Title);
         j[f::Ran] = outcome.Ran;
-        j[f::Reason] = state::RefusalText(outcome.Reason);
+        j[f::Reason] = outcome.Detail.empty() ? std::string(state::RefusalText(outcome.Reason))
+                                              : Cp1252ToUtf8(outcome.Detail);
         j[f::Refusal] = state::RefusalName(outcome.Reason);
         if (outcome.LatenessMs >= 0)
             j[f::LatenessMs] = outcome.LatenessMs;

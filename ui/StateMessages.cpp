@@ -28,8 +28,13 @@ constexpr RefusalWords kRefusals[] = {
     {"Invalid Crosspoint", "invalidCrosspoint"},
     {"Invalid Relay", "invalidRelay"},
     {"Invalid Channel", "invalidChannel"},
+    {"Holiday", "holiday"},
+    {"Not in calendar", "notInCalendar"},
+    {"Outside its dates", "outsideDates"},
+    {"Not its week", "notItsWeek"},
+    {"Too late", "tooLate"},
 };
-static_assert(std::size(kRefusals) == static_cast<size_t>(Refusal::InvalidChannel) + 1);
+static_assert(std::size(kRefusals) == static_cast<size_t>(Refusal::TooLate) + 1);
 
 constexpr const char* kActionNames[] = {"take", "sumOn", "sumOff"};
 constexpr const char* kActionWords[] = {"Take", "Sum On", "Sum Off"};
@@ -109,6 +114,19 @@ const char* RefusalText(Refusal r) {
 
 const char* RefusalName(Refusal r) {
     return kRefusals[static_cast<size_t>(r)].Name;
+}
+
+bool IsDateRefusal(Refusal r) {
+    switch (r) {
+        case Refusal::Holiday:
+        case Refusal::NotInCalendar:
+        case Refusal::OutsideDates:
+        case Refusal::NotItsWeek:
+        case Refusal::TooLate:
+            return true;
+        default:
+            return false;
+    }
 }
 
 std::optional<Refusal> RefusalFromName(std::string_view name) {

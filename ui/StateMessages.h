@@ -114,6 +114,13 @@ enum class Refusal {
     InvalidCrosspoint,
     InvalidRelay,
     InvalidChannel,
+    // The event's date rules (its words, with the calendar's date title or the due time, travel
+    // in EventOutcome::Detail).
+    Holiday,        // a date of a calendar it avoids
+    NotInCalendar,  // not a date of the calendars it follows
+    OutsideDates,   // before its from or after its until
+    NotItsWeek,     // not one of its every-Nth weeks
+    TooLate,        // later than its latest after its second
 };
 // The words: for the refusals the activity log writes, exactly its text after " not executed - "
 // ("Server not connected", "Invalid Crosspoint"); "Inactive", "Skipped"; "" for None.
@@ -121,6 +128,9 @@ const char* RefusalText(Refusal r);
 // The value on the channel ("inactive", "serverNotConnected", ...; "" for None), and back.
 const char* RefusalName(Refusal r);
 std::optional<Refusal> RefusalFromName(std::string_view name);
+// True for the refusals of an event's date rules (Holiday .. TooLate): such an occurrence
+// consumes no marking.
+bool IsDateRefusal(Refusal r);
 
 // The crosspoint command a confirmation is about.
 enum class CrosspointAction { Take, SumOn, SumOff };

@@ -260,9 +260,10 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     loop.RunFor(300);
     channel->AddHistoryRow("Monday", "06:00:00", "Morning feed - Not Executed");
     channel->ShowEventOutcome(
-        {1, "Monday", "06:00:00", "Morning feed", false, state::Refusal::InvalidCrosspoint, 4});
+        {1, "Monday", "06:00:00", "Morning feed", false, state::Refusal::InvalidCrosspoint, 4, {}});
     channel->AddHistoryRow("Monday", "06:00:01", "Ident");
-    channel->ShowEventOutcome({2, "Monday", "06:00:01", "Ident", true, state::Refusal::None, 7});
+    channel->ShowEventOutcome(
+        {2, "Monday", "06:00:01", "Ident", true, state::Refusal::None, 7, {}});
     loop.RunFor(500);
     done = true;
     channel->SetPanelText(3, "6:00:02 AM");  // one more event so the reader sees done

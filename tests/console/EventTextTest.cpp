@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "console/ApiError.h"
 #include "console/EventJson.h"
 #include "console/EventText.h"
 
@@ -124,6 +125,28 @@ TEST(EventText, EachActionAndConditionIsTheDocumentsText) {
         // And it reads back as the same event.
         EXPECT_EQ(EventFromJson(EventToJson(e), true), e);
     }
+}
+
+TEST(EventText, DateRulesAreFieldsOfTheDocumentAndReadBack) {
+    Event e = Base();
+    e.Dates.From = "2027-01-01";
+    e.Dates.Until = "2027-06-30";
+    e.Dates.EveryWeeks = 2;
+    e.Dates.WeekOf = "2027-01-04";
+    e.Dates.Except = {"uk", "closures"};
+    e.Dates.Only = {"term"};
+    e.Dates.Latest = "00:00:10";
+    const json j = json::parse(TextOf(e));
+    EXPECT_EQ(TextOf(e), j.dump());  // still the document's own text, keys in order
+    EXPECT_EQ(j["from"], "2027-01-01");
+    EXPECT_EQ(j["every_weeks"], 2);
+    EXPECT_EQ(j["except"], json::array({"uk", "closures"}));
+    EXPECT_EQ(j["latest"], "00:00:10");
+    EXPECT_EQ(EventFromJson(j, true), e);
+    EXPECT_FALSE(json::parse(TextOf(Base())).contains("from"));  // absent when not set
+    json bad = j;
+    bad["only"] = "term";
+    EXPECT_THROW(EventFromJson(bad, true), ApiError);
 }
 
 TEST(EventText, StringsAreEscapedAndAlwaysValid) {

@@ -338,8 +338,9 @@ TEST_F(EventDbCli, CsvRoundTripsAndAcceptsSpreadsheetForms) {
         ReadWholeFile(dir.File("events.csv"))
             .rfind(
                 "number,title,days,at,marking,when,crosspoint,salvo,relay,gain,message,text,"
-                "file\r\n"
-                "1,\"Caf\xC3\xA9, \"\"live\"\"\",\"mon,fri\",06:00:00,active,,take:3:1,,,,,,\r\n",
+                "file,from,until,every_weeks,week_of,except,only,latest\r\n"
+                "1,\"Caf\xC3\xA9, \"\"live\"\"\",\"mon,fri\",06:00:00,active,,take:3:1,,,,,,,,,,,,,"
+                "\r\n",
                 0),
         0u);
     const std::string other = dir.File("other.mdb");

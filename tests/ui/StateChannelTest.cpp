@@ -81,7 +81,7 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     channel.SetHistoryColor(255);
     channel.AddHistoryRow("Sunday", "23:00:00", "Late - Not Executed");
     channel.ShowEventOutcome(
-        {7, "Sunday", "23:00:00", "Late", false, state::Refusal::ServerNotConnected, 12});
+        {7, "Sunday", "23:00:00", "Late", false, state::Refusal::ServerNotConnected, 12, {}});
     EXPECT_EQ(window.Caption, "QTX Automation - Switcher Connected");
     ASSERT_EQ(window.HistoryRows.size(), 1u);
     channel.ShowAlarm({"a1", true, R"({"id": "a1", "state": "raised"})"});
