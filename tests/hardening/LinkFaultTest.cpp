@@ -1,8 +1,8 @@
 // The whole engine losing its switcher links in the ways a facility loses them: the simulator
 // killed and restarted, a refused port, a peer that never speaks, a switcher that stops
-// answering polls, a frame cut off by a dropped connection, a slave that goes away. Events in
-// the gap are refused with their reason, the links come back, and no event's frame is sent
-// twice or lost once the link is up.
+// answering polls, a frame cut off by a dropped connection. Events in the gap are refused with
+// their reason, the links come back, and no event's frame is sent twice or lost once the link is
+// up. (A slave that goes away is the end-to-end test's.)
 #include "hardening/Hardening.h"
 #include "switcher/sim/SwitcherSim.h"
 
@@ -29,12 +29,10 @@ EventRow SalvoEvent(int number, const std::string& time, int salvo) {
 
 class LinkFault : public ::testing::Test {
   protected:
-    // Starts with these rows and an event on Tuesday against the server on port (and a slave).
-    void StartOn(int port, std::vector<EventRow> rows, int slavePort = 0) {
+    // Starts with these rows and an event on Tuesday against the server on port.
+    void StartOn(int port, std::vector<EventRow> rows) {
         rows.push_back(Event(99, 1, "08:00:00", "tuesday"));
-        h.WriteDatabase(rows, "127.0.0.1", port, slavePort ? "127.0.0.1" : "0.0.0.0");
-        if (slavePort)
-            h.Sql("UPDATE Server SET SlaveIPPort = '" + std::to_string(slavePort) + "'");
+        h.WriteDatabase(rows, "127.0.0.1", port);
         h.Start();
     }
     bool WaitFor(const std::function<bool()>& done) { return h.realLoop.RunUntil(done, 3000); }
@@ -146,27 +144,6 @@ TEST_F(LinkFault, HalfFramesAndGarbageSpoilNeitherThisConnectionNorTheNext) {
     Second(9, 0, 5);
     ASSERT_TRUE(WaitFor([&] { return !Salvos(sim).empty(); }));
     EXPECT_THAT(Salvos(sim), ElementsAre("EA 64 06 00 6A FF"));
-}
-
-TEST_F(LinkFault, SlaveThatGoesAwayCostsNoEventOnTheServerLink) {
-    SwitcherSim server(h.realLoop);
-    auto slave = std::make_unique<SwitcherSim>(h.realLoop);
-    const int slavePort = slave->Listen();
-    StartOn(server.Listen(), {SalvoEvent(1, "09:00:01", 1), SalvoEvent(2, "09:00:03", 2)},
-            slavePort);
-    ASSERT_TRUE(WaitFor([&] { return Online() && h.vars().SlaveSwitcherConnected; }));
-    Second(9, 0, 1);
-    slave.reset();  // the slave's process is gone
-    ASSERT_TRUE(WaitFor([&] { return !h.vars().SlaveConnected; }));
-    Second(9, 0, 2);  // its port refuses now; retried quietly
-    Second(9, 0, 3);
-    ASSERT_TRUE(WaitFor([&] { return Salvos(server).size() == 2; }));
-    EXPECT_TRUE(h.vars().ServerConnected && h.vars().SwitcherConnected);
-    EXPECT_THAT(Salvos(server), ElementsAre("EA 64 00 00 64 FF", "EA 64 01 00 65 FF"));
-    // The write on the missing slave link is reported; the server's frame went out first.
-    EXPECT_THAT(h.ErrorLocations(), ElementsAre("Error sending to switcher"));
-    EXPECT_THAT(h.ActivityMessages(),
-                ElementsAre("Send Execute Salvo Number 1", "Send Execute Salvo Number 2"));
 }
 
 }  // namespace
