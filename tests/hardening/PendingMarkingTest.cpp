@@ -34,7 +34,10 @@ std::unique_ptr<LockHolder> ConsumeWhileLocked(EngineHarness& h) {
                   Event(3, 2, "09:00:00", "wednesday")});
     auto lock = std::make_unique<LockHolder>(h.Db(), kWriteLock);
     EXPECT_TRUE(lock->Holding());
+    const auto start = std::chrono::steady_clock::now();
     h.TickAt(9, 0, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+    EXPECT_TRUE(h.Logged("Error # 3218"));
     EXPECT_THAT(Titles(h.view.HistoryRows), ElementsAre("skip - Not Executed", "once"));
     EXPECT_THAT(h.DatabaseErrors(),
                 ElementsAre("Error Updating Skip Event", "Error Deleting One Time Event"));
