@@ -122,14 +122,5 @@ TEST(Cp1252Text, EveryByteSurvivesTheRoundTrip) {
               "A");  // not UTF-8: kept as bytes
 }
 
-TEST(FakeClockWaits, SameSecondWaitEndsAtTheNextSecond) {
-    FakeClock clock(Dt(2026, 12, 5, 23, 59, 59));
-    clock.Advance(250);
-    clock.WaitWhileSecondIs(86399);
-    EXPECT_EQ(clock.Now(), Dt(2026, 12, 6, 0, 0, 0));
-    clock.WaitWhileSecondIs(5);  // not the current second: returns at once
-    EXPECT_EQ(clock.Now(), Dt(2026, 12, 6, 0, 0, 0));
-}
-
 }  // namespace
 }  // namespace qtx
