@@ -59,24 +59,19 @@ class OnceEveryOccurrenceTest : public ::testing::Test {
     int port_ = 0;
 };
 
-TEST_F(OnceEveryOccurrenceTest, RecordsWithoutTimeNeverSendTheChainRoundTheTable) {
-    // A row with only its number (no day, no time) sorts first; so does a Day of -1.
+TEST_F(OnceEveryOccurrenceTest, RecordsWithoutTimeOrWeekdayHoldUpNothing) {
+    // A row with only its number (no day, no time) sorts first; so does a Day of -1; a Day of 8
+    // sorts last.
     StartWith({EventRow{{"Number", 9LL}}, With(EventRow{{"Number", 8LL}}, {{"Day", -1}}),
                Take(1, 0, "09:00:01", "a"), Take(2, 0, "09:00:01", "b"),
-               Take(3, 0, "09:00:02", "c")});
+               Take(3, 0, "09:00:02", "c"), Take(4, 8, "09:00:03", "day eight")});
     for (int s = 0; s <= 4; ++s)
         Second(9, 0, s);
     EXPECT_EQ(TakesBySource(), (std::map<int, int>{{1, 1}, {2, 1}, {3, 1}}));
     EXPECT_EQ(h.view.HistoryRows.size(), 3u);
-}
-
-TEST_F(OnceEveryOccurrenceTest, RecordsOfNoWeekdayHoldUpNothing) {
-    StartWith({Take(1, 0, "09:00:01", "a"), Take(2, 8, "09:00:02", "day eight")});
+    h.SetDate(2026, 12, 14);  // next Monday
     Second(9, 0, 1);
-    Second(9, 0, 2);
-    h.SetDate(2026, 12, 14);
-    Second(9, 0, 1);
-    EXPECT_EQ(TakesBySource(), (std::map<int, int>{{1, 2}}));
+    EXPECT_EQ(TakesBySource(), (std::map<int, int>{{1, 2}, {2, 2}, {3, 1}}));
 }
 
 TEST_F(OnceEveryOccurrenceTest, ATableOfOneSecondRunsOnceAndAgainNextWeek) {
