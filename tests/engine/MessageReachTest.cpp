@@ -1,8 +1,7 @@
 // What a message event can send: the whole engine against the switcher simulator, sending file
 // messages to a listener on 127.0.0.1. Files of the program folder outside messages/ (the
 // console's accounts, the database) are never sent, however the path reaches them; a file in
-// messages/ and a file outside the program folder still are. Texts stored by another program
-// with CR or LF in them stay on their own line in the activity log.
+// messages/ and a file outside the program folder still are.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -97,19 +96,6 @@ TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
     }
     EXPECT_THAT(h.ActivityMessages(),
                 ElementsAre("Message Sent to 127.0.0.1", "Message Sent to 127.0.0.1"));
-}
-
-TEST_F(MessageReach, ALineBreakInAStoredTitleIsWrittenVisiblyOnTheRunsOwnLine) {
-    const std::string forged = "Feed\r\nMon, Dec 07, 2026 - 09:00:01       Send Take - In:0001";
-    StartWith({With(Event(1, 0, "09:00:01", forged), {{"rcontrol", 1}, {"Relay", 0}}),
-               With(Event(2, 0, "09:00:02", "lf\nonly\x0B"), {{"rcontrol", 1}, {"Relay", 0}}),
-               Event(3, 1, "08:00:00", "tuesday")});
-    h.TickAt(9, 0, 1);
-    h.TickAt(9, 0, 2);
-    EXPECT_THAT(h.ActivityMessages(),
-                ElementsAre("Feed\\x0D\\x0AMon, Dec 07, 2026 - 09:00:01       Send Take - "
-                            "In:0001 not executed - Invalid Relay",
-                            "lf\\x0Aonly\\x0B not executed - Invalid Relay"));
 }
 
 }  // namespace

@@ -1,22 +1,17 @@
-// The engine's own disk work under pressure: a large table whose markings must not delay the
-// next event, an outside commit racing a marking, a task-view refresh during a reload at the
-// end of a day, FIFOs in place of the logs and the copy, and a file-size limit.
+// The engine's own disk work under pressure: an outside commit racing a marking, a task-view
+// refresh during a reload at the end of a day, FIFOs in place of the logs and the copy, and a
+// file-size limit. (What a marking costs in a full table is measured in bench/.)
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <ctime>
-#include <future>
-#include <map>
 #include <thread>
 
 #include "common/FileSystem.h"
+#include "common/Format.h"
 #include "database/DiskWork.h"
-#include "engine/EventHandle.h"
 #include "fixtures/WallClock.h"
 #include "hardening/Hardening.h"
 #include "logging/LogHeader.h"
-#include "switcher/ByteManipulation.h"
-#include "switcher/sim/SwitcherSim.h"
 
 namespace qtx::test {
 namespace {
@@ -24,13 +19,6 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-std::string HhMmSs(int secondsOfDay) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", secondsOfDay / 3600, secondsOfDay / 60 % 60,
-                  secondsOfDay % 60);
-    return buf;
-}
 
 // Adds `rows` filler events on `day` at 03:00:00 (long past in these tests), numbered from 1000.
 void AddFiller(EngineHarness& h, int rows, int day) {
@@ -58,69 +46,6 @@ class ShiftedClock : public SystemClock {
   private:
     int64_t shiftMs_ = 0;
 };
-
-// Skips in a full table (32767 rows) cost the event after them in the same second one
-// statement each, not a walk over the table: its frame reaches the switcher on time, and each
-// skip is written to every row of its event.
-TEST(DiskWorkFault, SkipsInAFullTableDoNotDelayTheNextEventOfTheirSecond) {
-    SystemClock clock;
-    if (clock.Now().SecondsOfDay() + 90 >= 86400)
-        GTEST_SKIP() << "too close to midnight";
-
-    PollEventLoop simLoop;
-    std::promise<int> port;
-    std::vector<sim::ReceivedFrame> frames;
-    std::thread simThread([&] {
-        sim::SwitcherSim sim(simLoop);
-        port.set_value(sim.Listen());
-        simLoop.Run();
-        frames = sim.Frames();
-    });
-
-    // The table is written first and the events' second chosen afterwards, so a slow build
-    // (sanitizers) still starts the engine before it.
-    EngineHarness h{clock.Now()};
-    const int today = clock.Now().MondayIndex();
-    // Three skips and then the event, all in one second; the filler and the skipped event's
-    // second row are on day 7 (no day), so nothing else is due and the order stays as written.
-    h.WriteDatabase({With(Event(1, today, "23:59:59", "s1"), {{"Active", 2}}),
-                     With(Event(1, 7, "10:00:00", "s1 again"), {{"Active", 2}}),
-                     With(Event(2, today, "23:59:59", "s2"), {{"Active", 2}}),
-                     With(Event(3, today, "23:59:59", "s3"), {{"Active", 2}}),
-                     With(Event(4, today, "23:59:59", "next"), {{"scontrol", 1}, {"Salvo", 7}}),
-                     Event(5, today, "23:59:59", "later")},
-                    "127.0.0.1", port.get_future().get());
-    AddFiller(h, 32767 - 6, 7);
-    const LocalDateTime now = clock.Now();
-    const int first = now.SecondsOfDay() + 4;
-    h.Sql("UPDATE Automation SET Time = '" + HhMmSs(first) + "' WHERE Time = '23:59:59'");
-    h.Sql("UPDATE Automation SET Time = '" + HhMmSs(first + 60) + "' WHERE Number = 5");
-
-    Engine engine(clock, h.realLoop, h.view, h.dir.Path());
-    engine.Form_Load();
-    ASSERT_EQ(engine.Vars().EventCount, 32767);  // "later" keeps the chain from wrapping
-    h.realLoop.RunUntil([&] { return clock.Now().SecondsOfDay() >= first + 1; }, 8000);
-    h.realLoop.RunFor(200);
-    engine.Form_Terminate();
-    simLoop.Stop();
-    simThread.join();
-
-    int64_t arrival = -1;
-    for (const auto& f : frames)
-        if (static_cast<uint8_t>(f.Bytes[0]) == 0xEA && arrival < 0)
-            arrival = f.TimeMs;
-    ASSERT_GE(arrival, 0) << "the salvo never arrived";
-    const int64_t late = arrival - LocalSecondToEpochMs(now, first);
-    std::printf("the salvo after the skip arrived %lld ms after its second\n",
-                static_cast<long long>(late));
-    // The usual lateness is a few milliseconds plus a commit per skip; a walk over the table
-    // through the recordset cost about 100 ms per skip.
-    EXPECT_LT(late, 200);
-    EXPECT_EQ(QueryOne(h.Db(), "SELECT group_concat(Active) FROM Automation WHERE Number = 1"),
-              "1,1");
-    EXPECT_THAT(Titles(h.view.HistoryRows),
-                ElementsAre("s1 - Not Executed", "s2 - Not Executed", "s3 - Not Executed", "next"));
-}
 
 // Another program commits an added event while the engine is writing a skip (it held the
 // write lock when the marking began): the engine must not take the file's new time for its own.
@@ -245,7 +170,7 @@ TEST(DiskWorkFault, FileSizeLimitFailsWritesWithoutKillingTheEngine) {
     EngineHarness h{now};
     std::vector<EventRow> rows;
     for (int i = 0; i < 6; ++i)  // refused every second (no server): one activity line each
-        rows.push_back(Event(i + 1, now.MondayIndex(), HhMmSs(first + i), "refused event"));
+        rows.push_back(Event(i + 1, now.MondayIndex(), FormatHhMmSs(first + i), "refused event"));
     h.WriteDatabase(rows);
     const std::string program = h.dir.File("qtx-automation-headless");
     std::filesystem::copy_file(binary, program);

@@ -65,14 +65,6 @@ TEST_F(LogsTest, ActivityLogIsCreatedThenAppendedByteForByte) {
     EXPECT_FALSE(std::filesystem::exists(dir_.File("Errorlog.txt")));
 }
 
-TEST_F(LogsTest, DeletedActivityLogStartsAgainWithItsHeader) {
-    logs_.WriteActivityLog("first");
-    std::filesystem::remove(dir_.File("Tally.Dat"));
-    logs_.WriteActivityLog("second");
-    EXPECT_EQ(ReadWholeFile(dir_.File("Tally.Dat")),
-              Header(ActivityLogHeader()) + "Sat, Dec 05, 2026 - 14:03:09       second\r\n");
-}
-
 TEST_F(LogsTest, ErrorLineColumnsCutAndPad) {
     try {
         throw Fault(-2147, "Negative");
@@ -91,12 +83,6 @@ TEST_F(LogsTest, ErrorLineColumnsCutAndPad) {
     EXPECT_EQ(lines[3], stamp + "Error Executing Event" + std::string(15, ' ') + "Error # 0 - ");
     EXPECT_EQ(ReadWholeFile(dir_.File("Errorlog.txt")).substr(0, Header(ErrorLogHeader()).size()),
               Header(ErrorLogHeader()));
-}
-
-TEST_F(LogsTest, MidnightReportCarriesTheDateAlone) {
-    clock_.Set({2026, 12, 6, 0, 0, 0, 0});
-    logs_.ReportError("X");
-    EXPECT_EQ(ErrorEntries().at(0).substr(0, 25), "12/6/2026" + std::string(15, ' ') + "X");
 }
 
 void WriteInReadOnlyFolder(void* arg) {
@@ -122,17 +108,6 @@ TEST_F(LogsTest, UnwritableFolderReportsCreateThenWriteAndLosesTheLine) {
     EXPECT_EQ(lines[1].substr(24, 36), "Error Creating Activity Log         ");
     EXPECT_EQ(lines[1].substr(60), "Error # 70 - Permission denied");
     EXPECT_EQ(lines[2].substr(24, 29), "Error Writing to Activity Log");
-}
-
-TEST_F(LogsTest, FailingErrorLogEndsAfterOneNestedReport) {
-    std::filesystem::create_directory(dir_.File("Errorlog.txt"));
-    try {
-        throw Fault(5, "Invalid procedure call or argument");
-    } catch (...) {
-        logs_.ReportError("Error Executing Event");  // must return, not recurse forever
-    }
-    logs_.WriteActivityLog("still works");
-    EXPECT_NE(ReadWholeFile(dir_.File("Tally.Dat")).find("still works"), std::string::npos);
 }
 
 // A logged text is one line whatever it holds: every control character of Windows-1252 goes out
