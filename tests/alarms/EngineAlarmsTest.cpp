@@ -144,12 +144,12 @@ TEST_F(EngineAlarmsTest, EventRefusedOnlyForAnUnavailableLink) {
     for (const auto& c : cases) {
         ++number;
         h.engine->Alarms().Outcome(
-            EventOutcome{static_cast<int16_t>(number), "Mon", "09:01:00", "t", false, c.Reason, 0});
+            EventOutcome{static_cast<int16_t>(number), "Mon", "09:01:00", "t", false, c.Reason, 0, {}});
         const std::string about = "event " + std::to_string(number);
         EXPECT_EQ(Desk().IsRaised(alarms::AlarmKind::EventRefused, about), c.Raises)
             << state::RefusalName(c.Reason);
         h.engine->Alarms().Outcome(EventOutcome{static_cast<int16_t>(number), "Mon", "09:02:00",
-                                                "t", true, Refusal::None, 0});
+                                                "t", true, Refusal::None, 0, {}});
         EXPECT_FALSE(Desk().IsRaised(alarms::AlarmKind::EventRefused, about));
     }
 }

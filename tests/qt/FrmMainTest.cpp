@@ -70,7 +70,7 @@ void FrmMainTest::confirmationsShowOnTheirRunsRow() {
     auto* hist = w.findChild<QTreeWidget*>("lvHistory");
     for (int16_t number : {4, 5}) {
         view.AddHistoryRow("Monday", "06:00:00", "Feed");
-        view.ShowEventOutcome({number, "Monday", "06:00:00", "Feed", true, {}, 1});
+        view.ShowEventOutcome({number, "Monday", "06:00:00", "Feed", true, {}, 1, {}});
     }
     ConfirmOutcome o;
     o.Number = 4;

@@ -140,7 +140,7 @@ TEST(StateChannel, ConfirmationsFollowTheirRunsRow) {
     ASSERT_TRUE(channel.Open());
     for (int16_t number : {4, 5}) {
         channel.AddHistoryRow("Monday", "06:00:00", "Feed");
-        channel.ShowEventOutcome({number, "Monday", "06:00:00", "Feed", true, {}, 3});
+        channel.ShowEventOutcome({number, "Monday", "06:00:00", "Feed", true, {}, 3, {}});
     }
     ConfirmOutcome o;
     o.Number = 4;
