@@ -177,7 +177,7 @@ bool EventHandle::ExecuteOne() {
                                       : okToRun     ? e.Title
                                                     : e.Title + " - Not Executed";
             view_.AddHistoryRow(e.DayName, e.Time, title);
-            const EventOutcome outcome{e.Number, e.DayName, e.Time,   e.Title,
+            const EventOutcome outcome{e.Number, e.DayName, e.Time,     e.Title,
                                        okToRun,  refusal,   latenessMs, Utf8ToCp1252(dated.Text)};
             view_.ShowEventOutcome(outcome);
             if (OutcomeSeen)

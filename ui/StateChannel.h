@@ -82,7 +82,7 @@ class StateChannel : public MainWindow {
         int64_t LatenessMs = -1;
         bool HasOutcome = false;
         state::RowConfirmation Confirmation;  // history rows, once a link's confirmation ended
-        std::string Detail;  // the outcome's Detail, UTF-8
+        std::string Detail;                   // the outcome's Detail, UTF-8
     };
     struct Subscriber {
         int Fd = -1;

@@ -7,10 +7,9 @@ namespace qtx::state {
 
 namespace {
 
-constexpr const char* kKindNames[] = {"snapshot",    "caption", "icon",       "panel",
-                                      "nextCleared", "next",    "history",    "historyCleared",
-                                      "outcome",     "slave",   "messageBox", "confirmation",
-                                      "alarm"};
+constexpr const char* kKindNames[] = {
+    "snapshot",       "caption", "icon",  "panel",      "nextCleared",  "next", "history",
+    "historyCleared", "outcome", "slave", "messageBox", "confirmation", "alarm"};
 static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::Alarm) + 1);
 
 struct RefusalWords {

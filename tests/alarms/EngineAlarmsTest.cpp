@@ -35,7 +35,8 @@ class EngineAlarmsTest : public ::testing::Test {
             alarms::AlarmRoute r;
             r.Target = hook.Url();
             alarms::AddRoute(db, r);
-            settings::WriteSetting(db, *settings::FindKnown(settings::LinkAlarmAfter), linkAlarmAfter);
+            settings::WriteSetting(db, *settings::FindKnown(settings::LinkAlarmAfter),
+                                   linkAlarmAfter);
             db.Close();
         }
         h.Start();
@@ -143,13 +144,13 @@ TEST_F(EngineAlarmsTest, EventRefusedOnlyForAnUnavailableLink) {
     int number = 100;
     for (const auto& c : cases) {
         ++number;
-        h.engine->Alarms().Outcome(
-            EventOutcome{static_cast<int16_t>(number), "Mon", "09:01:00", "t", false, c.Reason, 0, {}});
+        h.engine->Alarms().Outcome(EventOutcome{
+            static_cast<int16_t>(number), "Mon", "09:01:00", "t", false, c.Reason, 0, {}});
         const std::string about = "event " + std::to_string(number);
         EXPECT_EQ(Desk().IsRaised(alarms::AlarmKind::EventRefused, about), c.Raises)
             << state::RefusalName(c.Reason);
-        h.engine->Alarms().Outcome(EventOutcome{static_cast<int16_t>(number), "Mon", "09:02:00",
-                                                "t", true, Refusal::None, 0, {}});
+        h.engine->Alarms().Outcome(EventOutcome{
+            static_cast<int16_t>(number), "Mon", "09:02:00", "t", true, Refusal::None, 0, {}});
         EXPECT_FALSE(Desk().IsRaised(alarms::AlarmKind::EventRefused, about));
     }
 }
@@ -225,7 +226,8 @@ TEST_F(EngineAlarmsTest, RestartKeepsActiveAndClearedAlarms) {
     EXPECT_EQ(Desk().Recent()[0].State, alarms::AlarmState::Cleared);
     EXPECT_FALSE(h.engine->Alarms()
                      .Desk()
-                     ->Raise(alarms::AlarmKind::TakeNotConfirmed, "event 100 Monday 06:00:00 link 0", "again")
+                     ->Raise(alarms::AlarmKind::TakeNotConfirmed,
+                             "event 100 Monday 06:00:00 link 0", "again")
                      .has_value());
     h.realLoop.RunFor(50);
     EXPECT_EQ(hook.Count(), 3u);
