@@ -70,6 +70,13 @@ std::string RouteTypeName(RouteType t) {
     return "snmp";
 }
 
+std::optional<RouteType> ParseRouteType(const std::string& name) {
+    for (RouteType t : {RouteType::Webhook, RouteType::Email, RouteType::Snmp})
+        if (name == RouteTypeName(t))
+            return t;
+    return std::nullopt;
+}
+
 bool AlarmRoute::Accepts(AlarmKind k) const {
     if (Kinds.empty())
         return true;
@@ -178,15 +185,10 @@ std::vector<AlarmRoute> LoadRoutes(Database& db) {
     for (const auto& row : rows) {
         AlarmRoute r;
         r.Id = Number(row[0]);
-        const std::string type = Text(row[1]);
-        if (type == "webhook")
-            r.Type = RouteType::Webhook;
-        else if (type == "email")
-            r.Type = RouteType::Email;
-        else if (type == "snmp")
-            r.Type = RouteType::Snmp;
-        else
+        const std::optional<RouteType> type = ParseRouteType(Text(row[1]));
+        if (!type)
             continue;  // a type a later program added
+        r.Type = *type;
         r.Target = Text(row[2]);
         r.Secret = Text(row[3]);
         try {

@@ -3,6 +3,7 @@
 // engine's load and older programs do not read), their rules and their one-line description,
 // which never shows a secret.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ inline constexpr const char* RouteTable = "AlarmRoutes";
 enum class RouteType { Webhook, Email, Snmp };
 
 std::string RouteTypeName(RouteType t);
+// "webhook", "email", "snmp" back to the type; nullopt for any other name.
+std::optional<RouteType> ParseRouteType(const std::string& name);
 
 struct AlarmRoute {
     int64_t Id = 0;

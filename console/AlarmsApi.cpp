@@ -63,15 +63,10 @@ AlarmRoute RouteOf(const json& j, size_t index, const std::vector<AlarmRoute>& s
             throw ApiError(400, where + ": id must be a whole number", "id");
         r.Id = j["id"].get<int64_t>();
     }
-    const std::string type = Text(j, "type", where);
-    if (type == "webhook")
-        r.Type = RouteType::Webhook;
-    else if (type == "email")
-        r.Type = RouteType::Email;
-    else if (type == "snmp")
-        r.Type = RouteType::Snmp;
-    else
+    const std::optional<RouteType> type = alarms::ParseRouteType(Text(j, "type", where));
+    if (!type)
         throw ApiError(422, where + ": type must be webhook, email or snmp", "type");
+    r.Type = *type;
     r.Target = Text(j, "target", where);
     r.MailFrom = Text(j, "from", where);
     r.MailTo = Text(j, "to", where);

@@ -5,41 +5,11 @@
 #include "common/Fault.h"
 #include "common/FaultNumbers.h"
 #include "common/Text.h"
+#include "schedule/TransactionScope.h"
 
 namespace qtx::schedule {
 
 namespace {
-
-// Opens a transaction unless the caller has one; rolls back on the way out unless committed.
-class Scope {
-  public:
-    explicit Scope(Database& db, bool readOnly = false) : db_(db), own_(!db.InTransaction()) {
-        if (own_ && readOnly)
-            db_.BeginRead();
-        else if (own_)
-            db_.BeginTrans();
-    }
-    ~Scope() {
-        if (own_ && !done_) {
-            try {
-                db_.Rollback();
-            } catch (...) {
-            }
-        }
-    }
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
-    void Commit() {
-        if (own_)
-            db_.CommitTrans();
-        done_ = true;
-    }
-
-  private:
-    Database& db_;
-    bool own_;
-    bool done_ = false;
-};
 
 std::string Where(const char* table, size_t row, const char* column) {
     return std::string(table) + " row " + std::to_string(row + 1) + " column " + column;
@@ -139,7 +109,7 @@ std::map<int, DateRules> ReadDateRules(Database& db) {
 }
 
 void WriteDateRules(Database& db, int number, const DateRules& r) {
-    Scope scope(db);
+    TransactionScope scope(db);
     if (!r.Empty() || db.HasTable(EventDatesTable)) {
         EnsureDateTables(db);
         DeleteDateRules(db, number);
@@ -238,7 +208,7 @@ std::vector<int> CalendarUsers(Database& db, const std::string& name) {
 }
 
 void AddCalendar(Database& db, const std::string& name) {
-    Scope scope(db);
+    TransactionScope scope(db);
     EnsureDateTables(db);
     db.Execute(std::string("INSERT OR IGNORE INTO ") + CalendarsTable + " (Name) VALUES (?1)",
                {Param(name)});
@@ -246,7 +216,7 @@ void AddCalendar(Database& db, const std::string& name) {
 }
 
 void AddCalendarDate(Database& db, const std::string& name, int64_t day, const std::string& title) {
-    Scope scope(db);
+    TransactionScope scope(db);
     AddCalendar(db, name);
     db.Execute(std::string("INSERT OR REPLACE INTO ") + CalendarDatesTable +
                    " (Calendar, Date, Title) VALUES (?1, ?2, ?3)",
@@ -265,7 +235,7 @@ bool RemoveCalendarDate(Database& db, const std::string& name, int64_t day) {
 bool RemoveCalendar(Database& db, const std::string& name) {
     if (!db.HasTable(CalendarsTable))
         return false;
-    Scope scope(db);
+    TransactionScope scope(db);
     const bool had = db.Execute(std::string("DELETE FROM ") + CalendarsTable + " WHERE Name = ?1",
                                 {Param(name)}) > 0;
     if (db.HasTable(CalendarDatesTable))
@@ -277,7 +247,7 @@ bool RemoveCalendar(Database& db, const std::string& name) {
 
 void ReplaceCalendarDates(Database& db, const std::string& name,
                           const std::vector<CalendarDate>& dates) {
-    Scope scope(db);
+    TransactionScope scope(db);
     AddCalendar(db, name);
     db.Execute(std::string("DELETE FROM ") + CalendarDatesTable + " WHERE Calendar = ?1",
                {Param(name)});
@@ -290,7 +260,7 @@ void ReplaceCalendarDates(Database& db, const std::string& name,
 
 DateBook LoadDateBook(Database& db) {
     // One read of the file for both, ended (rolled back) on a fault as well.
-    Scope scope(db, true);
+    TransactionScope scope(db, true);
     std::map<int, DateRules> rules = ReadDateRules(db);
     std::vector<Calendar> calendars;
     if (!rules.empty())

@@ -6,37 +6,11 @@
 #include "common/Fault.h"
 #include "common/Text.h"
 #include "schedule/DateStore.h"
+#include "schedule/TransactionScope.h"
 
 namespace qtx::schedule {
 
 namespace {
-
-// Opens a transaction unless the caller has one; rolls back on the way out unless committed.
-class WriteScope {
-  public:
-    explicit WriteScope(Database& db) : db_(db), own_(!db.InTransaction()) {
-        if (own_)
-            db_.BeginTrans();
-    }
-    ~WriteScope() {
-        if (own_ && !done_) {
-            try {
-                db_.Rollback();
-            } catch (...) {
-            }
-        }
-    }
-    void Commit() {
-        if (own_)
-            db_.CommitTrans();
-        done_ = true;
-    }
-
-  private:
-    Database& db_;
-    bool own_;
-    bool done_ = false;
-};
 
 Problem Conflict(Problem p) {
     p.Kind = ProblemKind::Conflict;
@@ -278,7 +252,7 @@ int FreeNumber(const std::vector<Row>& rows) {
 }
 
 std::vector<Problem> CreateEvent(Database& db, Event& e) {
-    WriteScope scope(db);
+    TransactionScope scope(db);
     const std::vector<Row> rows = ReadRows(db);
     if (e.Number == 0)
         e.Number = FreeNumber(rows);
@@ -300,7 +274,7 @@ std::vector<Problem> CreateEvent(Database& db, Event& e) {
 }
 
 std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>& events) {
-    WriteScope scope(db);
+    TransactionScope scope(db);
     const std::vector<Row> rows = ReadRows(db);
     std::vector<bool> used(32768, false);
     for (const std::vector<size_t>& group : GroupPositions(rows)) {
@@ -360,7 +334,7 @@ std::vector<std::vector<Problem>> CreateEvents(Database& db, std::vector<Event>&
 }
 
 std::vector<Problem> UpdateEvent(Database& db, int number, const Event& e) {
-    WriteScope scope(db);
+    TransactionScope scope(db);
     const std::vector<Row> rows = ReadRows(db);
     const std::vector<Row> present = RowsOf(rows, number);
     if (present.empty())
@@ -387,7 +361,7 @@ std::vector<Problem> UpdateEvent(Database& db, int number, const Event& e) {
 }
 
 bool DeleteEvent(Database& db, int number) {
-    WriteScope scope(db);
+    TransactionScope scope(db);
     Recordset rs = db.OpenRecordset("Automation");
     int removed = 0;
     while (!rs.IsEOF()) {
@@ -412,7 +386,7 @@ bool DeleteEvent(Database& db, int number) {
 }
 
 std::vector<Problem> WriteRows(Database& db, const std::vector<Row>& rows, bool replace) {
-    WriteScope scope(db);
+    TransactionScope scope(db);
     std::vector<Problem> problems;
     std::vector<Row> all;
     size_t firstNew = 0;
