@@ -9,7 +9,6 @@ namespace qtx::alarms {
 
 namespace {
 
-constexpr const char* kFileLocation = "Error Saving Alarms";
 constexpr const char* kReadLocation = "Error Reading Alarms";
 
 std::string RoutesKey(const std::vector<AlarmRoute>& routes) {
@@ -33,7 +32,8 @@ AlarmDesk::AlarmDesk(Clock& clock, std::string file, std::string engine,
       file_(std::move(file)),
       engine_(std::move(engine)),
       errorLog_(std::move(errorLog)),
-      options_(delivery) {}
+      options_(delivery),
+      writer_(std::make_unique<AlarmFileWriter>(file_, errorLog_)) {}
 
 AlarmDesk::~AlarmDesk() = default;
 
@@ -196,15 +196,7 @@ std::vector<RouteStats> AlarmDesk::DeliveryStats() const {
 }
 
 void AlarmDesk::Save() {
-    try {
-        SaveAlarmFile(file_, list_);
-        saveFailing_ = false;
-    } catch (const std::exception& e) {
-        // Once until a save works again: every change would otherwise repeat it.
-        if (errorLog_ && !saveFailing_)
-            errorLog_(kFileLocation, e.what());
-        saveFailing_ = true;
-    }
+    writer_->Write(list_);
 }
 
 void AlarmDesk::Changed(const Alarm& a) {

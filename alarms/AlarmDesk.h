@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "alarms/Alarm.h"
+#include "alarms/AlarmFileWriter.h"
 #include "alarms/AlarmStore.h"
 #include "alarms/Delivery.h"
 #include "common/Clock.h"
@@ -58,7 +59,7 @@ class AlarmDesk {
     std::function<void(const Alarm&)> OnChange;
 
   private:
-    void Save();  // with the lock held
+    void Save();  // with the lock held: hands a copy of the list to the file's writer
     void Changed(const Alarm& a);
 
     Clock& clock_;
@@ -69,8 +70,9 @@ class AlarmDesk {
     AlarmList list_;
     std::map<AlarmKind, int64_t> raised_;
     std::string routesKey_;
-    bool saveFailing_ = false;
     std::unique_ptr<AlarmDelivery> delivery_;
+    std::unique_ptr<AlarmFileWriter>
+        writer_;  // last: the waiting list is written before the rest goes
 };
 
 }  // namespace qtx::alarms
