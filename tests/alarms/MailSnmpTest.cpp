@@ -140,6 +140,34 @@ TEST_F(MailSnmp, EachAlarmReachesTheMailServerAndTheManagerWithEveryFieldBesideA
     EXPECT_EQ(s[2].LastAnswer, "trap sent");
 }
 
+TEST_F(MailSnmp, EveryKindReachesEveryRouteType) {
+    WebhookReceiver hook(WebhookReceiver::Mode::Ok);
+    SmtpSink mail;
+    TrapSink traps;
+    AlarmRoute web;
+    web.Target = hook.Url();
+    AlarmDelivery d({web, Mail(mail.Url()), Trap(traps.Target())}, clock_, nullptr, Quick());
+    for (AlarmKind k : AllKinds())
+        d.Submit(*book_.Raise(k, KindName(k), KindName(k) + " raised"));
+    const size_t n = AllKinds().size();
+    ASSERT_TRUE(hook.WaitFor(n));
+    ASSERT_TRUE(mail.WaitFor(n));
+    ASSERT_TRUE(WaitUntil([&] { return d.Stats()[2].Sent == static_cast<int64_t>(n); }));
+    ASSERT_TRUE(traps.WaitFor("qtxAlarmKind.0 = STRING: " + KindName(AllKinds().back())));
+    std::string hooks, mails;
+    for (const auto& r : hook.Requests())
+        hooks += r.Body;
+    for (const std::string& m : mail.Messages())
+        mails += m;
+    const std::string log = traps.Log();
+    for (AlarmKind k : AllKinds()) {
+        const std::string name = KindName(k);
+        EXPECT_EQ(Count(hooks, "\"kind\":\"" + name + "\""), 1u) << name << "\n" << hooks;
+        EXPECT_EQ(Count(mails, "Kind:      " + name + "\r\n"), 1u) << name;
+        EXPECT_EQ(Count(log, "qtxAlarmKind.0 = STRING: " + name), 1u) << name << "\n" << log;
+    }
+}
+
 TEST_F(MailSnmp, OneMailAMinutePerKindTheRestInOneSummary) {
     SmtpSink mail;
     AlarmDelivery d({Mail(mail.Url())}, clock_, nullptr, Quick());

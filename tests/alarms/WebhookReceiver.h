@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -24,6 +26,7 @@ class WebhookReceiver {
     struct Request {
         std::string Head;  // request line and headers
         std::string Body;
+        int64_t AtUs = 0;  // when it was all here, wall clock (epoch microseconds)
     };
 
     explicit WebhookReceiver(Mode mode) : mode_(mode) {
@@ -120,6 +123,9 @@ class WebhookReceiver {
             if (in.size() < end + 4 + length)
                 return;  // the body is not all here: nothing half-received is counted
             r.Body = in.substr(end + 4, length);
+            timespec now{};
+            ::clock_gettime(CLOCK_REALTIME, &now);
+            r.AtUs = int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
             in.erase(0, end + 4 + length);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
