@@ -1,6 +1,7 @@
 #include "alarms/AlarmStore.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -91,9 +92,17 @@ void SaveAlarmFile(const std::string& path, const AlarmList& list) {
         j["recent"].push_back(StoredAlarm(a));
     const std::string text = j.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
     const std::string temp = path + ".new";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+    // Never waits on what stands in the file's place (a FIFO without a reader would block the
+    // open for ever) and never writes through a link.
+    const int fd = ::open(temp.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0640);
     if (fd < 0)
         throw std::runtime_error(path + ": cannot be written");
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw std::runtime_error(path + ": cannot be written (not a regular file)");
+    }
     bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
               ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;

@@ -2,6 +2,9 @@
 // webhook receiver on 127.0.0.1. Time moves on the clock; only the network is real.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
 #include <nlohmann/json.hpp>
 
@@ -233,9 +236,12 @@ TEST_F(EngineAlarmsTest, RestartKeepsActiveAndClearedAlarms) {
     EXPECT_EQ(hook.Count(), 3u);
 }
 
-// A route that accepts and never answers holds nothing up: each tick returns at once while its
-// alarms wait, and the event due meanwhile reaches the switcher on its second.
+// A route that accepts and never answers, and an alarm file that cannot be written (a FIFO
+// without a reader where its new copy goes), hold nothing up: each tick returns at once while
+// the alarms wait, the event due meanwhile reaches the switcher on its second, the file's fault
+// is reported once, and the engine still stops.
 TEST_F(EngineAlarmsTest, StalledRouteDelaysNoTick) {
+    ASSERT_EQ(::mkfifo(h.dir.File("Alarms.json.new").c_str(), 0600), 0);
     WebhookReceiver stalled(WebhookReceiver::Mode::Stall);
     StartWith({test::With(test::Event(1, 0, "09:00:20", "take"),
                           {{"xcontrol", 1}, {"SourceChan", 1}, {"DestChan", 2}})},
@@ -257,6 +263,10 @@ TEST_F(EngineAlarmsTest, StalledRouteDelaysNoTick) {
     EXPECT_FALSE(sim_.FramesWithCode(0xFE).empty());  // the take left on its second
     // An attempt's timeout is 10 s; a tick that waited on it would take that long.
     EXPECT_LT(longest, std::chrono::seconds(2));
+    Tick();  // the file's report, queued by its writer, is written on a tick
+    const auto errors = h.ErrorLocations();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), "Error Saving Alarms"), 1);
+    h.engine.reset();
 }
 
 }  // namespace
