@@ -1,5 +1,6 @@
 // Feeds arbitrary option lists (one argument per line) to qtx-eventdb's event options. Nothing
-// may crash; an event that passes the rules survives the trip to its rows and back unchanged.
+// may crash; an event that passes the rules survives the trip to its rows and back unchanged
+// (but for its date rules, which are stored beside the rows).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -41,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ascii(e.Title) ||
         (e.Do.Message && (!ascii(e.Do.Message->Text) || !ascii(e.Do.Message->Address))))
         return 0;
-    if (qtx::schedule::EventFromRows(qtx::schedule::EventToRows(e)) != e)
+    const qtx::schedule::Event back = qtx::schedule::EventFromRows(qtx::schedule::EventToRows(e));
+    e.Dates = {};  // date rules are stored in tables of their own, not in the event's rows
+    if (back != e)
         std::abort();
     return 0;
 }
