@@ -1,6 +1,6 @@
 #pragma once
-// The switcher simulator on a thread of its own, ignoring every take (its map still answers),
-// stamping each frame as it arrives; Stop() ends it and gives those frames.
+// The switcher simulator on a thread of its own, stamping each frame as it arrives; Stop() ends
+// it and gives those frames.
 #include <future>
 #include <thread>
 #include <vector>
@@ -10,15 +10,20 @@
 
 namespace qtx::bench {
 
+// 64 by 64, ignoring every take (its map still answers): for the confirmation benchmarks.
+inline sim::SimOptions IgnoringTakes() {
+    sim::SimOptions o;
+    o.Inputs = 64;
+    o.Outputs = 64;
+    o.Faults.IgnoreCrosspoints = true;
+    return o;
+}
+
 class SimThread {
   public:
-    SimThread() {
+    explicit SimThread(sim::SimOptions o = {}) {
         std::promise<std::pair<int, size_t>> ready;
         thread_ = std::thread([&] {
-            sim::SimOptions o;
-            o.Inputs = 64;
-            o.Outputs = 64;
-            o.Faults.IgnoreCrosspoints = true;
             sim::SwitcherSim s(loop_, o);
             size_t mapBytes = 0;
             for (const std::string& m : s.MapMessages())
@@ -36,7 +41,7 @@ class SimThread {
             Stop();
     }
     int Port() const { return port_; }
-    // The bytes of a whole map answer (the map never changes: takes are ignored).
+    // The bytes of a whole map answer (with takes ignored the map never changes).
     size_t MapBytes() const { return mapBytes_; }
     std::vector<sim::ReceivedFrame> Stop() {
         loop_.Stop();

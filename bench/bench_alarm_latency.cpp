@@ -137,7 +137,7 @@ std::vector<double> TakeToWebhook(SimThread& sim) {
 
 void BM_IgnoredTakeToWebhook(benchmark::State& state) {
     for (auto _ : state) {
-        SimThread sim;
+        SimThread sim(qtx::bench::IgnoringTakes());
         const std::vector<double> map = MapRoundTrips(sim);
         const std::vector<double> alarm = TakeToWebhook(sim);
         if (map.size() < kMapAsks / 2 || alarm.size() < kTakes) {

@@ -47,7 +47,7 @@ using qtx::bench::SimThread;
 // The floor: sleeps to each whole second on an absolute timer and writes a take at once (source
 // 60 + i). Milliseconds from each second to the frame's arrival.
 std::vector<double> Floor() {
-    SimThread sim;
+    SimThread sim(qtx::bench::IgnoringTakes());
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -79,7 +79,7 @@ std::vector<double> Floor() {
 // stalledRoutes, that many webhook routes to receivers that accept and never answer, so each
 // take not confirmed raises an alarm that waits on every one of them.
 std::vector<double> Engine(int confirmWithin, size_t* confirmations, int stalledRoutes = 0) {
-    SimThread sim;
+    SimThread sim(qtx::bench::IgnoringTakes());
     qtx::SystemClock clock;
     const qtx::LocalDateTime now = clock.Now();
     const int first = now.SecondsOfDay() + 3;

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "bench/AbsoluteTimerFloor.h"
+#include "bench/SimThread.h"
 #include "common/Format.h"
 #include "fixtures/EngineHarness.h"
 #include "fixtures/WallClock.h"
@@ -51,24 +52,15 @@ void Report(benchmark::State& state, const char* name, const std::vector<double>
 
 void BM_FirstFrameLateness(benchmark::State& state) {
     for (auto _ : state) {
-        qtx::PollEventLoop simLoop;
-        std::promise<int> port;
-        std::vector<qtx::sim::ReceivedFrame> frames;
-        std::thread simThread([&] {
-            qtx::sim::SwitcherSim sim(simLoop);
-            port.set_value(sim.Listen());
-            simLoop.Run();
-            frames = sim.Frames();
-        });
-        const int simPort = port.get_future().get();
+        qtx::bench::SimThread sim;
+        const int simPort = sim.Port();
         const int64_t floorFirst = FloorSender(simPort);
 
         qtx::SystemClock clock;
         const qtx::LocalDateTime now = clock.Now();
         const int first = now.SecondsOfDay() + 3;
         if (first + kEvents + 5 >= 86400) {
-            simLoop.Stop();
-            simThread.join();
+            sim.Stop();
             state.SkipWithError("too close to midnight");
             return;
         }
@@ -90,8 +82,7 @@ void BM_FirstFrameLateness(benchmark::State& state) {
                             (kEvents + 6) * 1000);
         h.realLoop.RunFor(200);
         engine.Form_Terminate();
-        simLoop.Stop();
-        simThread.join();
+        const std::vector<qtx::sim::ReceivedFrame> frames = sim.Stop();
 
         std::map<int, int64_t> arrival;  // salvo number -> first arrival (us)
         for (const auto& f : frames)

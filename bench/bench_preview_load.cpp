@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "bench/AbsoluteTimerFloor.h"
+#include "bench/SimThread.h"
 #include "common/Format.h"
 #include "console/ConsoleProcess.h"
 #include "fixtures/EngineHarness.h"
@@ -43,16 +44,8 @@ long PeakKiB(pid_t pid) {
 
 void BM_LatenessWithSixteenPreviews(benchmark::State& state) {
     for (auto _ : state) {
-        qtx::PollEventLoop simLoop;
-        std::promise<int> port;
-        std::vector<qtx::sim::ReceivedFrame> frames;
-        std::thread simThread([&] {
-            qtx::sim::SwitcherSim sim(simLoop);
-            port.set_value(sim.Listen());
-            simLoop.Run();
-            frames = sim.Frames();
-        });
-        const int simPort = port.get_future().get();
+        qtx::bench::SimThread sim;
+        const int simPort = sim.Port();
 
         qtx::SystemClock clock;
         const qtx::LocalDateTime now = clock.Now();
@@ -60,8 +53,7 @@ void BM_LatenessWithSixteenPreviews(benchmark::State& state) {
         // The events start once the floor has been measured (its ten seconds from about 3 s on).
         const int first = now.SecondsOfDay() + 20;
         if (first + kEvents + 5 >= 86400) {
-            simLoop.Stop();
-            simThread.join();
+            sim.Stop();
             state.SkipWithError("too close to midnight");
             return;
         }
@@ -121,8 +113,7 @@ void BM_LatenessWithSixteenPreviews(benchmark::State& state) {
         viewer.join();
         const long peak = PeakKiB(console->Pid());
         console.reset();
-        simLoop.Stop();
-        simThread.join();
+        const std::vector<qtx::sim::ReceivedFrame> frames = sim.Stop();
 
         std::map<int, int64_t> arrival;  // salvo number -> first arrival (us)
         for (const auto& f : frames)
