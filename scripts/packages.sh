@@ -5,7 +5,7 @@ qtx_packages=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev libg
   libmicrohttpd-dev libgnutls28-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libsodium-dev openssl chromium chromium-driver
   python3-selenium libsystemd-dev systemd debhelper dpkg-dev fakeroot lintian devscripts file
   debootstrap tzdata libsnmp-dev snmptrapd snmp python3-aiosmtpd prometheus
-  libical-dev)
+  libical-dev etcd-server etcd-client)
 
 qtx_install_packages() {
   local missing=()
