@@ -13,21 +13,13 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/StateMessages.h"
+
 namespace qtx::cluster {
 
-enum class Role {
-    Leader,    // runs events
-    Standby,   // follows the leader's claims, sends nothing but what keeps its links alive
-    NoLeader,  // no quorum, a broken group file, or a campaign not yet decided: runs nothing
-};
-
-struct RoleState {
-    cluster::Role Role = cluster::Role::NoLeader;
-    std::string Leader;   // the leader's node name when known (Standby)
-    std::string Reason;   // why there is no leader ("qtx-cluster.conf: unknown key 'x'")
-    uint64_t LeaderChanges = 0;  // times this member saw the leadership change hands
-    bool operator==(const RoleState&) const = default;
-};
+// The role values travel on the state channel, so they are defined with its messages.
+using Role = state::ClusterRole;
+using RoleState = state::RoleState;
 
 // The marking an occurrence's run consumed; the other members apply it to their own files.
 enum class Marking { None, Skip, OneTime };
@@ -44,7 +36,7 @@ struct Occurrence {
 enum class ClaimOutcome {
     Claimed,         // this member holds the occurrence: it runs it
     AlreadyClaimed,  // another run holds it: ClaimOf says whose and what it consumed
-    NotLeader,       // not the leader, or the lease may have expired, or etcd did not answer in time
+    NotLeader,  // not the leader, or the lease may have expired, or etcd did not answer in time
 };
 
 struct ClaimRecord {

@@ -135,4 +135,19 @@ std::optional<Refusal> RefusalFromName(std::string_view name) {
     return std::nullopt;
 }
 
+namespace {
+constexpr const char* kRoleNames[] = {"alone", "leader", "standby", "none"};
+}  // namespace
+
+const char* RoleName(ClusterRole r) {
+    return kRoleNames[static_cast<size_t>(r)];
+}
+
+std::optional<ClusterRole> RoleFromName(std::string_view name) {
+    for (size_t i = 0; i < std::size(kRoleNames); ++i)
+        if (name == kRoleNames[i])
+            return static_cast<ClusterRole>(i);
+    return std::nullopt;
+}
+
 }  // namespace qtx::state

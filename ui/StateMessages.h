@@ -158,4 +158,22 @@ RowConfirmation LinkConfirmation(ConfirmResult result, int64_t ms, const std::st
                                  int link);
 RowConfirmation Combine(const RowConfirmation& row, const RowConfirmation& link);
 
+// An engine's role in its group of engines (main and backup); Alone without a group file.
+enum class ClusterRole {
+    Alone,
+    Leader,    // runs events
+    Standby,   // follows the leader's claims, sends nothing but what keeps its links alive
+    NoLeader,  // no quorum, a broken group file, or a campaign not yet decided: runs nothing
+};
+struct RoleState {
+    ClusterRole Role = ClusterRole::Alone;
+    std::string Leader;          // the leader's node name when known (Standby)
+    std::string Reason;          // why there is no leader ("qtx-cluster.conf: unknown key 'x'")
+    uint64_t LeaderChanges = 0;  // times this member saw the leadership change hands
+    bool operator==(const RoleState&) const = default;
+};
+// "alone", "leader", "standby", "none" (the metric's label values), and back.
+const char* RoleName(ClusterRole r);
+std::optional<ClusterRole> RoleFromName(std::string_view name);
+
 }  // namespace qtx::state
