@@ -151,6 +151,7 @@ TEST(GroupGate, TheLeaderClaimsEachOccurrenceOnceAndTheStandbyFollowsWithItsMark
     EXPECT_TRUE(backup.Sends().empty());
     EXPECT_TRUE(backup.h.view.Outcomes.empty());
     backup.h.Start();  // its own file: the skip consumed, the one-time event gone
+    backup.h.MarkSwitcherUp();
     EXPECT_EQ(backup.h.Record(2)->Active, 1);
     EXPECT_EQ(backup.h.Record(3), nullptr);
 
