@@ -212,6 +212,8 @@ void EngineState::SetRunning(bool running) {
     if (!running) {
         // What the engine showed is stale once it has gone; keep the history for the operator.
         state_[f::Link] = NoLink();
+        state_.erase(f::Role);  // an engine that is gone holds no role in its group
+        counts_.Group.reset();
         counts_.Server = counts_.Switcher = false;
         counts_.SlaveServer = counts_.SlaveSwitcher = false;
     }
@@ -316,6 +318,23 @@ void EngineState::Apply(const std::string& line) {
                 break;
             case MessageKind::Alarm:  // the stream passes it on; the alarm list keeps it
                 break;
+            case MessageKind::Role: {
+                json role = m;
+                role.erase(f::Type);
+                state_[f::Role] = std::move(role);
+                break;
+            }
+            case MessageKind::UnfinishedRun: {
+                json run = m;
+                run.erase(f::Type);
+                json& runs = state_[f::Unfinished];
+                if (!runs.is_array())
+                    runs = json::array();
+                runs.push_back(std::move(run));
+                if (runs.size() > limits::StateChannelClearedAlarms)
+                    runs.erase(runs.begin());
+                break;
+            }
         }
         changes_.emplace_back(++seq_, stored.empty() ? line : stored);
         if (changes_.size() > limits::StatusChangesKept)
@@ -328,6 +347,17 @@ void EngineState::Apply(const std::string& line) {
     counts_.SlaveEnabled = slave.value(f::Enabled, false);
     counts_.SlaveServer = slave.value(f::Server, false);
     counts_.SlaveSwitcher = slave.value(f::Switcher, false);
+    counts_.Group.reset();
+    if (const auto role = state_.find(f::Role); role != state_.end()) {
+        // Shapes are checked: the role's name and counts are there.
+        Counts::GroupCounts g;
+        g.Role = *state::RoleFromName((*role)[f::Role].get<std::string>());
+        g.LeaderChanges = (*role)[f::LeaderChanges].get<uint64_t>();
+        const json& claims = (*role)[f::Claims];
+        g.Claims = {claims[f::Claimed].get<uint64_t>(), claims[f::AlreadyClaimed].get<uint64_t>(),
+                    claims[f::NotLeader].get<uint64_t>()};
+        counts_.Group = g;
+    }
     changed_.notify_all();
 }
 

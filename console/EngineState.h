@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/Limits.h"
+#include "ui/StateMessages.h"
 
 namespace qtx::console {
 
@@ -84,6 +85,14 @@ class EngineState {
         // Connections whose peer was not believed, and whether the last one was such.
         uint64_t PeersRefused = 0;
         bool PeerRefused = false;
+        // The engine's group, when it has one: its role, the leadership changes it saw and its
+        // claims by outcome, as the state channel's role message carries them.
+        struct GroupCounts {
+            state::ClusterRole Role = state::ClusterRole::Alone;
+            uint64_t LeaderChanges = 0;
+            state::ClaimCounts Claims;
+        };
+        std::optional<GroupCounts> Group;
     };
     Counts GetCounts() const;
 

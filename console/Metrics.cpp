@@ -113,6 +113,28 @@ std::string MetricsText(const EngineState::Counts& c, const std::string& folder,
            "believed.\n"
         << "# TYPE qtx_engine_peer_untrusted gauge\n"
         << "qtx_engine_peer_untrusted " << (c.PeerRefused ? 1 : 0) << "\n";
+    // An engine in a group of engines: its role, the leadership changes it saw, its claims. An
+    // engine alone has no group and none of these.
+    if (c.Group && c.Group->Role != state::ClusterRole::Alone) {
+        out << "# HELP qtx_cluster_role The engine's role in its group (1 for the current one).\n"
+            << "# TYPE qtx_cluster_role gauge\n";
+        for (const state::ClusterRole r : {state::ClusterRole::Leader, state::ClusterRole::Standby,
+                                           state::ClusterRole::NoLeader})
+            out << "qtx_cluster_role{role=\"" << state::RoleName(r) << "\"} "
+                << (c.Group->Role == r ? 1 : 0) << "\n";
+        const state::ClaimCounts& claims = c.Group->Claims;
+        out << "# HELP qtx_cluster_leader_changes_total Times the engine saw the leadership of "
+               "its group change hands.\n"
+            << "# TYPE qtx_cluster_leader_changes_total counter\n"
+            << "qtx_cluster_leader_changes_total " << c.Group->LeaderChanges << "\n"
+            << "# HELP qtx_cluster_claims_total Occurrences the engine claimed as leader, by "
+               "outcome, since it started.\n"
+            << "# TYPE qtx_cluster_claims_total counter\n"
+            << "qtx_cluster_claims_total{outcome=\"claimed\"} " << claims.Claimed << "\n"
+            << "qtx_cluster_claims_total{outcome=\"already_claimed\"} " << claims.AlreadyClaimed
+            << "\n"
+            << "qtx_cluster_claims_total{outcome=\"not_leader\"} " << claims.NotLeader << "\n";
+    }
     out << "# HELP qtx_console_password_checks_total Password checks made by logins since the "
            "console started.\n"
         << "# TYPE qtx_console_password_checks_total counter\n"

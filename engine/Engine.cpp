@@ -1,5 +1,6 @@
 #include "engine/Engine.h"
 
+#include "cluster/RunGate.h"
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "common/FileSystem.h"
@@ -67,6 +68,13 @@ void Engine::Form_Load() {
     events_->PrepareTable(disk_->TableRead);
     if (RaisesAlarms)
         alarms_->Start();
+    // A folder with a group file makes the engine a member of a group; without one it runs
+    // alone and asks nobody.
+    if (!gate_)
+        gate_ = cluster::OpenGroup(programDir_);
+    events_->Gate = gate_.get();
+    if (gate_)
+        WatchRole();
     if (vars_.StartMinimized)
         view_.Minimize();
 
@@ -135,6 +143,9 @@ void Engine::tmrTimer_Timer() {
 
         if (!executing && vars_.TickCounter > 2 && WatchesDatabaseFile)
             WatchDatabase();
+
+        if (gate_)
+            WatchRole();
 
         if (!executing && vars_.EventCount != 0) {
             if (vars_.NextEventIndex < 0 || vars_.NextEventIndex >= vars_.EventCount)

@@ -3,6 +3,7 @@
 // tick, exit) to whichever window drives it (the Qt desktop window or the headless service).
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/Clock.h"
@@ -20,6 +21,9 @@ class MessageEvents;
 class EventHandle;
 class Confirmations;
 class EngineAlarms;
+namespace cluster {
+class RunGate;
+}
 
 class Engine {
   public:
@@ -62,6 +66,12 @@ class Engine {
     void SetConfirming(bool on);
     // Off: no alarms are raised, kept or delivered (the preview's engine).
     bool RaisesAlarms = true;
+    // The gate to a group of engines (main and backup) instead of the one the program folder's
+    // qtx-cluster.conf opens. Set it before Form_Load (tests).
+    void UseGate(std::unique_ptr<cluster::RunGate> gate);
+    // Called when the engine's role in its group changed (the service's journal). Never for an
+    // engine alone.
+    std::function<void(const state::RoleState&)> RoleSeen;
 
     Variables& Vars() { return vars_; }
     Logs& Log() { return logs_; }
@@ -80,6 +90,10 @@ class Engine {
     // The database watch of the tick: pending markings written, reload on a changed file time,
     // empty on a vanished file.
     void WatchDatabase();
+    // The group's word at each tick: a changed role shown, told and alarmed; runs other members
+    // left unfinished reported.
+    void WatchRole();
+    void ReportUnfinished();
 
     Clock& clock_;
     EventLoop& loop_;
@@ -93,6 +107,9 @@ class Engine {
     std::unique_ptr<Confirmations> confirm_;  // before events_, which uses it
     std::unique_ptr<EventHandle> events_;
     std::unique_ptr<EngineAlarms> alarms_;
+    std::unique_ptr<cluster::RunGate> gate_;  // none: the engine runs alone
+    std::optional<state::RoleState> shownRole_;
+    std::string loggedReason_;  // the no-leader reason last written to the error log
     EventLoop::TimerId tickTimer_ = -1;
     std::string programDir_;
 };

@@ -23,7 +23,7 @@ constexpr int64_t kErrorWindowMs = 60000;
 // Error-log locations whose entries raise an alarm of their own.
 bool HasItsOwnAlarm(const std::string& location) {
     return location == "Take Not Confirmed" || location == "Sum On Not Confirmed" ||
-           location == "Sum Off Not Confirmed";
+           location == "Sum Off Not Confirmed" || location == "Group Role";
 }
 
 std::string LinkAbout(int link) {
@@ -215,6 +215,24 @@ void EngineAlarms::Confirmation(const ConfirmOutcome& o) {
                     a.Event->Number == o.Number && a.Link == o.Link)
                     desk_->Clear(a.Kind, a.About);
         }
+    } catch (...) {
+        logs_.ReportError("Error Raising Alarm");
+    }
+}
+
+void EngineAlarms::Role(const state::RoleState& role) {
+    if (!desk_)
+        return;
+    try {
+        constexpr const char* kAbout = "group";
+        if (role.Role != state::ClusterRole::NoLeader) {
+            desk_->Clear(AlarmKind::NoLeader, kAbout);
+            return;
+        }
+        // One alarm for the whole spell without a leader, with the reason it began with; each
+        // new reason has its own error-log entry.
+        if (!desk_->IsRaised(AlarmKind::NoLeader, kAbout))
+            desk_->Raise(AlarmKind::NoLeader, kAbout, "no leader in the group: " + role.Reason);
     } catch (...) {
         logs_.ReportError("Error Raising Alarm");
     }

@@ -43,6 +43,8 @@ class EngineAlarms {
     // A confirmation's end: not confirmed raises take-not-confirmed for that run and link;
     // confirmed clears the event's earlier ones on the link; superseded and sent raise nothing.
     void Confirmation(const ConfirmOutcome& outcome);
+    // The engine's role in its group: no-leader raised while there is none, cleared otherwise.
+    void Role(const state::RoleState& role);
 
     int LinkAlarmAfterSeconds() const { return linkAlarmAfterS_; }
     alarms::AlarmDesk* Desk() { return desk_.get(); }

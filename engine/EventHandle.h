@@ -10,7 +10,9 @@
 // nothing twice, and a skipped one runs its records once, at the jump.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
+#include "cluster/RunGate.h"
 #include "common/Clock.h"
 #include "common/Variables.h"
 #include "logging/Logs.h"
@@ -29,6 +31,10 @@ class EventHandle {
     // Told of every crosspoint command sent and of runs with nothing to confirm; none: no
     // confirmation.
     Confirmations* Confirming = nullptr;
+    // The engine's group of engines; none: the engine runs alone and asks nobody.
+    cluster::RunGate* Gate = nullptr;
+    // The leader's claims by outcome (shown to the view after each).
+    state::ClaimCounts Claims;
 
     EventHandle(Variables& vars, Logs& logs, MainWindow& view, Clock& clock, DBEngine& db,
                 TcpComm& tcp, MessageEvents& messages)
@@ -75,6 +81,15 @@ class EventHandle {
     void ReapplyPendingMarkings();
     // One execution; returns true when the next record is due as well (the chain).
     bool ExecuteOne();
+    // With a group: what this member does with the occurrence of (at moment), whose run would
+    // consume the marking consumes (see GroupGate.cpp).
+    enum class GateWord { Run, Passed, Hold };
+    GateWord AskGate(const cluster::Occurrence& of, int64_t moment, cluster::Marking consumes);
+    // The occurrence was run by another member: its marking applied here, a history row.
+    void PassRunElsewhere(const cluster::ClaimRecord& claim, int64_t moment);
+    // After an occurrence was done with (run, refused or passed): the pointer moves on; true when
+    // the next record is due as well.
+    bool MoveOn(int64_t moment);
     const AutomationEvent& Current() const;
     bool CrosspointIsOn(const AutomationEvent& e) const;
     // Moves to the next record with a weekly occurrence after the one run at moment ranAt.

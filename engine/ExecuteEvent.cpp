@@ -71,7 +71,6 @@ bool EventHandle::ExecuteOne() {
         // the executor is called without one).
         const int64_t moment = v_.NextDueAt >= 0 ? v_.NextDueAt : NowMoment();
         const int64_t latenessMs = LatenessMs(moment);
-        RecordRun(Current(), moment);
         bool sentOnly = false;  // ran with nothing the switcher reports on
 
         // Checks: the first that applies decides. The date rules come before the markings: an
@@ -81,6 +80,32 @@ bool EventHandle::ExecuteOne() {
         const schedule::Judgement dated =
             active != 0 ? JudgeDates(moment, latenessMs) : schedule::Judgement{};
         const bool excluded = dated.Verdict != schedule::DateVerdict::Runs;
+        // In a group of engines, one member runs each occurrence: this one may run it, pass it
+        // as run by another, or wait for a later tick (not recorded, so it is still to come).
+        const bool inGroup = Gate != nullptr;
+        const cluster::Occurrence occurrence{Current().Number, moment / kSecondsPerDay,
+                                             static_cast<int32_t>(moment % kSecondsPerDay)};
+        if (inGroup) {
+            const cluster::Marking consumes = excluded      ? cluster::Marking::None
+                                              : active == 2 ? cluster::Marking::Skip
+                                              : active == 3 ? cluster::Marking::OneTime
+                                                            : cluster::Marking::None;
+            const GateWord word = AskGate(occurrence, moment, consumes);
+            if (word == GateWord::Hold)
+                return false;
+            if (word == GateWord::Passed)
+                return MoveOn(moment);
+        }
+        RecordRun(Current(), moment);
+        // A claimed run stops sending once the lease may have expired (asked before each
+        // command); the rest of its actions is not sent and the run is reported as cut short.
+        bool cut = false;
+        auto maySend = [&] {
+            if (!inGroup || cut)
+                return !cut;
+            cut = !Gate->MaySend();
+            return !cut;
+        };
         if (active == 0) {
             okToRun = false;
             refusal = Refusal::Inactive;
@@ -119,7 +144,7 @@ bool EventHandle::ExecuteOne() {
             // Each sender reads the event through NextEventIndex and may pump the loop (the IP
             // sender does): the record is read afresh after every call.
             bool crosspointSent = false;
-            if (Current().xcontrol != 0) {
+            if (Current().xcontrol != 0 && maySend()) {
                 if (Current().SourceChan != 0 && Current().DestChan != 0)
                     crosspointSent = tcp_.SendCrosspointChange();
                 else
@@ -129,22 +154,24 @@ bool EventHandle::ExecuteOne() {
             // the loop, and the report with it); its outcome is held until the run's is shown.
             if (crosspointSent && Confirming != nullptr)
                 Confirming->Expect(Current());
-            if (Current().scontrol != 0)
+            if (Current().scontrol != 0 && maySend())
                 tcp_.SendSalvoExecute();
-            if (Current().rcontrol != 0) {
+            if (Current().rcontrol != 0 && maySend()) {
                 if (Current().Relay == 0)
                     refuse(Refusal::InvalidRelay);
                 else
                     tcp_.SendRelayAction();
             }
-            if (Current().vcontrol != 0) {
+            if (Current().vcontrol != 0 && maySend()) {
                 if (Current().VChan == 0)
                     refuse(Refusal::InvalidChannel);
                 else
                     tcp_.SendGainChange();
             }
-            if (Current().mcontrol != 0)
+            if (Current().mcontrol != 0 && maySend())
                 messages_.SendMessageEvent();
+            if (cut)
+                refuse(Refusal::CutShort);
             const AutomationEvent& e = Current();
             sentOnly = !crosspointSent && okToRun &&
                        (e.scontrol != 0 || e.rcontrol != 0 || e.vcontrol != 0 || e.mcontrol != 0);
@@ -189,9 +216,21 @@ bool EventHandle::ExecuteOne() {
             Confirming->Release();
         }
 
+        // The claim's run ended; a cut one is left unfinished, for the next leader to report.
+        if (inGroup && !cut)
+            Gate->Finished(occurrence);
+
         if (Current().Active == 3 && !excluded)
             DeleteOneTimeEvent();
+        return MoveOn(moment);
+    } catch (...) {
+        logs_.ReportError("Error Executing Event");
+        return false;
+    }
+}
 
+bool EventHandle::MoveOn(int64_t moment) {
+    try {
         if (v_.EventCount == 0) {
             // The last record was deleted: nothing is left to advance to.
             v_.NextDueAt = -1;

@@ -130,40 +130,6 @@ std::vector<Row> AimCopyAtSimulator(const std::string& copy, int port) {
     return silenced;
 }
 
-// One loaded record in the event form's terms.
-LoadedFields FieldsOf(const AutomationEvent& a) {
-    LoadedFields f;
-    f.Number = a.Number;
-    f.Day = a.Day;
-    f.Active = a.Active;
-    f.Condition = a.Condition;
-    f.ReqSource = a.ReqSource;
-    f.ReqDest = a.ReqDest;
-    f.xcontrol = a.xcontrol;
-    f.SourceChan = a.SourceChan;
-    f.DestChan = a.DestChan;
-    f.scontrol = a.scontrol;
-    f.Salvo = a.Salvo;
-    f.rcontrol = a.rcontrol;
-    f.Relay = a.Relay;
-    f.vcontrol = a.vcontrol;
-    f.VChan = a.VChan;
-    f.Gain = a.Gain;
-    f.mcontrol = a.mcontrol;
-    f.mtype = a.mtype;
-    f.MIPPort = a.MIPPort;
-    f.MCommPort = a.MCommPort;
-    f.MBaudRate = a.MBaudRate;
-    f.MFrame = a.MFrame;
-    f.MSlot = a.MSlot;
-    f.MPort = a.MPort;
-    f.Title = Cp1252ToUtf8(a.Title);
-    f.Time = Cp1252ToUtf8(a.Time);
-    f.Message = Cp1252ToUtf8(a.Message);
-    f.MIPAddress = Cp1252ToUtf8(a.MIPAddress);
-    return f;
-}
-
 int WeekdayOfDayNumber(int64_t day) {
     // Day 0 (1970-01-01) was a Thursday: 3 in the Monday-first coding.
     return static_cast<int>(((day % 7) + 7 + 3) % 7);
@@ -382,7 +348,7 @@ PreviewResult RunPreview(const std::string& databasePath, const PreviewOptions& 
             days.clear();
             for (; i < byNumber.size() && byNumber[i].first == number; ++i)
                 days.push_back(v.EventTable[byNumber[i].second].Day);
-            events.Add(number, EventFromLoaded(FieldsOf(v.EventTable[first]), days));
+            events.Add(number, EventFromLoaded(LoadedFieldsOf(v.EventTable[first]), days));
         }
     }
     for (const Row& r : silenced) {

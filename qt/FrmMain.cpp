@@ -18,10 +18,17 @@
 #include "qt/Images.h"
 #include "qt/QtText.h"
 #include "qt/TwipLayout.h"
+#include "ui/StateMessages.h"
 
 namespace qtx {
 
 namespace {
+
+// The tray icon's tooltip: the program's name, and the role when the engine is in a group.
+QString TrayTip(const QString& role) {
+    const QString name = QStringLiteral("QTX Automation Module");
+    return role.isEmpty() ? name : name + QStringLiteral("\n") + role;
+}
 
 constexpr int ClientWidth = 6645;
 constexpr int HelpContentsContext = 10;
@@ -119,7 +126,7 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
 
     tray_ = new QSystemTrayIcon(this);
     tray_->setObjectName(QStringLiteral("TrayIcon"));
-    tray_->setToolTip(QStringLiteral("QTX Automation Module"));
+    tray_->setToolTip(TrayTip(role_));
     tray_->setContextMenu(mnuSysTray_);
     connect(tray_, &QSystemTrayIcon::activated, this, &FrmMain::Form_MouseMove);
     trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
@@ -480,7 +487,7 @@ void FrmMain::HideIntoTray() {
         d->setWindowState(d->windowState() | Qt::WindowMinimized);
     hide();
     tray_->setIcon(windowIcon());
-    tray_->setToolTip(QStringLiteral("QTX Automation Module"));
+    tray_->setToolTip(TrayTip(role_));
     tray_->show();
     inTray_ = true;
 }
@@ -598,6 +605,12 @@ void FrmMain::ShowHelpContext(int context) {
 void FrmMain::QuitHelp() {
     if (help_)
         help_->close();
+}
+
+void FrmMain::ShowRole(const state::RoleState& role) {
+    role_ = QString::fromStdString(state::RoleLine(role));
+    tray_->setToolTip(TrayTip(role_));
+    setToolTip(role_);
 }
 
 }  // namespace qtx

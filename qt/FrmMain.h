@@ -54,6 +54,9 @@ class FrmMain : public QMainWindow, public MainWindow {
     void ClearHistory() override;
     void ShowEventOutcome(const EventOutcome& outcome) override;
     void ShowConfirmOutcome(const ConfirmOutcome& outcome) override;
+    // The role in a group of engines: in the notification-area icon's tooltip and the window's
+    // own tooltip, so the caption and the status panels stay as they are.
+    void ShowRole(const state::RoleState& role) override;
     MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,
                                     MessageBoxKind kind, MessageBoxButtons buttons) override;
     void HelpSetup(const std::string& helpFile) override { InitHelp(helpFile); }
@@ -135,6 +138,7 @@ class FrmMain : public QMainWindow, public MainWindow {
     HelpViewer* help_ = nullptr;
     std::string helpFile_;
     int icon_ = 0;
+    QString role_;              // the role line; empty for an engine alone
     int32_t historyColor_ = 0;  // 0x00BBGGRR as the engine gave it
     QByteArray trayGeometry_;   // where the window was when it went into the tray
     QPointer<QWidget> trayFocus_;

@@ -297,6 +297,39 @@ Event EventFromRows(const std::vector<const Row*>& rows) {
     return EventFromLoaded(LoadedFieldsOf(*rows.front()), days);
 }
 
+LoadedFields LoadedFieldsOf(const AutomationEvent& a) {
+    LoadedFields f;
+    f.Number = a.Number;
+    f.Day = a.Day;
+    f.Active = a.Active;
+    f.Condition = a.Condition;
+    f.ReqSource = a.ReqSource;
+    f.ReqDest = a.ReqDest;
+    f.xcontrol = a.xcontrol;
+    f.SourceChan = a.SourceChan;
+    f.DestChan = a.DestChan;
+    f.scontrol = a.scontrol;
+    f.Salvo = a.Salvo;
+    f.rcontrol = a.rcontrol;
+    f.Relay = a.Relay;
+    f.vcontrol = a.vcontrol;
+    f.VChan = a.VChan;
+    f.Gain = a.Gain;
+    f.mcontrol = a.mcontrol;
+    f.mtype = a.mtype;
+    f.MIPPort = a.MIPPort;
+    f.MCommPort = a.MCommPort;
+    f.MBaudRate = a.MBaudRate;
+    f.MFrame = a.MFrame;
+    f.MSlot = a.MSlot;
+    f.MPort = a.MPort;
+    f.Title = Cp1252ToUtf8(a.Title);
+    f.Time = Cp1252ToUtf8(a.Time);
+    f.Message = Cp1252ToUtf8(a.Message);
+    f.MIPAddress = Cp1252ToUtf8(a.MIPAddress);
+    return f;
+}
+
 Event EventFromLoaded(const LoadedFields& r, const std::vector<int>& days) {
     Event e;
     e.Number = r.Number;

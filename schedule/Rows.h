@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Variables.h"
 #include "database/DBEngine.h"
 #include "schedule/Event.h"
 
@@ -49,6 +50,8 @@ struct LoadedFields {
     std::string Title = "None", Time = "24:00:00", Message = " ", MIPAddress = "0.0.0.0";
 };
 LoadedFields LoadedFieldsOf(const Row& row);
+// The same fields of one of the engine's loaded records.
+LoadedFields LoadedFieldsOf(const AutomationEvent& record);
 // Only the Time text of those (what the engine's table order reads besides Number and Day).
 std::string LoadedTime(const Row& row);
 // The event of an event's first row's fields and the Day of each of its rows.

@@ -65,6 +65,14 @@ void ServiceLink::Attach(Engine& engine) {
         if (const auto priority = JournalPriority(kind); priority && sinks_.Journal)
             sinks_.Journal(*priority, Cp1252ToUtf8(text));
     };
+    // The role line as the headless engine prints it; without a leader nothing runs: a warning.
+    engine.RoleSeen = [this, before = std::move(engine.RoleSeen)](const state::RoleState& role) {
+        if (before)
+            before(role);
+        if (sinks_.Journal)
+            sinks_.Journal(role.Role == state::ClusterRole::NoLeader ? LOG_WARNING : LOG_NOTICE,
+                           state::RoleLine(role));
+    };
 }
 
 void ServiceLink::Ready() {

@@ -38,6 +38,16 @@ void HeadlessMainWindow::AddHistoryRow(const std::string& day, const std::string
     Line(std::string(historyColor_ == 0 ? "Ran: " : "Not run: ") + day + " " + time + " " + title);
 }
 
+void HeadlessMainWindow::ShowRole(const state::RoleState& role) {
+    // The line is UTF-8 already (node names are plain; a reason may quote the group file).
+    const std::string line = state::RoleLine(role);
+    if (line.empty() || line == role_)
+        return;
+    role_ = line;
+    out_ << line << '\n';
+    out_.flush();
+}
+
 MessageBoxAnswer HeadlessMainWindow::ShowMessageBox(const std::string& text,
                                                     const std::string& title, MessageBoxKind,
                                                     MessageBoxButtons) {

@@ -33,6 +33,7 @@ class HeadlessMainWindow : public MainWindow {
     void ShowHelpContext(int) override {}
     void HelpClose() override {}
     void UnloadAllWindows() override {}
+    void ShowRole(const state::RoleState& role) override;
 
   private:
     void Line(const std::string& text);
@@ -41,6 +42,7 @@ class HeadlessMainWindow : public MainWindow {
     std::string caption_;
     std::string count_;
     std::string next_;
+    std::string role_;
     int32_t historyColor_ = 0;
 };
 

@@ -103,6 +103,12 @@ class MainWindow {
     virtual void ShowConfirmOutcome(const ConfirmOutcome& outcome) { (void)outcome; }
     // An alarm raised or cleared; views that do not pass alarms on ignore it.
     virtual void ShowAlarm(const AlarmNotice& alarm) { (void)alarm; }
+    // The engine's role in its group of engines, when it changed (never for an engine alone).
+    virtual void ShowRole(const state::RoleState& role) { (void)role; }
+    // The leader's claims by outcome, after each claim.
+    virtual void ShowClaims(const state::ClaimCounts& claims) { (void)claims; }
+    // A run another member claimed and never finished (reported, never run again).
+    virtual void ShowUnfinishedRun(const state::UnfinishedRun& run) { (void)run; }
 
     // A modal message box; returns the button chosen.
     virtual MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,

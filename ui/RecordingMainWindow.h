@@ -49,6 +49,9 @@ class RecordingMainWindow : public MainWindow {
         Confirmations.push_back(outcome);
     }
     void ShowLinkState(state::LinkState link) override { Link = link; }
+    void ShowRole(const state::RoleState& role) override { Roles.push_back(role); }
+    void ShowClaims(const state::ClaimCounts& claims) override { Claims = claims; }
+    void ShowUnfinishedRun(const state::UnfinishedRun& run) override { Unfinished.push_back(run); }
     void ShowNextEvent(const NextEventRow& row) override {
         NextEvents.push_back(row);
         AddNextRow(row.Day, row.Time, row.Title);
@@ -74,6 +77,9 @@ class RecordingMainWindow : public MainWindow {
     std::vector<ConfirmOutcome> Confirmations;
     std::vector<NextEventRow> NextEvents;
     state::LinkState Link = state::LinkState::ServerNotConnected;
+    std::vector<state::RoleState> Roles;
+    state::ClaimCounts Claims;
+    std::vector<state::UnfinishedRun> Unfinished;
     int32_t HistoryColor = 0;
     std::vector<ShownMessageBox> MessageBoxes;
     std::deque<MessageBoxAnswer> Answers;  // answers to give, front first; Ok when empty

@@ -46,6 +46,22 @@ void AddRowConfirmation(json& j, const state::RowConfirmation& c) {
         j[f::ConfirmReason] = c.Reason;
 }
 
+json RoleJson(const state::RoleState& r, const state::ClaimCounts& c) {
+    return json{{f::Role, state::RoleName(r.Role)},
+                {f::Leader, r.Leader},
+                {f::Reason, r.Reason},
+                {f::LeaderChanges, r.LeaderChanges},
+                {f::Claims,
+                 {{f::Claimed, c.Claimed},
+                  {f::AlreadyClaimed, c.AlreadyClaimed},
+                  {f::NotLeader, c.NotLeader}}}};
+}
+
+json UnfinishedJson(const state::UnfinishedRun& u) {
+    return json{{f::Number, u.Number}, {f::Title, u.Title}, {f::Date, u.Date},
+                {f::Time, u.Time},     {f::Node, u.Node},   {f::Actions, u.Actions}};
+}
+
 bool FillAddress(const std::string& path, sockaddr_un& addr) {
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
@@ -237,7 +253,47 @@ std::string StateChannel::Snapshot() const {
     for (const std::string& stored : clearedAlarms_)
         alarms.push_back(json::parse(stored, nullptr, false));
     j[f::Alarms] = alarms;
+    if (role_)
+        j[f::Role] = RoleJson(*role_, claims_);
+    if (!unfinished_.empty()) {
+        json runs = json::array();
+        for (const state::UnfinishedRun& u : unfinished_)
+            runs.push_back(UnfinishedJson(u));
+        j[f::Unfinished] = std::move(runs);
+    }
     return Line(j);
+}
+
+void StateChannel::ShowRole(const state::RoleState& role) {
+    inner_.ShowRole(role);
+    role_ = role;
+    if (!subscribers_.empty()) {
+        json j = RoleJson(role, claims_);
+        j[f::Type] = state::KindName(state::MessageKind::Role);
+        Publish(Line(j));
+    }
+}
+
+void StateChannel::ShowClaims(const state::ClaimCounts& claims) {
+    inner_.ShowClaims(claims);
+    claims_ = claims;
+    if (role_ && !subscribers_.empty()) {
+        json j = RoleJson(*role_, claims_);
+        j[f::Type] = state::KindName(state::MessageKind::Role);
+        Publish(Line(j));
+    }
+}
+
+void StateChannel::ShowUnfinishedRun(const state::UnfinishedRun& run) {
+    inner_.ShowUnfinishedRun(run);
+    unfinished_.push_back(run);
+    if (unfinished_.size() > limits::StateChannelClearedAlarms)
+        unfinished_.pop_front();
+    if (!subscribers_.empty()) {
+        json j = UnfinishedJson(run);
+        j[f::Type] = state::KindName(state::MessageKind::UnfinishedRun);
+        Publish(Line(j));
+    }
 }
 
 void StateChannel::ShowLinkState(state::LinkState link) {

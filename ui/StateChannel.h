@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,9 @@ class StateChannel : public MainWindow {
     void ShowEventOutcome(const EventOutcome& outcome) override;
     void ShowConfirmOutcome(const ConfirmOutcome& outcome) override;
     void ShowAlarm(const AlarmNotice& alarm) override;
+    void ShowRole(const state::RoleState& role) override;
+    void ShowClaims(const state::ClaimCounts& claims) override;
+    void ShowUnfinishedRun(const state::UnfinishedRun& run) override;
     MessageBoxAnswer ShowMessageBox(const std::string& text, const std::string& title,
                                     MessageBoxKind kind, MessageBoxButtons buttons) override;
     void HelpSetup(const std::string& helpFile) override { inner_.HelpSetup(helpFile); }
@@ -122,6 +126,11 @@ class StateChannel : public MainWindow {
     // Alarms for the snapshot: active ones, then cleared ones (oldest first, the last 100).
     std::vector<std::pair<std::string, std::string>> activeAlarms_;  // id, stored form
     std::deque<std::string> clearedAlarms_;
+    // The group: the role once one was shown (an engine alone has none), the claim counts, the
+    // last unfinished runs reported.
+    std::optional<state::RoleState> role_;
+    state::ClaimCounts claims_;
+    std::deque<state::UnfinishedRun> unfinished_;
 };
 
 }  // namespace qtx

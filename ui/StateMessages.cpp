@@ -7,10 +7,11 @@ namespace qtx::state {
 
 namespace {
 
-constexpr const char* kKindNames[] = {
-    "snapshot",       "caption", "icon",  "panel",      "nextCleared",  "next", "history",
-    "historyCleared", "outcome", "slave", "messageBox", "confirmation", "alarm"};
-static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::Alarm) + 1);
+constexpr const char* kKindNames[] = {"snapshot",    "caption", "icon",         "panel",
+                                      "nextCleared", "next",    "history",      "historyCleared",
+                                      "outcome",     "slave",   "messageBox",   "confirmation",
+                                      "alarm",       "role",    "unfinishedRun"};
+static_assert(std::size(kKindNames) == static_cast<size_t>(MessageKind::UnfinishedRun) + 1);
 
 struct RefusalWords {
     const char* Text;
@@ -32,8 +33,9 @@ constexpr RefusalWords kRefusals[] = {
     {"Outside its dates", "outsideDates"},
     {"Not its week", "notItsWeek"},
     {"Too late", "tooLate"},
+    {"Cut short, the group lease may have expired", "cutShort"},
 };
-static_assert(std::size(kRefusals) == static_cast<size_t>(Refusal::TooLate) + 1);
+static_assert(std::size(kRefusals) == static_cast<size_t>(Refusal::CutShort) + 1);
 
 constexpr const char* kActionNames[] = {"take", "sumOn", "sumOff"};
 constexpr const char* kActionWords[] = {"Take", "Sum On", "Sum Off"};
@@ -148,6 +150,20 @@ std::optional<ClusterRole> RoleFromName(std::string_view name) {
         if (name == kRoleNames[i])
             return static_cast<ClusterRole>(i);
     return std::nullopt;
+}
+
+std::string RoleLine(const RoleState& r) {
+    switch (r.Role) {
+        case ClusterRole::Leader:
+            return "Role: leader";
+        case ClusterRole::Standby:
+            return "Role: standby (leader: " + r.Leader + ")";
+        case ClusterRole::NoLeader:
+            return "Role: no leader (" + r.Reason + ")";
+        case ClusterRole::Alone:
+            break;
+    }
+    return "";
 }
 
 }  // namespace qtx::state

@@ -19,8 +19,11 @@
 //                   [confirmMs] [confirmReason] [shows] [supersededBy]
 //                   (link is 0 or 1 here; the console adds "row", the history row's fields)
 //   alarm           alarm (an alarm raised or cleared, in its stored form)
+//   role            role leader reason leaderChanges claims (an engine in a group of engines)
+//   unfinishedRun   number title date time node actions
 //
-// The snapshot also carries alarms: the active alarms and the last cleared ones.
+// The snapshot also carries alarms: the active alarms and the last cleared ones; role (the role
+// message's fields) once the engine has a group; unfinished, the last unfinished runs reported.
 // link is {server, switcher}; a history row of the snapshot carries its outcome's ran, reason,
 // refusal and latenessMs once it has one (with its number), and confirmation, confirmed and
 // confirmMs or confirmReason once a link's confirmation has ended (see Combine).
@@ -47,6 +50,8 @@ enum class MessageKind {
     MessageBox,
     Confirmation,  // follows the outcome of a run with a crosspoint action, once per link
     Alarm,
+    Role,           // the engine's role in its group changed, or its claim counts did
+    UnfinishedRun,  // a run another member claimed and never finished (not run again)
 };
 // The "type" text of a kind, and back (nullopt for a kind this build does not know).
 const char* KindName(MessageKind kind);
@@ -90,6 +95,17 @@ inline constexpr const char* SupersededBy = "supersededBy";
 inline constexpr const char* Confirmation = "confirmation";  // a history row's ConfirmResultName
 inline constexpr const char* Alarm = "alarm";
 inline constexpr const char* Alarms = "alarms";
+inline constexpr const char* Role = "role";  // RoleName; in the snapshot, the role's object
+inline constexpr const char* Leader = "leader";
+inline constexpr const char* LeaderChanges = "leaderChanges";
+inline constexpr const char* Claims = "claims";  // {claimed, already_claimed, not_leader}
+inline constexpr const char* Claimed = "claimed";
+inline constexpr const char* AlreadyClaimed = "already_claimed";
+inline constexpr const char* NotLeader = "not_leader";
+inline constexpr const char* Date = "date";  // "2026-12-07"
+inline constexpr const char* Node = "node";
+inline constexpr const char* Actions = "actions";  // in words, as the event tool lists them
+inline constexpr const char* Unfinished = "unfinished";
 }  // namespace field
 
 // The link to the switcher's server as the engine knows it; the caption and the window icon
@@ -121,6 +137,8 @@ enum class Refusal {
     OutsideDates,   // before its from or after its until
     NotItsWeek,     // not one of its every-Nth weeks
     TooLate,        // later than its latest after its second
+    // A member of a group whose lease may have expired stops sending in the middle of a run.
+    CutShort,
 };
 // The words: for the refusals the activity log writes, exactly its text after " not executed - "
 // ("Server not connected", "Invalid Crosspoint"); "Inactive", "Skipped"; "" for None.
@@ -175,5 +193,25 @@ struct RoleState {
 // "alone", "leader", "standby", "none" (the metric's label values), and back.
 const char* RoleName(ClusterRole r);
 std::optional<ClusterRole> RoleFromName(std::string_view name);
+// The role line the headless engine prints and the journal gets: "Role: leader", "Role: standby
+// (leader: NODE)", "Role: no leader (REASON)"; "" when alone.
+std::string RoleLine(const RoleState& r);
+
+// The claims a leader made, by outcome, since the engine started.
+struct ClaimCounts {
+    uint64_t Claimed = 0, AlreadyClaimed = 0, NotLeader = 0;
+    bool operator==(const ClaimCounts&) const = default;
+};
+
+// A run another member claimed and never finished, found by this member when it became leader:
+// it is not run again (its first commands may have gone out), only reported.
+struct UnfinishedRun {
+    int32_t Number = 0;
+    std::string Title;    // UTF-8
+    std::string Date;     // the occurrence's local date, "2026-12-07"
+    std::string Time;     // its second, "09:00:00"
+    std::string Node;     // the member that claimed it
+    std::string Actions;  // what may not have been sent, as the event tool describes them
+};
 
 }  // namespace qtx::state

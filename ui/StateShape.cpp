@@ -89,6 +89,29 @@ bool IsHistoryRow(const json& v) {
            IsOutcomeFields(v, false) && IsConfirmFields(v, false, f::Confirmation);
 }
 
+// The role message's fields (the snapshot's role object carries the same).
+bool IsRoleFields(const json& v) {
+    if (!Fits(v, {{f::Role, T::String},
+                  {f::Leader, T::String},
+                  {f::Reason, T::String},
+                  {f::LeaderChanges, T::Integer},
+                  {f::Claims, T::Object}}) ||
+        !RoleFromName(v[f::Role].get<std::string>()))
+        return false;
+    return Fits(
+        v[f::Claims],
+        {{f::Claimed, T::Integer}, {f::AlreadyClaimed, T::Integer}, {f::NotLeader, T::Integer}});
+}
+
+bool IsUnfinishedRun(const json& v) {
+    return Fits(v, {{f::Number, T::Integer},
+                    {f::Title, T::String},
+                    {f::Date, T::String},
+                    {f::Time, T::String},
+                    {f::Node, T::String},
+                    {f::Actions, T::String}});
+}
+
 bool AllOf(const json& a, bool (*check)(const json&)) {
     for (const json& v : a)
         if (!check(v))
@@ -118,7 +141,10 @@ bool Sound(MessageKind kind, const json& m) {
                    IsLink(m[f::Link]) && IsSlave(m[f::Slave]) && m[f::Panels].size() == 3 &&
                    AllOf(m[f::Panels], IsText) && AllOf(m[f::Next], IsNextRow) &&
                    AllOf(m[f::History], IsHistoryRow) && Fits(m, {{f::Alarms, T::Array, false}}) &&
-                   (!m.contains(f::Alarms) || AllOf(m[f::Alarms], IsObject));
+                   (!m.contains(f::Alarms) || AllOf(m[f::Alarms], IsObject)) &&
+                   (!m.contains(f::Role) || IsRoleFields(m[f::Role])) &&
+                   Fits(m, {{f::Unfinished, T::Array, false}}) &&
+                   (!m.contains(f::Unfinished) || AllOf(m[f::Unfinished], IsUnfinishedRun));
         case MessageKind::Caption:
             return Fits(m, {{f::Caption, T::String}, {f::Link, T::Object}}) && IsLink(m[f::Link]);
         case MessageKind::Icon:
@@ -148,6 +174,10 @@ bool Sound(MessageKind kind, const json& m) {
                    IsConfirmFields(m, true);
         case MessageKind::Alarm:
             return Fits(m, {{f::Alarm, T::Object}});
+        case MessageKind::Role:
+            return IsRoleFields(m);
+        case MessageKind::UnfinishedRun:
+            return IsUnfinishedRun(m);
         case MessageKind::NextCleared:
         case MessageKind::HistoryCleared:
             return true;

@@ -1,4 +1,5 @@
-// The Status page, live: the engine's caption and link lamps, its status-bar panels, the next
+// The Status page, live: the engine's caption and link lamps, its role in its group of engines
+// (main and backup) with the runs another member left unfinished, its status-bar panels, the next
 // event, its history list with each refusal's reason and each run's confirmation, and the recent
 // activity and error lines.
 // The state comes as server-sent events: the whole state first, then each change.
@@ -20,6 +21,16 @@ function confirmCell(h) {
     case 'superseded': return el('td', { class: 'confirm-other' }, h.confirmReason);
     case 'sent': return el('td', { class: 'confirm-other' }, 'sent');
     default: return el('td', {}, '');
+  }
+}
+
+// The role line as the engine prints it; none for an engine alone.
+function roleText(r) {
+  switch (r.role) {
+    case 'leader': return 'Role: leader';
+    case 'standby': return `Role: standby (leader: ${r.leader})`;
+    case 'none': return `Role: no leader (${r.reason})`;
+    default: return null;
   }
 }
 
@@ -47,10 +58,13 @@ function render() {
       lamp('lamp-engine', running, running ? 'Engine running' : 'Engine not running'),
       lamp('lamp-server', link.server, link.server ? 'Server connected' : 'Server not connected'),
       lamp('lamp-switcher', link.switcher, link.switcher ? 'Switcher connected' : 'Switcher not connected'),
+      running && s.role && roleText(s.role) ? lamp('lamp-role', s.role.role !== 'none', roleText(s.role)) : null,
       slave.enabled ? lamp('lamp-slave', slave.server && slave.switcher, `Slave ${slave.server ? (slave.switcher ? 'connected' : 'switcher not connected') : 'server not connected'}`) : null,
       el('div', { class: 'row note', id: 'panels' }, (s.panels || []).filter(Boolean).join('   ·   '))),
     el('div', { class: 'panel' }, el('h2', { class: 'section-head' }, 'Next Event to Run'),
       el('div', { id: 'next' }, next ? `${next.day}  ${next.time}  ${next.title}` : 'none')),
+    ...(s.unfinished || []).map((u) => el('div', { class: 'banner bad unfinished' },
+      `Event ${u.number} "${u.title}" due ${u.date} ${u.time} was claimed by ${u.node}, which did not finish it; not run again. Actions that may not have been sent: ${u.actions}`)),
     s.messageBox ? el('div', { class: 'banner bad' }, `${s.messageBox.title}: ${s.messageBox.text}`) : null,
     el('div', { class: 'panel' }, el('h2', { class: 'section-head' }, 'Event History (newest first)'), history),
   ].filter(Boolean));
@@ -83,6 +97,13 @@ function apply(m) {
     }
     case 'slave': state.slave = { enabled: m.enabled, server: m.server, switcher: m.switcher }; break;
     case 'messageBox': state.messageBox = { text: m.text, title: m.title }; break;
+    case 'role': state.role = { ...m }; delete state.role.type; break;
+    case 'unfinishedRun': {
+      const run = { ...m };
+      delete run.type;
+      state.unfinished = [...(state.unfinished || []), run];
+      break;
+    }
     default: break;
   }
 }

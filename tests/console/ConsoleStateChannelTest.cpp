@@ -211,6 +211,41 @@ TEST_F(StateChannelPeer, ConfirmationsFillTheHistoryRowAndTheMetrics) {
     EXPECT_FALSE(history[1].contains("confirmMs"));
 }
 
+// The role of an engine in a group reaches the status and the metrics from the role message's
+// values; an engine alone has no cluster metrics.
+TEST_F(StateChannelPeer, TheGroupRoleAndItsClaimsReachStatusAndMetrics) {
+    FakeEngine engine(dir.Path());
+    ASSERT_TRUE(engine.Listen());
+    StartConsole();
+    ASSERT_TRUE(engine.Accept());
+    ASSERT_TRUE(engine.Send(Snapshot("Alone", true).dump() + "\n"));
+    ASSERT_TRUE(Eventually([&] { return Metric("qtx_engine_up") == 1; }));
+    EXPECT_EQ(Metrics().find("qtx_cluster_"), std::string::npos);
+
+    const json role = {{"type", "role"},
+                       {"role", "leader"},
+                       {"leader", ""},
+                       {"reason", ""},
+                       {"leaderChanges", 2},
+                       {"claims", {{"claimed", 7}, {"already_claimed", 1}, {"not_leader", 3}}}};
+    const json run = {{"type", "unfinishedRun"}, {"number", 100},      {"title", "Feed"},
+                      {"date", "2026-12-07"},    {"time", "06:00:00"}, {"node", "main"},
+                      {"actions", "take 3->1"}};
+    ASSERT_TRUE(engine.Send(role.dump() + "\n" + run.dump() + "\n"));
+    ASSERT_TRUE(Eventually([&] { return Metric("qtx_cluster_role{role=\"leader\"}") == 1; }))
+        << Metrics();
+    EXPECT_EQ(Metric("qtx_cluster_role{role=\"standby\"}"), 0);
+    EXPECT_EQ(Metric("qtx_cluster_role{role=\"none\"}"), 0);
+    EXPECT_EQ(Metric("qtx_cluster_leader_changes_total"), 2);
+    EXPECT_EQ(Metric("qtx_cluster_claims_total{outcome=\"claimed\"}"), 7);
+    EXPECT_EQ(Metric("qtx_cluster_claims_total{outcome=\"already_claimed\"}"), 1);
+    EXPECT_EQ(Metric("qtx_cluster_claims_total{outcome=\"not_leader\"}"), 3);
+    const json status = Status();
+    EXPECT_EQ(status["role"]["role"], "leader");
+    ASSERT_EQ(status["unfinished"].size(), 1u);
+    EXPECT_EQ(status["unfinished"][0]["actions"], "take 3->1");
+}
+
 // A line that never ends costs the console no more than the line bound: it is dropped up to its
 // newline, counted once, and the line after it applies.
 TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {

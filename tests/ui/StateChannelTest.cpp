@@ -12,6 +12,7 @@
 #include <future>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "common/Format.h"
@@ -21,8 +22,10 @@
 #include "fixtures/WallClock.h"
 #include "switcher/ByteManipulation.h"
 #include "switcher/sim/SwitcherSim.h"
+#include "ui/HeadlessMainWindow.h"
 #include "ui/RecordingMainWindow.h"
 #include "ui/StateChannel.h"
+#include "ui/StateShape.h"
 
 namespace qtx {
 namespace {
@@ -384,6 +387,56 @@ TEST(StateChannel, InactiveAndSkippedConditionalEventsAreRefusedForTheirMarking)
     EXPECT_EQ(h.ActivityMessages(),
               (std::vector<std::string>{"idle not executed - Crosspoint inactive",
                                         "skip not executed - Crosspoint inactive"}));
+}
+
+// The role in a group of engines: the headless view's lines, the snapshot's role, the role and
+// unfinished-run messages as values a reader's shape check accepts.
+TEST(StateChannel, TheRoleTravelsAsValuesAndTheHeadlessViewPrintsItsLine) {
+    test::TempDir dir;
+    PollEventLoop loop;
+    std::ostringstream printed;
+    HeadlessMainWindow headless(printed);
+    StateChannel channel(headless, loop, dir.Path());
+    ASSERT_TRUE(channel.Open());
+    using state::ClusterRole;
+    channel.ShowRole({ClusterRole::NoLeader, "", "qtx-cluster.conf: unknown key 'x'", 0});
+    channel.ShowRole({ClusterRole::Standby, "main", "", 1});
+    channel.ShowClaims({0, 0, 0});
+
+    int fd = Subscribe(channel.SocketPath());
+    ASSERT_GE(fd, 0);
+    auto lines = ReadLines(loop, fd, 1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(state::CheckLine(lines[0]).Kind);
+    EXPECT_EQ(lines[0]["role"], json::parse(R"({"role": "standby", "leader": "main", "reason": "",
+        "leaderChanges": 1, "claims": {"claimed": 0, "already_claimed": 0, "not_leader": 0}})"));
+    EXPECT_FALSE(lines[0].contains("unfinished"));
+
+    channel.ShowRole({ClusterRole::Leader, "", "", 2});
+    channel.ShowRole({ClusterRole::Leader, "", "", 2});  // unchanged: the headless line once
+    channel.ShowClaims({3, 1, 2});
+    channel.ShowUnfinishedRun({100, "Morning feed", "2026-12-07", "06:00:00", "main", "take 3->1"});
+    lines = ReadLines(loop, fd, 4);
+    ASSERT_EQ(lines.size(), 4u);
+    for (const json& m : lines)
+        EXPECT_TRUE(state::CheckLine(m).Kind) << m.dump();
+    EXPECT_EQ(lines[2]["type"], "role");
+    EXPECT_EQ(lines[2]["role"], "leader");
+    EXPECT_EQ(lines[2]["claims"], json::parse(R"({"claimed": 3, "already_claimed": 1,
+                                                  "not_leader": 2})"));
+    EXPECT_EQ(lines[3], json::parse(R"({"type": "unfinishedRun", "number": 100,
+        "title": "Morning feed", "date": "2026-12-07", "time": "06:00:00", "node": "main",
+        "actions": "take 3->1"})"));
+    EXPECT_EQ(printed.str(),
+              "Role: no leader (qtx-cluster.conf: unknown key 'x')\n"
+              "Role: standby (leader: main)\n"
+              "Role: leader\n");
+    ::close(fd);
+
+    // A role a reader does not know is not applied.
+    json bad = lines[2];
+    bad["role"] = "boss";
+    EXPECT_FALSE(state::CheckLine(bad).Kind);
 }
 
 }  // namespace
