@@ -27,16 +27,6 @@ AlarmRoute Hook(const std::string& url, const std::string& secret = "") {
     return r;
 }
 
-bool Eventually(const std::function<bool()>& done, int ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 class Alarms : public ::testing::Test {
   protected:
     Alarms() : clock_(LocalDateTime{2026, 12, 7, 6, 0, 1, 12}), book_(clock_, "host:/opt/qtx/") {}
@@ -123,7 +113,7 @@ TEST_F(Alarms, TheWebhookGetsOneAlarmAsJsonSignedWithTheRouteSecret) {
         d.Submit(*book_.Raise(AlarmKind::LinkDown, "link 1", "link 1 down", std::nullopt, 1));
         ASSERT_TRUE(signedOne.WaitFor(2));
         ASSERT_TRUE(plain.WaitFor(1));
-        ASSERT_TRUE(Eventually([&] { return d.Stats()[0].Sent == 2 && d.Stats()[1].Sent == 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return d.Stats()[0].Sent == 2 && d.Stats()[1].Sent == 1; }));
         const auto got = signedOne.Requests();
         EXPECT_EQ(got[0].Body, AlarmJson(a));
         EXPECT_EQ(got[0].Head.substr(0, 11), "POST /hook ");
@@ -170,7 +160,7 @@ TEST_F(Alarms, RoutesThatRefuseStallOrFailDoNotHoldUpOneThatWorks) {
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(nlohmann::json::parse(got[static_cast<size_t>(i)].Body)["event"]["number"],
                   i + 1);  // in order
-    ASSERT_TRUE(Eventually([&] { return d.Stats()[1].Failures >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.Stats()[1].Failures >= 1; }));
     const auto s = d.Stats();
     EXPECT_EQ(s[3].Sent, 20);
     for (int r = 0; r < 3; ++r) {
@@ -189,13 +179,13 @@ TEST_F(Alarms, AFailingAlarmIsRetriedForTenMinutesThenDroppedWithOneErrorEntryAn
     d.Submit(Raise(1));
     d.Submit(Raise(2));
     auto failures = [&] { return d.Stats()[0].Failures; };
-    ASSERT_TRUE(Eventually([&] { return failures() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return failures() == 1; }));
     // Pauses grow 1 s, 2 s, 4 s, ...: nothing is tried again before its pause ends.
     clock_.Advance(900);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(failures(), 1);
     clock_.Advance(100);
-    ASSERT_TRUE(Eventually([&] { return failures() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return failures() == 2; }));
     clock_.Advance(1999);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(failures(), 2);
@@ -205,11 +195,11 @@ TEST_F(Alarms, AFailingAlarmIsRetriedForTenMinutesThenDroppedWithOneErrorEntryAn
         const int64_t before = failures();
         clock_.Advance(60000);
         moved += 60000;
-        ASSERT_TRUE(Eventually([&] { return failures() > before; }));
+        ASSERT_TRUE(WaitUntil([&] { return failures() > before; }));
     }
     EXPECT_GE(moved, 600000);
     EXPECT_LE(moved, 663000);
-    ASSERT_TRUE(Eventually([&] { return ErrorCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return ErrorCount() == 1; }));
     EXPECT_EQ(errors_[0].substr(0, 21), "Alarm Not Delivered: ");
     EXPECT_NE(errors_[0].find("1 alarm dropped for webhook route 0"), std::string::npos)
         << errors_[0];
@@ -218,12 +208,12 @@ TEST_F(Alarms, AFailingAlarmIsRetriedForTenMinutesThenDroppedWithOneErrorEntryAn
     while (d.Stats()[0].Dropped == 1) {
         const int64_t before = failures();
         clock_.Advance(60000);
-        ASSERT_TRUE(Eventually([&] { return failures() > before; }));
+        ASSERT_TRUE(WaitUntil([&] { return failures() > before; }));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(ErrorCount(), 1u);
     clock_.Advance(3600000);
-    ASSERT_TRUE(Eventually([&] { return ErrorCount() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return ErrorCount() == 2; }));
     EXPECT_NE(errors_[1].find("1 alarm dropped"), std::string::npos) << errors_[1];
     EXPECT_EQ(d.Stats()[0].Sent, 0);
     EXPECT_EQ(d.Stats()[0].Waiting, 0u);
@@ -239,7 +229,7 @@ TEST_F(Alarms, ABurstOfAThousandArrivesWholeAndCountsMatch) {
         d.Submit(a);
     }
     ASSERT_TRUE(good.WaitFor(1000, 10000));
-    ASSERT_TRUE(Eventually([&] { return d.Stats()[0].Sent == 1000; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.Stats()[0].Sent == 1000; }));
     std::set<std::string> seen;
     for (const auto& r : good.Requests())
         seen.insert(nlohmann::json::parse(r.Body)["id"].get<std::string>());
@@ -257,7 +247,7 @@ TEST_F(Alarms, AFullQueueDropsTheNewestAndSaysSo) {
         d.Submit(Raise(i));
     EXPECT_EQ(d.Stats()[0].Dropped, 3);
     EXPECT_EQ(d.Stats()[0].Waiting, 5u);
-    ASSERT_TRUE(Eventually([&] { return ErrorCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return ErrorCount() == 1; }));
     // The thread may log the first drop before the other two are counted: the next entry is
     // due only an hour later, so the first says 1, 2 or 3.
     EXPECT_NE(errors_[0].find(" dropped for webhook route"), std::string::npos) << errors_[0];

@@ -3,10 +3,6 @@
 // and the alert rules through their own tools.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <memory>
-
 #include "alarms/AlarmBook.h"
 #include "alarms/CleanText.h"
 #include "alarms/Delivery.h"
@@ -36,29 +32,11 @@ AlarmRoute Trap(const std::string& target, const std::string& community = "publi
     return r;
 }
 
-// smtp://127.0.0.1:PORT where nothing listens.
-std::string RefusingSmtp() {
-    const std::string url = RefusingUrl();  // http://127.0.0.1:PORT/hook
-    return "smtp://" + url.substr(7, url.rfind('/') - 7);
-}
-
 DeliveryOptions Quick() {
     DeliveryOptions o;
     o.AttemptTimeoutMs = 2000;
     o.ConnectTimeoutMs = 500;
     return o;
-}
-
-// Standard output (and error) of a command, and its exit status.
-std::pair<int, std::string> Shell(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0)
-        out.append(buf.data(), n);
-    const int status = ::pclose(p.release());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
 size_t Count(const std::string& s, const std::string& what) {

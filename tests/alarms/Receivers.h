@@ -3,23 +3,22 @@
 // of its own: an SMTP server (aiosmtpd, tests/alarms/smtp_sink.py) that writes each message to
 // a folder, and snmptrapd with its own configuration, state folder and log, the QTX MIB loaded
 // so that it names what it receives. Both end when the test does (stdin closed, SIGTERM).
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <array>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fixtures/TempDir.h"
+#include "tests/alarms/WebhookReceiver.h"
 
 namespace qtx::test {
 
@@ -79,16 +78,6 @@ class Child {
     int in_ = -1, out_ = -1;
 };
 
-inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 class SmtpSink {
   public:
     // login "USER:PASSWORD": the server requires that login.
@@ -128,17 +117,21 @@ class SmtpSink {
     int port_;
 };
 
-// A UDP port free a moment ago (snmptrapd takes a port number, not 0).
-inline int FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
+// smtp://127.0.0.1:PORT where nothing listens.
+inline std::string RefusingSmtp() {
+    return "smtp://127.0.0.1:" + std::to_string(FreePort(SOCK_STREAM));
+}
+
+// Standard output (and error) of a command, and its exit status.
+inline std::pair<int, std::string> Shell(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p.get())) > 0)
+        out.append(buf.data(), n);
+    const int status = ::pclose(p.release());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
 inline std::string MibFolders() {
@@ -148,7 +141,7 @@ inline std::string MibFolders() {
 class TrapSink {
   public:
     TrapSink()
-        : port_(FreeUdpPort()),
+        : port_(FreePort(SOCK_DGRAM)),  // snmptrapd takes a port number, not 0
           child_(Argv(dir_, port_), {"SNMP_PERSISTENT_DIR=" + dir_.Path()},
                  dir_.File("snmptrapd.err")) {
         if (!WaitUntil([&] { return Log().find("NET-SNMP version") != std::string::npos; }))

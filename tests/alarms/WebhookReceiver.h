@@ -1,6 +1,7 @@
 #pragma once
 // A small HTTP receiver on 127.0.0.1 for webhook tests, on a thread of its own: it answers
-// every complete POST with 200 (or 500), or stalls (reads the request, never answers).
+// every complete POST with 200 (or 500), or stalls (reads the request, never answers); and the
+// waiting and port helpers the alarm tests share.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,6 +21,36 @@
 
 namespace qtx::test {
 
+// Whether done() came true within ms, asked every few milliseconds.
+inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Binds fd to 127.0.0.1 on a port of the kernel's choice and returns that port.
+inline int BindLoopback(int fd) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    return ntohs(sa.sin_port);
+}
+
+// A loopback port (SOCK_STREAM or SOCK_DGRAM) free a moment ago: nothing listens there.
+inline int FreePort(int type) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    const int port = BindLoopback(fd);
+    ::close(fd);
+    return port;
+}
+
 class WebhookReceiver {
   public:
     enum class Mode { Ok, Fail500, Stall };
@@ -33,14 +64,8 @@ class WebhookReceiver {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int on = 1;
         ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        port_ = BindLoopback(fd_);
         ::listen(fd_, 64);
-        socklen_t len = sizeof sa;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
         thread_ = std::thread([this] { Run(); });
     }
     ~WebhookReceiver() {
@@ -61,22 +86,17 @@ class WebhookReceiver {
     }
     // Waits (bounded) until at least n requests arrived.
     bool WaitFor(size_t n, int ms = 5000) const {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (Count() < n) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
+        return WaitUntil([&] { return Count() >= n; }, ms);
     }
 
     // The value of a header of a request ("" when absent), names without regard to case.
     static std::string Header(const Request& r, const std::string& name) {
-        std::string lowerHead = r.Head, lowerName = name + ":";
-        for (char& c : lowerHead)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        for (char& c : lowerName)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        auto lower = [](std::string s) {
+            for (char& c : s)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        const std::string lowerHead = lower(r.Head), lowerName = lower(name + ":");
         const size_t at = lowerHead.find("\r\n" + lowerName);
         if (at == std::string::npos)
             return "";
@@ -152,15 +172,7 @@ class WebhookReceiver {
 
 // A loopback URL where nothing listens (a port just released).
 inline std::string RefusingUrl() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return "http://127.0.0.1:" + std::to_string(ntohs(sa.sin_port)) + "/hook";
+    return "http://127.0.0.1:" + std::to_string(FreePort(SOCK_STREAM)) + "/hook";
 }
 
 }  // namespace qtx::test

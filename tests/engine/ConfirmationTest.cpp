@@ -27,27 +27,32 @@ EventRow Crosspoint(int number, const std::string& time, int xcontrol, int sourc
                 {{"xcontrol", xcontrol}, {"SourceChan", source}, {"DestChan", dest}});
 }
 
+// Writes rows with ConfirmWithin set, starts the engine on its real loop and waits until the
+// links are up and their maps received.
+void StartWith(EngineHarness& h, sim::SwitcherSim& sim, const std::vector<EventRow>& rows,
+               int within = kWithin, int slavePort = 0) {
+    h.WriteDatabase(rows, "127.0.0.1", sim.Listen(), slavePort ? "127.0.0.1" : "0.0.0.0");
+    if (slavePort)
+        h.Sql("UPDATE Server SET SlaveIPPort = '" + std::to_string(slavePort) + "'");
+    h.Sql(
+        "CREATE TABLE Settings (Name TEXT PRIMARY KEY, Value TEXT);"
+        "INSERT INTO Settings VALUES ('ConfirmWithin', '" +
+        std::to_string(within) + "')");
+    h.realTimers = true;
+    h.Start();
+    ASSERT_EQ(h.vars().ConfirmWithinMs, within);
+    ASSERT_TRUE(h.realLoop.RunUntil(
+        [&] {
+            return h.vars().SwitcherConnected && h.vars().MapReceived[0] &&
+                   (!slavePort || h.vars().MapReceived[1]);
+        },
+        3000));
+}
+
 class ConfirmationTest : public ::testing::Test {
   protected:
-    void StartWith(const std::vector<EventRow>& rows, int within = kWithin,
-                   const std::string& slave = "0.0.0.0") {
-        port_ = sim_.Listen();
-        h.WriteDatabase(rows, "127.0.0.1", port_, slave);
-        if (slave != "0.0.0.0")
-            h.Sql("UPDATE Server SET SlaveIPPort = '" + std::to_string(slavePort_) + "'");
-        h.Sql(
-            "CREATE TABLE Settings (Name TEXT PRIMARY KEY, Value TEXT);"
-            "INSERT INTO Settings VALUES ('ConfirmWithin', '" +
-            std::to_string(within) + "')");
-        h.realTimers = true;
-        h.Start();
-        ASSERT_EQ(h.vars().ConfirmWithinMs, within);
-        ASSERT_TRUE(h.realLoop.RunUntil(
-            [&] {
-                return h.vars().SwitcherConnected && h.vars().MapReceived[0] &&
-                       (slave == "0.0.0.0" || h.vars().MapReceived[1]);
-            },
-            3000));
+    void StartWith(const std::vector<EventRow>& rows, int within = kWithin, int slavePort = 0) {
+        qtx::StartWith(h, sim_, rows, within, slavePort);
     }
     bool WaitForConfirmations(size_t n) {
         return h.realLoop.RunUntil([&] { return h.view.Confirmations.size() >= n; }, 3000);
@@ -56,7 +61,6 @@ class ConfirmationTest : public ::testing::Test {
 
     EngineHarness h{kMonday};
     sim::SwitcherSim sim_{h.realLoop};
-    int port_ = 0, slavePort_ = 0;
 };
 
 struct Case {
@@ -100,16 +104,8 @@ TEST_F(ConfirmationTest, EachWayOfSwitchingOrNotHasItsOutcome) {
         SCOPED_TRACE(c.Name);
         EngineHarness eh{kMonday};
         sim::SwitcherSim sim{eh.realLoop};
-        const int port = sim.Listen();
-        eh.WriteDatabase({Crosspoint(1, "09:00:01", c.Xcontrol, c.Source, 1)}, "127.0.0.1", port);
-        eh.Sql(
-            "CREATE TABLE Settings (Name TEXT PRIMARY KEY, Value TEXT);"
-            "INSERT INTO Settings VALUES ('ConfirmWithin', '" +
-            std::to_string(kWithin) + "')");
-        eh.realTimers = true;
-        eh.Start();
-        ASSERT_TRUE(eh.realLoop.RunUntil(
-            [&] { return eh.vars().SwitcherConnected && eh.vars().MapReceived[0]; }, 3000));
+        ASSERT_NO_FATAL_FAILURE(
+            qtx::StartWith(eh, sim, {Crosspoint(1, "09:00:01", c.Xcontrol, c.Source, 1)}));
         c.Fault(sim);
         const size_t asked = sim.FramesWithCode(0xF2).size();
         eh.TickAt(9, 0, 1);
@@ -217,9 +213,8 @@ TEST_F(ConfirmationTest, EventsRunOnWhileAConfirmationWaits) {
 
 TEST_F(ConfirmationTest, EachLinkIsConfirmedOnItsOwn) {
     sim::SwitcherSim slave{h.realLoop};
-    slavePort_ = slave.Listen();
     slave.SetLocked(0, true);
-    StartWith({Crosspoint(1, "09:00:01", 1, 3, 1)}, kWithin, "127.0.0.1");
+    StartWith({Crosspoint(1, "09:00:01", 1, 3, 1)}, kWithin, slave.Listen());
     h.TickAt(9, 0, 1);
     ASSERT_TRUE(WaitForConfirmations(2));
     std::map<int, ConfirmOutcome> byLink;

@@ -2,8 +2,6 @@
 // receiver, an SMTP server that wants a login, snmptrapd).
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
 #include <sstream>
 
 #include "eventdb/EventDbTool.h"
@@ -71,14 +69,8 @@ Result Program(const std::vector<std::string>& args, const std::string& input) {
         "printf '%s' '" + input + "' | " QTX_BINARY_DIR "/apps/qtx-eventdb/qtx-eventdb";
     for (const std::string& a : args)
         command += " '" + a + "'";
-    std::unique_ptr<FILE, int (*)(FILE*)> p(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p.get())) > 0)
-        out.append(buf, n);
-    const int status = ::pclose(p.release());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ""};
+    const auto [status, out] = Shell(command);
+    return {status, out, ""};
 }
 
 TEST(AlarmCommands, MailAndSnmpRoutesTakeThePasswordFromStandardInputAndNeverShowIt) {
@@ -107,8 +99,7 @@ TEST(AlarmCommands, MailAndSnmpRoutesTakeThePasswordFromStandardInputAndNeverSho
                       "")
                   .Status,
               0);
-    const std::string refusing = RefusingUrl();  // http://127.0.0.1:PORT/hook
-    const std::string closed = "smtp://" + refusing.substr(7, refusing.rfind('/') - 7);
+    const std::string closed = RefusingSmtp();
     ASSERT_EQ(email(closed, {"--kinds", "test"}, "").Status, 0);
     // Refused: a password that would cross the network in the clear, none given, a missing
     // --from, a manager by name.

@@ -86,8 +86,7 @@ TEST(ServiceJournal, KeepAliveFollowsTheTickAndIsRateLimited) {
 // A datagram socket standing in for systemd's notification socket.
 class NotifySocket {
   public:
-    explicit NotifySocket(const std::string& path) : path_(path) {
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    explicit NotifySocket(const std::string& path) {
         sockaddr_un sa{};
         sa.sun_family = AF_UNIX;
         path.copy(sa.sun_path, sizeof sa.sun_path - 1);
@@ -106,8 +105,7 @@ class NotifySocket {
     }
 
   private:
-    std::string path_;
-    int fd_ = -1;
+    const int fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 };
 
 TEST(ServiceProcess, HeadlessEngineTellsSystemdItIsReadyAliveAndStopping) {

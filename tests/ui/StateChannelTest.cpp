@@ -32,15 +32,20 @@ namespace {
 
 using nlohmann::json;
 
+sockaddr_un UnixAddress(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    return addr;
+}
+
 // A subscriber socket connected to path; -1 when nobody answers.
 int Subscribe(const std::string& path, int receiveBuffer = 0) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const sockaddr_un addr = UnixAddress(path);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         ::close(fd);
         return -1;
     }
@@ -196,10 +201,8 @@ TEST(StateChannel, ConfirmationsFollowTheirRunsRow) {
 // A socket bound at path whose owner is gone (listening: it still answers, an impostor).
 void BindAt(const std::string& path, bool listening, int* keep) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const sockaddr_un addr = UnixAddress(path);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
     if (listening) {
         ASSERT_EQ(::listen(fd, 4), 0);
         *keep = fd;
