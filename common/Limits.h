@@ -48,6 +48,10 @@ inline constexpr size_t WeekCount = 40;
 inline constexpr long long WeekCountMax = 500;
 inline constexpr size_t WeekApartMax = 200;
 inline constexpr size_t WeekFindMax = 200;
+// Seconds the Week page's judgement of a week (the preview's runs) is kept for its paging and
+// Find while the event file is unchanged: the preview is the costly part of the page, and a
+// change of the file (an edit, a marking the engine consumed) makes a new one at once.
+inline constexpr uint32_t WeekRunsKeptSeconds = 30;
 
 // ---- The console: connections, requests and bodies ----
 
@@ -88,6 +92,11 @@ inline constexpr size_t ConsoleMaxBody = 64 * 1024;
 // CSV and 7 MiB in the list's JSON; 64 MiB takes such a file with long titles and message texts,
 // while the console still holds only a bounded body (and runs one import at a time).
 inline constexpr size_t ConsoleMaxImportBody = 64 * 1024 * 1024;
+// The body of a calendar's change (its dates in JSON, or an iCalendar file to import) and of all
+// calendars at once: five years of daily dates with the longest titles are under 600 KiB of JSON,
+// and a public-holiday file for decades is tens of KiB; 4 MiB takes several such calendars and
+// large exported feeds, while a request still holds only a bounded body.
+inline constexpr size_t ConsoleMaxCalendarBody = 4 * 1024 * 1024;
 // The body a request without one (a GET, a DELETE, logout) may still carry and have ignored:
 // some clients send "{}" or a few bytes with every request.
 inline constexpr size_t ConsoleMaxIgnoredBody = 1024;

@@ -15,6 +15,7 @@ namespace lim = qtx::limits;
 
 const std::string kJson = "application/json";
 const std::string kCsv = "text/csv";
+const std::string kCalendar = "text/calendar";
 
 bool IsChange(const std::string& method) {
     return method == "POST" || method == "PUT" || method == "DELETE" || method == "PATCH";
@@ -46,6 +47,7 @@ std::vector<Route> ConsoleServer::Table() {
     const std::optional<Role> none, viewer = Role::Viewer, op = Role::Operator, admin = Role::Admin;
     const size_t body = lim::ConsoleMaxBody, no = lim::ConsoleMaxIgnoredBody;
     const MediaTypes csvOrJson{kCsv, kJson};
+    const size_t dates = lim::ConsoleMaxCalendarBody;
     return {
         // method, path,              role,  media, body, handler
         {"POST", "/api/login", none, kJson, body, my(&S::Login)},
@@ -69,6 +71,12 @@ std::vector<Route> ConsoleServer::Table() {
         {"GET", "/api/preview", viewer, "", no, db(&EventsApi::Preview)},
         {"POST", "/api/import", op, csvOrJson, lim::ConsoleMaxImportBody, db(&EventsApi::Import)},
         {"GET", "/api/week", viewer, "", no, db(&EventsApi::Week)},
+        {"GET", "/api/calendars", viewer, "", no, db(&EventsApi::Calendars)},
+        {"PUT", "/api/calendars", op, kJson, dates, db(&EventsApi::ReplaceCalendars)},
+        {"GET", "/api/calendars/*", viewer, "", no, db(&EventsApi::OneCalendar)},
+        {"PUT", "/api/calendars/*", op, kJson, dates, db(&EventsApi::SetCalendar)},
+        {"DELETE", "/api/calendars/*", op, "", no, db(&EventsApi::DeleteCalendar)},
+        {"POST", "/api/calendars/*/import", op, kCalendar, dates, db(&EventsApi::ImportCalendar)},
         {"GET", "/api/alarms", viewer, "", no, my(&S::AlarmList)},
         {"POST", "/api/alarms/*/ack", op, "", no, my(&S::AckAlarm)},
         {"GET", "/api/alarm-routes", admin, "", no, my(&S::ReadAlarmRoutes)},

@@ -77,7 +77,7 @@ ConsoleServer::ConsoleServer(ConsoleOptions options)
         http.TlsCert = ReadAll(options_.TlsCert);
         http.TlsKey = ReadAll(options_.TlsKey);
     }
-    events_ = std::make_unique<EventsApi>(options_.Folder, audit_);
+    events_ = std::make_unique<EventsApi>(options_.Folder, audit_, *clock_);
     StaticFiles();
     routes_ = std::make_unique<RouteTable>(Table());
     http_ = std::make_unique<HttpServer>(
@@ -129,7 +129,8 @@ void ConsoleServer::StaticFiles() {
         {"event.html", false},    {"event.js", false},    {"preview.html", false},
         {"preview.js", false},    {"status.html", false}, {"status.js", false},
         {"settings.html", false}, {"settings.js", false}, {"users.html", false},
-        {"users.js", false},      {"common.js", false},
+        {"users.js", false},      {"common.js", false},   {"calendars.html", false},
+        {"calendars.js", false},
     };
     for (const Entry& e : entries)
         files_["/" + std::string(e.Name)] =

@@ -1,13 +1,17 @@
 #include "console/EventsApi.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
+#include <set>
 #include <utility>
 
 #include "common/Constants.h"
+#include "common/DateTime.h"
 #include "common/Fault.h"
+#include "common/Format.h"
 #include "common/Limits.h"
 #include "console/EventJson.h"
 #include "console/EventText.h"
@@ -16,8 +20,10 @@
 #include "console/WeekView.h"
 #include "database/DBEngine.h"
 #include "preview/Preview.h"
+#include "schedule/DateStore.h"
 #include "schedule/EngineOrder.h"
 #include "schedule/EventStore.h"
+#include "schedule/TransactionScope.h"
 
 namespace qtx::console {
 
@@ -73,10 +79,35 @@ std::pair<Event, json> StoredAsRead(Database& db, int number, const std::string&
     return {std::move(*stored), std::move(before)};
 }
 
+int64_t DayOf(const LocalDateTime& t) {
+    return DaysFromCivil(t.Year, t.Month, t.Day);
+}
+
+// The file's identity and its last change: another stamp, another file or another content.
+std::string FileStamp(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return "";
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+           std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
+}
+
+// An occurrence the engine will not run whatever the crosspoints are: a condition's refusal
+// is only what the preview's simulator happened to hold.
+bool Excluded(const PreviewRun& r) {
+    using state::Refusal;
+    return !r.Ran && !(r.Conditional && (r.Refusal == Refusal::CrosspointInactive ||
+                                         r.Refusal == Refusal::CrosspointActive));
+}
+
 }  // namespace
 
-EventsApi::EventsApi(std::string folder, AuditLog& audit)
-    : folder_(std::move(folder)), dbPath_(folder_ + constants::DatabaseFileName), audit_(audit) {}
+EventsApi::EventsApi(std::string folder, AuditLog& audit, Clock& clock)
+    : folder_(std::move(folder)),
+      dbPath_(folder_ + constants::DatabaseFileName),
+      audit_(audit),
+      clock_(clock) {}
 
 Database EventsApi::Open() const {
     if (access(dbPath_.c_str(), F_OK) != 0)
@@ -152,14 +183,78 @@ void EventsApi::Week(const HttpRequest& req, HttpResponse& res) {
     if (find.size() > limits::WeekFindMax)
         throw ApiError(400,
                        "find is longer than " + std::to_string(limits::WeekFindMax) + " bytes");
+    const LocalDateTime now = clock_.Now();
+    const int64_t today = DayOf(now);
+    int64_t shown = today;
+    if (req.has_param("week")) {
+        const std::optional<int64_t> day = ParseDate(req.get_param_value("week"));
+        if (!day)
+            throw ApiError(400, "week \"" + req.get_param_value("week") +
+                                    "\" is not a date (YYYY-MM-DD, a date that exists)");
+        shown = *day;
+    }
+    const int64_t monday = shown - WeekdayOf(shown);
+
     Database db = Open();
-    const std::vector<Row> rows = ReadRows(db);
+    std::vector<Row> rows;
+    std::map<int, DateRules> rules;
+    std::vector<Calendar> calendars;
+    {
+        TransactionScope read(db, true);
+        rows = ReadRows(db);
+        rules = ReadDateRules(db);
+        if (!rules.empty())
+            calendars = ReadCalendars(db);
+        read.Commit();
+    }
     db.Close();
     const std::vector<Event> events = EventsOfRows(rows);
     const WeekGrid week = MakeWeek(events, PositionsOf(events, EngineOrder(rows)), find);
 
+    // The holidays in the day headers: the dates of the calendars that events avoid.
+    std::set<std::string> avoided;
+    for (const auto& [number, r] : rules)
+        avoided.insert(r.Except.begin(), r.Except.end());
+    std::array<std::string, NoDay> holidays;
+    for (const Calendar& c : calendars) {
+        if (avoided.count(c.Name) == 0)
+            continue;
+        for (const CalendarDate& d : c.Dates) {
+            if (d.Day < monday || d.Day >= monday + NoDay)
+                continue;
+            std::string& day = holidays[static_cast<size_t>(d.Day - monday)];
+            day += day.empty() ? "{\"calendar\":" : ",{\"calendar\":";
+            AppendJsonString(day, c.Name);
+            day += ",\"title\":";
+            AppendJsonString(day, d.Title);
+            day += '}';
+        }
+    }
+
+    // What is still to come is judged by the preview, from now (or the week's Monday) on.
+    const std::string nowTime = FormatHhMmSs(now);
+    std::shared_ptr<const WeekRuns> runs;
+    std::string note;
+    bool busy = false;
+    if (today < monday + NoDay) {
+        LocalDateTime start = now;
+        if (today < monday) {
+            start = LocalDateTime{};
+            CivilFromDays(monday, start.Year, start.Month, start.Day);
+        }
+        runs = RunsOfWeek(req.session->User, monday, start, note, busy);
+    }
+
     const auto time = [&](size_t i) -> const std::string& { return *events[i].Time; };
-    std::string out = "{\"count\":" + std::to_string(count) + ",\"days\":[";
+    std::string out = "{\"monday\":\"" + FormatDate(monday) + "\",\"today\":\"" +
+                      FormatDate(today) +
+                      "\",\"judged\":" + (runs || today >= monday + NoDay ? "true" : "false") +
+                      ",\"busy\":" + (busy ? "true" : "false") + ",\"note\":";
+    if (note.empty())
+        out += "null";
+    else
+        AppendJsonString(out, note);
+    out += ",\"count\":" + std::to_string(count) + ",\"days\":[";
     for (int d = 0; d < NoDay; ++d) {
         const std::vector<size_t>& list = week.Days[static_cast<size_t>(d)];
         const size_t first =
@@ -170,7 +265,8 @@ void EventsApi::Week(const HttpRequest& req, HttpResponse& res) {
         out += d > 0 ? ",{" : "{";
         out += "\"day\":\"" + std::string(DayShortName(d)) +
                "\",\"total\":" + std::to_string(list.size()) +
-               ",\"first\":" + std::to_string(first);
+               ",\"first\":" + std::to_string(first) + ",\"date\":\"" + FormatDate(monday + d) +
+               "\",\"holidays\":[" + holidays[static_cast<size_t>(d)] + "]";
         // Where Earlier and Later move the window: the time a page back, the last time shown.
         out += ",\"earlier\":";
         if (first > 0)
@@ -199,6 +295,26 @@ void EventsApi::Week(const HttpRequest& req, HttpResponse& res) {
                 out += ",\"conditionText\":";
                 AppendJsonString(out, DescribeCondition(e.When));
             }
+            const int64_t day = monday + d;
+            if (day < today || (day == today && *e.Time < nowTime)) {
+                out += ",\"past\":true";
+            } else if (runs) {
+                // The engine's judgement of this occurrence; none when the preview saw no run.
+                out += ",\"judged\":";
+                const auto run = runs->Due.find({e.Number, day});
+                if (run == runs->Due.end()) {
+                    out += "null";
+                } else {
+                    const PreviewRun& r = run->second;
+                    out += r.Ran ? "{\"ran\":true" : "{\"ran\":false";
+                    out += Excluded(r) ? ",\"excluded\":true" : ",\"excluded\":false";
+                    out += ",\"reason\":";
+                    AppendJsonString(out, r.Reason);
+                    out += ",\"refusal\":\"";
+                    out += state::RefusalName(r.Refusal);
+                    out += r.Conditional ? "\",\"conditional\":true}" : "\",\"conditional\":false}";
+                }
+            }
             // The nearest other occurrences of the same second, earlier ones first, at most 5.
             std::vector<int> same;
             for (size_t j = k; j > 0 && same.size() < 5 && time(list[j - 1]) == *e.Time; --j)
@@ -221,6 +337,46 @@ void EventsApi::Week(const HttpRequest& req, HttpResponse& res) {
     }
     out += "]}}";
     ReplyJsonText(res, 200, std::move(out));
+}
+
+std::shared_ptr<const WeekRuns> EventsApi::RunsOfWeek(const std::string& user, int64_t monday,
+                                                      const LocalDateTime& from, std::string& note,
+                                                      bool& busy) {
+    const std::string stamp = FileStamp(dbPath_);
+    {
+        std::lock_guard lock(weekMutex_);
+        const WeekRunsKept& kept = weekKept_;
+        if (kept.Runs && kept.Monday == monday && kept.FileStamp == stamp &&
+            clock_.TickCount() - kept.Tick < limits::WeekRunsKeptSeconds * 1000u)
+            return kept.Runs;
+    }
+    std::optional<AccountShares::Hold> share = previewShares_.TryTake(user);
+    if (!share) {
+        busy = true;
+        note = "\"" + user +
+               "\" has a preview running already; the week is shown without the engine's judgement";
+        return nullptr;
+    }
+    PreviewOptions options;
+    options.From = from;
+    options.Days = static_cast<int>(monday + NoDay - DayOf(from));
+    options.MaxRuns = limits::ConsolePreviewRunsMax;
+    PreviewResult result;
+    try {
+        RunAtLowPriority([&] { result = RunPreview(dbPath_, options); });
+    } catch (const std::runtime_error& e) {
+        note = std::string("the preview cannot run: ") + e.what();
+        return nullptr;
+    }
+    if (result.Cut) {
+        note = "the week has more than " + std::to_string(limits::ConsolePreviewRunsMax) +
+               " runs; it is shown without the engine's judgement";
+        return nullptr;
+    }
+    auto runs = std::make_shared<const WeekRuns>(RunsByDueDay(std::move(result.Runs)));
+    std::lock_guard lock(weekMutex_);
+    weekKept_ = {monday, stamp, clock_.TickCount(), runs};
+    return runs;
 }
 
 void EventsApi::One(const HttpRequest& req, HttpResponse& res) {

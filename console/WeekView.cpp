@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "common/DateTime.h"
+#include "common/Format.h"
+
 namespace qtx::console {
 
 using namespace qtx::schedule;
@@ -66,6 +69,21 @@ WeekGrid MakeWeek(const std::vector<Event>& events, const std::vector<DayPositio
                 return place(a) < place(b);
             return events[a].Number < events[b].Number;
         });
+    }
+    return week;
+}
+
+int WeekdayOf(int64_t day) {
+    return static_cast<int>(((day + 3) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
+}
+
+WeekRuns RunsByDueDay(std::vector<PreviewRun> runs) {
+    WeekRuns week;
+    for (PreviewRun& r : runs) {
+        int64_t day = DaysFromCivil(r.At.Year, r.At.Month, r.At.Day);
+        if (FormatHhMmSs(r.At) < r.Time)
+            --day;  // due before midnight, run after it
+        week.Due.try_emplace({r.Number, day}, std::move(r));
     }
     return week;
 }

@@ -3,9 +3,12 @@
 // the engine's table on each of its days, and for each day the occurrences of the events that
 // run on it, by time and, within a second, in the engine's order.
 #include <array>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "preview/Preview.h"
 #include "schedule/EngineOrder.h"
 #include "schedule/Event.h"
 
@@ -28,5 +31,16 @@ struct WeekGrid {
 // case of ASCII letters.
 WeekGrid MakeWeek(const std::vector<schedule::Event>& events,
                   const std::vector<DayPositions>& positions, const std::string& find);
+
+// The Monday-first weekday (0 Monday .. 6 Sunday) of a day number.
+int WeekdayOf(int64_t day);
+
+// What the engine will do with each occurrence of a week, from the preview's runs: per event
+// number and the date (a day number) its run was due on, its first run. A run the chain delayed
+// past midnight counts on the day it was due.
+struct WeekRuns {
+    std::map<std::pair<int, int64_t>, schedule::PreviewRun> Due;
+};
+WeekRuns RunsByDueDay(std::vector<schedule::PreviewRun> runs);
 
 }  // namespace qtx::console

@@ -510,12 +510,9 @@ int CalendarCommand(const std::vector<std::string>& args, std::ostream& out, Clo
     }
     if (sub == "import" && args.size() == 5) {
         const std::string text = ReadCsvFile(args[4]);
-        const int64_t today = Today(clock);
-        int y = 0, m = 0, d = 0;
-        CivilFromDays(today, y, m, d);
         std::vector<CalendarDate> dates;
         try {
-            dates = ReadIcsDates(text, today, DaysFromCivil(y + 5, m, d) - 1);
+            dates = ReadIcsDatesFrom(text, Today(clock));
         } catch (const IcsError& e) {
             throw ToolError(args[4] + ": " + e.what() + "; nothing stored");
         }

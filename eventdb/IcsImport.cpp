@@ -253,4 +253,11 @@ std::vector<CalendarDate> ReadIcsDates(const std::string& text, int64_t first, i
     return out;
 }
 
+std::vector<CalendarDate> ReadIcsDatesFrom(const std::string& text, int64_t today) {
+    int y = 0, m = 0, d = 0;
+    CivilFromDays(today, y, m, d);
+    // 29 February five years on is 1 March (DaysFromCivil counts on past a month's end).
+    return ReadIcsDates(text, today, DaysFromCivil(y + 5, m, d) - 1);
+}
+
 }  // namespace qtx

@@ -25,4 +25,8 @@ struct IcsError : std::runtime_error {
 std::vector<schedule::CalendarDate> ReadIcsDates(const std::string& text, int64_t first,
                                                  int64_t last);
 
+// The dates an import keeps: those of the five years from today (a day number) on, today
+// included and the same date five years on not. Throws IcsError.
+std::vector<schedule::CalendarDate> ReadIcsDatesFrom(const std::string& text, int64_t today);
+
 }  // namespace qtx

@@ -25,12 +25,14 @@ function toLogin() {
   location.href = '/login.html?next=' + encodeURIComponent(location.pathname + location.search);
 }
 
-// Calls the API; answers {ok, status, data}. A lost session goes back to the login page.
-export async function api(method, path, body) {
+// Calls the API; answers {ok, status, data}. A lost session goes back to the login page. The
+// body goes as JSON, or, with a media type, as the text it is (an iCalendar file).
+export async function api(method, path, body, type) {
   const headers = {};
-  if (body !== undefined) headers['Content-Type'] = 'application/json';
+  if (body !== undefined) headers['Content-Type'] = type || 'application/json';
   if (method !== 'GET') headers['X-CSRF-Token'] = current ? current.csrf : '';
-  const res = await fetch(path, { method, headers, body: body === undefined ? undefined : JSON.stringify(body) });
+  const sent = body === undefined || type ? body : JSON.stringify(body);
+  const res = await fetch(path, { method, headers, body: sent });
   if (res.status === 401 && path !== '/api/login') {
     toLogin();
     return new Promise(() => {});
@@ -52,8 +54,8 @@ export async function start(page) {
     return new Promise(() => {});
   }
   current = await res.json();
-  const pages = [['week', 'Week'], ['event', 'Event'], ['preview', 'Preview'], ['status', 'Status'],
-    ['settings', 'Settings'], ['users', 'Users']];
+  const pages = [['week', 'Week'], ['event', 'Event'], ['preview', 'Preview'], ['calendars', 'Calendars'],
+    ['status', 'Status'], ['settings', 'Settings'], ['users', 'Users']];
   const top = document.getElementById('top');
   top.replaceChildren(
     el('span', { class: 'brand' }, 'QTX Automation'),

@@ -1,5 +1,6 @@
-// The Event page: every field of one event in words. Saving sends the event form to the API; the
-// shared rules' messages come back and are shown beside their fields. The version read with the
+// The Event page: every field of one event in words, its date rules too (from, until, every Nth
+// week, calendars to avoid or follow, how late a run may start). Saving sends the event form to
+// the API; the shared rules' messages come back and are shown beside their fields. The version read with the
 // event goes back with the change, so an edit made meanwhile elsewhere is a conflict, not lost.
 import { start, api, el, can, showErrors, banner, dayNames, dayTitles } from './common.js';
 
@@ -7,6 +8,7 @@ const main = document.getElementById('main');
 const params = new URLSearchParams(location.search);
 let number = params.get('number') ? Number(params.get('number')) : null;
 let version = null;
+let calendars = [];  // the file's calendar names, for except and only
 const bauds = ['2400', '9600', '14400', '19200', '28800', '57600', '115200', '128000'];
 
 const $ = (id) => document.getElementById(id);
@@ -26,6 +28,15 @@ function form() {
     line('Time', el('input', { id: 'time', size: 8, placeholder: 'hh:mm:ss' }),
       el('label', {}, el('input', { type: 'checkbox', id: 'no-time' }), ' no time (never runs)'), spot('time')),
     line('Marking', select('marking', [['active', 'active'], ['inactive', 'inactive'], ['skip-next', 'skip the next run'], ['one-time', 'run once, then delete']]), spot('marking')),
+    el('fieldset', {}, el('legend', {}, 'Dates'),
+      line('From', el('input', { id: 'from', size: 10, placeholder: 'YYYY-MM-DD' }), spot('from'),
+        el('label', { for: 'until' }, 'until'), el('input', { id: 'until', size: 10, placeholder: 'YYYY-MM-DD' }), spot('until'),
+        el('span', { class: 'note' }, 'both days included; empty: no bound')),
+      line('Every', num('every-weeks', { min: 1, max: 52, placeholder: '1' }), 'weeks, counted from the week of',
+        el('input', { id: 'week-of', size: 10, placeholder: 'YYYY-MM-DD' }), spot('every_weeks'), spot('week_of')),
+      line('Not on', el('span', { id: 'except-list' }), spot('except')),
+      line('Only on', el('span', { id: 'only-list' }), spot('only')),
+      line('At most', el('input', { id: 'latest', size: 8, placeholder: 'hh:mm:ss' }), 'late; empty: up to a day', spot('latest'))),
     el('fieldset', {}, el('legend', {}, 'Condition'),
       line('Run', select('cond-when', [['', 'always'], ['on', 'only while crosspoint is on'], ['off', 'only while crosspoint is off']]),
         el('label', {}, 'source ', num('cond-source', { min: 1 })), el('label', {}, 'destination ', num('cond-destination', { min: 1 })),
@@ -64,6 +75,18 @@ function showMessageFields() {
   $('msg-content').disabled = $('msg-text').disabled = !to;
 }
 
+// The calendar boxes of except and only: every calendar of the file, and any other name the
+// event holds (so that it can be taken out).
+function calendarBoxes(e) {
+  for (const kind of ['except', 'only']) {
+    const held = (e && e[kind]) || [];
+    const names = [...calendars, ...held.filter((n) => !calendars.includes(n))];
+    $(`${kind}-list`).replaceChildren(...(names.length ? names.map((n) => el('label', {},
+      el('input', { type: 'checkbox', 'data-list': kind, value: n, checked: held.includes(n) }),
+      ` ${n}${calendars.includes(n) ? '' : ' (no such calendar)'}`)) : [el('span', { class: 'note' }, 'no calendars yet')]));
+  }
+}
+
 function fill(e) {
   $('number').value = e.number;
   $('title').value = e.title;
@@ -71,6 +94,12 @@ function fill(e) {
   $('time').value = e.time || '';
   $('no-time').checked = e.time === null;
   $('marking').value = e.marking;
+  $('from').value = e.from || '';
+  $('until').value = e.until || '';
+  $('every-weeks').value = e.every_weeks ?? '';
+  $('week-of').value = e.week_of || '';
+  $('latest').value = e.latest || '';
+  calendarBoxes(e);
   $('cond-when').value = e.condition ? e.condition.when : '';
   $('cond-source').value = e.condition ? e.condition.source : '';
   $('cond-destination').value = e.condition ? e.condition.destination : '';
@@ -112,6 +141,17 @@ function collect(local) {
     actions: [],
   };
   if ($('number').value.trim() !== '' || !$('number').validity.valid) e.number = int('number', 'number');
+  // The date rules, each null (or []) when not set: the page always sends them, so clearing one
+  // clears it.
+  const text = (id) => $(id).value.trim() || null;
+  e.from = text('from');
+  e.until = text('until');
+  e.week_of = text('week-of');
+  e.latest = text('latest');
+  e.every_weeks = $('every-weeks').value.trim() === '' && $('every-weeks').validity.valid ? null : int('every-weeks', 'every_weeks');
+  for (const kind of ['except', 'only']) {
+    e[kind] = [...document.querySelectorAll(`input[data-list="${kind}"]`)].filter((b) => b.checked).map((b) => b.value);
+  }
   if ($('cond-when').value) e.condition = { when: $('cond-when').value, source: int('cond-source', 'condition.source'), destination: int('cond-destination', 'condition.destination') };
   if ($('xp-kind').value) e.actions.push({ kind: $('xp-kind').value, source: int('xp-source', 'take.source'), destination: int('xp-destination', 'take.destination') });
   if ($('salvo-on').checked) e.actions.push({ kind: 'salvo', salvo: int('salvo', 'salvo') });
@@ -167,6 +207,9 @@ async function load() {
   $('msg-to').addEventListener('change', showMessageFields);
   $('no-time').addEventListener('change', () => { $('time').disabled = $('no-time').checked; });
   showMessageFields();
+  const cal = await api('GET', '/api/calendars');
+  calendars = cal.ok ? cal.data.map((c) => c.name) : [];
+  calendarBoxes(null);
   if (number !== null) {
     const res = await api('GET', `/api/events/${number}`);
     if (!res.ok) { banner($('banner'), res.data.error || 'The event cannot be read.'); number = null; }

@@ -129,12 +129,86 @@ class OperatorInTheBrowser(unittest.TestCase):
         s.wait(lambda d: "Not Connected" in d.find_element(By.ID, "caption").text, timeout=30)
         self.assertIn("not connected", s.find("#lamp-switcher").text)
 
+    def test_the_week_strikes_out_a_holiday_and_names_it_in_the_days_header(self):
+        s = self.site
+        call = s.api_session("operator")
+        today = datetime.date.today()
+        next_monday = today + datetime.timedelta(days=7 - today.weekday())
+        holiday = next_monday + datetime.timedelta(days=2)
+        call("PUT", "/api/calendars/uk", {"dates": [{"date": holiday.isoformat(), "title": "Test Day"}]})
+        call("POST", "/api/events", {"title": "Morning feed", "days": ["mon", "tue", "wed", "thu", "fri"],
+                                     "time": "06:00:00", "except": ["uk"],
+                                     "actions": [{"kind": "take", "source": 3, "destination": 1}]})
+        s.login("viewer")
+        s.find("#next-week").click()
+        s.wait(lambda d: next_monday.isoformat() in d.find_element(By.ID, "week-of").text)
+        wednesday = s.wait(lambda d: d.find_element(By.CSS_SELECTOR, f'#week .day[data-date="{holiday.isoformat()}"]'))
+        self.assertIn("Test Day (uk)", wednesday.find_element(By.TAG_NAME, "h3").text)
+        chip = wednesday.find_element(By.CSS_SELECTOR, ".chip")
+        self.assertIn("excluded", chip.get_attribute("class"))
+        self.assertIn("not run: Holiday Test Day (uk)", chip.text)
+        self.assertIn("line-through", chip.find_element(By.CSS_SELECTOR, ".name").value_of_css_property("text-decoration-line"))
+        tuesday = s.find(f'#week .day[data-date="{(holiday - datetime.timedelta(days=1)).isoformat()}"]')
+        self.assertNotIn("excluded", tuesday.find_element(By.CSS_SELECTOR, ".chip").get_attribute("class"))
+        self.assertEqual(tuesday.find_elements(By.CSS_SELECTOR, "h3 .holiday"), [])
+        self.assertIn(f"?week={next_monday.isoformat()}", s.driver.current_url)
+
+    def test_the_event_page_saves_the_date_rules_with_the_rules_messages_beside_them(self):
+        s = self.site
+        s.api_session("operator")("PUT", "/api/calendars/uk", {"dates": []})
+        s.login("operator")
+        s.open("/event.html")
+        s.find("#title").send_keys("Season feed")
+        s.find("#weekdays").click()
+        s.find("#time").send_keys("06:00:00")
+        s.find("#from").send_keys("2027-01-01")
+        s.find("#until").send_keys("2026-12-31")
+        s.find("#latest").send_keys("00:00:10")
+        s.find('input[data-list="except"][value="uk"]').click()
+        s.find("#save").click()
+        spot = s.wait(lambda d: d.find_element(By.CSS_SELECTOR, '.err[data-for="until"]'))
+        s.wait(lambda d: "2026-12-31" in spot.text)
+        s.find("#until").clear()
+        s.find("#until").send_keys("2027-06-30")
+        s.find("#save").click()
+        s.wait(lambda d: "Saved event" in d.find_element(By.ID, "banner").text)
+        number = s.driver.current_url.split("number=")[1]
+        s.open(f"/event.html?number={number}")
+        self.assertEqual(s.find("#from").get_attribute("value"), "2027-01-01")
+        self.assertEqual(s.find("#until").get_attribute("value"), "2027-06-30")
+        self.assertEqual(s.find("#latest").get_attribute("value"), "00:00:10")
+        self.assertTrue(s.find('input[data-list="except"][value="uk"]').is_selected())
+        self.assertFalse(s.find('input[data-list="only"][value="uk"]').is_selected())
+
+    def test_the_calendars_page_imports_an_ics_file_and_shows_its_dates(self):
+        s = self.site
+        s.login("operator")
+        s.open("/calendars.html")
+        s.find("#new-name").send_keys("uk")
+        s.find("#create").click()
+        s.wait(lambda d: d.find_element(By.ID, "editing").text == "Calendar uk")
+        ics = s.folder + "holidays.ics"
+        with open(ics, "w") as f:
+            f.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:x@qtx.test\r\n"
+                    "DTSTART;VALUE=DATE:20201225\r\nRRULE:FREQ=YEARLY\r\nSUMMARY:Christmas Day\r\n"
+                    "END:VEVENT\r\nEND:VCALENDAR\r\n")
+        s.find("#ics").send_keys(ics)
+        s.find("#import").click()
+        s.wait(lambda d: "Imported 5 dates into uk" in d.find_element(By.ID, "form-banner").text)
+        dates = [i.get_attribute("value") for i in s.finds("#dates input.date")]
+        self.assertEqual(len(dates), 5)
+        self.assertTrue(all(d.endswith("-12-25") for d in dates), dates)
+        self.assertEqual({i.get_attribute("value") for i in s.finds("#dates input.title")}, {"Christmas Day"})
+        row = s.find('#calendars tr[data-name="uk"]')
+        self.assertIn("5", row.text)
+
     def test_every_page_keeps_its_policy_and_its_styles(self):
         s = self.site
         s.login("admin")
-        for page in ("/week.html", "/event.html", "/preview.html", "/status.html", "/settings.html",
-                     "/users.html"):
+        for page in ("/week.html", "/event.html", "/preview.html", "/calendars.html", "/status.html",
+                     "/settings.html", "/users.html"):
             s.open(page)
+            self.assertTrue(s.finds('#top nav a[href="/calendars.html"]'), page)
             if page == "/status.html":
                 s.wait(lambda d: d.find_elements(By.ID, "lamp-engine"))
             self.assertEqual(s.policy_violations(), [], page)

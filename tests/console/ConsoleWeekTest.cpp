@@ -1,10 +1,14 @@
 // GET /api/week against the real qtx-console: the Week page's grid made by the server, a window
-// of each day's occurrences in the engine's order, from the rows as another program wrote them.
+// of each day's occurrences in the engine's order, from the rows as another program wrote them;
+// a real week's dates, its holidays and each occurrence as the engine will judge it.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "common/DateTime.h"
 #include "console/ConsoleFixture.h"
+#include "schedule/DateRules.h"
 
 namespace qtx::test {
 namespace {
@@ -71,6 +75,67 @@ TEST(ConsoleWeek, DaysComeInTheEnginesOrderAWindowAtATime) {
 
     for (const char* bad : {"?from=2:00", "?from=ab:cd:ef", "?count=0", "?count=501"})
         EXPECT_EQ(viewer.Send("GET", std::string("/api/week") + bad)->status, 400) << bad;
+}
+
+TEST(ConsoleWeek, ARealWeekShowsItsHolidaysAndTheEnginesJudgement) {
+    ConsoleFolder folder;
+    folder.Start({"operator"});
+    ApiClient op = folder.As("operator");
+    std::time_t t = std::time(nullptr);
+    std::tm now{};
+    localtime_r(&t, &now);
+    const int64_t today = DaysFromCivil(now.tm_year + 1900, now.tm_mon + 1, now.tm_mday);
+    const int64_t monday = today - (today + 3) % 7, next = monday + 7;
+    using schedule::FormatDate;
+    ASSERT_EQ(op.Json("PUT", "/api/calendars/uk",
+                      {{"dates", {{{"date", FormatDate(next + 2)}, {"title", "Test Day"}}}}})
+                  ->status,
+              201);
+    json feed = kMorningFeed;
+    feed["except"] = {"uk"};
+    ASSERT_EQ(op.Json("POST", "/api/events", feed)->status, 201);
+    json later = kMorningFeed;
+    later["title"] = "Season";
+    later["from"] = FormatDate(next + 4);
+    ASSERT_EQ(op.Json("POST", "/api/events", later)->status, 201);
+
+    auto r = op.Send("GET", "/api/week?week=" + FormatDate(next + 3));
+    ASSERT_EQ(r->status, 200) << r->body;
+    const json w = json::parse(r->body);
+    EXPECT_EQ(w["monday"], FormatDate(next));
+    EXPECT_EQ(w["judged"], true) << w["note"];
+    for (int d = 0; d < 7; ++d) {
+        const json& day = w["days"][d];
+        EXPECT_EQ(day["date"], FormatDate(next + d));
+        EXPECT_EQ(day["holidays"], d == 2
+                                       ? json::array({{{"calendar", "uk"}, {"title", "Test Day"}}})
+                                       : json::array())
+            << d;
+        for (const json& e : day["entries"]) {
+            // Each weekday's runs as the preview has them: the holiday and the days before the
+            // season are excluded, with the engine's words.
+            const bool feedRuns = e["number"] == 1 && d != 2,
+                       seasonRuns = e["number"] == 2 && d == 4;
+            ASSERT_TRUE(e["judged"].is_object()) << d << " " << e.dump();
+            EXPECT_EQ(e["judged"]["ran"], feedRuns || seasonRuns) << d << " " << e.dump();
+            EXPECT_EQ(e["judged"]["excluded"], !(feedRuns || seasonRuns));
+            if (e["number"] == 1 && d == 2) {
+                EXPECT_EQ(e["judged"]["reason"], "Holiday Test Day (uk)");
+                EXPECT_EQ(e["judged"]["refusal"], "holiday");
+            }
+            if (e["number"] == 2 && d < 4) {
+                EXPECT_EQ(e["judged"]["reason"], "Outside its dates");
+            }
+        }
+    }
+
+    // Today's week by default; a week gone by is past, without a preview.
+    EXPECT_EQ(json::parse(op.Send("GET", "/api/week")->body)["monday"], FormatDate(monday));
+    const json gone = json::parse(op.Send("GET", "/api/week?week=" + FormatDate(monday - 7))->body);
+    EXPECT_EQ(gone["days"][0]["entries"][0]["past"], true);
+    EXPECT_FALSE(gone["days"][0]["entries"][0].contains("judged"));
+    for (const char* bad : {"?week=2027-02-29", "?week=next"})
+        EXPECT_EQ(op.Send("GET", std::string("/api/week") + bad)->status, 400) << bad;
 }
 
 }  // namespace
