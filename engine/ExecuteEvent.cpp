@@ -2,6 +2,7 @@
 #include "common/Checked.h"
 #include "common/Constants.h"
 #include "common/Format.h"
+#include "common/LocalTime.h"
 #include "common/Text.h"
 #include "engine/Confirmations.h"
 #include "engine/EventHandle.h"
@@ -254,10 +255,20 @@ schedule::Judgement EventHandle::JudgeDates(int64_t moment, int64_t latenessMs) 
     const AutomationEvent& e = Current();
     // The occurrence's date is the local date its moment falls on, as the preview shows it.
     const int64_t day = moment / kSecondsPerDay;
+    const int second = static_cast<int>(moment - day * kSecondsPerDay);
     schedule::Judgement j = dates_.Judge(e.Number, day);
     if (j.Verdict == schedule::DateVerdict::Runs)
-        j = dates_.JudgeStart(e.Number, static_cast<int>(moment - day * kSecondsPerDay),
-                              latenessMs);
+        j = dates_.JudgeStart(e.Number, second, latenessMs);
+    if (j.Verdict == schedule::DateVerdict::TooLate) {
+        // A second the wall clock never showed (the hour lost in spring) comes due at the jump:
+        // its lateness counts from the first reading after it, not from a reading that never
+        // was. Asked of the zone only here, when the run would otherwise be refused.
+        const int64_t shown =
+            ToEpochMs(LocalTimeAt(FirstSecondReaching(moment - kSecondsPerDay, moment) * 1000)) /
+            1000;
+        if (shown > moment)
+            j = dates_.JudgeStart(e.Number, second, latenessMs - (shown - moment) * 1000);
+    }
     return j;
 }
 

@@ -185,6 +185,15 @@ std::vector<CalendarDate> ReadIcsDates(const std::string& text, int64_t first, i
             : icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT);
     if (!calendar)
         throw IcsError(1, "no VCALENDAR");
+    // The instances that other VEVENTs of the same UID replace (a moved or cancelled date,
+    // RECURRENCE-ID): the rule no longer yields them itself.
+    std::map<std::string, std::vector<int64_t>> replaced;
+    for (icalcomponent* ev = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); ev;
+         ev = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+        const icaltimetype id = icalcomponent_get_recurrenceid(ev);
+        if (!icaltime_is_null_time(id) && icalcomponent_get_uid(ev) != nullptr)
+            replaced[icalcomponent_get_uid(ev)].push_back(DayOf(id));
+    }
     std::map<int64_t, std::string> dates;
     size_t index = 0;
     for (icalcomponent* ev = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); ev;
@@ -206,6 +215,9 @@ std::vector<CalendarDate> ReadIcsDates(const std::string& text, int64_t first, i
             if (!icaltime_is_null_time(end))
                 span = std::clamp<int64_t>(DayOf(end) - DayOf(start), 1, 366);
         }
+        // A cancelled event or instance yields no date.
+        if (icalcomponent_get_status(ev) == ICAL_STATUS_CANCELLED)
+            continue;
         std::vector<icaltimetype> starts;
         bool recurs = false;
         for (icalproperty* p = icalcomponent_get_first_property(ev, ICAL_RRULE_PROPERTY); p;
@@ -233,6 +245,12 @@ std::vector<CalendarDate> ReadIcsDates(const std::string& text, int64_t first, i
             starts.push_back(icaltime_is_null_time(r.time) ? r.period.start : r.time);
         }
         std::vector<int64_t> excluded;
+        if (icaltime_is_null_time(icalcomponent_get_recurrenceid(ev)) &&
+            icalcomponent_get_uid(ev) != nullptr) {
+            const auto it = replaced.find(icalcomponent_get_uid(ev));
+            if (it != replaced.end())
+                excluded = it->second;
+        }
         for (icalproperty* p = icalcomponent_get_first_property(ev, ICAL_EXDATE_PROPERTY); p;
              p = icalcomponent_get_next_property(ev, ICAL_EXDATE_PROPERTY))
             excluded.push_back(DayOf(icalproperty_get_exdate(p)));

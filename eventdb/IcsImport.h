@@ -2,7 +2,9 @@
 // The dates of an iCalendar file (RFC 5545) for `qtx-eventdb calendar import`, read with
 // libical: each VEVENT's DTSTART (all-day or timed), its DTEND or DURATION span, RRULE, RDATE
 // and EXDATE, with the file's VTIMEZONEs. A timed event counts on the date of its start in its
-// own time zone; an all-day event on every date of its span.
+// own time zone; an all-day event on every date of its span. A VEVENT with a RECURRENCE-ID
+// replaces that instance of its UID's rule (a moved date); a cancelled one (STATUS:CANCELLED)
+// yields no date.
 #include <cstdint>
 #include <stdexcept>
 #include <string>

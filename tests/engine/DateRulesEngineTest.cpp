@@ -5,6 +5,7 @@
 
 #include "database/DBEngine.h"
 #include "fixtures/EngineHarness.h"
+#include "fixtures/Loopback.h"
 #include "schedule/DateStore.h"
 
 namespace qtx {
@@ -17,6 +18,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::UnorderedElementsAre;
 
 // Monday 7 December 2026.
 constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
@@ -86,6 +88,71 @@ TEST_F(DateRulesEngineTest, LateBeyondItsLatestIsNotStartedAndKeepsTheOneTimeMar
     EXPECT_EQ(h.view.Outcomes[1].Reason, state::Refusal::TooLate);
     EXPECT_THAT(h.ActivityMessages(), Contains("Late not executed - Too late (due 09:00:20)"));
     EXPECT_EQ(h.vars().EventCount, 3);  // the one-time event was not deleted
+}
+
+TEST_F(DateRulesEngineTest, AnOccurrenceRunAfterMidnightIsJudgedOnItsOwnDate) {
+    h.WriteDatabase({Event(1, 6, "23:59:59", "Last night"), Event(2, 6, "23:59:59", "Not yet"),
+                     Event(3, 0, "00:00:00", "First day")});
+    schedule::DateRules lastNight, notYet;
+    lastNight.Until = "2026-12-13";
+    notYet.From = "2026-12-14";
+    Rules(1, lastNight);
+    Rules(2, notYet);
+    Rules(3, notYet);
+    h.Start();
+    h.MarkSwitcherUp();
+    h.SetDate(2026, 12, 13);
+    h.TickAt(23, 59, 58);
+    h.SetDate(2026, 12, 14);  // busy over midnight: the Sunday's records run on Monday, late
+    h.TickAt(0, 0, 2);
+    ASSERT_THAT(Titles(),
+                UnorderedElementsAre("Last night", "Not yet - Not Executed", "First day"));
+    EXPECT_EQ(Titles().back(), "First day");
+}
+
+TEST_F(DateRulesEngineTest, LatestAgainstABusyChainAndAStepForward) {
+    // Six IP messages in one second keep the tick busy for 1.2 s (two 100 ms settles each):
+    // the records after them in the chain start over a second after their second.
+    test::LoopbackListener listener;
+    std::vector<test::EventRow> rows;
+    for (int n = 1; n <= 6; ++n)
+        rows.push_back(With(Event(n, 0, "09:00:10", "Message " + std::to_string(n)),
+                            {{"mcontrol", 1},
+                             {"mtype", 1},
+                             {"Message", "hello"},
+                             {"MIPAddress", "127.0.0.1"},
+                             {"MIPPort", listener.Port()}}));
+    rows.push_back(With(Event(7, 0, "09:00:10", "Own second"), {{"Active", 2}}));
+    rows.push_back(Event(8, 0, "09:00:10", "Two seconds"));
+    // Then the clock steps from about 09:00:11 to 13:00:00.
+    rows.push_back(Event(9, 0, "10:00:00", "Three hours"));
+    rows.push_back(With(Event(10, 0, "11:00:00", "Under two hours"), {{"Active", 3}}));
+    rows.push_back(Event(11, 0, "12:00:00", "Unruled"));
+    h.WriteDatabase(rows);
+    schedule::DateRules own, two, three, under;
+    own.Latest = "00:00:00";
+    two.Latest = "00:00:02";
+    three.Latest = "03:00:00";
+    under.Latest = "01:59:59";
+    Rules(7, own);
+    Rules(8, two);
+    Rules(9, three);
+    Rules(10, under);
+    h.Start();
+    h.MarkSwitcherUp();
+    h.TickAt(9, 0, 10);
+    h.TickAt(13, 0, 0);
+    const std::vector<std::string> titles = Titles();
+    ASSERT_EQ(titles.size(), 11u);
+    EXPECT_THAT(std::vector<std::string>(titles.begin() + 6, titles.end()),
+                ElementsAre("Own second - Not Executed", "Two seconds", "Three hours",
+                            "Under two hours - Not Executed", "Unruled"));
+    EXPECT_THAT(h.ActivityMessages(),
+                Contains("Own second not executed - Too late (due 09:00:10)"));
+    EXPECT_THAT(h.ActivityMessages(),
+                Contains("Under two hours not executed - Too late (due 11:00:00)"));
+    EXPECT_EQ(h.Record(7)->Active, 2);   // the skip waits for a run that starts
+    EXPECT_EQ(h.Record(10)->Active, 3);  // and so does the one-time event
 }
 
 TEST_F(DateRulesEngineTest, OutsideItsDatesPassesWithoutAnActivityLine) {

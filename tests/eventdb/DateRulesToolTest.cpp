@@ -122,6 +122,12 @@ TEST_F(DateRulesToolTest, ICalendarImportOfRealShapes) {
          "imported 2 dates",
          {"2027-01-10  Dawn service\n", "2027-02-20  Late shift\n"},
          {"2027-01-09", "2027-02-21"}},
+        // A moved date and a cancelled one, as overrides of the rule (CR LF lines).
+        {"moved.ics",
+         "imported 4 dates",
+         {"2027-06-02  Spring bank holiday (moved)\n", "2029-05-28  Spring bank holiday\n",
+          "2031-05-26  Spring bank holiday\n"},
+         {"2027-05-31", "2028-05-29"}},
     };
     for (const Case& c : cases) {
         EXPECT_THAT(Out({"calendar", "import", f, "cal", Fixture(c.File)}), HasSubstr(c.Count))
@@ -136,7 +142,8 @@ TEST_F(DateRulesToolTest, ICalendarImportOfRealShapes) {
     const std::string before = Out({"calendar", "show", f, "cal"});
     for (const auto& [file, line] :
          {std::pair<const char*, const char*>{"broken-end.ics", "line 12: END:VCALENDAR"},
-          {"broken-dtstart.ics", "line 11: DTSTART \"2027013X\""}}) {
+          {"broken-dtstart.ics", "line 11: DTSTART \"2027013X\""},
+          {"broken-rrule.ics", "line 6: "}}) {
         const std::string out = Out({"calendar", "import", f, "cal", Fixture(file)}, 1);
         EXPECT_THAT(out, HasSubstr(line)) << file;
         EXPECT_THAT(out, HasSubstr("nothing stored")) << file;
