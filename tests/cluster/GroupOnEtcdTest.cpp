@@ -1,0 +1,179 @@
+// Two gates of one group against a three-member etcd cluster of their own: leadership, claims,
+// takeover, and the loss of etcd members.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "cluster/RunGate.h"
+#include "common/DateTime.h"
+#include "common/LocalTime.h"
+#include "fixtures/EtcdCluster.h"
+#include "fixtures/TempDir.h"
+
+namespace qtx::cluster {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+constexpr int kLease = 2;
+
+// Polls until pred holds or ms pass; the time it took.
+milliseconds WaitFor(const std::function<bool()>& pred, int ms) {
+    const auto start = Clock::now();
+    while (!pred() && Clock::now() - start < milliseconds(ms))
+        std::this_thread::sleep_for(milliseconds(20));
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+int64_t Today() {
+    const LocalDateTime t = LocalTimeAt(std::chrono::duration_cast<milliseconds>(
+                                            std::chrono::system_clock::now().time_since_epoch())
+                                            .count());
+    return DaysFromCivil(t.Year, t.Month, t.Day);
+}
+
+std::string Text(const std::optional<ClaimRecord>& c) {
+    if (!c)
+        return "none";
+    const char* m[] = {"none", "skip", "one-time"};
+    return c->Node + " " + m[static_cast<int>(c->Consumed)] + " " +
+           (c->Finished ? "finished " : "unfinished ") + c->Title;
+}
+
+struct Member {
+    Member(const std::string& node, const std::string& endpoints) {
+        test::WriteWholeFile(dir.File(kGroupFileName),
+                             "group = g\nnode = " + node + "\netcd = " + endpoints +
+                                 "\nlease = " + std::to_string(kLease) + "\n");
+        gate = OpenGroup(dir.Path());
+    }
+    Role Is() const { return gate->CurrentRole().Role; }
+    test::TempDir dir;
+    std::unique_ptr<RunGate> gate;
+};
+
+class GroupOnEtcd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QTX_REQUIRE_ETCD();
+        etcd = std::make_unique<test::EtcdCluster>();
+        ASSERT_TRUE(etcd->Healthy());
+        a = std::make_unique<Member>("a", etcd->Endpoints());
+        b = std::make_unique<Member>("b", etcd->Endpoints());
+        WaitFor([&] { return (a->Is() == Role::Leader) != (b->Is() == Role::Leader); }, 5000);
+        leader = a->Is() == Role::Leader ? a.get() : b.get();
+        standby = leader == a.get() ? b.get() : a.get();
+        WaitFor([&] { return standby->Is() == Role::Standby; }, 2000);
+        ASSERT_EQ(leader->Is(), Role::Leader);
+        ASSERT_EQ(standby->gate->CurrentRole().Role, Role::Standby);
+        ASSERT_EQ(standby->gate->CurrentRole().Leader, leader == a.get() ? "a" : "b");
+        ASSERT_TRUE(leader->gate->MaySend());
+        ASSERT_FALSE(standby->gate->MaySend());
+    }
+    std::unique_ptr<test::EtcdCluster> etcd;
+    std::unique_ptr<Member> a, b;
+    Member* leader = nullptr;
+    Member* standby = nullptr;
+};
+
+TEST_F(GroupOnEtcd, OneLeaderClaimsOnceTheStandbyTakesOverAndReportsTheUnfinished) {
+    const Occurrence news{7, Today(), 36000}, weather{8, Today(), 36001};
+    EXPECT_EQ(standby->gate->Claim(news, Marking::None, "News"), ClaimOutcome::NotLeader);
+    EXPECT_EQ(leader->gate->Claim(news, Marking::Skip, "News"), ClaimOutcome::Claimed);
+    EXPECT_EQ(leader->gate->Claim(news, Marking::Skip, "News"), ClaimOutcome::AlreadyClaimed);
+    EXPECT_EQ(leader->gate->Claim(weather, Marking::OneTime, "Weather"), ClaimOutcome::Claimed);
+    leader->gate->Finished(weather);
+
+    const std::string node = standby->gate->CurrentRole().Leader;
+    EXPECT_LT(WaitFor(
+                  [&] {
+                      const auto w = standby->gate->ClaimOf(weather);
+                      return standby->gate->ClaimOf(news) && w && w->Finished;
+                  },
+                  3000),
+              milliseconds(1000));
+    EXPECT_EQ(Text(standby->gate->ClaimOf(news)), node + " skip unfinished News");
+    EXPECT_EQ(Text(standby->gate->ClaimOf(weather)), node + " one-time finished Weather");
+
+    // The leader's gate goes (its lease revoked): the standby leads and reports the claim that
+    // never finished, once.
+    leader->gate.reset();
+    EXPECT_LT(WaitFor([&] { return standby->Is() == Role::Leader; }, 5000),
+              milliseconds((kLease + 1) * 1000));
+    EXPECT_TRUE(standby->gate->MaySend());
+    const std::vector<UnfinishedClaim> left = standby->gate->TakeUnfinished();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].Of, news);
+    EXPECT_EQ(left[0].Claim.Node, node);
+    EXPECT_TRUE(standby->gate->TakeUnfinished().empty());
+    EXPECT_EQ(standby->gate->Claim(news, Marking::None, "News"), ClaimOutcome::AlreadyClaimed);
+    EXPECT_GE(standby->gate->CurrentRole().LeaderChanges, 1u);
+}
+
+TEST_F(GroupOnEtcd, OneEtcdMemberLostChangesNothingTwoStopEveryoneBeforeTheLeaseEnds) {
+    etcd->Kill(0);
+    bool steady = true;
+    for (auto until = Clock::now() + std::chrono::seconds(kLease + 1); Clock::now() < until;
+         std::this_thread::sleep_for(milliseconds(20)))
+        steady = steady && leader->gate->MaySend() && leader->Is() == Role::Leader &&
+                 standby->Is() == Role::Standby;
+    EXPECT_TRUE(steady);
+    EXPECT_EQ(leader->gate->Claim({1, Today(), 1}, Marking::None, "x"), ClaimOutcome::Claimed);
+
+    // Without a majority the last member takes calls and never answers them.
+    etcd->Kill(1);
+    const auto killed = Clock::now();
+    EXPECT_LT(WaitFor([&] { return !leader->gate->MaySend(); }, 5000), milliseconds(kLease * 1000));
+    WaitFor([&] { return leader->Is() == Role::NoLeader && standby->Is() == Role::NoLeader; },
+            5000);
+    EXPECT_LT(Clock::now() - killed, std::chrono::seconds(kLease + 1));
+    EXPECT_EQ(leader->gate->CurrentRole().Reason, "no quorum");
+    EXPECT_EQ(leader->gate->Claim({2, Today(), 2}, Marking::None, "x"), ClaimOutcome::NotLeader);
+
+    // Quorum back: a leader again.
+    ASSERT_TRUE(etcd->Restart(1));
+    WaitFor([&] { return (a->Is() == Role::Leader) != (b->Is() == Role::Leader); }, 10000);
+    EXPECT_NE(a->Is() == Role::Leader, b->Is() == Role::Leader);
+}
+
+// A leader killed outright: the standby leads once the lease runs out.
+TEST(GroupOnEtcdKilled, TheStandbyLeadsWithinTheLeaseAndReportsTheClaimInFlight) {
+    QTX_REQUIRE_ETCD();
+    test::EtcdCluster etcd;
+    ASSERT_TRUE(etcd.Healthy());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const Occurrence news{7, Today(), 36000};
+    const pid_t child = ::fork();  // before any thread of this process
+    if (child == 0) {
+        Member a("a", etcd.Endpoints());
+        WaitFor([&] { return a.Is() == Role::Leader; }, 5000);
+        const char got = a.gate->Claim(news, Marking::Skip, "News") == ClaimOutcome::Claimed;
+        (void)!::write(ready[1], &got, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char got = 0;
+    ASSERT_EQ(::read(ready[0], &got, 1), 1);
+    ASSERT_EQ(got, 1);
+    Member b("b", etcd.Endpoints());
+    WaitFor([&] { return b.Is() == Role::Standby; }, 3000);
+    ASSERT_EQ(b.gate->CurrentRole().Leader, "a");
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_LT(WaitFor([&] { return b.Is() == Role::Leader; }, 6000),
+              milliseconds((kLease + 1) * 1000));
+    const std::vector<UnfinishedClaim> left = b.gate->TakeUnfinished();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].Of, news);
+    EXPECT_EQ(left[0].Claim.Node, "a");
+    EXPECT_EQ(left[0].Claim.Consumed, Marking::Skip);
+}
+
+}  // namespace
+}  // namespace qtx::cluster
