@@ -187,11 +187,15 @@ TEST(TwoEngines, WithoutQuorumNobodyRunsAndTheMissedRunsGoOnceWhenItReturns) {
     s.WaitPastTheLast(kLease + 6);
     // Nothing due after the lease ran out reached the switcher before quorum was back, and each
     // missed run went once.
+    // A claim sent as quorum went may be committed once it is back, after the sender gave the
+    // run up: that run is reported, never run twice.
+    s.ExpectEachOnceOrReported(s.All(), {&s.a, &s.b});
     for (int n : s.All()) {
-        EXPECT_EQ(s.sim.Count(n), 1u) << Title(n);
-        for (int64_t at : s.sim.Arrivals(n))
-            if (s.DueMs(n) > lostAt + kLease * 1000)
+        for (int64_t at : s.sim.Arrivals(n)) {
+            if (s.DueMs(n) > lostAt + kLease * 1000) {
                 EXPECT_GT(at, s.DueMs(10)) << Title(n) << " ran without quorum";
+            }
+        }
     }
 }
 
@@ -207,7 +211,9 @@ TEST(TwoEngines, ABrokenGroupFileRunsNothingUntilItIsMended) {
     ASSERT_TRUE(WaitFor(
         [&] { return s.a.LastRole().rfind("Role: no leader (qtx-cluster.conf: ", 0) == 0; }, 5000))
         << s.a.Output();
-    EXPECT_NE(s.a.Errors().find("qtx-cluster.conf"), std::string::npos);
+    // The error entry follows the role line.
+    EXPECT_TRUE(
+        WaitFor([&] { return s.a.Errors().find("qtx-cluster.conf") != std::string::npos; }, 2000));
     s.SleepUntil(3, 500);
     for (int n = 1; n <= 4; ++n)
         EXPECT_EQ(s.sim.Count(n), 0u) << Title(n) << " ran without a group";
