@@ -61,9 +61,10 @@ std::vector<double> Lateness(const CountingSim& sim, const qtx::LocalDateTime& n
                              int firstSalvo, int count) {
     std::vector<double> late;
     for (int i = 0; i < count; ++i)
-        for (int64_t at : sim.Arrivals(firstSalvo + i))
+        for (int64_t at : sim.ArrivalsUs(firstSalvo + i))
             late.push_back(
-                static_cast<double>(at - qtx::test::LocalSecondToEpochMs(now, first + i)));
+                static_cast<double>(at - qtx::test::LocalSecondToEpochMs(now, first + i) * 1000) /
+                1000.0);
     return late;
 }
 
@@ -172,8 +173,8 @@ void BM_GroupFigures(benchmark::State& state) {
         const int64_t floorFirst = qtx::bench::FloorSender(sim.Port());
         std::vector<double> floor;
         for (int i = 0; i < qtx::bench::FloorSends; ++i)
-            for (int64_t at : sim.Arrivals(qtx::bench::FloorFirstSalvo + i))
-                floor.push_back(static_cast<double>(at - (floorFirst + i) * 1000));
+            for (int64_t at : sim.ArrivalsUs(qtx::bench::FloorFirstSalvo + i))
+                floor.push_back(static_cast<double>(at - (floorFirst + i) * 1000000) / 1000.0);
         const std::vector<double> grouped = Lateness(sim, now, first, 1, kEvents);
         const std::vector<double> alone = Lateness(loneSim, now, first, 1, kEvents);
 
