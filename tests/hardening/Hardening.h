@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the fault and soak tests: a started engine, checks run in an
-// unprivileged child process, and a second process holding a lock on an SQLite file.
+// unprivileged child process, and a second connection holding a lock on an SQLite file.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -55,39 +57,43 @@ inline void AsNobody(const std::function<void()>& checks) {
     EXPECT_EQ(status, 0) << "the checks in the child process failed";
 }
 
-// Another process holding a transaction on an SQLite file, begun by sql: "BEGIN IMMEDIATE; ..."
+// Another connection holding a transaction on an SQLite file, begun by sql: "BEGIN IMMEDIATE; ..."
 // (a write lock that still lets readers in) or "BEGIN EXCLUSIVE; ..." (nobody else reads
-// either). Finish() commits (or rolls back) and waits for the process to end.
+// either). Finish() commits (or rolls back) and waits for the connection to close. It lives on
+// a thread of its own, not in a forked child: a child forked while one of the engine's threads
+// held an SQLite or allocator lock would wait for it forever. SQLite's locks hold between
+// connections of one process as between processes.
 class LockHolder {
   public:
     LockHolder(const std::string& path, const std::string& sql) {
-        int up[2], down[2];
-        if (::pipe(up) != 0 || ::pipe(down) != 0)
-            return;
-        if ((pid_ = ::fork()) == 0) {
+        std::promise<bool> began;
+        std::future<bool> holding = began.get_future();
+        std::future<bool> command = command_.get_future();
+        thread_ = std::thread([path, sql, began = std::move(began),
+                               command = std::move(command)]() mutable {
             sqlite3* db = nullptr;
             sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-            char c = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) ? 'n' : 'y';
-            (void)!::write(up[1], &c, 1);
-            (void)!::read(down[0], &c, 1);
-            ::_exit(sqlite3_exec(db, c == 'c' ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr));
-        }
-        char ok = 'n';
-        holding_ = ::read(up[0], &ok, 1) == 1 && ok == 'y';
-        for (int fd : {up[0], up[1], down[0]})
-            ::close(fd);
-        command_ = down[1];
+            began.set_value(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK);
+            const bool commit = command.get();
+            sqlite3_exec(db, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close_v2(db);
+        });
+        holding_ = holding.get();
     }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
     ~LockHolder() { Finish(false); }
     bool Holding() const { return holding_; }
     void Finish(bool commit) {
-        if (pid_ > 0 && ::write(command_, commit ? "c" : "r", 1) == 1)
-            ::waitpid(std::exchange(pid_, -1), nullptr, 0);
+        if (!thread_.joinable())
+            return;
+        command_.set_value(commit);
+        thread_.join();
     }
 
   private:
-    pid_t pid_ = -1;
-    int command_ = -1;
+    std::promise<bool> command_;
+    std::thread thread_;
     bool holding_ = false;
 };
 
