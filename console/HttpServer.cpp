@@ -26,8 +26,9 @@ struct HttpServer::RequestState {
     bool Queued = false;     // an answer is queued
     bool Submitted = false;  // handed to a worker
     std::optional<std::pair<int, std::string>> Refusal;  // to be sent once the body has ended
-    bool Written = false;  // a refusal went out on the socket itself: the library sends nothing
-    std::mutex Mutex;      // Ready and Suspended, between the event loop and the worker
+    bool Written = false;     // a refusal went out on the socket itself: the library sends nothing
+    bool BodyComing = false;  // a body follows the head unasked and has not ended
+    std::mutex Mutex;         // Ready and Suspended, between the event loop and the worker
     bool Ready = false;
     bool Suspended = false;
 };
@@ -134,6 +135,7 @@ struct HttpServerCallbacks {
             return self->Send(c, res, st->Head) ? MHD_YES : MHD_NO;
         }
         if (!st->Submitted) {
+            st->BodyComing = false;
             self->table_.BodyRead(c);
             return self->Dispatch(c, st) ? MHD_YES : MHD_NO;
         }
@@ -308,6 +310,10 @@ bool HttpServer::BeginRequest(MHD_Connection* c, RequestState& st, const char* u
     req.via_proxy = proxies_.Trusted(req.peer_addr);
     req.remote_addr = proxies_.ClientOf(req.peer_addr, forwardedFor);
     st.Limit = limit_(req.method, req.path);
+    std::string length = req.get_header_value("Content-Length");
+    st.BodyComing =
+        !SameName(req.get_header_value("Expect"), "100-continue") &&
+        ((!length.empty() && length != "0") || !req.get_header_value("Transfer-Encoding").empty());
     if (req.headers.size() > lim::ConsoleMaxHeaders)
         return Refuse(c, st, 431,
                       "more than " + std::to_string(lim::ConsoleMaxHeaders) + " header lines");
@@ -315,7 +321,6 @@ bool HttpServer::BeginRequest(MHD_Connection* c, RequestState& st, const char* u
         return Refuse(c, st, 431,
                       "header lines longer than " + std::to_string(lim::ConsoleMaxHeaderBytes) +
                           " bytes together");
-    std::string length = req.get_header_value("Content-Length");
     unsigned long long declared = 0;
     if (!length.empty()) {
         auto [end, ec] = std::from_chars(length.data(), length.data() + length.size(), declared);
@@ -372,15 +377,17 @@ bool HttpServer::Refuse(MHD_Connection* c, RequestState& st, int status,
                         const std::string& message) {
     HttpResponse res;
     refusal_(res, status, message);
-    if (Send(c, res, st.Head)) {
+    // The library takes an answer before the body, but then closes on the body still arriving,
+    // which resets the connection and can destroy the answer at the client before it reads it.
+    // So an answer goes through the library only when no body is on its way unasked.
+    if (!st.BodyComing && Send(c, res, st.Head)) {
         st.Queued = true;
         return true;
     }
-    // The library takes an answer only before a body starts to arrive. Past that, the answer is
-    // written on the socket here, on the library's own thread while it is only reading, and the
-    // sending side is shut so the library can never put a second answer behind it. What still
-    // arrives is dropped (closing with it unread would send a reset that can destroy the answer
-    // at the client) until the body ends or its deadline cuts the connection off.
+    // Otherwise the answer is written on the socket here, on the library's own thread while it is
+    // only reading, and the sending side is shut so the library can never put a second answer
+    // behind it. What still arrives is dropped (closing with it unread would send that reset)
+    // until the body ends or its deadline cuts the connection off.
     if (WriteRefusal(c, res, st.Head)) {
         st.Written = true;
         return true;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/DateTime.h"
+#include "common/Limits.h"
 #include "console/ConsoleFixture.h"
 #include "schedule/DateRules.h"
 
@@ -75,10 +76,9 @@ TEST_F(ConsoleCalendars, ChangesPassTheConsolesChecksAndReadsNeedOnlyASession) {
         EXPECT_EQ(send(viewer, c, {{"Origin", origin}}, true, c.type)->status, 403)
             << what << ": a viewer";
         // Past the route's limit (a delete's: a few bytes).
-        if (c.method == "DELETE") {
-            const std::string big(2048, 'x');
-            EXPECT_EQ(send(op, c, {}, true, c.type, &big)->status, 413) << what;
-        }
+        const std::string big(c.method == "DELETE" ? 2048 : qtx::limits::ConsoleMaxCalendarBody + 1,
+                              'x');
+        EXPECT_EQ(send(op, c, {}, true, c.type, &big)->status, 413) << what;
         EXPECT_EQ(Dates(), stored) << what;
     }
     ApiClient anon(Port());

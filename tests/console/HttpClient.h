@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,8 +28,33 @@ struct HttpAnswer {
     }
 };
 
-// Empty when the request got no answer (refused, reset, timed out).
-using HttpResult = std::optional<HttpAnswer>;
+// Empty when the request got no answer (refused, reset, timed out). Reading an empty result
+// throws (a test failure naming the cause) rather than reading whatever memory held before.
+class HttpResult : public std::optional<HttpAnswer> {
+  public:
+    using std::optional<HttpAnswer>::optional;
+    explicit HttpResult(std::string failure) : failure_(std::move(failure)) {}
+    HttpAnswer* operator->() { return &Checked(); }
+    const HttpAnswer* operator->() const { return &Checked(); }
+    HttpAnswer& operator*() { return Checked(); }
+    const HttpAnswer& operator*() const { return Checked(); }
+
+  private:
+    HttpAnswer& Checked() {
+        Check();
+        return value();
+    }
+    const HttpAnswer& Checked() const {
+        Check();
+        return value();
+    }
+    void Check() const {
+        if (!has_value())
+            throw std::runtime_error("no answer: " + failure_);
+    }
+    std::string failure_;
+};
+
 using HttpHeaders = std::multimap<std::string, std::string>;
 
 class HttpClient {
@@ -156,9 +182,9 @@ class HttpClient {
         curl_slist_free_all(list);
         long status = 0;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-        (void)rc;  // an answer counts even when the upload was cut short by it
+        // An answer counts even when the upload was cut short by it.
         if (status == 0)
-            return std::nullopt;
+            return HttpResult(curl_easy_strerror(rc));
         t.answer.status = static_cast<int>(status);
         return t.answer;
     }

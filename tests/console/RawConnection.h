@@ -7,6 +7,7 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,6 +29,9 @@ class RawConnection {
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
             ::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
             throw std::runtime_error("cannot connect from " + from);
+        // A send the server no longer takes fails after a while rather than waiting for ever.
+        timeval wait{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
         if (!tls)
             return;
         ctx_.reset(SSL_CTX_new(TLS_client_method()));
