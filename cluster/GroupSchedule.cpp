@@ -172,13 +172,24 @@ json Put(const std::string& key, const std::string& value) {
 GroupSchedule::GroupSchedule(std::string dbPath, std::string group, std::string node)
     : dbPath_(std::move(dbPath)), group_(std::move(group)), node_(std::move(node)) {}
 
-uint32_t GroupSchedule::Counter() {
+GroupSchedule::Stamp GroupSchedule::StampOf(Database& db) const {
+    Stamp s;
+    s.Counter = db.ChangeCounter();
     struct stat st {};
-    if (::stat(dbPath_.c_str(), &st) != 0)
-        return 0;
+    if (::stat(dbPath_.c_str(), &st) == 0) {
+        s.Inode = static_cast<int64_t>(st.st_ino);
+        s.Size = static_cast<int64_t>(st.st_size);
+        s.Mtime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    }
+    return s;
+}
+
+GroupSchedule::Stamp GroupSchedule::Current() {
+    if (::access(dbPath_.c_str(), F_OK) != 0)
+        return {};
     DBEngine engine;
     Database db = engine.OpenDatabase(dbPath_);
-    return db.ChangeCounter();
+    return StampOf(db);
 }
 
 std::optional<GroupSchedule::State> GroupSchedule::ReadFile() {
@@ -189,7 +200,7 @@ std::optional<GroupSchedule::State> GroupSchedule::ReadFile() {
     DBEngine engine;
     Database db = engine.OpenDatabase(dbPath_);
     db.BeginRead();
-    const uint32_t counter = db.ChangeCounter();
+    const Stamp stamp = StampOf(db);
     State s;
     std::map<int64_t, json> events;
     auto event = [&](const json& row) -> json* {
@@ -244,7 +255,7 @@ std::optional<GroupSchedule::State> GroupSchedule::ReadFile() {
         s["settings"] = Dump(v);
     }
     db.CommitTrans();
-    counter_ = counter;
+    stamp_ = stamp;
     return s;
 }
 
@@ -254,8 +265,7 @@ bool GroupSchedule::WriteFile(const State& values, bool evenIfChanged) {
     DBEngine engine;
     Database db = engine.OpenDatabase(dbPath_);
     db.BeginTrans();
-    const uint32_t before = db.ChangeCounter();
-    const bool others = before != counter_;
+    const bool others = !(StampOf(db) == stamp_);
     if (others && !evenIfChanged) {
         db.Rollback();
         return false;
@@ -316,10 +326,10 @@ bool GroupSchedule::WriteFile(const State& values, bool evenIfChanged) {
         }
     }
     db.CommitTrans();
-    // Another program's change made before this write is still to be published: the counter
+    // Another program's change made before this write is still to be published: the stamp
     // left as it was makes the next round read the file again.
     if (!others)
-        counter_ = db.ChangeCounter();
+        stamp_ = StampOf(db);
     return true;
 }
 
@@ -438,7 +448,7 @@ bool GroupSchedule::Seed(etcd::Client& client, const State& local,
 
 bool GroupSchedule::Publish(etcd::Client& client, etcd::Clock::time_point deadline,
                             std::stop_token stop) {
-    if (Counter() == counter_)
+    if (Current() == stamp_)
         return true;
     const std::optional<State> local = ReadFile();
     if (!local)

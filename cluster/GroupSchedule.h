@@ -24,6 +24,7 @@
 
 #include "cluster/Etcd.h"
 #include "cluster/RunGate.h"
+#include "database/DBEngine.h"
 
 namespace qtx::cluster {
 
@@ -68,12 +69,20 @@ class GroupSchedule {
     bool Apply(etcd::Client& client, etcd::Clock::time_point deadline, std::stop_token stop);
     void Notice(const std::string& key, const std::string& mine, const std::string& theirs,
                 bool overwritten);
-    uint32_t Counter();
+    // The file's change counter with its inode, size and modification time: a file replaced
+    // whole (by a copy) changes it even where the copy's counter happens to be the same.
+    struct Stamp {
+        uint32_t Counter = 0;
+        int64_t Inode = 0, Size = 0, Mtime = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    Stamp StampOf(Database& db) const;
+    Stamp Current();
 
     const std::string dbPath_, group_, node_;
     bool caughtUp_ = false;
     bool present_ = false;      // the file existed when last looked at
-    uint32_t counter_ = 0;      // the file's change counter after this member's last look
+    Stamp stamp_;               // the file's stamp after this member's last look
     int64_t revision_ = 0;      // etcd's revision up to which the group's changes are applied
     mutable std::mutex mu_;     // held_ and notices_ (Consume runs on the engine's thread)
     std::map<std::string, Held> held_;  // the group's schedule as last applied or published
