@@ -184,7 +184,8 @@ std::vector<double> EditArrivals(const EngineProcess& from, const EngineProcess&
         const auto t0 = std::chrono::steady_clock::now();
         const auto shows = [&] {
             qtx::Database db = engine.OpenDatabase(to.File("QTXAutomation.mdb"));
-            const qtx::DbValue v = db.QueryValue("SELECT Title FROM Automation WHERE Number = 9999");
+            const qtx::DbValue v =
+                db.QueryValue("SELECT Title FROM Automation WHERE Number = 9999");
             return !v.IsNull() && v.AsText() == title;
         };
         while (!shows() && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(10))

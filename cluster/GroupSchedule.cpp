@@ -44,6 +44,16 @@ const json& Get(const json& j, const char* key) {
     return it == j.end() ? none : *it;
 }
 
+const json& At(const json& j, size_t i) {
+    static const json none;
+    return j.is_array() && i < j.size() ? j[i] : none;
+}
+
+std::string Text(const json& j, const char* key) {
+    const json& v = Get(j, key);
+    return v.is_string() ? v.get<std::string>() : std::string();
+}
+
 json ValueOf(const RawValue& v) {
     switch (v.kind) {
         case RawValue::Integer:
@@ -229,8 +239,7 @@ std::optional<GroupSchedule::State> GroupSchedule::ReadFile() {
     std::map<std::string, json> calendars;
     for (json& r : Rows(db, schedule::CalendarsTable))
         if (Get(r, "Name").is_string())
-            calendars[r["Name"].get<std::string>()] = {{"calendar", r},
-                                                       {"dates", json::array()}};
+            calendars[r["Name"].get<std::string>()] = {{"calendar", r}, {"dates", json::array()}};
     for (json& r : Rows(db, schedule::CalendarDatesTable)) {
         const auto it = Get(r, "Calendar").is_string()
                             ? calendars.find(r["Calendar"].get<std::string>())
@@ -243,8 +252,8 @@ std::optional<GroupSchedule::State> GroupSchedule::ReadFile() {
         s["calendar/" + name] = Dump(c);
     }
     if (db.HasTable(alarms::RouteTable))
-        s["routes"] = Dump({{"ddl", TableSql(db, alarms::RouteTable)},
-                            {"rows", Rows(db, alarms::RouteTable)}});
+        s["routes"] = Dump(
+            {{"ddl", TableSql(db, alarms::RouteTable)}, {"rows", Rows(db, alarms::RouteTable)}});
     if (db.HasTable(settings::Table)) {
         json v = {{"ddl", TableSql(db, settings::Table)}};
         for (const char* name : {settings::ConfirmWithin, settings::LinkAlarmAfter}) {
@@ -294,9 +303,8 @@ bool GroupSchedule::WriteFile(const State& values, bool evenIfChanged) {
             if (!gone)
                 schedule::EnsureDateTables(db);
             if (db.HasTable(schedule::CalendarsTable)) {
-                db.Execute("DELETE FROM " + QuoteTable(schedule::CalendarsTable) +
-                               " WHERE Name = ?1",
-                           p);
+                db.Execute(
+                    "DELETE FROM " + QuoteTable(schedule::CalendarsTable) + " WHERE Name = ?1", p);
                 db.Execute("DELETE FROM " + QuoteTable(schedule::CalendarDatesTable) +
                                " WHERE Calendar = ?1",
                            p);
@@ -341,8 +349,8 @@ bool GroupSchedule::Step(etcd::Client& client, etcd::Clock::time_point deadline,
         if (!present_ && ::access(dbPath_.c_str(), F_OK) != 0)
             return true;
         return Publish(client, deadline, stop) && Apply(client, deadline, stop);
-    } catch (const Fault&) {
-        return false;  // the file is busy or broken: again next round
+    } catch (const std::exception&) {
+        return false;  // the file is busy or broken, or an answer malformed: again next round
     }
 }
 
@@ -364,20 +372,18 @@ bool GroupSchedule::CatchUp(etcd::Client& client, etcd::Clock::time_point deadli
         return true;
     }
     const json& responses = Get(r.Body, "responses");
-    const json& kvs = Get(Get(responses[0], "response_range"), "kvs");
-    const json& seeded = Get(Get(responses[1], "response_range"), "kvs");
+    const json& kvs = Get(Get(At(responses, 0), "response_range"), "kvs");
+    const json& seeded = Get(Get(At(responses, 1), "response_range"), "kvs");
     const bool seededByUs =
-        seeded.is_array() && !seeded.empty() &&
-        etcd::Unbase64(Get(seeded[0], "value").get<std::string>()) == node_;
+        seeded.is_array() && !seeded.empty() && etcd::Unbase64(Text(seeded[0], "value")) == node_;
     if (!seeded.is_array() || seeded.empty() || seededByUs) {
         if (!seededByUs) {
-            const json claim = {
-                {"compare",
-                 {{{"target", "CREATE"},
-                   {"key", etcd::Base64(seededKey)},
-                   {"result", "EQUAL"},
-                   {"create_revision", "0"}}}},
-                {"success", {Put(seededKey, node_)}}};
+            const json claim = {{"compare",
+                                 {{{"target", "CREATE"},
+                                   {"key", etcd::Base64(seededKey)},
+                                   {"result", "EQUAL"},
+                                   {"create_revision", "0"}}}},
+                                {"success", {Put(seededKey, node_)}}};
             const etcd::Reply c = client.Call("/v3/kv/txn", claim, deadline, stop);
             if (!c)
                 return false;
@@ -391,8 +397,8 @@ bool GroupSchedule::CatchUp(etcd::Client& client, etcd::Clock::time_point deadli
     std::map<std::string, int64_t> mods;
     if (kvs.is_array())
         for (const json& kv : kvs) {
-            const std::string key = etcd::Unbase64(Get(kv, "key").get<std::string>());
-            group[key.substr(prefix.size())] = etcd::Unbase64(Get(kv, "value").get<std::string>());
+            const std::string key = etcd::Unbase64(Text(kv, "key"));
+            group[key.substr(prefix.size())] = etcd::Unbase64(Text(kv, "value"));
             mods[key.substr(prefix.size())] = etcd::Int(kv, "mod_revision");
         }
     State toWrite;
@@ -423,8 +429,8 @@ bool GroupSchedule::CatchUp(etcd::Client& client, etcd::Clock::time_point deadli
     return true;
 }
 
-bool GroupSchedule::Seed(etcd::Client& client, const State& local,
-                         etcd::Clock::time_point deadline, std::stop_token stop) {
+bool GroupSchedule::Seed(etcd::Client& client, const State& local, etcd::Clock::time_point deadline,
+                         std::stop_token stop) {
     std::map<std::string, Held> held;
     std::vector<std::pair<std::string, std::string>> all(local.begin(), local.end());
     for (size_t i = 0; i < all.size(); i += kBatch) {
@@ -509,11 +515,10 @@ bool GroupSchedule::Publish(etcd::Client& client, etcd::Clock::time_point deadli
                 held_[k] = {changed[j].second, etcd::Int(Get(one.Body, "header"), "revision")};
                 continue;
             }
-            const json& kvs = Get(Get(Get(one.Body, "responses")[0], "response_range"), "kvs");
+            const json& kvs = Get(Get(At(Get(one.Body, "responses"), 0), "response_range"), "kvs");
             Held theirs{Deleted(), 0};
             if (kvs.is_array() && !kvs.empty())
-                theirs = {etcd::Unbase64(Get(kvs[0], "value").get<std::string>()),
-                          etcd::Int(kvs[0], "mod_revision")};
+                theirs = {etcd::Unbase64(Text(kvs[0], "value")), etcd::Int(kvs[0], "mod_revision")};
             {
                 std::lock_guard g(mu_);
                 held_[k] = theirs;
@@ -530,12 +535,11 @@ bool GroupSchedule::Publish(etcd::Client& client, etcd::Clock::time_point deadli
 bool GroupSchedule::Apply(etcd::Client& client, etcd::Clock::time_point deadline,
                           std::stop_token stop) {
     const std::string prefix = Prefix();
-    const etcd::Reply r =
-        client.Call("/v3/kv/range",
-                    {{"key", etcd::Base64(prefix)},
-                     {"range_end", etcd::Base64(etcd::PrefixEnd(prefix))},
-                     {"min_mod_revision", std::to_string(revision_ + 1)}},
-                    deadline, stop);
+    const etcd::Reply r = client.Call("/v3/kv/range",
+                                      {{"key", etcd::Base64(prefix)},
+                                       {"range_end", etcd::Base64(etcd::PrefixEnd(prefix))},
+                                       {"min_mod_revision", std::to_string(revision_ + 1)}},
+                                      deadline, stop);
     if (!r)
         return false;
     State toWrite;
@@ -545,10 +549,8 @@ bool GroupSchedule::Apply(etcd::Client& client, etcd::Clock::time_point deadline
         const json& kvs = Get(r.Body, "kvs");
         if (kvs.is_array())
             for (const json& kv : kvs) {
-                const std::string k =
-                    etcd::Unbase64(Get(kv, "key").get<std::string>()).substr(prefix.size());
-                const Held h{etcd::Unbase64(Get(kv, "value").get<std::string>()),
-                             etcd::Int(kv, "mod_revision")};
+                const std::string k = etcd::Unbase64(Text(kv, "key")).substr(prefix.size());
+                const Held h{etcd::Unbase64(Text(kv, "value")), etcd::Int(kv, "mod_revision")};
                 const auto was = held_.find(k);
                 if (was != held_.end() && was->second.Mod >= h.Mod)
                     continue;  // applied already (this member's own put, or a claim's)

@@ -81,10 +81,10 @@ class GroupSchedule {
 
     const std::string dbPath_, group_, node_;
     bool caughtUp_ = false;
-    bool present_ = false;      // the file existed when last looked at
-    Stamp stamp_;               // the file's stamp after this member's last look
-    int64_t revision_ = 0;      // etcd's revision up to which the group's changes are applied
-    mutable std::mutex mu_;     // held_ and notices_ (Consume runs on the engine's thread)
+    bool present_ = false;   // the file existed when last looked at
+    Stamp stamp_;            // the file's stamp after this member's last look
+    int64_t revision_ = 0;   // etcd's revision up to which the group's changes are applied
+    mutable std::mutex mu_;  // held_ and notices_ (Consume runs on the engine's thread)
     std::map<std::string, Held> held_;  // the group's schedule as last applied or published
     std::vector<ScheduleNotice> notices_;
 };

@@ -127,20 +127,20 @@ ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::stri
     const Seen mine{{claimConfig_.Node, consumed, false, std::string(title)}, lease_.load(), false};
     const std::string key = ClaimKey(claimConfig_.Group, of);
     const std::string leaderKey = "qtx/" + claimConfig_.Group + "/leader";
-    json success = {{{"request_put",
-                      {{"key", etcd::Base64(key)}, {"value", etcd::Base64(ClaimValue(mine).dump())}}}}};
+    json success = {
+        {{"request_put",
+          {{"key", etcd::Base64(key)}, {"value", etcd::Base64(ClaimValue(mine).dump())}}}}};
     // The marking consumed in the group's schedule by the same transaction, while the event is
     // as this member last saw it (else the concurrent edit stands and the marking goes with it).
     const std::optional<json> consume =
         schedule_ ? schedule_->ConsumeTxn(of.Number, consumed) : std::nullopt;
     if (consume)
         success.push_back(*consume);
-    const json body = {
-        {"compare",
-         {Compare(leaderKey, "CREATE", "create_revision", wonRevision_.load()),
-          Compare(key, "CREATE", "create_revision", 0)}},
-        {"success", success},
-        {"failure", {{{"request_range", {{"key", etcd::Base64(key)}}}}}}};
+    const json body = {{"compare",
+                        {Compare(leaderKey, "CREATE", "create_revision", wonRevision_.load()),
+                         Compare(key, "CREATE", "create_revision", 0)}},
+                       {"success", success},
+                       {"failure", {{{"request_range", {{"key", etcd::Base64(key)}}}}}}};
     // Never past the moment the lease could expire: after it, the claim proves nothing.
     const etcd::Clock::time_point deadline{std::chrono::nanoseconds(fenceUntil_.load())};
     const etcd::Reply r = claimClient_->Call("/v3/kv/txn", body, deadline);
@@ -151,7 +151,8 @@ ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::stri
         return ClaimOutcome::NotLeader;
     }
     if (Get(r.Body, "succeeded") == true) {
-        if (consume && Get(Get(At(Get(r.Body, "responses"), 1), "response_txn"), "succeeded") == true)
+        if (consume &&
+            Get(Get(At(Get(r.Body, "responses"), 1), "response_txn"), "succeeded") == true)
             schedule_->Consumed(of.Number, consumed, etcd::Int(Get(r.Body, "header"), "revision"));
         uncertain_.erase(k);
         claims_[k] = mine;
@@ -289,8 +290,8 @@ void Membership::CheckFile() {
         claimClient_ = std::make_unique<etcd::Client>(config_.Etcd, tls, perTry);
         claimConfig_ = config_;
         const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
-        schedule_ = std::make_unique<GroupSchedule>(dir + constants::DatabaseFileName, config_.Group,
-                                                    config_.Node);
+        schedule_ = std::make_unique<GroupSchedule>(dir + constants::DatabaseFileName,
+                                                    config_.Group, config_.Node);
     }
     {
         std::lock_guard g(mu_);

@@ -225,7 +225,6 @@ TEST(TwoEngines, ABrokenGroupFileRunsNothingUntilItIsMended) {
         EXPECT_EQ(s.sim.Count(n), 1u) << Title(n);
 }
 
-
 // ---- the group's one schedule ----
 
 void FileExec(const EngineProcess& e, const std::string& sql) {
@@ -277,8 +276,7 @@ TEST(TwoEngines, TwoMembersChangingOneEventAtOnceOneWinsOnBothAndTheLoserIsTold)
     ASSERT_TRUE(WaitFor([&] { return FileText(s.a, sql) == FileText(s.b, sql); }, 3000))
         << FileText(s.a, sql) << " / " << FileText(s.b, sql);
     const std::string lost = "lost to another member's";
-    ASSERT_TRUE(WaitFor(
-        [&] { return Occurrences(s.a.Errors() + s.b.Errors(), lost) == 1; }, 3000))
+    ASSERT_TRUE(WaitFor([&] { return Occurrences(s.a.Errors() + s.b.Errors(), lost) == 1; }, 3000))
         << s.a.Errors() << s.b.Errors();
     const EngineProcess& loser = s.a.Errors().find(lost) != std::string::npos ? s.a : s.b;
     const std::string winner = &loser == &s.a ? "from backup" : "from main";
