@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "common/Constants.h"
 #include "common/DateTime.h"
 #include "common/LocalTime.h"
 
@@ -126,14 +127,20 @@ ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::stri
     const Seen mine{{claimConfig_.Node, consumed, false, std::string(title)}, lease_.load(), false};
     const std::string key = ClaimKey(claimConfig_.Group, of);
     const std::string leaderKey = "qtx/" + claimConfig_.Group + "/leader";
-    const json body = {
-        {"compare",
-         {Compare(leaderKey, "CREATE", "create_revision", wonRevision_.load()),
-          Compare(key, "CREATE", "create_revision", 0)}},
-        {"success",
-         {{{"request_put",
-            {{"key", etcd::Base64(key)}, {"value", etcd::Base64(ClaimValue(mine).dump())}}}}}},
-        {"failure", {{{"request_range", {{"key", etcd::Base64(key)}}}}}}};
+    json success = {
+        {{"request_put",
+          {{"key", etcd::Base64(key)}, {"value", etcd::Base64(ClaimValue(mine).dump())}}}}};
+    // The marking consumed in the group's schedule by the same transaction, while the event is
+    // as this member last saw it (else the concurrent edit stands and the marking goes with it).
+    const std::optional<json> consume =
+        schedule_ ? schedule_->ConsumeTxn(of.Number, consumed) : std::nullopt;
+    if (consume)
+        success.push_back(*consume);
+    const json body = {{"compare",
+                        {Compare(leaderKey, "CREATE", "create_revision", wonRevision_.load()),
+                         Compare(key, "CREATE", "create_revision", 0)}},
+                       {"success", success},
+                       {"failure", {{{"request_range", {{"key", etcd::Base64(key)}}}}}}};
     // Never past the moment the lease could expire: after it, the claim proves nothing.
     const etcd::Clock::time_point deadline{std::chrono::nanoseconds(fenceUntil_.load())};
     const etcd::Reply r = claimClient_->Call("/v3/kv/txn", body, deadline);
@@ -144,6 +151,9 @@ ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::stri
         return ClaimOutcome::NotLeader;
     }
     if (Get(r.Body, "succeeded") == true) {
+        if (consume &&
+            Get(Get(At(Get(r.Body, "responses"), 1), "response_txn"), "succeeded") == true)
+            schedule_->Consumed(of.Number, consumed, etcd::Int(Get(r.Body, "header"), "revision"));
         uncertain_.erase(k);
         claims_[k] = mine;
         return ClaimOutcome::Claimed;
@@ -181,6 +191,11 @@ std::vector<UnfinishedClaim> Membership::TakeUnfinished() {
     std::vector<UnfinishedClaim> out;
     out.swap(unfinished_);
     return out;
+}
+
+std::vector<ScheduleNotice> Membership::TakeScheduleNotices() {
+    std::lock_guard c(claimMu_);
+    return schedule_ ? schedule_->TakeNotices() : std::vector<ScheduleNotice>{};
 }
 
 // ---- keys and values ----
@@ -274,6 +289,9 @@ void Membership::CheckFile() {
         std::lock_guard c(claimMu_);
         claimClient_ = std::make_unique<etcd::Client>(config_.Etcd, tls, perTry);
         claimConfig_ = config_;
+        const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
+        schedule_ = std::make_unique<GroupSchedule>(dir + constants::DatabaseFileName,
+                                                    config_.Group, config_.Node);
     }
     {
         std::lock_guard g(mu_);
@@ -312,6 +330,7 @@ void Membership::Step(std::stop_token stop) {
         return;
     if (now >= nextPoll_) {
         nextPoll_ = now + kPollEvery;
+        schedule_->Step(*client_, CallDeadline(), stop);
         Poll(stop);
     }
     WriteFinished(stop);
@@ -387,6 +406,10 @@ void Membership::Poll(std::stop_token stop) {
         Observe(leader[0], stop);
         return;
     }
+    // A member that has not caught up with the group's schedule may not lead: it would run an
+    // older schedule.
+    if (!schedule_->CaughtUp())
+        return;
     // Nobody leads: campaign. The key carries our lease, so it goes when we do.
     const std::string key = etcd::Base64(LeaderKey());
     const json campaign = {{"compare", {Compare(LeaderKey(), "CREATE", "create_revision", 0)}},

@@ -19,6 +19,7 @@
 
 #include "cluster/Etcd.h"
 #include "cluster/GroupFile.h"
+#include "cluster/GroupSchedule.h"
 #include "cluster/RunGate.h"
 
 namespace qtx::cluster {
@@ -47,6 +48,7 @@ class Membership final : public RunGate {
     std::optional<ClaimRecord> ClaimOf(const Occurrence& of) const override;
     bool MaySend() const override;
     std::vector<UnfinishedClaim> TakeUnfinished() override;
+    std::vector<ScheduleNotice> TakeScheduleNotices() override;
 
   private:
     using Clock = etcd::Clock;
@@ -107,6 +109,9 @@ class Membership final : public RunGate {
     std::mutex claimMu_;
     std::unique_ptr<etcd::Client> claimClient_;
     GroupConfig claimConfig_;
+    // The group's schedule in this member's file (see GroupSchedule.h): replaced under claimMu_
+    // by the thread, which alone steps it; Claim asks it for a marking's transaction.
+    std::unique_ptr<GroupSchedule> schedule_;
 
     // The thread's own.
     GroupConfig config_;

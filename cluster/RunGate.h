@@ -53,6 +53,16 @@ struct UnfinishedClaim {
     ClaimRecord Claim;
 };
 
+// A change of the group's schedule this member's file took from the group: an event that
+// differed when it joined, or its own change that lost to another member's made at the same time.
+struct ScheduleNotice {
+    int32_t Number = 0;  // the event's (0: not an event)
+    std::string What;    // "event 12 \"Morning feed\"", "calendar uk", "alarm routes", "settings"
+    std::string Mine;    // this member's version, in words
+    std::string Theirs;  // the group's version, which is now in this file
+    bool Overwritten = false;  // true: this member's change lost to a concurrent one
+};
+
 class RunGate {
   public:
     virtual ~RunGate() = default;
@@ -73,6 +83,9 @@ class RunGate {
     virtual bool MaySend() const = 0;
     // Claims left unfinished by earlier leaders, found since the last call (each once).
     virtual std::vector<UnfinishedClaim> TakeUnfinished() = 0;
+    // Changes of the group's schedule written into this member's file that it must report
+    // (each once).
+    virtual std::vector<ScheduleNotice> TakeScheduleNotices() { return {}; }
 };
 
 // The gate of the engine in programDir: none when the folder holds no qtx-cluster.conf. A file

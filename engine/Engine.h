@@ -94,6 +94,7 @@ class Engine {
     // left unfinished reported.
     void WatchRole();
     void ReportUnfinished();
+    void ReportScheduleNotices();
 
     Clock& clock_;
     EventLoop& loop_;

@@ -238,4 +238,14 @@ void EngineAlarms::Role(const state::RoleState& role) {
     }
 }
 
+void EngineAlarms::EditOverwritten(const std::string& about, const std::string& text) {
+    if (!desk_)
+        return;
+    try {
+        desk_->Raise(AlarmKind::EditOverwritten, about, text);
+    } catch (...) {
+        logs_.ReportError("Error Raising Alarm");
+    }
+}
+
 }  // namespace qtx

@@ -45,6 +45,9 @@ class EngineAlarms {
     void Confirmation(const ConfirmOutcome& outcome);
     // The engine's role in its group: no-leader raised while there is none, cleared otherwise.
     void Role(const state::RoleState& role);
+    // This member's change of a shared thing (about: "event 12 \"Title\"") lost to another
+    // member's made at the same time: edit-overwritten.
+    void EditOverwritten(const std::string& about, const std::string& text);
 
     int LinkAlarmAfterSeconds() const { return linkAlarmAfterS_; }
     alarms::AlarmDesk* Desk() { return desk_.get(); }

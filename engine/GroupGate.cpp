@@ -35,6 +35,7 @@ namespace {
 
 constexpr const char* kRoleLocation = "Group Role";
 constexpr const char* kUnfinishedLocation = "Unfinished Run";
+constexpr const char* kScheduleLocation = "Group Schedule";
 
 std::string DateOfDay(int64_t day) {
     int y = 0, m = 0, d = 0;
@@ -89,12 +90,8 @@ void EventHandle::PassRunElsewhere(const cluster::ClaimRecord& claim, int64_t mo
     const AutomationEvent& e = Current();
     view_.SetHistoryColor(constants::ColorBlack);
     view_.AddHistoryRow(e.DayName, e.Time, e.Title + " - Run on " + Utf8ToCp1252(claim.Node));
-    // The marking is applied only to a record that still carries it here: a member whose own
-    // file differs keeps its own word rather than activate or delete another event.
-    if (claim.Consumed == cluster::Marking::Skip && e.Active == 2)
-        UpdateSkipEvent();
-    else if (claim.Consumed == cluster::Marking::OneTime && e.Active == 3)
-        DeleteOneTimeEvent();
+    // The marking the claim consumed reaches this file with the group's schedule (the claim's
+    // own transaction consumed it there), not from here: one path, never applied twice.
 }
 
 void Engine::UseGate(std::unique_ptr<cluster::RunGate> gate) {
@@ -122,6 +119,25 @@ void Engine::WatchRole() {
             RoleSeen(role);
     }
     ReportUnfinished();
+    ReportScheduleNotices();
+}
+
+void Engine::ReportScheduleNotices() {
+    for (const cluster::ScheduleNotice& n : gate_->TakeScheduleNotices()) {
+        const std::string text =
+            n.Overwritten ? "Error # 0 - " + n.What +
+                                ": this member's change lost to another member's made at the "
+                                "same time; the group's version is now in this file. This "
+                                "member's change: " +
+                                n.Mine + ". The group's: " + n.Theirs
+                          : "Error # 0 - " + n.What +
+                                " differed from the group's schedule when this member joined; "
+                                "the group's version is now in this file. This file had: " +
+                                n.Mine + ". The group's: " + n.Theirs;
+        logs_.WriteErrorLog(Utf8ToCp1252(text), kScheduleLocation);
+        if (n.Overwritten)
+            alarms_->EditOverwritten(n.What, text);
+    }
 }
 
 void Engine::ReportUnfinished() {

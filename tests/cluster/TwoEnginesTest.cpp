@@ -9,6 +9,7 @@
 
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "database/DBEngine.h"
 #include "fixtures/EngineGroup.h"
 #include "fixtures/EtcdCluster.h"
 #include "fixtures/WallClock.h"
@@ -222,6 +223,115 @@ TEST(TwoEngines, ABrokenGroupFileRunsNothingUntilItIsMended) {
     s.WaitPastTheLast();
     for (int n : s.All())
         EXPECT_EQ(s.sim.Count(n), 1u) << Title(n);
+}
+
+// ---- the group's one schedule ----
+
+void FileExec(const EngineProcess& e, const std::string& sql) {
+    DBEngine engine;
+    Database db = engine.OpenDatabase(e.File("QTXAutomation.mdb"));
+    db.Execute(sql);
+}
+
+std::string FileText(const EngineProcess& e, const std::string& sql) {
+    DBEngine engine;
+    Database db = engine.OpenDatabase(e.File("QTXAutomation.mdb"));
+    const DbValue v = db.QueryValue(sql);
+    return v.IsNull() ? "(null)" : v.AsText();
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(TwoEngines, AnEditOnTheStandbyReachesTheLeaderWhichRunsItAndTheNextLeaderAfterAKill) {
+    QTX_GROUP_SCENE(s, 20);
+    FileExec(s.b, "UPDATE Automation SET Salvo = 50 WHERE Number = 12");
+    const auto edited = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor(
+        [&] { return FileText(s.a, "SELECT Salvo FROM Automation WHERE Number = 12") == "50"; },
+        3000))
+        << "the edit did not reach the leader's file within 3 s";
+    EXPECT_LE(std::chrono::steady_clock::now() - edited, std::chrono::seconds(3));
+    s.SleepUntil(13);
+    // An edit on the standby, and the leader killed at once: the new leader runs the edit.
+    FileExec(s.b, "UPDATE Automation SET Salvo = 60 WHERE Number = 18");
+    s.a.Kill(SIGKILL);
+    s.WaitPastTheLast();
+    EXPECT_EQ(s.sim.Count(50), 1u);
+    EXPECT_EQ(s.sim.Count(12), 0u);
+    EXPECT_EQ(s.sim.Count(60), 1u);
+    EXPECT_EQ(s.sim.Count(18), 0u);
+    EXPECT_EQ(s.b.LastRole(), "Role: leader");
+}
+
+TEST(TwoEngines, TwoMembersChangingOneEventAtOnceOneWinsOnBothAndTheLoserIsTold) {
+    QTX_GROUP_SCENE(s, 14);
+    FileExec(s.a, "UPDATE Automation SET Title = 'from main' WHERE Number = 13");
+    FileExec(s.b, "UPDATE Automation SET Title = 'from backup' WHERE Number = 13");
+    const std::string sql = "SELECT Title FROM Automation WHERE Number = 13";
+    ASSERT_TRUE(WaitFor([&] { return FileText(s.a, sql) == FileText(s.b, sql); }, 3000))
+        << FileText(s.a, sql) << " / " << FileText(s.b, sql);
+    const std::string lost = "lost to another member's";
+    ASSERT_TRUE(WaitFor([&] { return Occurrences(s.a.Errors() + s.b.Errors(), lost) == 1; }, 3000))
+        << s.a.Errors() << s.b.Errors();
+    const EngineProcess& loser = s.a.Errors().find(lost) != std::string::npos ? s.a : s.b;
+    const std::string winner = &loser == &s.a ? "from backup" : "from main";
+    EXPECT_EQ(FileText(loser, sql), winner);
+    const std::string error = loser.Errors();
+    EXPECT_NE(error.find("event 13"), std::string::npos) << error;
+    EXPECT_NE(error.find(winner), std::string::npos) << error;
+    EXPECT_NE(error.find(winner == "from main" ? "from backup" : "from main"), std::string::npos);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return ReadWholeFile(loser.File("Alarms.json")).find("edit-overwritten") !=
+                   std::string::npos;
+        },
+        2000));
+    s.WaitPastTheLast();
+    EXPECT_EQ(s.sim.Count(13), 1u);
+}
+
+TEST(TwoEngines, AMemberJoiningWithADifferentFileTakesTheGroupsScheduleAndSaysWhatDiffered) {
+    QTX_REQUIRE_ETCD();
+    GroupScene s(8);
+    if (s.NearMidnight())
+        GTEST_SKIP() << "too close to midnight for a run";
+    ASSERT_TRUE(s.etcd.Healthy());
+    FileExec(s.b, "UPDATE Automation SET Title = 'old title' WHERE Number = 3");
+    FileExec(s.b, "DELETE FROM Automation WHERE Number = 5");
+    ASSERT_TRUE(s.StartBoth());
+    const std::string joined = "differed from the group's schedule";
+    ASSERT_TRUE(WaitFor([&] { return Occurrences(s.b.Errors(), joined) == 2; }, 3000))
+        << s.b.Errors();
+    EXPECT_EQ(FileText(s.b, "SELECT Title FROM Automation WHERE Number = 3"), Title(3));
+    EXPECT_EQ(FileText(s.b, "SELECT COUNT(*) FROM Automation WHERE Number = 5"), "1");
+    EXPECT_EQ(Occurrences(s.a.Errors(), joined), 0u);
+}
+
+TEST(TwoEngines, ASkipConsumedByTheLeaderIsConsumedOnceOnBothFilesAcrossAFailover) {
+    QTX_REQUIRE_ETCD();
+    GroupScene s(10);
+    if (s.NearMidnight())
+        GTEST_SKIP() << "too close to midnight for a run";
+    ASSERT_TRUE(s.etcd.Healthy());
+    for (const EngineProcess* e : {&s.a, &s.b})
+        FileExec(*e, "UPDATE Automation SET Active = 2 WHERE Number IN (5, 8)");
+    ASSERT_TRUE(s.StartBoth());
+    s.SleepUntil(4, 500);  // event 5's skip consumed by main
+    s.a.Kill(SIGKILL);
+    s.WaitPastTheLast();
+    for (int n : {5, 8})
+        EXPECT_EQ(s.sim.Count(n), 0u) << Title(n) << " ran despite its skip";
+    for (int n : {1, 2, 3, 4, 6, 7, 9, 10})
+        EXPECT_EQ(s.sim.Count(n), 1u) << Title(n);
+    const std::string active = "SELECT Active FROM Automation WHERE Number = ";
+    for (const EngineProcess* e : {&s.a, &s.b})
+        EXPECT_EQ(FileText(*e, active + "5"), "1");
+    EXPECT_EQ(FileText(s.b, active + "8"), "1");
 }
 
 }  // namespace
