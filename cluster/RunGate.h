@@ -73,6 +73,14 @@ class RunGate {
     virtual bool MaySend() const = 0;
     // Claims left unfinished by earlier leaders, found since the last call (each once).
     virtual std::vector<UnfinishedClaim> TakeUnfinished() = 0;
+    // The switcher link as the engine sees it now (connected and the switcher online), and how
+    // many seconds it may stay down before a leader gives the leadership to a member whose link
+    // is up (LinkAlarmAfter). Called every tick; never waits. Until the first call the link
+    // counts as up.
+    virtual void ReportLink(bool up, int giveUpAfterSeconds) {
+        (void)up;
+        (void)giveUpAfterSeconds;
+    }
 };
 
 // The gate of the engine in programDir: none when the folder holds no qtx-cluster.conf. A file
