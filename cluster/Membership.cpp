@@ -597,19 +597,19 @@ void Membership::Failed(const etcd::Reply& r) {
 
 bool Membership::LinkDownTooLong() const {
     const int64_t since = linkDownSince_.load();
-    return since != 0 &&
-           Ns(Clock::now()) - since > int64_t{giveUpAfterS_.load()} * 1000000000;
+    return since != 0 && Ns(Clock::now()) - since > int64_t{giveUpAfterS_.load()} * 1000000000;
 }
 
 void Membership::PublishLink(std::stop_token stop) {
     const bool up = LinkUp();
     if (publishedLease_ == lease_.load() && publishedUp_ == up)
         return;
-    const etcd::Reply r = client_->Call("/v3/kv/put",
-                                        {{"key", etcd::Base64(MembersPrefix() + config_.Node)},
-                                         {"value", etcd::Base64(json{{"link", up ? "up" : "down"}}.dump())},
-                                         {"lease", std::to_string(lease_.load())}},
-                                        CallDeadline(), stop);
+    const etcd::Reply r =
+        client_->Call("/v3/kv/put",
+                      {{"key", etcd::Base64(MembersPrefix() + config_.Node)},
+                       {"value", etcd::Base64(json{{"link", up ? "up" : "down"}}.dump())},
+                       {"lease", std::to_string(lease_.load())}},
+                      CallDeadline(), stop);
     if (!r) {
         Failed(r);
         return;  // again on the next step

@@ -266,8 +266,7 @@ TEST(GroupOnEtcdTls, TheRightCertificateLeadsAndEachMisfitIsNamed) {
         WaitFor([&] { return m.gate->CurrentRole().Reason == misfits[i].reason; }, 4000);
         EXPECT_EQ(m.gate->CurrentRole().Role, Role::NoLeader) << misfits[i].reason;
         EXPECT_EQ(m.gate->CurrentRole().Reason, misfits[i].reason);
-        EXPECT_EQ(m.gate->Claim({1, Today(), 100}, Marking::None, "One"),
-                  ClaimOutcome::NotLeader);
+        EXPECT_EQ(m.gate->Claim({1, Today(), 100}, Marking::None, "One"), ClaimOutcome::NotLeader);
     }
     EXPECT_EQ(good.Is(), Role::Leader);
 }

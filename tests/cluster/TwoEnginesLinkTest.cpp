@@ -32,8 +32,8 @@ struct Schedule {
     void WriteFor(EngineProcess& e, int simPort) const {
         std::vector<EventRow> rows;
         for (int n = 1; n <= events; ++n) {
-            auto row = Event(n, now.MondayIndex(), FormatHhMmSs(first + n - 1), "ev" +
-                                                                                  std::to_string(n));
+            auto row =
+                Event(n, now.MondayIndex(), FormatHhMmSs(first + n - 1), "ev" + std::to_string(n));
             row["scontrol"] = 1;
             row["Salvo"] = n;
             rows.push_back(row);
@@ -51,8 +51,8 @@ struct Schedule {
         WriteWholeFile(e.File("QTXAutomation.mdb"), ReadWholeFile(h.Db()));
     }
     void SleepUntil(int offset, int ms = 0) const {
-        const int64_t wait = LocalSecondToEpochMs(now, first + offset) + ms -
-                             ToEpochMs(SystemClock().Now());
+        const int64_t wait =
+            LocalSecondToEpochMs(now, first + offset) + ms - ToEpochMs(SystemClock().Now());
         if (wait > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(wait));
     }
@@ -105,7 +105,8 @@ TEST(TwoEnginesLink, TheLeaderWhoseLinkIsCutHandsOverAndEveryRunGoesOnce) {
     ASSERT_TRUE(WaitFor([&] { return b.LastRole() == "Role: leader"; },
                         (kLinkAlarmAfter + kLease + 3) * 1000))
         << b.Output();
-    EXPECT_LT(std::chrono::steady_clock::now() - cut, std::chrono::seconds(kLinkAlarmAfter + kLease + 1));
+    EXPECT_LT(std::chrono::steady_clock::now() - cut,
+              std::chrono::seconds(kLinkAlarmAfter + kLease + 1));
     EXPECT_TRUE(WaitFor([&] { return a.LastRole() == "Role: standby (leader: backup)"; }, 3000))
         << a.Output();
 
@@ -134,13 +135,12 @@ TEST(TwoEnginesTls, TheRightCertificateLeadsAForeignOneIsRefusedAndRunsNothing) 
     for (const auto& [e, cert] : members) {
         s.WriteFor(*e, sim.Port());
         e->WriteGroupFile("group = studio1\nnode = " + cert + "\netcd = " + etcd.Endpoints() +
-                          "\nlease = 2\ntls-ca = " + pki.File("ca.pem") + "\ntls-cert = " +
-                          pki.File(cert + ".pem") + "\ntls-key = " + pki.File(cert + ".key") +
-                          "\n");
+                          "\nlease = 2\ntls-ca = " + pki.File("ca.pem") +
+                          "\ntls-cert = " + pki.File(cert + ".pem") +
+                          "\ntls-key = " + pki.File(cert + ".key") + "\n");
         e->Start();
     }
-    EXPECT_TRUE(WaitFor([&] { return good.LastRole() == "Role: leader"; }, 8000))
-        << good.Output();
+    EXPECT_TRUE(WaitFor([&] { return good.LastRole() == "Role: leader"; }, 8000)) << good.Output();
     EXPECT_TRUE(WaitFor(
         [&] {
             return foreign.LastRole() == "Role: no leader (etcd refused the client certificate)";
