@@ -666,7 +666,8 @@ void Membership::StepAside(std::stop_token stop) {
     }
     stepping_ = false;
     wonRevision_ = 0;
-    SetRole(Role::NoLeader, {}, "the switcher link is down; a member whose link is up leads");
+    if (Get(r.Body, "succeeded") == true)  // else another leads already: the next poll says who
+        SetRole(Role::NoLeader, {}, "the switcher link is down; a member whose link is up leads");
 }
 
 void Membership::SetRole(Role role, std::string leader, std::string reason) {
