@@ -1,6 +1,8 @@
 // The etcd client: one POST per call, failing over across the group file's members.
 #include "cluster/Etcd.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <mutex>
 #include <stdexcept>
@@ -86,6 +88,39 @@ std::string PrefixEnd(std::string prefix) {
     return std::string(1, '\0');  // every key
 }
 
+std::string TlsFault(CURLcode rc, std::string_view detail, const Tls& tls) {
+    auto unreadable = [](const std::string& f) {
+        return !f.empty() && ::access(f.c_str(), R_OK) != 0;
+    };
+    switch (rc) {
+        case CURLE_SSL_CACERT_BADFILE:
+            return "tls-ca cannot be read";
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return "the etcd server's certificate is not trusted by tls-ca";
+        case CURLE_SSL_CERTPROBLEM:
+            if (unreadable(tls.Cert))
+                return "tls-cert cannot be read";
+            if (unreadable(tls.Key))
+                return "tls-key cannot be read";
+            if (detail.find("private key") != std::string_view::npos)
+                return "tls-key does not match tls-cert";
+            return "tls-cert is not a usable certificate";
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            // The server's alert during or just after the handshake (TLS 1.3 sends it after):
+            // unknown CA, bad certificate, certificate required.
+            if (detail.find("alert") != std::string_view::npos)
+                return tls.Cert.empty() ? "etcd asks for a client certificate (tls-cert, tls-key)"
+                                        : "etcd refused the client certificate";
+            if (rc == CURLE_SSL_CONNECT_ERROR)
+                return "the TLS handshake with etcd failed";
+            return "";
+        default:
+            return "";
+    }
+}
+
 Client::Client(std::vector<std::string> endpoints, Tls tls, std::chrono::milliseconds callTimeout)
     : endpoints_(std::move(endpoints)), tls_(std::move(tls)), callTimeout_(callTimeout) {
     static std::once_flag once;
@@ -99,6 +134,15 @@ Client::Client(std::vector<std::string> endpoints, Tls tls, std::chrono::millise
 }
 
 Client::~Client() = default;
+
+void Client::SetTls(CURL* c) const {
+    if (!tls_.Ca.empty())
+        curl_easy_setopt(c, CURLOPT_CAINFO, tls_.Ca.c_str());
+    if (!tls_.Cert.empty())
+        curl_easy_setopt(c, CURLOPT_SSLCERT, tls_.Cert.c_str());
+    if (!tls_.Key.empty())
+        curl_easy_setopt(c, CURLOPT_SSLKEY, tls_.Key.c_str());
+}
 
 Reply Client::Call(std::string_view path, const nlohmann::json& body, Clock::time_point deadline,
                    std::stop_token stop) {
@@ -136,17 +180,39 @@ Reply Client::Call(std::string_view path, const nlohmann::json& body, Clock::tim
         curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, Progress);
         curl_easy_setopt(c, CURLOPT_XFERINFODATA, &stop);
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-        if (!tls_.Ca.empty())
-            curl_easy_setopt(c, CURLOPT_CAINFO, tls_.Ca.c_str());
-        if (!tls_.Cert.empty())
-            curl_easy_setopt(c, CURLOPT_SSLCERT, tls_.Cert.c_str());
-        if (!tls_.Key.empty())
-            curl_easy_setopt(c, CURLOPT_SSLKEY, tls_.Key.c_str());
-        const CURLcode rc = curl_easy_perform(c);
+        SetTls(c);
+        char detail[CURL_ERROR_SIZE] = "";
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
+        CURLcode rc = curl_easy_perform(c);
         if (rc == CURLE_ABORTED_BY_CALLBACK)
             return {Fault::Stopped, {}, {}};
         if (rc == CURLE_COULDNT_CONNECT || rc == CURLE_COULDNT_RESOLVE_HOST) {
             continue;  // nobody there: the next member
+        }
+        if ((rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR) && url.rfind("https:", 0) == 0 &&
+            std::string_view(detail).find("alert") == std::string_view::npos) {
+            // TLS 1.3 delivers the server's refusal of a client certificate after the
+            // handshake, where it can read as a dropped connection. A TLS 1.2 handshake
+            // alone gets it during the handshake, where it is plain.
+            curl_easy_reset(c);
+            curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
+            curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::min(timeout, 300L));
+            curl_easy_setopt(c, CURLOPT_SSLVERSION, CURL_SSLVERSION_MAX_TLSv1_2);
+            SetTls(c);
+            char probed[CURL_ERROR_SIZE] = "";
+            curl_easy_setopt(c, CURLOPT_ERRORBUFFER, probed);
+            if (curl_easy_perform(c) == CURLE_SSL_CONNECT_ERROR &&
+                std::string_view(probed).find("alert") != std::string_view::npos) {
+                rc = CURLE_SSL_CONNECT_ERROR;
+                std::copy(probed, probed + CURL_ERROR_SIZE, detail);
+            }
+            curl_easy_reset(c);  // the probe's connection is not kept for the next call
+        }
+        if (std::string tls = rc == CURLE_OK ? "" : TlsFault(rc, detail, tls_); !tls.empty()) {
+            reply = {Fault::Tls, {}, std::move(tls)};
+            continue;  // the set-up, not this member: said as it is unless another answers
         }
         if (rc != CURLE_OK) {
             reply = {Fault::NoQuorum, {}, curl_easy_strerror(rc)};

@@ -32,6 +32,7 @@ enum class Fault {
     NoQuorum,     // members answered or accepted, but none could serve the call in time
     Refused,      // etcd answered the call with an error (Reply::Error)
     Stopped,      // the caller's stop was requested
+    Tls,          // the TLS set-up does not fit (Reply::Error says how, in plain words)
 };
 
 struct Reply {
@@ -46,6 +47,9 @@ struct Reply {
 struct Tls {
     std::string Ca, Cert, Key;
 };
+
+// What a failed transfer says about the TLS set-up, in plain words: "" when it is not about it.
+std::string TlsFault(CURLcode rc, std::string_view detail, const Tls& tls);
 
 class Client {
   public:
@@ -62,6 +66,7 @@ class Client {
                std::stop_token stop = {});
 
   private:
+    void SetTls(CURL* c) const;  // tls-ca, tls-cert, tls-key on a transfer
     struct EasyDeleter {
         void operator()(CURL* c) const { curl_easy_cleanup(c); }
     };

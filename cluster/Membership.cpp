@@ -115,6 +115,11 @@ bool Membership::MaySend() const {
 ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::string_view title) {
     if (!MaySend())
         return ClaimOutcome::NotLeader;
+    // A leader that cannot switch while another member can holds the occurrence rather than
+    // claim it and refuse it: the member that can switch runs it once it leads, or this one
+    // does, late, should its link come back first.
+    if (!LinkUp() && othersUp_.load())
+        return ClaimOutcome::NotLeader;
     const Key k = KeyOf(of);
     {
         std::lock_guard g(mu_);
@@ -122,7 +127,7 @@ ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::stri
             return ClaimOutcome::AlreadyClaimed;
     }
     std::lock_guard c(claimMu_);
-    if (!claimClient_)
+    if (!claimClient_ || stepping_.load())  // under claimMu_: StepAside waits for this claim
         return ClaimOutcome::NotLeader;
     const Seen mine{{claimConfig_.Node, consumed, false, std::string(title)}, lease_.load(), false};
     const std::string key = ClaimKey(claimConfig_.Group, of);
@@ -156,6 +161,7 @@ ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::stri
             schedule_->Consumed(of.Number, consumed, etcd::Int(Get(r.Body, "header"), "revision"));
         uncertain_.erase(k);
         claims_[k] = mine;
+        ++running_;
         return ClaimOutcome::Claimed;
     }
     const json& kvs = TxnKvs(r.Body, 0);
@@ -165,8 +171,10 @@ ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::stri
         // Our own transaction of a try that timed out (or of an earlier member tried within
         // this call) was applied after all.
         const bool ours = got.Lease == mine.Lease && got.Record.Node == mine.Record.Node;
-        if (ours && (uncertain_.erase(k) > 0 || r.Retried))
+        if (ours && (uncertain_.erase(k) > 0 || r.Retried)) {
+            ++running_;
             return ClaimOutcome::Claimed;
+        }
         return ClaimOutcome::AlreadyClaimed;
     }
     leading_ = false;  // the leader key is no longer the one this member won
@@ -176,6 +184,16 @@ ClaimOutcome Membership::Claim(const Occurrence& of, Marking consumed, std::stri
 void Membership::Finished(const Occurrence& of) {
     std::lock_guard g(mu_);
     toFinish_.push_back(of);
+    if (running_.load() > 0)
+        --running_;
+}
+
+void Membership::ReportLink(bool up, int giveUpAfterSeconds) {
+    giveUpAfterS_ = giveUpAfterSeconds;
+    if (up)
+        linkDownSince_ = 0;
+    else if (linkDownSince_.load() == 0)
+        linkDownSince_ = Ns(Clock::now());
 }
 
 std::optional<ClaimRecord> Membership::ClaimOf(const Occurrence& of) const {
@@ -318,6 +336,10 @@ void Membership::Leave() {
     lease_ = 0;
     wonRevision_ = 0;
     member_ = false;
+    publishedLease_ = 0;
+    stepping_ = false;
+    running_ = 0;
+    othersUp_ = false;
 }
 
 etcd::Clock::time_point Membership::CallDeadline() const {
@@ -328,11 +350,14 @@ void Membership::Step(std::stop_token stop) {
     const auto now = Clock::now();
     if ((lease_.load() == 0 || now >= nextRenew_) && !Renew(stop))
         return;
+    PublishLink(stop);
     if (now >= nextPoll_) {
         nextPoll_ = now + kPollEvery;
         schedule_->Step(*client_, CallDeadline(), stop);
         Poll(stop);
     }
+    if (stepping_.load() || (leading_.load() && LinkDownTooLong() && othersUp_.load()))
+        StepAside(stop);
     WriteFinished(stop);
     if (leading_.load() && Today() != lastCleanupDay_)
         RemoveOldClaims(stop);
@@ -388,7 +413,10 @@ void Membership::Poll(std::stop_token stop) {
                          {{"request_range",
                            {{"key", etcd::Base64(prefix + DateText(today - 1))},
                             {"range_end", etcd::Base64(etcd::PrefixEnd(prefix))},
-                            {"min_mod_revision", std::to_string(claimsRevision_ + 1)}}}}}}};
+                            {"min_mod_revision", std::to_string(claimsRevision_ + 1)}}}},
+                         {{"request_range",
+                           {{"key", etcd::Base64(MembersPrefix())},
+                            {"range_end", etcd::Base64(etcd::PrefixEnd(MembersPrefix()))}}}}}}};
     const etcd::Reply r = client_->Call("/v3/kv/txn", body, CallDeadline(), stop);
     if (!r) {
         Failed(r);
@@ -396,6 +424,7 @@ void Membership::Poll(std::stop_token stop) {
     }
     lastContact_ = Ns(Clock::now());
     ReadClaims(TxnKvs(r.Body, 1), false);
+    ReadMembers(TxnKvs(r.Body, 2));
     claimsRevision_ = etcd::Int(Get(r.Body, "header"), "revision");
     {
         std::lock_guard g(mu_);
@@ -410,7 +439,15 @@ void Membership::Poll(std::stop_token stop) {
     // older schedule.
     if (!schedule_->CaughtUp())
         return;
-    // Nobody leads: campaign. The key carries our lease, so it goes when we do.
+    // Nobody leads: campaign, unless this member cannot switch while another live member can
+    // (that one campaigns). With no working link anywhere every member campaigns, so the group
+    // still has a leader that claims and reports.
+    if (!LinkUp() && othersUp_.load()) {
+        leading_ = false;
+        SetRole(Role::NoLeader, {}, "the switcher link is down; a member whose link is up leads");
+        return;
+    }
+    // The key carries our lease, so it goes when we do.
     const std::string key = etcd::Base64(LeaderKey());
     const json campaign = {{"compare", {Compare(LeaderKey(), "CREATE", "create_revision", 0)}},
                            {"success",
@@ -451,6 +488,8 @@ void Membership::Observe(const json& kv, std::stop_token stop) {
     }
     observedLeaderRev_ = created;
     if (lease != 0 && lease == lease_.load()) {
+        if (stepping_.load())
+            return;  // ours, being handed over: StepAside deletes it
         if (!leading_.load() || wonRevision_.load() != created)
             TakeOver(created, stop);  // ours: a campaign whose answer was lost
         return;
@@ -571,7 +610,87 @@ void Membership::Failed(const etcd::Reply& r) {
     std::lock_guard g(mu_);
     lastFault_ = r.Failed == etcd::Fault::Unreachable ? "etcd unreachable"
                  : r.Failed == etcd::Fault::NoQuorum  ? "no quorum"
+                 : r.Failed == etcd::Fault::Tls       ? r.Error
                                                       : "etcd: " + r.Error;
+    // A member that never got as far as a campaign says why, rather than "not yet decided"; a
+    // broken group file keeps its own reason.
+    if (role_.Role == Role::NoLeader && role_.Reason.rfind("qtx-cluster.conf", 0) != 0)
+        role_.Reason = lastFault_;
+}
+
+bool Membership::LinkDownTooLong() const {
+    const int64_t since = linkDownSince_.load();
+    return since != 0 && Ns(Clock::now()) - since > int64_t{giveUpAfterS_.load()} * 1000000000;
+}
+
+void Membership::PublishLink(std::stop_token stop) {
+    const bool up = LinkUp();
+    if (publishedLease_ == lease_.load() && publishedUp_ == up)
+        return;
+    const etcd::Reply r =
+        client_->Call("/v3/kv/put",
+                      {{"key", etcd::Base64(MembersPrefix() + config_.Node)},
+                       {"value", etcd::Base64(json{{"link", up ? "up" : "down"}}.dump())},
+                       {"lease", std::to_string(lease_.load())}},
+                      CallDeadline(), stop);
+    if (!r) {
+        Failed(r);
+        return;  // again on the next step
+    }
+    publishedLease_ = lease_.load();
+    publishedUp_ = up;
+}
+
+void Membership::ReadMembers(const json& kvs) {
+    // The keys live with their members' leases: whatever is here is a live member.
+    const std::string own = MembersPrefix() + config_.Node;
+    bool up = false;
+    if (kvs.is_array())
+        for (const json& kv : kvs) {
+            const json& k = Get(kv, "key");
+            const json& v = Get(kv, "value");
+            if (!k.is_string() || !v.is_string() || etcd::Unbase64(k.get<std::string>()) == own)
+                continue;
+            const json value = json::parse(etcd::Unbase64(v.get<std::string>()), nullptr, false);
+            up = up || (value.is_object() && value.value("link", "") == "up");
+        }
+    othersUp_ = up;
+}
+
+void Membership::StepAside(std::stop_token stop) {
+    // A leader whose link has been down past LinkAlarmAfter hands the leadership to a member
+    // whose link is up. First no new claim, then the runs already claimed end (at most a lease:
+    // one cut short never reports its end), then nothing more is sent, and only then does the
+    // leader key go, so that no occurrence is both run here and claimed there.
+    if (!stepping_.load()) {
+        stepping_ = true;
+        steppingSince_ = Clock::now();
+    }
+    if (leading_.load()) {
+        if (LinkUp() || !othersUp_.load()) {  // the link came back, or nobody else can switch
+            stepping_ = false;
+            return;
+        }
+        { std::lock_guard c(claimMu_); }  // a claim in flight has returned (and counted)
+        if (running_.load() > 0 && Clock::now() - steppingSince_ < LeaseLength())
+            return;
+        leading_ = false;
+        fenceUntil_ = 0;
+        // A command that MaySend let through an instant ago leaves before the key goes.
+        std::this_thread::sleep_for(kFenceMargin);
+    }
+    const json resign = {
+        {"compare", {Compare(LeaderKey(), "CREATE", "create_revision", wonRevision_.load())}},
+        {"success", {{{"request_delete_range", {{"key", etcd::Base64(LeaderKey())}}}}}}};
+    const etcd::Reply r = client_->Call("/v3/kv/txn", resign, CallDeadline(), stop);
+    if (!r) {
+        Failed(r);
+        return;  // again on the next step; nothing is sent meanwhile
+    }
+    stepping_ = false;
+    wonRevision_ = 0;
+    if (Get(r.Body, "succeeded") == true)  // else another leads already: the next poll says who
+        SetRole(Role::NoLeader, {}, "the switcher link is down; a member whose link is up leads");
 }
 
 void Membership::SetRole(Role role, std::string leader, std::string reason) {

@@ -7,6 +7,8 @@
 //   claims/YYYY-MM-DD/SSSSS/NUMBER  one occurrence's claim: JSON {node, lease, consumed, title,
 //                                   finished, reported}; sorted by date, so the week-old ones
 //                                   go in one range deletion
+//   members/NODE                    JSON {link: "up"|"down"}, put with the member's lease: the
+//                                   live members and whether each can switch
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -49,6 +51,7 @@ class Membership final : public RunGate {
     bool MaySend() const override;
     std::vector<UnfinishedClaim> TakeUnfinished() override;
     std::vector<ScheduleNotice> TakeScheduleNotices() override;
+    void ReportLink(bool up, int giveUpAfterSeconds) override;
 
   private:
     using Clock = etcd::Clock;
@@ -77,6 +80,12 @@ class Membership final : public RunGate {
     void RemoveOldClaims(std::stop_token stop);
     void Failed(const etcd::Reply& r);
     void SetRole(Role role, std::string leader, std::string reason);
+    // The switcher link: publishing this member's, stepping aside for a member that can switch.
+    bool LinkUp() const { return linkDownSince_.load() == 0; }
+    bool LinkDownTooLong() const;
+    void PublishLink(std::stop_token stop);
+    void ReadMembers(const nlohmann::json& kvs);
+    void StepAside(std::stop_token stop);
     void ReadClaims(const nlohmann::json& kvs, bool takeUnfinished);
 
     static std::string ClaimKey(const std::string& group, const Occurrence& o);
@@ -85,6 +94,7 @@ class Membership final : public RunGate {
     static Seen ParseValue(const std::string& text);
     std::string ClaimsPrefix() const { return "qtx/" + config_.Group + "/claims/"; }
     std::string LeaderKey() const { return "qtx/" + config_.Group + "/leader"; }
+    std::string MembersPrefix() const { return "qtx/" + config_.Group + "/members/"; }
     Clock::time_point CallDeadline() const;
     Clock::duration LeaseLength() const { return std::chrono::seconds(leaseSeconds_.load()); }
 
@@ -104,6 +114,12 @@ class Membership final : public RunGate {
     std::atomic<int64_t> wonRevision_{0};  // the leader key's create_revision we won
     std::atomic<int64_t> lease_{0};        // our lease id
     std::atomic<int> leaseSeconds_{kLeaseDefault};
+    // The switcher link, as the engine last reported it.
+    std::atomic<int64_t> linkDownSince_{0};  // steady ns the link went down; 0 while it is up
+    std::atomic<int> giveUpAfterS_{10};      // LinkAlarmAfter
+    std::atomic<bool> othersUp_{false};      // another live member's link is up
+    std::atomic<bool> stepping_{false};      // the leader is handing over: no new claim
+    std::atomic<int> running_{0};            // claimed runs not yet finished
 
     // Claim's own connection (it runs on the engine's thread), and the group it claims in.
     std::mutex claimMu_;
@@ -126,6 +142,9 @@ class Membership final : public RunGate {
     int64_t claimsRevision_ = 0;     // claims changed after this revision are read next
     int64_t observedLeaderRev_ = 0;  // the leader key's create_revision last seen
     int64_t lastCleanupDay_ = INT64_MIN;
+    int64_t publishedLease_ = 0;  // the lease our members key was last put with
+    bool publishedUp_ = false;
+    Clock::time_point steppingSince_{};
     std::condition_variable_any wake_;
 
     std::jthread thread_;  // last: started once everything above exists

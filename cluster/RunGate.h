@@ -86,6 +86,14 @@ class RunGate {
     // Changes of the group's schedule written into this member's file that it must report
     // (each once).
     virtual std::vector<ScheduleNotice> TakeScheduleNotices() { return {}; }
+    // The switcher link as the engine sees it now (connected and the switcher online), and how
+    // many seconds it may stay down before a leader gives the leadership to a member whose link
+    // is up (LinkAlarmAfter). Called every tick; never waits. Until the first call the link
+    // counts as up.
+    virtual void ReportLink(bool up, int giveUpAfterSeconds) {
+        (void)up;
+        (void)giveUpAfterSeconds;
+    }
 };
 
 // The gate of the engine in programDir: none when the folder holds no qtx-cluster.conf. A file

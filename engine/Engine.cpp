@@ -144,8 +144,13 @@ void Engine::tmrTimer_Timer() {
         if (!executing && vars_.TickCounter > 2 && WatchesDatabaseFile)
             WatchDatabase();
 
-        if (gate_)
+        if (gate_) {
+            // From the first tick on: at start-up the links are not up yet, and a member that
+            // says "down" then would step aside for nothing.
+            gate_->ReportLink(vars_.ServerConnected && vars_.SwitcherConnected,
+                              vars_.LinkAlarmAfterS);
             WatchRole();
+        }
 
         if (!executing && vars_.EventCount != 0) {
             if (vars_.NextEventIndex < 0 || vars_.NextEventIndex >= vars_.EventCount)

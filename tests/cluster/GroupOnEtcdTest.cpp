@@ -46,10 +46,10 @@ std::string Text(const std::optional<ClaimRecord>& c) {
 }
 
 struct Member {
-    Member(const std::string& node, const std::string& endpoints) {
+    Member(const std::string& node, const std::string& endpoints, const std::string& more = "") {
         test::WriteWholeFile(dir.File(kGroupFileName),
                              "group = g\nnode = " + node + "\netcd = " + endpoints +
-                                 "\nlease = " + std::to_string(kLease) + "\n");
+                                 "\nlease = " + std::to_string(kLease) + "\n" + more);
         gate = OpenGroup(dir.Path());
     }
     Role Is() const { return gate->CurrentRole().Role; }
@@ -176,6 +176,99 @@ TEST(GroupOnEtcdKilled, TheStandbyLeadsWithinTheLeaseAndReportsTheClaimInFlight)
     EXPECT_EQ(left[0].Of, news);
     EXPECT_EQ(left[0].Claim.Node, "a");
     EXPECT_EQ(left[0].Claim.Consumed, Marking::Skip);
+}
+
+// The leadership follows the switcher link: a member that cannot switch does not take it from
+// one that can, a leader whose link has been down past LinkAlarmAfter hands it over (holding its
+// occurrences meanwhile), and with no working link anywhere the leader stays.
+TEST(GroupOnEtcdLink, TheLeadershipGoesToAMemberThatCanSwitch) {
+    QTX_REQUIRE_ETCD();
+    test::EtcdCluster etcd;
+    ASSERT_TRUE(etcd.Healthy());
+    constexpr int kGiveUp = 1;  // LinkAlarmAfter
+    const Occurrence of{1, Today(), 100}, later{2, Today(), 200};
+    auto a = std::make_unique<Member>("a", etcd.Endpoints());
+    WaitFor([&] { return a->Is() == Role::Leader; }, 5000);
+    Member b("b", etcd.Endpoints()), c("c", etcd.Endpoints());
+    WaitFor([&] { return b.Is() == Role::Standby && c.Is() == Role::Standby; }, 3000);
+    ASSERT_EQ(a->Is(), Role::Leader);
+
+    // b cannot switch, c can: when a goes (its lease revoked), c leads and b never does.
+    b.gate->ReportLink(false, kGiveUp);
+    std::this_thread::sleep_for(milliseconds(600));  // published and read by all
+    a.reset();
+    bool bLed = false;
+    WaitFor(
+        [&] {
+            bLed = bLed || b.Is() == Role::Leader;
+            return c.Is() == Role::Leader;
+        },
+        3000);
+    ASSERT_EQ(c.Is(), Role::Leader);
+    WaitFor([&] { return b.Is() == Role::Standby; }, 2000);
+    EXPECT_FALSE(bLed);
+
+    // Neither can switch: c keeps the leadership past LinkAlarmAfter and claims as before.
+    c.gate->ReportLink(false, kGiveUp);
+    std::this_thread::sleep_for(milliseconds(kGiveUp * 1000 + 800));
+    EXPECT_EQ(c.Is(), Role::Leader);
+    EXPECT_EQ(c.gate->Claim(of, Marking::None, "One"), ClaimOutcome::Claimed);
+    c.gate->Finished(of);
+
+    // b's link is back: c, down past LinkAlarmAfter, holds its next occurrence and hands over.
+    b.gate->ReportLink(true, kGiveUp);
+    const milliseconds took = WaitFor([&] { return b.Is() == Role::Leader; }, 5000);
+    EXPECT_LT(took, milliseconds(2500));
+    EXPECT_EQ(c.gate->Claim(later, Marking::None, "Two"), ClaimOutcome::NotLeader);
+    EXPECT_FALSE(c.gate->MaySend());
+    EXPECT_EQ(b.gate->Claim(later, Marking::None, "Two"), ClaimOutcome::Claimed);
+    std::this_thread::sleep_for(milliseconds(1000));  // c does not campaign back
+    EXPECT_EQ(c.gate->CurrentRole().Role, Role::Standby);
+    EXPECT_EQ(c.gate->CurrentRole().Leader, "b");
+}
+
+// Client certificates against members that ask for them: one that fits leads; each that does
+// not is refused, named in plain words, and claims nothing.
+TEST(GroupOnEtcdTls, TheRightCertificateLeadsAndEachMisfitIsNamed) {
+    QTX_REQUIRE_ETCD();
+    test::TestPki pki;
+    ASSERT_TRUE(pki.Made()) << "openssl could not make the certificates";
+    test::EtcdCluster etcd(15000, pki.Server());
+    ASSERT_TRUE(etcd.Healthy());
+    auto tls = [&](const std::string& ca, const std::string& cert, const std::string& key) {
+        std::string t = "tls-ca = " + pki.File(ca) + "\n";
+        if (!cert.empty())
+            t += "tls-cert = " + pki.File(cert) + "\ntls-key = " + pki.File(key) + "\n";
+        return t;
+    };
+    Member good("good", etcd.Endpoints(), tls("ca.pem", "client.pem", "client.key"));
+    WaitFor([&] { return good.Is() == Role::Leader; }, 5000);
+    ASSERT_EQ(good.Is(), Role::Leader) << good.gate->CurrentRole().Reason;
+
+    struct Misfit {
+        std::string ca, cert, key, reason;
+    };
+    const Misfit misfits[] = {
+        {"ca.pem", "stranger.pem", "stranger.key", "etcd refused the client certificate"},
+        {"ca.pem", "", "", "etcd asks for a client certificate (tls-cert, tls-key)"},
+        {"other.pem", "client.pem", "client.key",
+         "the etcd server's certificate is not trusted by tls-ca"},
+        {"ca.pem", "client.pem", "stranger.key", "tls-key does not match tls-cert"},
+        {"ca.pem", "missing.pem", "client.key", "tls-cert cannot be read"},
+        {"missing.pem", "client.pem", "client.key", "tls-ca cannot be read"},
+    };
+    std::vector<std::unique_ptr<Member>> members;
+    for (const Misfit& m : misfits)
+        members.push_back(std::make_unique<Member>("m" + std::to_string(members.size()),
+                                                   etcd.Endpoints(), tls(m.ca, m.cert, m.key)));
+    for (size_t i = 0; i < members.size(); ++i) {
+        const Member& m = *members[i];
+        WaitFor([&] { return m.gate->CurrentRole().Reason == misfits[i].reason; }, 4000);
+        EXPECT_EQ(m.gate->CurrentRole().Role, Role::NoLeader) << misfits[i].reason;
+        EXPECT_EQ(m.gate->CurrentRole().Reason, misfits[i].reason);
+        EXPECT_EQ(m.gate->Claim({1, Today(), 100}, Marking::None, "One"), ClaimOutcome::NotLeader);
+    }
+    EXPECT_EQ(good.Is(), Role::Leader);
 }
 
 }  // namespace
