@@ -59,6 +59,19 @@ std::string Unbase64(std::string_view text) {
     return out;
 }
 
+const nlohmann::json& Get(const nlohmann::json& j, const char* key) {
+    static const nlohmann::json none;
+    if (!j.is_object())
+        return none;
+    const auto it = j.find(key);
+    return it == j.end() ? none : *it;
+}
+
+const nlohmann::json& At(const nlohmann::json& j, size_t i) {
+    static const nlohmann::json none;
+    return j.is_array() && i < j.size() ? j[i] : none;
+}
+
 int64_t Int(const nlohmann::json& object, const char* key) {
     if (!object.is_object())
         return 0;

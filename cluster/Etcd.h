@@ -23,6 +23,10 @@ std::string Base64(std::string_view bytes);
 std::string Unbase64(std::string_view text);  // what does not decode is dropped
 // A 64-bit number of the gateway's answers (a string, or a plain number); 0 when absent.
 int64_t Int(const nlohmann::json& object, const char* key);
+// A member of an object, an item of an array, or null when the answer lacks it: etcd's answers
+// are read without trusting their shape.
+const nlohmann::json& Get(const nlohmann::json& j, const char* key);
+const nlohmann::json& At(const nlohmann::json& j, size_t i);
 // The first key after every key that starts with prefix (a range's end).
 std::string PrefixEnd(std::string prefix);
 

@@ -36,18 +36,8 @@ std::string Dump(const json& j) {
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-const json& Get(const json& j, const char* key) {
-    static const json none;
-    if (!j.is_object())
-        return none;
-    const auto it = j.find(key);
-    return it == j.end() ? none : *it;
-}
-
-const json& At(const json& j, size_t i) {
-    static const json none;
-    return j.is_array() && i < j.size() ? j[i] : none;
-}
+using etcd::At;
+using etcd::Get;
 
 std::string Text(const json& j, const char* key) {
     const json& v = Get(j, key);

@@ -17,18 +17,8 @@ namespace {
 using nlohmann::json;
 using std::chrono::milliseconds;
 
-const json& Get(const json& j, const char* key) {
-    static const json none;
-    if (!j.is_object())
-        return none;
-    const auto it = j.find(key);
-    return it == j.end() ? none : *it;
-}
-
-const json& At(const json& j, size_t i) {
-    static const json none;
-    return j.is_array() && i < j.size() ? j[i] : none;
-}
+using etcd::At;
+using etcd::Get;
 
 // The kvs of the i-th response of a transaction's answer.
 const json& TxnKvs(const json& body, size_t i) {
