@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -256,6 +258,29 @@ TEST(TwoEngines, AnEditOnTheStandbyReachesTheLeaderWhichRunsItAndTheNextLeaderAf
         3000))
         << "the edit did not reach the leader's file within 3 s";
     EXPECT_LE(std::chrono::steady_clock::now() - edited, std::chrono::seconds(3));
+    // Calendars and date rules travel with the events: today a holiday for event 15.
+    const LocalDateTime today = SystemClock().Now();
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d", today.Year, today.Month, today.Day);
+    for (const std::string& sql :
+         {std::string("CREATE TABLE IF NOT EXISTS Calendars (Name TEXT PRIMARY KEY)"),
+          std::string("CREATE TABLE IF NOT EXISTS CalendarDates (Calendar TEXT NOT NULL, Date "
+                      "TEXT NOT NULL, Title TEXT, PRIMARY KEY (Calendar, Date))"),
+          std::string("CREATE TABLE IF NOT EXISTS EventCalendars (Number INTEGER NOT NULL, Kind "
+                      "TEXT NOT NULL, Calendar TEXT NOT NULL)"),
+          std::string("INSERT INTO Calendars VALUES ('hol')"),
+          "INSERT INTO CalendarDates VALUES ('hol', '" + std::string(date) + "', 'Closed')",
+          std::string("INSERT INTO EventCalendars VALUES (15, 'except', 'hol')")})
+        FileExec(s.b, sql);
+    const std::string rule = "SELECT count(*) FROM sqlite_master WHERE name = 'EventCalendars'";
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return FileText(s.a, rule) == "1" &&
+                   FileText(s.a, "SELECT count(*) FROM EventCalendars WHERE Number = 15") == "1" &&
+                   FileText(s.a, "SELECT count(*) FROM CalendarDates") == "1";
+        },
+        3000))
+        << "the calendar and the rule did not reach the leader's file within 3 s";
     s.SleepUntil(13);
     // An edit on the standby, and the leader killed at once: the new leader runs the edit.
     FileExec(s.b, "UPDATE Automation SET Salvo = 60 WHERE Number = 18");
@@ -265,6 +290,7 @@ TEST(TwoEngines, AnEditOnTheStandbyReachesTheLeaderWhichRunsItAndTheNextLeaderAf
     EXPECT_EQ(s.sim.Count(12), 0u);
     EXPECT_EQ(s.sim.Count(60), 1u);
     EXPECT_EQ(s.sim.Count(18), 0u);
+    EXPECT_EQ(s.sim.Count(15), 0u) << "run on the group's holiday";
     EXPECT_EQ(s.b.LastRole(), "Role: leader");
 }
 
