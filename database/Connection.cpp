@@ -109,10 +109,24 @@ sqlite3* Connection::Handle() const {
 Stmt Connection::Prepare(const std::string& sql) const {
     sqlite3* h = Handle();
     sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v2(h, sql.c_str(), static_cast<int>(sql.size()), &s, nullptr);
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(h, sql.c_str(), static_cast<int>(sql.size()), &s, &tail);
     if (rc != SQLITE_OK)
         RaiseSqlite(rc, h);
-    return Stmt(s);
+    Stmt first(s);
+    // One call runs one statement. SQLite would quietly leave the rest of the text unrun, so
+    // a second statement is refused before anything runs rather than lost.
+    if (tail && *tail) {
+        sqlite3_stmt* next = nullptr;
+        rc = sqlite3_prepare_v2(h, tail, -1, &next, nullptr);
+        Stmt second(next);
+        if (rc != SQLITE_OK)
+            RaiseSqlite(rc, h);
+        if (second)
+            throw Fault(faults::DbEngineError,
+                        "Database engine error: more than one statement in one call");
+    }
+    return first;
 }
 
 void Connection::Exec(const std::string& sql) const {

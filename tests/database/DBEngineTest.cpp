@@ -146,6 +146,19 @@ TEST_F(DBEngineTest, TransactionsStoreAllOrNothing) {
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
 }
 
+// SQLite runs only the first statement of a text; the rest must be refused, not dropped.
+TEST_F(DBEngineTest, ASecondStatementInOneCallIsRefusedBeforeAnythingRuns) {
+    Database db = engine.OpenDatabase(path);
+    for (const char* sql :
+         {"DELETE FROM T WHERE a = 1; DELETE FROM T WHERE a = 2", "BEGIN; DELETE FROM T; COMMIT"}) {
+        EXPECT_EQ(FaultOf([&] { db.Execute(sql); }), faults::DbEngineError) << sql;
+        EXPECT_EQ(FaultOf([&] { db.QueryRaw(sql); }), faults::DbEngineError) << sql;
+    }
+    EXPECT_EQ(QueryOne(path, "SELECT group_concat(a) FROM T"), "1,2,3,4");
+    // A trailing semicolon, blank or comment is not a statement.
+    EXPECT_EQ(db.Execute("DELETE FROM T WHERE a = 4;  -- the last row\n"), 1);
+}
+
 TEST_F(DBEngineTest, TypesComeFromOrdinaryDeclarationsAndFromTheLayersOwnColumns) {
     RunSql(path,
            "CREATE TABLE X (a int, b Smallint, c varchar( 12 ), d TEXT, e LONG, f nvarchar(3), "
