@@ -528,14 +528,18 @@ void Membership::ReadClaims(const json& kvs, bool takeUnfinished) {
         const Key id = KeyOf(*of);
         std::lock_guard g(mu_);
         const bool ours = s.Lease == lease_.load() && s.Record.Node == config_.Node;
-        if (!s.Record.Finished && !s.Reported &&
+        // Our own claim whose answer was lost: nothing of its run has been sent. While this
+        // member leads, the engine's next try of the occurrence takes the claim up and runs
+        // it; reporting it here would lose a run that never started.
+        const bool retried = ours && uncertain_.count(id) && leading_.load();
+        if (!s.Record.Finished && !s.Reported && !retried &&
             ((takeUnfinished && !ours) || (ours && uncertain_.count(id)))) {
             unfinished_.push_back({*of, s.Record});
             s.Reported = true;
             toMark.emplace_back(
                 key, json{{"mod", etcd::Int(kv, "mod_revision")}, {"value", ClaimValue(s)}});
         }
-        if (ours)
+        if (ours && !retried)
             uncertain_.erase(id);
         claims_[id] = s;
     }

@@ -13,6 +13,7 @@
 #include "common/DateTime.h"
 #include "common/LocalTime.h"
 #include "fixtures/EtcdCluster.h"
+#include "fixtures/LinkCut.h"
 #include "fixtures/TempDir.h"
 
 namespace qtx::cluster {
@@ -46,10 +47,11 @@ std::string Text(const std::optional<ClaimRecord>& c) {
 }
 
 struct Member {
-    Member(const std::string& node, const std::string& endpoints, const std::string& more = "") {
+    Member(const std::string& node, const std::string& endpoints, const std::string& more = "",
+           int lease = kLease) {
         test::WriteWholeFile(dir.File(kGroupFileName),
                              "group = g\nnode = " + node + "\netcd = " + endpoints +
-                                 "\nlease = " + std::to_string(kLease) + "\n" + more);
+                                 "\nlease = " + std::to_string(lease) + "\n" + more);
         gate = OpenGroup(dir.Path());
     }
     Role Is() const { return gate->CurrentRole().Role; }
@@ -176,6 +178,34 @@ TEST(GroupOnEtcdKilled, TheStandbyLeadsWithinTheLeaseAndReportsTheClaimInFlight)
     EXPECT_EQ(left[0].Of, news);
     EXPECT_EQ(left[0].Claim.Node, "a");
     EXPECT_EQ(left[0].Claim.Consumed, Marking::Skip);
+}
+
+// A claim that etcd applied but whose answer was lost: nothing of the run was sent, so the
+// leader's next try takes the claim up and runs it, rather than reporting a run that never began.
+TEST(GroupOnEtcdLostAnswer, TheLeaderRunsItsOwnClaimWhoseAnswerWasLost) {
+    QTX_REQUIRE_ETCD();
+    test::EtcdCluster etcd;
+    ASSERT_TRUE(etcd.Healthy());
+    std::vector<std::unique_ptr<test::LinkCut>> relays;
+    std::string endpoints;
+    for (int i = 0; i < 3; ++i) {
+        relays.push_back(std::make_unique<test::LinkCut>(etcd.ClientPort(i)));
+        endpoints += (i ? ",http://127.0.0.1:" : "http://127.0.0.1:") +
+                     std::to_string(relays.back()->Port());
+    }
+    Member a("a", endpoints, "", 6);
+    ASSERT_LT(WaitFor([&] { return a.Is() == Role::Leader; }, 5000), milliseconds(5000));
+    const Occurrence news{7, Today(), 36000};
+    for (auto& r : relays)
+        r->MuteReplies(true);
+    EXPECT_EQ(a.gate->Claim(news, Marking::Skip, "News"), ClaimOutcome::NotLeader);
+    for (auto& r : relays)
+        r->MuteReplies(false);
+    // The member's own poll reads the claim back first, then the engine tries again.
+    EXPECT_LT(WaitFor([&] { return a.gate->ClaimOf(news).has_value(); }, 4000), milliseconds(4000));
+    EXPECT_TRUE(a.gate->TakeUnfinished().empty());
+    EXPECT_EQ(a.gate->Claim(news, Marking::Skip, "News"), ClaimOutcome::Claimed);
+    EXPECT_EQ(a.Is(), Role::Leader);
 }
 
 // The leadership follows the switcher link: a member that cannot switch does not take it from
