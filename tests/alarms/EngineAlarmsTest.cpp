@@ -14,21 +14,16 @@
 #include "database/DBEngine.h"
 #include "database/EngineSettings.h"
 #include "engine/EngineAlarms.h"
-#include "fixtures/EngineHarness.h"
-#include "switcher/sim/SwitcherSim.h"
+#include "fixtures/SimEngine.h"
 
-namespace qtx {
+namespace qtx::test {
 namespace {
 
 using nlohmann::json;
-using test::EngineHarness;
-using test::WebhookReceiver;
 
-constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
-class EngineAlarmsTest : public ::testing::Test {
+class EngineAlarmsTest : public SimEngineTest {
   protected:
-    void StartWith(const std::vector<test::EventRow>& rows, WebhookReceiver& hook,
+    void StartWith(const std::vector<EventRow>& rows, WebhookReceiver& hook,
                    int linkAlarmAfter = 5) {
         port_ = sim_.Listen();
         h.WriteDatabase(rows, "127.0.0.1", port_);
@@ -67,17 +62,13 @@ class EngineAlarmsTest : public ::testing::Test {
         return out;
     }
     alarms::AlarmDesk& Desk() { return *h.engine->Alarms().Desk(); }
-
-    EngineHarness h{kMonday};
-    sim::SwitcherSim sim_{h.realLoop};
-    int port_ = 0;
 };
 
 // The switcher going offline and the server going away: link-down only after LinkAlarmAfter,
 // once, and cleared with lasted_s when the switcher is back.
 TEST_F(EngineAlarmsTest, LinkDownAfterLinkAlarmAfterClearedWhenBack) {
     WebhookReceiver hook(WebhookReceiver::Mode::Ok);
-    StartWith({test::Event(1, 0, "10:00:00", "later")}, hook, 5);
+    StartWith({Event(1, 0, "10:00:00", "later")}, hook, 5);
     for (const bool killed : {false, true}) {
         SCOPED_TRACE(killed ? "server gone" : "switcher offline");
         const size_t before = hook.Count();
@@ -122,7 +113,7 @@ TEST_F(EngineAlarmsTest, LinkDownAfterLinkAlarmAfterClearedWhenBack) {
 // event's next run clears it. A real run refused for the down link first.
 TEST_F(EngineAlarmsTest, EventRefusedOnlyForAnUnavailableLink) {
     WebhookReceiver hook(WebhookReceiver::Mode::Ok);
-    StartWith({test::Event(7, 0, "09:00:30", "Morning feed")}, hook, 3600);
+    StartWith({Event(7, 0, "09:00:30", "Morning feed")}, hook, 3600);
     sim_.GoOffline();
     ASSERT_TRUE(Settle([&] { return !h.vars().SwitcherConnected; }));
     h.TickAt(9, 0, 30);
@@ -162,7 +153,7 @@ TEST_F(EngineAlarmsTest, EventRefusedOnlyForAnUnavailableLink) {
 // with an alarm of its own raises none; it clears itself after a quiet minute.
 TEST_F(EngineAlarmsTest, ErrorLoggedAtMostOnceAMinutePerLocation) {
     WebhookReceiver hook(WebhookReceiver::Mode::Ok);
-    StartWith({test::Event(1, 0, "10:00:00", "later")}, hook, 3600);
+    StartWith({Event(1, 0, "10:00:00", "later")}, hook, 3600);
     for (int i = 0; i < 5; ++i)
         h.engine->Log().WriteErrorLog("Error # 5 - fault " + std::to_string(i),
                                       "Error Sending Crosspoint Change");
@@ -193,7 +184,7 @@ TEST_F(EngineAlarmsTest, ErrorLoggedAtMostOnceAMinutePerLocation) {
 // not raised (nor delivered) again.
 TEST_F(EngineAlarmsTest, RestartKeepsActiveAndClearedAlarms) {
     WebhookReceiver hook(WebhookReceiver::Mode::Ok);
-    StartWith({test::Event(1, 0, "10:00:00", "later")}, hook, 3600);
+    StartWith({Event(1, 0, "10:00:00", "later")}, hook, 3600);
     auto& alarms = h.engine->Alarms();
     ConfirmOutcome o;
     o.Number = 100;
@@ -243,8 +234,8 @@ TEST_F(EngineAlarmsTest, RestartKeepsActiveAndClearedAlarms) {
 TEST_F(EngineAlarmsTest, StalledRouteDelaysNoTick) {
     ASSERT_EQ(::mkfifo(h.dir.File("Alarms.json.new").c_str(), 0600), 0);
     WebhookReceiver stalled(WebhookReceiver::Mode::Stall);
-    StartWith({test::With(test::Event(1, 0, "09:00:20", "take"),
-                          {{"xcontrol", 1}, {"SourceChan", 1}, {"DestChan", 2}})},
+    StartWith({With(Event(1, 0, "09:00:20", "take"),
+                    {{"xcontrol", 1}, {"SourceChan", 1}, {"DestChan", 2}})},
               stalled, 3600);
     using Steady = std::chrono::steady_clock;
     Steady::duration longest{};
@@ -270,4 +261,4 @@ TEST_F(EngineAlarmsTest, StalledRouteDelaysNoTick) {
 }
 
 }  // namespace
-}  // namespace qtx
+}  // namespace qtx::test

@@ -2,8 +2,6 @@
 // A small HTTP receiver on 127.0.0.1 for webhook tests, on a thread of its own: it answers
 // every complete POST with 200 (or 500), or stalls (reads the request, never answers); and the
 // waiting and port helpers the alarm tests share.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/Loopback.h"
+
 namespace qtx::test {
 
 // Whether done() came true within ms, asked every few milliseconds.
@@ -30,17 +30,6 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
-}
-
-// Binds fd to 127.0.0.1 on a port of the kernel's choice and returns that port.
-inline int BindLoopback(int fd) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    return ntohs(sa.sin_port);
 }
 
 // A loopback port (SOCK_STREAM or SOCK_DGRAM) free a moment ago: nothing listens there.

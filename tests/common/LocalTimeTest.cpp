@@ -2,6 +2,8 @@
 // across both changes of summer time.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "common/LocalTime.h"
 #include "fixtures/TimeZone.h"
 
@@ -12,59 +14,41 @@ int64_t Utc(int y, int mo, int d, int h, int mi, int s) {
     return DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
 }
 
-struct Reach {
-    const char* what;
-    int64_t from;         // UTC second the search starts at
-    LocalDateTime local;  // the reading sought
-    int64_t expected;     // UTC second
-};
+// A reading of 2027, "MM-DD hh:mm:ss".
+LocalDateTime In2027(const char* text) {
+    LocalDateTime t{2027, 0, 0, 0, 0, 0, 0};
+    std::sscanf(text, "%d-%d %d:%d:%d", &t.Month, &t.Day, &t.Hour, &t.Minute, &t.Second);
+    return t;
+}
+
+int64_t Utc(const char* text) {
+    const LocalDateTime t = In2027(text);
+    return Utc(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
+}
 
 TEST(LocalTime, FirstSecondReachingAReadingInLondon) {
     TimeZone london("Europe/London");
-    const Reach cases[] = {
-        {"winter, plain",
-         Utc(2027, 1, 10, 0, 0, 0),
-         {2027, 1, 10, 6, 0, 0, 0},
-         Utc(2027, 1, 10, 6, 0, 0)},
-        {"summer, an hour ahead",
-         Utc(2027, 7, 1, 0, 0, 0),
-         {2027, 7, 1, 6, 0, 0, 0},
-         Utc(2027, 7, 1, 5, 0, 0)},
-        {"the second before the jump",
-         Utc(2027, 3, 28, 0, 0, 0),
-         {2027, 3, 28, 0, 59, 59, 0},
-         Utc(2027, 3, 28, 0, 59, 59)},
-        {"skipped in spring: at the jump",
-         Utc(2027, 3, 28, 0, 0, 0),
-         {2027, 3, 28, 1, 30, 0, 0},
-         Utc(2027, 3, 28, 1, 0, 0)},
-        {"after the jump",
-         Utc(2027, 3, 28, 0, 0, 0),
-         {2027, 3, 28, 2, 30, 0, 0},
-         Utc(2027, 3, 28, 1, 30, 0)},
-        {"repeated in autumn: first showing",
-         Utc(2027, 10, 30, 22, 0, 0),
-         {2027, 10, 31, 1, 30, 0, 0},
-         Utc(2027, 10, 31, 0, 30, 0)},
-        {"repeated, searched from within the repeat",
-         Utc(2027, 10, 31, 1, 10, 0),
-         {2027, 10, 31, 1, 30, 0, 0},
-         Utc(2027, 10, 31, 1, 30, 0)},
-        {"after the repeat",
-         Utc(2027, 10, 31, 0, 30, 0),
-         {2027, 10, 31, 2, 0, 0, 0},
-         Utc(2027, 10, 31, 2, 0, 0)},
-        {"already reached",
-         Utc(2027, 1, 10, 7, 0, 0),
-         {2027, 1, 10, 6, 0, 0, 0},
-         Utc(2027, 1, 10, 7, 0, 0)},
+    // The search's start (UTC), the reading sought, the first second reaching it (UTC).
+    const struct {
+        const char *what, *from, *local, *expected;
+    } cases[] = {
+        {"winter, plain", "01-10 00:00:00", "01-10 06:00:00", "01-10 06:00:00"},
+        {"summer, an hour ahead", "07-01 00:00:00", "07-01 06:00:00", "07-01 05:00:00"},
+        {"the second before the jump", "03-28 00:00:00", "03-28 00:59:59", "03-28 00:59:59"},
+        {"skipped in spring: at the jump", "03-28 00:00:00", "03-28 01:30:00", "03-28 01:00:00"},
+        {"after the jump", "03-28 00:00:00", "03-28 02:30:00", "03-28 01:30:00"},
+        {"repeated in autumn: first showing", "10-30 22:00:00", "10-31 01:30:00", "10-31 00:30:00"},
+        {"repeated, searched from within the repeat", "10-31 01:10:00", "10-31 01:30:00",
+         "10-31 01:30:00"},
+        {"after the repeat", "10-31 00:30:00", "10-31 02:00:00", "10-31 02:00:00"},
+        {"already reached", "01-10 07:00:00", "01-10 06:00:00", "01-10 07:00:00"},
     };
     ZoneOffsets shared;  // remembers the ranges of earlier cases, as the preview's clock does
-    for (const Reach& c : cases) {
-        const int64_t local = ToEpochMs(c.local) / 1000;
-        EXPECT_EQ(FirstSecondReaching(c.from, local), c.expected) << c.what;
-        EXPECT_EQ(ZoneOffsets().FirstSecondReaching(c.from, local), c.expected) << c.what;
-        EXPECT_EQ(shared.FirstSecondReaching(c.from, local), c.expected) << c.what;
+    for (const auto& c : cases) {
+        const int64_t local = ToEpochMs(In2027(c.local)) / 1000;
+        EXPECT_EQ(FirstSecondReaching(Utc(c.from), local), Utc(c.expected)) << c.what;
+        EXPECT_EQ(ZoneOffsets().FirstSecondReaching(Utc(c.from), local), Utc(c.expected)) << c.what;
+        EXPECT_EQ(shared.FirstSecondReaching(Utc(c.from), local), Utc(c.expected)) << c.what;
     }
 }
 

@@ -1,25 +1,16 @@
 // Confirmation of crosspoint commands: the whole engine on its real loop against the switcher
 // simulator on 127.0.0.1, in each way a switcher fails to switch.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "engine/Confirmations.h"
-#include "fixtures/EngineHarness.h"
-#include "switcher/sim/SwitcherSim.h"
+#include "fixtures/SimEngine.h"
 
-namespace qtx {
+namespace qtx::test {
 namespace {
 
 using state::ConfirmResult;
-using test::EngineHarness;
-using test::Event;
-using test::EventRow;
-using test::With;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
 constexpr int kWithin = 150;  // ConfirmWithin of these tests, ms
 
 EventRow Crosspoint(int number, const std::string& time, int xcontrol, int source, int dest) {
@@ -49,18 +40,15 @@ void StartWith(EngineHarness& h, sim::SwitcherSim& sim, const std::vector<EventR
         3000));
 }
 
-class ConfirmationTest : public ::testing::Test {
+class ConfirmationTest : public SimEngineTest {
   protected:
     void StartWith(const std::vector<EventRow>& rows, int within = kWithin, int slavePort = 0) {
-        qtx::StartWith(h, sim_, rows, within, slavePort);
+        test::StartWith(h, sim_, rows, within, slavePort);
     }
     bool WaitForConfirmations(size_t n) {
         return h.realLoop.RunUntil([&] { return h.view.Confirmations.size() >= n; }, 3000);
     }
     size_t MapRequests() const { return sim_.FramesWithCode(0xF2).size(); }
-
-    EngineHarness h{kMonday};
-    sim::SwitcherSim sim_{h.realLoop};
 };
 
 struct Case {
@@ -105,7 +93,7 @@ TEST_F(ConfirmationTest, EachWayOfSwitchingOrNotHasItsOutcome) {
         EngineHarness eh{kMonday};
         sim::SwitcherSim sim{eh.realLoop};
         ASSERT_NO_FATAL_FAILURE(
-            qtx::StartWith(eh, sim, {Crosspoint(1, "09:00:01", c.Xcontrol, c.Source, 1)}));
+            test::StartWith(eh, sim, {Crosspoint(1, "09:00:01", c.Xcontrol, c.Source, 1)}));
         c.Fault(sim);
         const size_t asked = sim.FramesWithCode(0xF2).size();
         eh.TickAt(9, 0, 1);
@@ -229,4 +217,4 @@ TEST_F(ConfirmationTest, EachLinkIsConfirmedOnItsOwn) {
 }
 
 }  // namespace
-}  // namespace qtx
+}  // namespace qtx::test

@@ -8,20 +8,14 @@
 #include "fixtures/Loopback.h"
 #include "schedule/DateStore.h"
 
-namespace qtx {
+namespace qtx::test {
 namespace {
 
-using test::EngineHarness;
-using test::Event;
-using test::With;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::UnorderedElementsAre;
-
-// Monday 7 December 2026.
-constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
 
 class DateRulesEngineTest : public ::testing::Test {
   protected:
@@ -34,12 +28,7 @@ class DateRulesEngineTest : public ::testing::Test {
         Database db = engine.OpenDatabase(h.dir.Path() + "/QTXAutomation.mdb");
         schedule::AddCalendarDate(db, "uk", schedule::ParseDate(date).value(), title);
     }
-    std::vector<std::string> Titles() const {
-        std::vector<std::string> t;
-        for (const auto& r : h.view.HistoryRows)
-            t.push_back(r.Title);
-        return t;
-    }
+    std::vector<std::string> Titles() const { return test::Titles(h.view.HistoryRows); }
     EngineHarness h{kMonday};
     DBEngine engine;
 };
@@ -113,8 +102,8 @@ TEST_F(DateRulesEngineTest, AnOccurrenceRunAfterMidnightIsJudgedOnItsOwnDate) {
 TEST_F(DateRulesEngineTest, LatestAgainstABusyChainAndAStepForward) {
     // Six IP messages in one second keep the tick busy for 1.2 s (two 100 ms settles each):
     // the records after them in the chain start over a second after their second.
-    test::LoopbackListener listener;
-    std::vector<test::EventRow> rows;
+    LoopbackListener listener;
+    std::vector<EventRow> rows;
     for (int n = 1; n <= 6; ++n)
         rows.push_back(With(Event(n, 0, "09:00:10", "Message " + std::to_string(n)),
                             {{"mcontrol", 1},
@@ -184,4 +173,4 @@ TEST_F(DateRulesEngineTest, UnreadableRulesAreReportedAndTheEventsRunAsWithoutTh
 }
 
 }  // namespace
-}  // namespace qtx
+}  // namespace qtx::test

@@ -1,24 +1,13 @@
 // The whole engine against the switcher simulator on 127.0.0.1, with the clock double: the
 // frames the simulator receives, and the slave's loss. (Conditions following the switcher's
 // take reports are the flood test's; their rule against a given map is the execution test's.)
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include "fixtures/SimEngine.h"
 
-#include "fixtures/EngineHarness.h"
-#include "switcher/sim/SwitcherSim.h"
-
-namespace qtx {
+namespace qtx::test {
 namespace {
 
-using sim::FromHex;
 using sim::ToHex;
-using test::EngineHarness;
-using test::Event;
-using test::EventRow;
-using test::With;
 using ::testing::ElementsAre;
-
-constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
 
 // Command frames only: polls, poll answers and the map request left out.
 std::vector<std::string> Commands(const sim::SwitcherSim& s) {
@@ -31,32 +20,7 @@ std::vector<std::string> Commands(const sim::SwitcherSim& s) {
     return out;
 }
 
-class EndToEndTest : public ::testing::Test {
-  protected:
-    void StartWith(const std::vector<EventRow>& rows, const std::string& slave = "0.0.0.0",
-                   int slavePort = 1) {
-        port_ = sim_.Listen();
-        h.WriteDatabase(rows, "127.0.0.1", port_, slave);
-        if (slave != "0.0.0.0")
-            h.Sql("UPDATE Server SET SlaveIPPort = '" + std::to_string(slavePort) + "'");
-        h.Start();
-        ASSERT_TRUE(WaitFor([&] { return h.vars().SwitcherConnected && h.vars().MapReceived[0]; }));
-    }
-    bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
-        return h.realLoop.RunUntil(done, ms);
-    }
-    // A tick, then time for the frames to cross and the replies to be taken in.
-    void TickAndSettle(int hh, int mm, int ss) {
-        h.TickAt(hh, mm, ss);
-        h.realLoop.RunFor(60);
-        h.TickAt(hh, mm, ss, 505);
-        h.realLoop.RunFor(20);
-    }
-
-    EngineHarness h{kMonday};
-    sim::SwitcherSim sim_{h.realLoop};
-    int port_ = 0;
-};
+using EndToEndTest = SimEngineTest;
 
 TEST_F(EndToEndTest, EveryActionReachesTheSwitcherOnceInOrder) {
     StartWith({With(Event(1, 0, "09:00:01", "all"), {{"xcontrol", 1},
@@ -76,8 +40,8 @@ TEST_F(EndToEndTest, EveryActionReachesTheSwitcherOnceInOrder) {
                                                      {"MSlot", 2},
                                                      {"MPort", 3}}),
                Event(2, 1, "09:00:00", "tuesday")});
-    TickAndSettle(9, 0, 1);
-    TickAndSettle(9, 0, 2);
+    Second(9, 0, 1);
+    Second(9, 0, 2);
     ASSERT_TRUE(WaitFor([&] { return Commands(sim_).size() >= 5; }));
     h.realLoop.RunFor(100);
     EXPECT_THAT(
@@ -103,13 +67,13 @@ TEST_F(EndToEndTest, SlaveGetsEveryCommandAndItsLossCostsTheServerNothing) {
                Event(4, 1, "09:00:00", "tuesday")},
               "127.0.0.1", slavePort);
     ASSERT_TRUE(WaitFor([&] { return h.vars().SlaveSwitcherConnected; }));
-    TickAndSettle(9, 0, 1);
+    Second(9, 0, 1);
     ASSERT_TRUE(WaitFor([&] { return !Commands(*slave).empty(); }));
     EXPECT_THAT(Commands(*slave), ElementsAre("FE 48 00 00 00 02 00 4A FF"));
     slave.reset();
     ASSERT_TRUE(WaitFor([&] { return !h.vars().SlaveConnected; }));
-    TickAndSettle(9, 0, 2);  // its port refuses now; retried quietly
-    TickAndSettle(9, 0, 3);
+    Second(9, 0, 2);  // its port refuses now; retried quietly
+    Second(9, 0, 3);
     EXPECT_TRUE(h.vars().ServerConnected && h.vars().SwitcherConnected);
     EXPECT_THAT(h.ErrorLocations(), ElementsAre("Error sending to switcher"));
 
@@ -117,7 +81,7 @@ TEST_F(EndToEndTest, SlaveGetsEveryCommandAndItsLossCostsTheServerNothing) {
     slave->Listen(slavePort);
     h.TickAt(9, 0, 4);  // the tick reconnects the slave
     ASSERT_TRUE(WaitFor([&] { return h.vars().SlaveSwitcherConnected; }));
-    TickAndSettle(9, 0, 5);
+    Second(9, 0, 5);
     ASSERT_TRUE(WaitFor([&] { return !Commands(*slave).empty() && Commands(sim_).size() >= 3; }));
     EXPECT_THAT(Commands(*slave), ElementsAre("EA 64 00 00 64 FF"));
     EXPECT_THAT(Commands(sim_), ElementsAre("FE 48 00 00 00 02 00 4A FF", "EA 64 01 00 65 FF",
@@ -125,4 +89,4 @@ TEST_F(EndToEndTest, SlaveGetsEveryCommandAndItsLossCostsTheServerNothing) {
 }
 
 }  // namespace
-}  // namespace qtx
+}  // namespace qtx::test

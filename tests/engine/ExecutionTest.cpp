@@ -8,20 +8,12 @@
 #include "database/DiskWork.h"
 #include "fixtures/EngineHarness.h"
 
-namespace qtx {
+namespace qtx::test {
 namespace {
 
-using test::EngineHarness;
-using test::Event;
-using test::EventRow;
-using test::Titles;
-using test::With;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::Not;
-
-// Monday 7 December 2026.
-constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
 
 class ExecutionTest : public ::testing::Test {
   protected:
@@ -310,4 +302,4 @@ TEST_F(ExecutionTest, ExitQuestionAndSetup) {
 }
 
 }  // namespace
-}  // namespace qtx
+}  // namespace qtx::test

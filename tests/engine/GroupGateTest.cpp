@@ -13,7 +13,7 @@
 #include "engine/EngineAlarms.h"
 #include "fixtures/EngineHarness.h"
 
-namespace qtx {
+namespace qtx::test {
 namespace {
 
 using cluster::ClaimOutcome;
@@ -21,15 +21,9 @@ using cluster::ClaimRecord;
 using cluster::Marking;
 using cluster::Occurrence;
 using state::ClusterRole;
-using test::EngineHarness;
-using test::Event;
-using test::EventRow;
-using test::Titles;
-using test::With;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
 constexpr int64_t kMondayDay = 20794;  // 2026-12-07, days since 1970-01-01
 
 // What etcd holds for the group: the claims, by occurrence.
@@ -233,4 +227,4 @@ TEST(GroupGate, ALeaderWhoseLeaseMayHaveExpiredStopsSendingInTheMiddleOfAChain) 
 }
 
 }  // namespace
-}  // namespace qtx
+}  // namespace qtx::test

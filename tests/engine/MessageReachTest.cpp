@@ -2,35 +2,20 @@
 // messages to a listener on 127.0.0.1. Files of the program folder outside messages/ (the
 // console's accounts, the database) are never sent, however the path reaches them; a file in
 // messages/ and a file outside the program folder still are.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fixtures/EngineHarness.h"
 #include "fixtures/Loopback.h"
-#include "switcher/sim/SwitcherSim.h"
+#include "fixtures/SimEngine.h"
 
-namespace qtx {
+namespace qtx::test {
 namespace {
 
-using test::EngineHarness;
-using test::Event;
-using test::EventRow;
-using test::TempDir;
-using test::With;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
-class MessageReach : public ::testing::Test {
+class MessageReach : public SimEngineTest {
   protected:
-    void StartWith(const std::vector<EventRow>& rows) {
-        h.WriteDatabase(rows, "127.0.0.1", sim_.Listen());
-        h.Start();
-        ASSERT_TRUE(h.realLoop.RunUntil([&] { return h.vars().SwitcherConnected; }, 3000));
-    }
     // A file message over IP to the listener, as another program stores it.
     EventRow FileMessage(int number, const std::string& time, const std::string& title,
                          const std::string& path) {
@@ -40,21 +25,18 @@ class MessageReach : public ::testing::Test {
                                                     {"MIPAddress", "127.0.0.1"},
                                                     {"MIPPort", listener_.Port()}});
     }
-
-    EngineHarness h{kMonday};
-    sim::SwitcherSim sim_{h.realLoop};
-    test::LoopbackListener listener_;
+    LoopbackListener listener_;
 };
 
 TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
     const std::string users = h.dir.File("qtx-console.users");
-    test::WriteWholeFile(users, "admin $argon2id$v=19$secret-hash\n");
+    WriteWholeFile(users, "admin $argon2id$v=19$secret-hash\n");
     ASSERT_EQ(::mkdir(h.dir.File("messages").c_str(), 0775), 0);
-    test::WriteWholeFile(h.dir.File("messages/news.txt"), "NEWS AT NINE");
+    WriteWholeFile(h.dir.File("messages/news.txt"), "NEWS AT NINE");
     ASSERT_EQ(::symlink(users.c_str(), h.dir.File("messages/link.txt").c_str()), 0);
     ASSERT_EQ(::symlink("..", h.dir.File("messages/up").c_str()), 0);
     TempDir elsewhere;  // outside the program folder: older event files name such files
-    test::WriteWholeFile(elsewhere.File("old.txt"), "OLD TEXT");
+    WriteWholeFile(elsewhere.File("old.txt"), "OLD TEXT");
 
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"users", users},
@@ -99,4 +81,4 @@ TEST_F(MessageReach, FilesOfTheProgramFolderOutsideMessagesAreNeverSent) {
 }
 
 }  // namespace
-}  // namespace qtx
+}  // namespace qtx::test

@@ -3,25 +3,15 @@
 // way a table or an operator moves it (the changes of summer time are the preview's comparison
 // with the engine). Each event takes its own number as the source to output 1, so the frames at
 // the simulator tell which events ran, and how often.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <map>
 
-#include "fixtures/EngineHarness.h"
-#include "switcher/sim/SwitcherSim.h"
+#include "fixtures/SimEngine.h"
 
-namespace qtx {
+namespace qtx::test {
 namespace {
 
-using test::EngineHarness;
-using test::Event;
-using test::EventRow;
-using test::With;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-constexpr LocalDateTime kMonday{2026, 12, 7, 8, 59, 0, 5};  // Monday 7 December 2026
 
 EventRow Take(int number, int day, const std::string& time, const std::string& title,
               int active = 1) {
@@ -29,22 +19,9 @@ EventRow Take(int number, int day, const std::string& time, const std::string& t
                 {{"Active", active}, {"xcontrol", 1}, {"SourceChan", number}, {"DestChan", 1}});
 }
 
-class OnceEveryOccurrenceTest : public ::testing::Test {
+class OnceEveryOccurrenceTest : public SimEngineTest {
   protected:
-    void StartWith(const std::vector<EventRow>& rows) {
-        port_ = sim_.Listen();
-        h.WriteDatabase(rows, "127.0.0.1", port_);
-        h.Start();
-        ASSERT_TRUE(h.realLoop.RunUntil(
-            [&] { return h.vars().SwitcherConnected && h.vars().MapReceived[0]; }, 3000));
-    }
-    // Two ticks in the second, as the 500 ms timer gives them, and time for frames to cross.
-    void Second(int hh, int mm, int ss) {
-        h.TickAt(hh, mm, ss, 1);
-        h.realLoop.RunFor(15);
-        h.TickAt(hh, mm, ss, 501);
-        h.realLoop.RunFor(15);
-    }
+    OnceEveryOccurrenceTest() : SimEngineTest({2026, 12, 7, 8, 59, 0, 5}) {}
     // How many takes of each source (event number) reached the switcher.
     std::map<int, int> TakesBySource() {
         h.realLoop.RunFor(50);
@@ -53,10 +30,6 @@ class OnceEveryOccurrenceTest : public ::testing::Test {
             ++out[static_cast<uint8_t>(f[3]) + 128 * static_cast<uint8_t>(f[4]) + 1];
         return out;
     }
-
-    EngineHarness h{kMonday};
-    sim::SwitcherSim sim_{h.realLoop};
-    int port_ = 0;
 };
 
 TEST_F(OnceEveryOccurrenceTest, RecordsWithoutTimeOrWeekdayHoldUpNothing) {
@@ -142,4 +115,4 @@ TEST_F(OnceEveryOccurrenceTest, AClockSetDaysAheadPassesTheGapOverAndSaysSo) {
 }
 
 }  // namespace
-}  // namespace qtx
+}  // namespace qtx::test

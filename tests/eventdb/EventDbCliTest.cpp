@@ -103,12 +103,43 @@ TEST_F(EventDbCli, DesignExamplesGiveTheirRows) {
               std::string::npos)
         << shown.Out;
     EXPECT_EQ(Tool({"check", file}).Out, file + ": 7 events in 12 rows, no problems\n");
+    // The version is the project's; the help names every form.
+    const Result v = Tool({"--version"});
+    EXPECT_EQ(v.Out, "qtx-eventdb " QTX_PROJECT_VERSION "\n");
+    const Result help = Tool({"--help"});
+    for (const char* option : {"--take S:D", "--when-on", "--message ip:ADDRESS:PORT", "--once",
+                               "preview FILE", "check FILE", "import FILE CSV [--replace]"})
+        EXPECT_NE(help.Out.find(option), std::string::npos) << option;
+}
+
+TEST_F(EventDbCli, CreatesAnyVersionListsInEngineOrderSetsAndRemoves) {
+    const std::string v3 = dir.File("v3.mdb");
+    Ok({"create", v3, "3"});
+    EXPECT_EQ(QueryOne(v3, "SELECT Version || Type.Type FROM Info, Type"), "3Automation");
+    EXPECT_EQ(Tool({"create", dir.File("v8.mdb"), "8"}).Code, 2);
+    Ok({"create", file});
+    Ok({"add", file, "Number=1", "Day=3", "Time=08:00:00", "Title=Caf\xC3\xA9"});
+    Ok({"add", file, "Number=2", "Day=0", "Time=07:30:00", "Title="});
+    EXPECT_EQ(Tool({"list", file}).Out,
+              "2  mon  07:30:00  active  \"None\"  no action\n"
+              "1  thu  08:00:00  active  \"Caf\xC3\xA9\"  no action\n");
+    Ok({"set", file, "IPAddr=127.0.0.2", "StartMin=-1", "ConfirmWithin=250"});
+    Ok({"set", file, "confirmwithin=300", "LinkAlarmAfter=5"});
+    const std::string shown = Tool({"show", file}).Out;
+    for (const char* line :
+         {"IPAddr=127.0.0.2\n", "StartMin=-1\n", "ConfirmWithin=300\n", "LinkAlarmAfter=5\n"})
+        EXPECT_NE(shown.find(line), shown.npos) << shown;
+    Ok({"remove", file, "1"});
+    EXPECT_EQ(Sql("SELECT Number FROM Automation"), "2\n");
+    EXPECT_EQ(Tool({"frobnicate", file}).Code, 2);
 }
 
 TEST_F(EventDbCli, BadInputIsRefusedByNameAndLeavesTheFileAsItWas) {
     Ok({"create", file});
     Ok({"add", file, "--number", "100", "--title", "Morning feed", "--days", "mon", "--at",
         "06:00:00", "--take", "3:1"});
+    WriteWholeFile(dir.File("short.csv"), "Number,Day\n2,1\n3\n");
+    WriteWholeFile(dir.File("cols.csv"), "Number,Nope\n2,1\n");
     const std::string before = ReadWholeFile(file);
     const std::string row = "Number=7";
     struct Case {
@@ -163,6 +194,12 @@ TEST_F(EventDbCli, BadInputIsRefusedByNameAndLeavesTheFileAsItWas) {
           "--sum-on", "1:2"},
          "one crosspoint action per event"},
         {{"remove", file, "101"}, "no event 101"},
+        {{"add", file, row, "Day=99999"}, "Day 99999"},
+        {{"add", file, row, "Title=" + std::string(300, 'x')}, "too long"},
+        // A setting the tool does not know refuses the good one beside it too.
+        {{"set", file, "IPPort=80", "Bogus=1"}, "Bogus"},
+        {{"set", file, "ConfirmWithin=80", "Bogus=1"}, "Bogus"},
+        {{"import", file, dir.File("cols.csv")}, "Nope"},
     };
     for (const Case& c : cases) {
         const Result r = Tool(c.args);
@@ -171,6 +208,10 @@ TEST_F(EventDbCli, BadInputIsRefusedByNameAndLeavesTheFileAsItWas) {
         EXPECT_NE(r.Err.find(c.says), std::string::npos) << r.Err;
         EXPECT_EQ(ReadWholeFile(file), before) << c.says;
     }
+    const Result shortLine = Tool({"import", file, dir.File("short.csv")});
+    EXPECT_EQ(shortLine.Err,
+              "qtx-eventdb: " + dir.File("short.csv") + " line 3: 1 fields, the header has 2\n");
+    EXPECT_EQ(ReadWholeFile(file), before);
     const Result missing = Tool({"list", dir.File("none.mdb")});
     EXPECT_EQ(missing.Err, "qtx-eventdb: " + dir.File("none.mdb") + ": no such file\n");
     EXPECT_EQ(Tool({"create", file}).Code, 1);
@@ -428,7 +469,7 @@ TEST_F(EventDbCli, PreviewSaysWhatWouldBeSentAndSendsNothing) {
     EXPECT_EQ(Tool({"preview", file, "--days", "0"}).Code, 2);
 }
 
-TEST_F(EventDbCli, NewFilesShareTheFoldersGroupAndVersionIsTheProjects) {
+TEST_F(EventDbCli, NewFilesShareTheFoldersGroup) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to give the folder another group";
     const std::string shared = dir.File("shared");
@@ -441,13 +482,6 @@ TEST_F(EventDbCli, NewFilesShareTheFoldersGroupAndVersionIsTheProjects) {
     ASSERT_EQ(::stat(f.c_str(), &st), 0);
     EXPECT_EQ(st.st_gid, 65534u);
     EXPECT_EQ(st.st_mode & 0060, 0060u);
-
-    const Result v = Tool({"--version"});
-    EXPECT_EQ(v.Out, "qtx-eventdb " QTX_PROJECT_VERSION "\n");
-    const Result help = Tool({"--help"});
-    for (const char* option : {"--take S:D", "--when-on", "--message ip:ADDRESS:PORT", "--once",
-                               "preview FILE", "check FILE", "import FILE CSV [--replace]"})
-        EXPECT_NE(help.Out.find(option), std::string::npos) << option;
 }
 
 }  // namespace

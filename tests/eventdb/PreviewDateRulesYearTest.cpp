@@ -1,8 +1,8 @@
-// A year of a table that uses every date rule (Europe/London: both changes of summer time, the
-// turn of the year, 2026's 53rd ISO week): the preview's list against the engine itself, run by
-// run with the reasons, on the same kind of clock (an instant read in the host's time zone),
-// ticked every half second around each second a record can come due and through both nights
-// the clock changes. The engine is the one the switcher simulator serves on 127.0.0.1.
+// A year of a table that uses every date rule (Europe/London: both changes of summer time with
+// events each side of them, the turn of the year, 2026's 53rd ISO week): the preview's list against
+// the engine itself, run by run with the reasons, on the same kind of clock (an instant read in the
+// host's time zone), ticked every half second around each second a record can come due and through
+// both nights the clock changes. The engine is the one the switcher simulator serves on 127.0.0.1.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ TEST(PreviewDateRulesYear, ThePreviewListsWhatTheEngineDoesRunByRun) {
     TimeZone london("Europe/London");
     EngineHarness h(kFrom);
     sim::SwitcherSim sim(h.realLoop);
-    auto row = [](int number, int day, const char* time, const char* title, int active = 1) {
+    auto row = [](int number, int day, const char* time, const std::string& title, int active = 1) {
         return With(Event(number, day, time, title),
                     {{"Active", active}, {"scontrol", 1}, {"Salvo", number}});
     };
@@ -56,6 +56,13 @@ TEST(PreviewDateRulesYear, ThePreviewListsWhatTheEngineDoesRunByRun) {
     rows.push_back(row(8, 0, "06:30:00", "Skip", 2));
     rows.push_back(row(9, 2, "09:00:00", "Idle", 0));
     rows.push_back(row(10, 5, "12:00:00", "Plain"));
+    // Sunday's small hours, run only on the two nights the clock changes: around each change.
+    const std::vector<const char*> night = {"00:30:00", "00:59:59", "01:00:00", "01:30:00",
+                                            "01:59:59", "02:00:00", "02:30:00", "03:00:00"};
+    for (size_t i = 0; i < night.size(); ++i)
+        rows.push_back(row(11 + static_cast<int>(i), 6, night[i], std::string("at ") + night[i]));
+    rows.push_back(row(20, 6, "01:30:00", "once in the hour", 3));
+    rows.push_back(row(21, 6, "01:15:00", "skip in the hour", 2));
     h.WriteDatabase(rows, "127.0.0.1", sim.Listen());
     {
         DBEngine dbe;
@@ -71,6 +78,9 @@ TEST(PreviewDateRulesYear, ThePreviewListsWhatTheEngineDoesRunByRun) {
             schedule::AddCalendarDate(db, "uk", D(date), title);
         for (const char* date : {"2026-12-04", "2026-12-07", "2026-12-11"})
             schedule::AddCalendarDate(db, "works", D(date), "Building works");
+        schedule::AddCalendarDate(db, "changes", D("2027-03-28"), "Spring forward");
+        schedule::AddCalendarDate(db, "changes", D("2027-10-31"), "Fall back");
+        schedule::AddCalendarDate(db, "autumn", D("2027-10-31"), "Fall back");
         for (int64_t day = D("2027-01-05"); day <= D("2027-03-25"); ++day)
             schedule::AddCalendarDate(db, "term", day, "Spring term");
         auto rules = [&](int number, auto set) {
@@ -109,6 +119,9 @@ TEST(PreviewDateRulesYear, ThePreviewListsWhatTheEngineDoesRunByRun) {
         rules(7, [](schedule::DateRules& r) { r.Except = {"works", "uk"}; });
         rules(8, [](schedule::DateRules& r) { r.Except = {"works"}; });
         rules(9, [](schedule::DateRules& r) { r.Except = {"uk"}; });
+        for (int number = 11; number <= 20; ++number)
+            rules(number, [](schedule::DateRules& r) { r.Only = {"changes"}; });
+        rules(21, [](schedule::DateRules& r) { r.Only = {"autumn"}; });
     }
 
     const schedule::PreviewResult preview = schedule::RunPreview(h.Db(), {kFrom, kDays});
@@ -127,7 +140,10 @@ TEST(PreviewDateRulesYear, ThePreviewListsWhatTheEngineDoesRunByRun) {
     for (int64_t day = firstDay; day < firstDay + kDays; ++day) {
         int y, mo, d;
         CivilFromDays(day, y, mo, d);
-        for (int second : {0, 5400, 21600, 23400, 32400, 43200, 86399}) {
+        std::vector<int> seconds = {0, 5400, 21600, 23400, 32400, 43200, 86399};
+        if (LocalDateTime{y, mo, d}.MondayIndex() == 6)  // Sunday's small hours
+            seconds.insert(seconds.end(), {1800, 3599, 3600, 4500, 7199, 7200, 9000, 10800});
+        for (int second : seconds) {
             const LocalDateTime at{y, mo, d, second / 3600, second / 60 % 60, second % 60, 5};
             windows.emplace_back(schedule::SimulatedClock::InstantReaching(at) - 1500, 12'000);
         }
@@ -192,6 +208,17 @@ TEST(PreviewDateRulesYear, ThePreviewListsWhatTheEngineDoesRunByRun) {
              // 01:30 does not exist on 28 March: it runs at the jump, which is not late
              "2027-03-28 02:00:00 Sun  5  Small hours  salvo 5  (late: due 01:30:00)\n",
              "2027-10-31 01:30:00 Sun  5  Small hours  salvo 5\n",
+             // 01:00 GMT becomes 02:00 BST: the hour's events run once, late, at the jump
+             "2027-03-28 00:59:59 Sun  12  at 00:59:59  salvo 12\n",
+             "2027-03-28 02:00:00 Sun  13  at 01:00:00  salvo 13  (late: due 01:00:00)\n",
+             "2027-03-28 02:00:00 Sun  14  at 01:30:00  salvo 14  (late: due 01:30:00)\n",
+             "2027-03-28 02:00:00 Sun  20  once in the hour  salvo 20  (late: due 01:30:00)"
+             "  (one-time: deleted after this run)\n",
+             "2027-03-28 02:00:00 Sun  16  at 02:00:00  salvo 16\n",
+             // 02:00 BST becomes 01:00 GMT: the hour's events run on its first showing only
+             "2027-10-31 01:30:00 Sun  14  at 01:30:00  salvo 14\n",
+             "2027-10-31 01:15:00 Sun  21  skip in the hour  salvo 21  (not run: Skipped)\n",
+             "2027-10-31 02:00:00 Sun  16  at 02:00:00  salvo 16\n",
              // every third week, only in term
              "2027-01-05 12:00:00 Tue  6  Term  salvo 6\n",
              "2027-01-12 12:00:00 Tue  6  Term  salvo 6  (not run: Not its week)\n",
@@ -209,12 +236,12 @@ TEST(PreviewDateRulesYear, ThePreviewListsWhatTheEngineDoesRunByRun) {
          })
         EXPECT_THAT(lines, HasSubstr(expected));
     EXPECT_THAT(lines, Not(HasSubstr("2026-12-25 09:00:00 Fri  7")));  // deleted on the 18th
-    // The hour shown twice in autumn runs it once.
+    // The hour shown twice in autumn runs each of its events once.
     size_t autumn = 0;
     for (size_t at = lines.find("2027-10-31 01:"); at != std::string::npos;
          at = lines.find("2027-10-31 01:", at + 1))
         ++autumn;
-    EXPECT_EQ(autumn, 1u);
+    EXPECT_EQ(autumn, 5u);  // Small hours, at 01:00:00, 01:30:00 and 01:59:59, skip in the hour
 }
 
 }  // namespace

@@ -33,6 +33,11 @@ std::vector<EventRow> AWeek() {
         {{"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 3}, {"scontrol", 1}, {"Salvo", 10}});
     add(11, {6}, "23:59:59", "last", {{"scontrol", 1}, {"Salvo", 11}});
     add(12, {0}, "14:00:00", "bad take", {{"xcontrol", 1}, {"SourceChan", 0}, {"DestChan", 1}});
+    // A marking refuses before a condition is looked at: not run for it, not "depends".
+    add(13, {0}, "15:00:00", "idle if on",
+        {{"Active", 0}, {"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 3}});
+    add(14, {0}, "16:00:00", "skip if on",
+        {{"Active", 2}, {"Condition", 1}, {"ReqSource", 2}, {"ReqDest", 3}});
     return rows;
 }
 
@@ -67,6 +72,8 @@ TEST(Preview, ListsExactlyTheRunsTheEngineMakesInAWeek) {
          {"2026-12-07 06:00:00 Mon  1  weekday  salvo 1\n",
           "2026-12-07 07:00:00 Mon  6  inactive  salvo 6  (not run: Inactive)\n",
           "2026-12-07 14:00:00 Mon  12  bad take  take 0->1  (not run: Invalid Crosspoint)\n",
+          "2026-12-07 15:00:00 Mon  13  idle if on  no action  (not run: Inactive)\n",
+          "2026-12-07 16:00:00 Mon  14  skip if on  no action  (not run: Skipped)\n",
           "2026-12-08 09:00:00 Tue  3  skip  salvo 3  (not run: Skipped)\n",
           "2026-12-09 10:00:00 Wed  4  once  take 2->3  (one-time: deleted after this run)\n",
           "2026-12-09 13:00:00 Wed  10  if on  salvo 10  (depends on the crosspoint)\n",
@@ -76,31 +83,6 @@ TEST(Preview, ListsExactlyTheRunsTheEngineMakesInAWeek) {
         EXPECT_NE(lines.find(expected), std::string::npos) << expected << lines;
     EXPECT_EQ(preview.Notes, (std::vector<std::string>{"event 7 \"no time\": no time",
                                                        "event 8 \"no day\": no day"}));
-}
-
-// A marking refuses before a condition is looked at: an inactive or skip-marked event with a
-// crosspoint condition is previewed as not run for its marking, not as depending on the map.
-TEST(Preview, InactiveAndSkippedConditionalEventsAreNotRunForTheirMarking) {
-    EngineHarness h(LocalDateTime{2026, 12, 7, 0, 0, 0, 5});
-    auto conditional = [](int number, const char* time, const char* title, int active) {
-        return With(Event(number, 0, time, title), {{"Active", active},
-                                                    {"Condition", 1},
-                                                    {"ReqSource", 2},
-                                                    {"ReqDest", 3},
-                                                    {"scontrol", 1},
-                                                    {"Salvo", number}});
-    };
-    h.WriteDatabase(
-        {conditional(1, "06:00:00", "idle if on", 0), conditional(2, "07:00:00", "skip if on", 2)});
-    const schedule::PreviewResult preview =
-        schedule::RunPreview(h.dir.File("QTXAutomation.mdb"), {kMondayMidnight, 1});
-    ASSERT_EQ(preview.Runs.size(), 2u);
-    EXPECT_EQ(preview.Runs[0].Refusal, state::Refusal::Inactive);
-    EXPECT_EQ(preview.Runs[0].Line,
-              "2026-12-07 06:00:00 Mon  1  idle if on  salvo 1  (not run: Inactive)");
-    EXPECT_EQ(preview.Runs[1].Refusal, state::Refusal::Skipped);
-    EXPECT_EQ(preview.Runs[1].Line,
-              "2026-12-07 07:00:00 Mon  2  skip if on  salvo 2  (not run: Skipped)");
 }
 
 }  // namespace

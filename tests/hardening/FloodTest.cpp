@@ -2,9 +2,7 @@
 // stream of take reports. The real engine with the real clock and its own 500 ms tick: every
 // event's frame still arrives in its second, the receive buffer stays bounded and gives its
 // memory back, and take reports are applied as they arrive.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +16,7 @@
 #include <thread>
 
 #include "common/Format.h"
+#include "fixtures/Loopback.h"
 #include "fixtures/WallClock.h"
 #include "hardening/Hardening.h"
 #include "switcher/ByteManipulation.h"
@@ -61,13 +60,7 @@ class FloodingPeer {
   public:
     explicit FloodingPeer(std::function<std::string(int64_t)> flood) : flood_(std::move(flood)) {
         listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        port_ = BindLoopback(listen_);
         ::listen(listen_, 4);
         thread_ = std::thread([this] { Run(); });
     }

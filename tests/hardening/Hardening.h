@@ -25,9 +25,6 @@
 
 namespace qtx::test {
 
-// Monday 7 December 2026, 09:00:00.005.
-inline constexpr LocalDateTime kMonday{2026, 12, 7, 9, 0, 0, 5};
-
 // Writes the database with these rows and an event on Tuesday, starts the engine and marks both
 // switcher flags up (no switcher behind them: every poll write fails and is reported).
 inline void StartWith(EngineHarness& h, std::vector<EventRow> rows) {

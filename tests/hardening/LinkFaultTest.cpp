@@ -4,8 +4,8 @@
 // nothing of the old connection spoils the new one. (A refused port retried quietly, a link
 // that sends nothing stale after it comes back and a slave that goes away are the link,
 // socket and end-to-end tests'.)
+#include "fixtures/SimEngine.h"
 #include "hardening/Hardening.h"
-#include "switcher/sim/SwitcherSim.h"
 
 namespace qtx::test {
 namespace {
@@ -28,22 +28,12 @@ EventRow SalvoEvent(int number, const std::string& time, int salvo) {
                 {{"scontrol", 1}, {"Salvo", salvo}});
 }
 
-class LinkFault : public ::testing::Test {
+class LinkFault : public SimEngineTest {
   protected:
-    // Starts with these rows and an event on Tuesday against the server on port.
-    void StartOn(int port, std::vector<EventRow> rows) {
+    // Starts with these rows and an event on Tuesday.
+    void StartOn(std::vector<EventRow> rows) {
         rows.push_back(Event(99, 1, "08:00:00", "tuesday"));
-        h.WriteDatabase(rows, "127.0.0.1", port);
-        h.Start();
-    }
-    bool WaitFor(const std::function<bool()>& done) { return h.realLoop.RunUntil(done, 3000); }
-    bool Online() { return h.vars().SwitcherConnected && h.vars().MapReceived[0]; }
-    // Two ticks of one second with time for frames to cross between and after them.
-    void Second(int hh, int mm, int ss) {
-        h.TickAt(hh, mm, ss);
-        h.realLoop.RunFor(40);
-        h.TickAt(hh, mm, ss, 505);
-        h.realLoop.RunFor(20);
+        Begin(rows);
     }
     // Ticks every 500 ms from hh:mm:ss on, without real waiting, until link 0 is dropped (700
     // ticks at most); returns the ticks run.
@@ -56,8 +46,6 @@ class LinkFault : public ::testing::Test {
         return n;
     }
     bool Dropped() { return !h.vars().ServerConnected; }
-
-    EngineHarness h{kMonday};
 };
 
 // Polls left unanswered by a peer that accepts and never speaks (its event is refused), or by a
@@ -67,12 +55,11 @@ class UnansweredPolls : public LinkFault, public ::testing::WithParamInterface<b
 
 TEST_P(UnansweredPolls, DropTheLinkAtItsLimitAndTheNextTickReconnects) {
     const bool spoke = GetParam();
-    SwitcherSim sim(h.realLoop);
-    const int port = sim.Listen();
-    sim.SetAccepting(spoke);  // off: the kernel completes the connection and nobody answers
-    StartOn(port, {SalvoEvent(1, "09:00:01", 1), SalvoEvent(2, "09:20:00", 2)});
+    port_ = sim_.Listen();
+    sim_.SetAccepting(spoke);  // off: the kernel completes the connection and nobody answers
+    StartOn({SalvoEvent(1, "09:00:01", 1), SalvoEvent(2, "09:20:00", 2)});
     ASSERT_TRUE(WaitFor([&] { return spoke ? Online() : h.vars().ServerConnected; }));
-    sim.SetAnswering(false);
+    sim_.SetAnswering(false);
     Second(9, 0, 1);
     EXPECT_THAT(h.ActivityMessages(),
                 ElementsAre(spoke ? "Send Execute Salvo Number 1"
@@ -80,26 +67,25 @@ TEST_P(UnansweredPolls, DropTheLinkAtItsLimitAndTheNextTickReconnects) {
     const int ticks = TicksUntilDropped(9, 0, 2);
     EXPECT_TRUE(Dropped() && ticks >= 3 * 201 && ticks <= 3 * 202 + 2) << ticks;
 
-    sim.SetAccepting(true);
-    sim.SetAnswering(true);
+    sim_.SetAccepting(true);
+    sim_.SetAnswering(true);
     h.TickAt(9, 15, 0);
     ASSERT_TRUE(WaitFor([&] { return Online(); }));
     Second(9, 20, 0);
-    ASSERT_TRUE(WaitFor([&] { return Salvos(sim).size() == (spoke ? 2u : 1u); }));
-    EXPECT_EQ(Salvos(sim).back(), "EA 64 01 00 65 FF");
+    ASSERT_TRUE(WaitFor([&] { return Salvos(sim_).size() == (spoke ? 2u : 1u); }));
+    EXPECT_EQ(Salvos(sim_).back(), "EA 64 01 00 65 FF");
     EXPECT_THAT(h.ErrorLines(), IsEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(SilentPeerOrQuietSwitcher, UnansweredPolls, ::testing::Bool());
 
 TEST_F(LinkFault, HalfFramesAndGarbageSpoilNeitherThisConnectionNorTheNext) {
-    SwitcherSim sim(h.realLoop);
-    StartOn(sim.Listen(), {With(SalvoEvent(1, "09:00:05", 7),
-                                {{"Condition", 1}, {"ReqSource", 1}, {"ReqDest", 1}})});
+    StartOn(
+        {With(SalvoEvent(1, "09:00:05", 7), {{"Condition", 1}, {"ReqSource", 1}, {"ReqDest", 1}})});
     ASSERT_TRUE(WaitFor([&] { return Online(); }));
     h.vars().CrosspointMap.assign(1, CrosspointEntry{});  // forget output 0
-    sim.SendGarbage(5, 3);
-    sim.SendInPieces(sim.MapMessages().at(0), 3, 5);
+    sim_.SendGarbage(5, 3);
+    sim_.SendInPieces(sim_.MapMessages().at(0), 3, 5);
     // One message per tick and per read: tick quickly while the pieces arrive.
     for (int i = 0; i < 40 && h.vars().CrosspointMap.size() < 16; ++i) {
         h.realLoop.RunFor(10);
@@ -108,15 +94,15 @@ TEST_F(LinkFault, HalfFramesAndGarbageSpoilNeitherThisConnectionNorTheNext) {
     ASSERT_EQ(h.vars().CrosspointMap.size(), 16u);
 
     // The first bytes of a map message, then the connection breaks.
-    sim.SendRaw(sim.MapMessages().at(0).substr(0, 6));
+    sim_.SendRaw(sim_.MapMessages().at(0).substr(0, 6));
     h.realLoop.RunFor(50);
-    sim.DropConnections();
+    sim_.DropConnections();
     ASSERT_TRUE(WaitFor([&] { return Dropped(); }));
     h.TickAt(9, 0, 3);
     EXPECT_TRUE(WaitFor([&] { return Online(); })) << ToHex(h.vars().RecvBuffer[0]);
     Second(9, 0, 5);
-    ASSERT_TRUE(WaitFor([&] { return !Salvos(sim).empty(); }));
-    EXPECT_THAT(Salvos(sim), ElementsAre("EA 64 06 00 6A FF"));
+    ASSERT_TRUE(WaitFor([&] { return !Salvos(sim_).empty(); }));
+    EXPECT_THAT(Salvos(sim_), ElementsAre("EA 64 06 00 6A FF"));
 }
 
 }  // namespace
