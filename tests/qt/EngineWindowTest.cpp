@@ -1,7 +1,5 @@
 // The desktop window driving the real engine: start-up, executions in the history, the exit
 // question, About's values and Setup's store and reload, on a real database file.
-#include <sqlite3.h>
-
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
@@ -17,6 +15,7 @@
 
 #include "ModalDriver.h"
 #include "fixtures/EngineHarness.h"
+#include "fixtures/EventDb.h"
 #include "qt/EngineBinding.h"
 #include "qt/FrmAbout.h"
 #include "qt/FrmMain.h"
@@ -30,22 +29,6 @@ namespace {
 // Monday 5 January 2026.
 constexpr LocalDateTime MondayAt(int h, int m, int s) {
     return LocalDateTime{2026, 1, 5, h, m, s, 5};
-}
-
-std::string QueryText(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out = "<error>";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW) {
-            const unsigned char* t = sqlite3_column_text(st, 0);
-            out = t ? reinterpret_cast<const char*>(t) : "<null>";
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return out;
 }
 
 QStringList Row(FrmMain& w, const char* list, int i) {
@@ -226,8 +209,8 @@ void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
     });
     d.window.mnuSetup_Click();
     QCOMPARE(d.window.Setup(), nullptr);
-    QCOMPARE(QueryText(db, "SELECT StartMin FROM Info"), std::string("-1"));
-    QCOMPARE(QueryText(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
+    QCOMPARE(QueryOne(db, "SELECT StartMin FROM Info"), std::string("-1"));
+    QCOMPARE(QueryOne(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
     QVERIFY(d.engine.Vars().StartMinimized);
     QCOMPARE(Panel(d.window, 1), QString("1 Total Events"));
 
@@ -239,8 +222,8 @@ void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
         m->findChild<QPushButton*>("cmdOk")->click();
     });
     d.window.mnuSetup_Click();
-    QCOMPARE(QueryText(db, "SELECT StartMin FROM Info"), std::string("0"));
-    QCOMPARE(QueryText(db, "SELECT TaskViewDB FROM Server"), viewDir);
+    QCOMPARE(QueryOne(db, "SELECT StartMin FROM Info"), std::string("0"));
+    QCOMPARE(QueryOne(db, "SELECT TaskViewDB FROM Server"), viewDir);
     QCOMPARE(owner, static_cast<QWidget*>(&d.window));  // the main window owns the chooser
     QCOMPARE(prompt, QString("Select the location to save Copy of Automation Database.  "
                              "Automation Task View will use this File."));
@@ -262,7 +245,7 @@ void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
         m->findChild<QPushButton*>("cmdOk")->click();
     });
     d.window.mnuSetup_Click();
-    QCOMPARE(QueryText(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
+    QCOMPARE(QueryOne(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
     QCOMPARE(d.engine.Vars().TaskViewDir, std::string());
 
     // With the file gone, OK reports the failure and the window stays open; the global keeps

@@ -89,10 +89,9 @@ void FrmMainTest::confirmationsShowOnTheirRunsRow() {
 }
 
 void FrmMainTest::minimiseGoesToTrayAndAnyClickRestores() {
-    FrmMain w;
-    FakeEngine engine(w);
-    w.Attach(engine);
-    w.SetTrayAvailable([] { return true; });
+    WindowOnFake d;
+    FrmMain& w = d.window;
+    FakeEngine& engine = d.engine;
     w.Start();
     MainWindow& view = w;
     w.showMinimized();
@@ -129,9 +128,9 @@ void FrmMainTest::minimiseGoesToTrayAndAnyClickRestores() {
 }
 
 void FrmMainTest::exitFromTrayClosesOtherWindowsBeforeAsking() {
-    FrmMain w;
-    FakeEngine engine(w);
-    w.Attach(engine);
+    WindowOnFake d;
+    FrmMain& w = d.window;
+    FakeEngine& engine = d.engine;
     w.InitHelp(QTX_SOURCE_DIR "/help/");
     w.Start();
     w.mnuContents_Click();
@@ -150,9 +149,9 @@ void FrmMainTest::exitFromTrayClosesOtherWindowsBeforeAsking() {
 }
 
 void FrmMainTest::closeWhileBusyWaitsForTheExecution() {
-    FrmMain w;
-    FakeEngine engine(w);
-    w.Attach(engine);
+    WindowOnFake d;
+    FrmMain& w = d.window;
+    FakeEngine& engine = d.engine;
     w.Start();
     engine.busy = true;
     w.close();
@@ -165,18 +164,18 @@ void FrmMainTest::closeWhileBusyWaitsForTheExecution() {
 }
 
 void FrmMainTest::logoutAsksOrShutsDown() {
-    FrmMain w;
-    FakeEngine engine(w);
-    w.Attach(engine);
+    WindowOnFake d;
+    FrmMain& w = d.window;
+    FakeEngine& engine = d.engine;
     w.Start();
     AnswerNextBox(QMessageBox::Cancel);
     QVERIFY(w.CommitSession(true));  // the log-out is refused
     QCOMPARE(w.GetState(), FrmMain::State::Running);
     QCOMPARE(engine.terminates, 0);
 
-    FrmMain forced;
-    FakeEngine other(forced);
-    forced.Attach(other);
+    WindowOnFake second;
+    FrmMain& forced = second.window;
+    FakeEngine& other = second.engine;
     forced.Start();
     // No interaction allowed: nobody to ask, a clean shutdown.
     QVERIFY(!forced.CommitSession(false));

@@ -99,9 +99,8 @@ class WindowThemeAndTrayTest : public QObject {
 
 void WindowThemeAndTrayTest::darkThemeAndLargeFontKeepRowsReadableAndWhole() {
     DesktopTheme theme(DarkPalette(), 18);
-    FrmMain w;
-    FakeEngine engine(w);
-    w.Attach(engine);
+    WindowOnFake d;
+    FrmMain& w = d.window;
     MainWindow& view = w;
     view.AddHistoryRow("Monday", "08:00:00", "Morning feed");
     view.SetHistoryColor(constants::ColorBlack);
@@ -146,10 +145,8 @@ void WindowThemeAndTrayTest::darkThemeAndLargeFontKeepRowsReadableAndWhole() {
 
 void WindowThemeAndTrayTest::minimisedDialogTakesTheWindowToTheTrayAndComesBackWithIt() {
     for (const char* dialogName : {"frmAbout", "frmSetup"}) {
-        FrmMain w;
-        FakeEngine engine(w);
-        w.Attach(engine);
-        w.SetTrayAvailable([] { return true; });
+        WindowOnFake d;
+        FrmMain& w = d.window;
         w.Start();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         // A window of its own, as the tray icon is: it must still get clicks while the dialog
@@ -187,10 +184,8 @@ void WindowThemeAndTrayTest::minimisedDialogTakesTheWindowToTheTrayAndComesBackW
 }
 
 void WindowThemeAndTrayTest::restoredWindowComesBackInPlaceWithKeyboardFocus() {
-    FrmMain w;
-    FakeEngine engine(w);
-    w.Attach(engine);
-    w.SetTrayAvailable([] { return true; });
+    WindowOnFake d;
+    FrmMain& w = d.window;
     w.Start();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.move(140, 90);
