@@ -148,22 +148,13 @@ TEST_F(ConsoleEvents, BadEventInputIsRefusedWithItsMessageAndNothingWritten) {
          "message.address", "10.0.0.300"},
         {"bad port", "POST", "/api/events", MessageEvent("text", "GO", "127.0.0.1", 99999).dump(),
          422, "message.port", "99999"},
-        {"file outside the folder", "POST", "/api/events",
-         MessageEvent("file", "/etc/shadow").dump(), 422, "message.file",
-         "is not a file of the message folder"},
-        {"file by traversal", "POST", "/api/events",
-         MessageEvent("file", "PROGRAM/../../etc/passwd").dump(), 422, "message.file",
-         "is not a file of the message folder"},
         {"no such event", "PUT", "/api/events/7", kMorningFeed.dump(), 404, "", "no event 7"},
         {"number not a number", "GET", "/api/events/abc", "", 400, "", "not a whole number"},
         {"number out of range in path", "DELETE", "/api/events/0", "", 400, "", "out of range"},
         {"preview days out of range", "GET", "/api/preview?days=400", "", 400, "", "days"},
         {"preview from not a moment", "GET", "/api/preview?from=tomorrow", "", 400, "", "from"},
     };
-    for (Case c : cases) {
-        size_t at = c.body.find("PROGRAM/");
-        if (at != std::string::npos)
-            c.body.replace(at, 8, dir.Path());
+    for (const Case& c : cases) {
         auto r = op.Send(c.method, c.path, c.body);
         ASSERT_TRUE(r) << c.what;
         EXPECT_EQ(r->status, c.status) << c.what << ": " << r->body;
@@ -202,10 +193,11 @@ TEST_F(ConsoleEvents, MessageFilesLieInTheMessageFolderAndLoggedTextsHoldNoContr
         std::string field, says;
     };
     std::vector<Case> cases;
+    // The rule is the event tool's, tried there on every way around the folder
+    // (EventDbCli.MessageFilesLieInTheMessageFolderAndLoggedTextsHoldNoControls).
     for (const std::string& path :
-         {dir.File("qtx-console.users"), dir.File("qtx-console-audit.log"), Db(),
-          dir.File("messages/../qtx-console.users"), dir.File("messages//news.txt"),
-          dir.File("messages/./news.txt"), dir.File("messages/"), std::string("messages/news.txt")})
+         {std::string("/etc/shadow"), dir.File("qtx-console-audit.log"),
+          dir.File("messages/../qtx-console.users"), std::string("messages/news.txt")})
         cases.push_back({MessageEvent("file", path), "message.file",
                          "message.file \"" + path +
                              "\" is not a file of the message folder (an "

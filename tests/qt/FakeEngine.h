@@ -1,15 +1,13 @@
 #pragma once
 // An engine double for the window tests: it keeps the contract's calls to the view (the exit
-// question through the view's message box; Form_Unload closing help and unloading windows), and
-// a window attached to it.
+// question through the view's message box; Form_Unload closing help and unloading windows).
 #include <QApplication>
 #include <QWidget>
 #include <string>
 #include <vector>
 
-#include "qt/EngineHooks.h"
-#include "qt/FrmMain.h"
 #include "ui/MainWindow.h"
+#include "qt/EngineHooks.h"
 
 namespace qtx::test {
 
@@ -42,16 +40,6 @@ class FakeEngine : public EngineHooks {
 
   private:
     MainWindow& view_;
-};
-
-// A main window attached to an engine double, with a notification area for its tray icon.
-struct WindowOnFake {
-    WindowOnFake() {
-        window.Attach(engine);
-        window.SetTrayAvailable([] { return true; });
-    }
-    FrmMain window;
-    FakeEngine engine{window};
 };
 
 }  // namespace qtx::test

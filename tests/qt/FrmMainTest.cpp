@@ -89,9 +89,10 @@ void FrmMainTest::confirmationsShowOnTheirRunsRow() {
 }
 
 void FrmMainTest::minimiseGoesToTrayAndAnyClickRestores() {
-    WindowOnFake d;
-    FrmMain& w = d.window;
-    FakeEngine& engine = d.engine;
+    FrmMain w;
+    FakeEngine engine(w);
+    w.Attach(engine);
+    w.SetTrayAvailable([] { return true; });
     w.Start();
     MainWindow& view = w;
     w.showMinimized();
@@ -128,9 +129,9 @@ void FrmMainTest::minimiseGoesToTrayAndAnyClickRestores() {
 }
 
 void FrmMainTest::exitFromTrayClosesOtherWindowsBeforeAsking() {
-    WindowOnFake d;
-    FrmMain& w = d.window;
-    FakeEngine& engine = d.engine;
+    FrmMain w;
+    FakeEngine engine(w);
+    w.Attach(engine);
     w.InitHelp(QTX_SOURCE_DIR "/help/");
     w.Start();
     w.mnuContents_Click();
@@ -149,9 +150,9 @@ void FrmMainTest::exitFromTrayClosesOtherWindowsBeforeAsking() {
 }
 
 void FrmMainTest::closeWhileBusyWaitsForTheExecution() {
-    WindowOnFake d;
-    FrmMain& w = d.window;
-    FakeEngine& engine = d.engine;
+    FrmMain w;
+    FakeEngine engine(w);
+    w.Attach(engine);
     w.Start();
     engine.busy = true;
     w.close();
@@ -164,18 +165,18 @@ void FrmMainTest::closeWhileBusyWaitsForTheExecution() {
 }
 
 void FrmMainTest::logoutAsksOrShutsDown() {
-    WindowOnFake d;
-    FrmMain& w = d.window;
-    FakeEngine& engine = d.engine;
+    FrmMain w;
+    FakeEngine engine(w);
+    w.Attach(engine);
     w.Start();
     AnswerNextBox(QMessageBox::Cancel);
     QVERIFY(w.CommitSession(true));  // the log-out is refused
     QCOMPARE(w.GetState(), FrmMain::State::Running);
     QCOMPARE(engine.terminates, 0);
 
-    WindowOnFake second;
-    FrmMain& forced = second.window;
-    FakeEngine& other = second.engine;
+    FrmMain forced;
+    FakeEngine other(forced);
+    forced.Attach(other);
     forced.Start();
     // No interaction allowed: nobody to ask, a clean shutdown.
     QVERIFY(!forced.CommitSession(false));

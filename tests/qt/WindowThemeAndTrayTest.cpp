@@ -99,8 +99,9 @@ class WindowThemeAndTrayTest : public QObject {
 
 void WindowThemeAndTrayTest::darkThemeAndLargeFontKeepRowsReadableAndWhole() {
     DesktopTheme theme(DarkPalette(), 18);
-    WindowOnFake d;
-    FrmMain& w = d.window;
+    FrmMain w;
+    FakeEngine engine(w);
+    w.Attach(engine);
     MainWindow& view = w;
     view.AddHistoryRow("Monday", "08:00:00", "Morning feed");
     view.SetHistoryColor(constants::ColorBlack);
@@ -145,8 +146,10 @@ void WindowThemeAndTrayTest::darkThemeAndLargeFontKeepRowsReadableAndWhole() {
 
 void WindowThemeAndTrayTest::minimisedDialogTakesTheWindowToTheTrayAndComesBackWithIt() {
     for (const char* dialogName : {"frmAbout", "frmSetup"}) {
-        WindowOnFake d;
-        FrmMain& w = d.window;
+        FrmMain w;
+        FakeEngine engine(w);
+        w.Attach(engine);
+        w.SetTrayAvailable([] { return true; });
         w.Start();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         // A window of its own, as the tray icon is: it must still get clicks while the dialog
@@ -184,8 +187,10 @@ void WindowThemeAndTrayTest::minimisedDialogTakesTheWindowToTheTrayAndComesBackW
 }
 
 void WindowThemeAndTrayTest::restoredWindowComesBackInPlaceWithKeyboardFocus() {
-    WindowOnFake d;
-    FrmMain& w = d.window;
+    FrmMain w;
+    FakeEngine engine(w);
+    w.Attach(engine);
+    w.SetTrayAvailable([] { return true; });
     w.Start();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.move(140, 90);
