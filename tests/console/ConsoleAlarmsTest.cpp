@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "alarms/AlarmRoutes.h"
@@ -96,23 +97,18 @@ TEST_F(ConsoleAlarms, EngineNotRunningAckRestartAndTheEnginesOwn) {
     snapshot["alarms"] = {EngineAlarm("raised")};
     StateSocket engine(dir.Path());
     ASSERT_TRUE(engine.Listen() && engine.Accept());
-    ASSERT_TRUE(engine.Send(snapshot));
+    ASSERT_TRUE(engine.SendLine(snapshot));
     ASSERT_TRUE(hook.WaitFor(2));
     EXPECT_EQ(Body(1)["state"], "cleared");
     EXPECT_EQ(Body(1)["id"], id);
     EXPECT_TRUE(Body(1).contains("lasted_s"));
     auto has = [](const json& l, const std::string& want) {
-        for (const json& a : l)
-            if (a["id"] == want)
-                return true;
-        return false;
+        return std::any_of(l.begin(), l.end(), [&](const json& a) { return a["id"] == want; });
     };
-    for (int i = 0; i < 100 && !has(Get(again, "/api/alarms")["active"], "e0e0e0e0e0e0"); ++i)
-        ::usleep(20000);
-    EXPECT_TRUE(has(Get(again, "/api/alarms")["active"], "e0e0e0e0e0e0"));
-    ASSERT_TRUE(engine.Send(json{{"type", "alarm"}, {"alarm", EngineAlarm("cleared")}}));
-    for (int i = 0; i < 100 && !has(Get(again, "/api/alarms")["cleared"], "e0e0e0e0e0e0"); ++i)
-        ::usleep(20000);
+    EXPECT_TRUE(
+        Eventually([&] { return has(Get(again, "/api/alarms")["active"], "e0e0e0e0e0e0"); }, 2000));
+    ASSERT_TRUE(engine.SendLine(json{{"type", "alarm"}, {"alarm", EngineAlarm("cleared")}}));
+    Eventually([&] { return has(Get(again, "/api/alarms")["cleared"], "e0e0e0e0e0e0"); }, 2000);
     list = Get(again, "/api/alarms");
     EXPECT_TRUE(list["active"].empty());
     EXPECT_TRUE(has(list["cleared"], "e0e0e0e0e0e0"));

@@ -74,7 +74,7 @@ TEST_F(StateChannelPeer, BadLinesAreCountedAndDroppedAndTheConsoleStaysUp) {
         return text;
     };
     ASSERT_TRUE(engine->Send(joined(wrongTypes)));
-    ASSERT_TRUE(engine->Send(Snapshot("Real", true)));
+    ASSERT_TRUE(engine->SendLine(Snapshot("Real", true)));
     ASSERT_TRUE(engine->Send(joined(wrongTypes) + joined(garbage) + joined(unknown)));
 
     const double wrong = 2.0 * std::size(wrongTypes);
@@ -163,7 +163,7 @@ TEST_F(StateChannelPeer, ConfirmationsAndTheGroupRoleReachStatusAndMetrics) {
     const json run = {{"type", "unfinishedRun"}, {"number", 100},      {"title", "Feed"},
                       {"date", "2026-12-07"},    {"time", "06:00:00"}, {"node", "main"},
                       {"actions", "take 3->1"}};
-    ASSERT_TRUE(engine->Send(role.dump() + "\n" + run.dump() + "\n"));
+    ASSERT_TRUE(engine->SendLine(role) && engine->SendLine(run));
     ASSERT_TRUE(Eventually([&] { return Metric("qtx_cluster_role{role=\"leader\"}") == 1; }))
         << Metrics();
     EXPECT_EQ(Metric("qtx_cluster_role{role=\"standby\"}"), 0);
@@ -182,7 +182,7 @@ TEST_F(StateChannelPeer, ConfirmationsAndTheGroupRoleReachStatusAndMetrics) {
 // newline, counted once, and the line after it applies.
 TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {
     StartConsoleOnFakeEngine();
-    ASSERT_TRUE(engine->Send(Snapshot("Before", false)));
+    ASSERT_TRUE(engine->SendLine(Snapshot("Before", false)));
     ASSERT_TRUE(Eventually([&] { return Status()["caption"] == "Before"; }));
     const long base = MemoryKiB();
     ASSERT_GT(base, 0);

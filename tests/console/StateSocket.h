@@ -48,7 +48,7 @@ class StateSocket {
         return ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
                static_cast<ssize_t>(bytes.size());
     }
-    bool Send(const nlohmann::json& line) { return Send(line.dump() + "\n"); }
+    bool SendLine(const nlohmann::json& line) { return Send(line.dump() + "\n"); }
 
   private:
     int fd_ = -1;

@@ -40,12 +40,13 @@ QString Panel(FrmMain& w, int n) {
     return w.findChild<QLabel*>(QStringLiteral("Panel%1").arg(n))->text();
 }
 
-// The window and the engine together, on the harness's folder, clock and loop.
+// The window and the engine together, on the harness's folder, clock and loop, started.
 struct Desktop {
     explicit Desktop(EngineHarness& h)
         : engine(h.clock, h.loop, window, h.dir.Path()), binding(engine) {
         window.Attach(binding);
         window.SetTrayAvailable([] { return true; });
+        window.Start();
     }
     FrmMain window;
     Engine engine;
@@ -70,7 +71,6 @@ void EngineWindowTest::startUpShowsCaptionPanelsAndNextEvent() {
     h.WriteDatabase({Event(1, 0, "10:00:00", "Morning"), Event(2, 0, "15:00:00", "Afternoon"),
                      Event(3, 2, "09:00:00", "Wednesday news")});
     Desktop d(h);
-    d.window.Start();
     QVERIFY(d.window.isVisible());
     QCOMPARE(d.window.windowTitle(), QString("QTX Automation - Server Not Connected"));
     QCOMPARE(d.window.CurrentIcon(), 2);
@@ -93,7 +93,6 @@ void EngineWindowTest::executionsAppendColouredRowsAndClearEmpties() {
     h.WriteDatabase(
         {Event(1, 0, "10:00:00", "Top of hour"), inactive, Event(3, 0, "10:00:10", "Third")});
     Desktop d(h);
-    d.window.Start();
     auto* hist = d.window.findChild<QTreeWidget*>("lvHistory");
 
     h.clock.Set(MondayAt(10, 0, 0));
@@ -123,7 +122,6 @@ void EngineWindowTest::exitQuestionBothWays() {
     EngineHarness h(MondayAt(9, 0, 0));
     h.WriteDatabase({Event(1, 0, "10:00:00", "A")});
     Desktop d(h);
-    d.window.Start();
     QSignalSpy ended(&d.window, &FrmMain::Ended);
 
     SeenBox seen;
@@ -153,7 +151,6 @@ void EngineWindowTest::aboutShowsLoadedSettingsAndLamps() {
     EngineHarness h(MondayAt(9, 0, 0));
     h.WriteDatabase({Event(1, 0, "10:00:00", "A")}, "127.0.0.1", 1250, "0.0.0.0");
     Desktop d(h);
-    d.window.Start();
     auto label = [&](const char* n) { return d.window.About()->findChild<QLabel*>(n)->text(); };
     auto lamp = [&](const char* n) { return d.window.About()->findChild<Lamp*>(n)->Color(); };
     Variables& v = d.engine.Vars();
@@ -185,7 +182,6 @@ void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
     EngineHarness h(MondayAt(10, 30, 0));
     h.WriteDatabase({Event(1, 0, "10:00:00", "Earlier")});
     Desktop d(h);
-    d.window.Start();
     const std::string db = h.dir.File("QTXAutomation.mdb");
     std::filesystem::create_directory(h.dir.File("view"));
     const std::string viewDir = h.dir.File("view");
@@ -270,7 +266,6 @@ void EngineWindowTest::startMinimisedSettingStartsInTheTray() {
     h.WriteDatabase({Event(1, 0, "10:00:00", "A")});
     h.Sql("UPDATE Info SET StartMin = -1");
     Desktop d(h);
-    d.window.Start();
     QVERIFY(!d.window.isVisible());
     QVERIFY(d.window.InTray());
     QVERIFY(d.window.Tray()->isVisible());
