@@ -143,7 +143,7 @@ TEST_F(ConsoleCalendars, DatesAreReplacedWholeCheckedAndAudited) {
     EXPECT_EQ(Audit().back()["before"].size(), 2u);
 }
 
-TEST_F(ConsoleCalendars, AnImportReplacesTheDatesAndABrokenFileStoresNothing) {
+TEST_F(ConsoleCalendars, AnImportReplacesTheDatesABrokenFileStoresNothingAndAUsedOneStays) {
     ApiClient op = As("operator");
     ASSERT_EQ(op.Json("PUT", "/api/calendars/uk", kUk)->status, 201);
     const std::string stored = Dates();
@@ -178,11 +178,8 @@ TEST_F(ConsoleCalendars, AnImportReplacesTheDatesAndABrokenFileStoresNothing) {
     EXPECT_EQ(Audit().back()["action"], "calendar-import");
     EXPECT_EQ(Audit().back()["before"]["count"], 2);
     EXPECT_EQ(Audit().back()["after"]["count"], 5);
-}
 
-TEST_F(ConsoleCalendars, ACalendarEventsUseIsKept) {
-    ApiClient op = As("operator");
-    ASSERT_EQ(op.Json("PUT", "/api/calendars/uk", kUk)->status, 201);
+    // A calendar that events use is kept.
     ASSERT_EQ(op.Json("PUT", "/api/calendars/term", {{"dates", json::array()}})->status, 201);
     json feed = kMorningFeed;
     feed["number"] = 100;
