@@ -3,37 +3,28 @@
 // on), kept across a restart, cleared when an engine is back; the engine's alarms as its channel
 // tells them; acknowledgement (audited); the routes' secrets never shown and kept by "set".
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "alarms/AlarmRoutes.h"
 #include "alarms/WebhookReceiver.h"
-#include "console/ConsoleProcess.h"
+#include "console/ConsoleFixture.h"
+#include "console/StateSocket.h"
 #include "database/DBEngine.h"
-#include "fixtures/EventDb.h"
-#include "fixtures/TempDir.h"
-#include "ui/StateMessages.h"
 
 namespace qtx::test {
 namespace {
 
 using nlohmann::json;
 
-const char* kPassword = "correct horse";
 const char* kSecret = "hook-secret-7c1";
 
-class ConsoleAlarms : public ::testing::Test {
+class ConsoleAlarms : public ::testing::Test, protected ConsoleFolder {
   protected:
     void SetUp() override {
-        MakeEventDb(Db());
-        for (const char* role : {"viewer", "operator", "admin"})
-            ASSERT_EQ(RunConsoleTool({"add-user", role, "--role", role, "--folder", dir.Path()},
-                                     std::string(kPassword) + "\n"),
-                      0);
+        AddUsers({"viewer", "operator", "admin"});
         DBEngine engine;
         Database db = engine.OpenDatabase(Db());
         alarms::AlarmRoute r;
@@ -41,15 +32,8 @@ class ConsoleAlarms : public ::testing::Test {
         r.Secret = kSecret;
         alarms::AddRoute(db, r);
         db.Close();
-        StartConsole();
+        StartConsoleOnMovableClock();
     }
-    void StartConsole() {
-        WriteWholeFile(dir.File("clock-offset"), "0");
-        ::setenv("QTX_CONSOLE_TEST_CLOCK_FILE", dir.File("clock-offset").c_str(), 1);
-        console = std::make_unique<ConsoleProcess>(dir.Path());
-        ::unsetenv("QTX_CONSOLE_TEST_CLOCK_FILE");
-    }
-    std::string Db() const { return dir.File("QTXAutomation.mdb"); }
     json Get(ApiClient& c, const std::string& path) {
         auto r = c.Send("GET", path);
         EXPECT_EQ(r->status, 200) << path << " " << r->body;
@@ -57,32 +41,7 @@ class ConsoleAlarms : public ::testing::Test {
     }
     json Body(size_t i) { return json::parse(hook.Requests().at(i).Body); }
 
-    TempDir dir;
     WebhookReceiver hook{WebhookReceiver::Mode::Ok};
-    std::unique_ptr<ConsoleProcess> console;
-};
-
-// An engine's state channel as the console reads it: one accepted connection.
-struct EngineSocket {
-    explicit EngineSocket(const std::string& path) {
-        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, path.data(), path.size());
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(fd, 2) != 0)
-            throw std::runtime_error("bind " + path);
-        client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);  // the console retries each second
-    }
-    ~EngineSocket() {
-        ::close(client);
-        ::close(fd);
-    }
-    void Send(const json& line) {
-        const std::string text = line.dump() + "\n";
-        ASSERT_EQ(::write(client, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    int fd = -1, client = -1;
 };
 
 json EngineAlarm(const std::string& state) {
@@ -103,12 +62,10 @@ json EngineAlarm(const std::string& state) {
 }
 
 TEST_F(ConsoleAlarms, EngineNotRunningAckRestartAndTheEnginesOwn) {
-    ApiClient viewer(console->Port()), op(console->Port());
-    ASSERT_EQ(viewer.Login("viewer", kPassword)->status, 200);
-    ASSERT_EQ(op.Login("operator", kPassword)->status, 200);
+    ApiClient viewer = As("viewer"), op = As("operator");
     ::usleep(400000);  // the watch has taken its first reading
     EXPECT_TRUE(Get(viewer, "/api/alarms")["active"].empty());
-    WriteWholeFile(dir.File("clock-offset"), "11000");
+    MoveClock(11000);
     ASSERT_TRUE(hook.WaitFor(1));
     const json raised = Body(0);
     EXPECT_EQ(raised["kind"], "engine-not-running");
@@ -128,43 +85,30 @@ TEST_F(ConsoleAlarms, EngineNotRunningAckRestartAndTheEnginesOwn) {
 
     // A restart keeps it raised (same id, acknowledged) and does not raise it again.
     ASSERT_TRUE(console->Terminate());
-    StartConsole();
-    ApiClient again(console->Port());
-    ASSERT_EQ(again.Login("viewer", kPassword)->status, 200);
+    StartConsoleOnMovableClock();
+    ApiClient again = As("viewer");
     json list = Get(again, "/api/alarms");
     ASSERT_EQ(list["active"].size(), 1u);
     EXPECT_EQ(list["active"][0]["id"], id);
     EXPECT_EQ(list["active"][0]["acked_by"], "operator");
 
     // The engine comes: engine-not-running clears; the engine's alarms are listed, not sent.
-    json snapshot = {{"type", "snapshot"},
-                     {"caption", "QTX Automation - Switcher Connected"},
-                     {"icon", 1},
-                     {"link", {{"server", true}, {"switcher", true}}},
-                     {"slave", {{"enabled", false}, {"server", false}, {"switcher", false}}},
-                     {"panels", {"", "", ""}},
-                     {"next", json::array()},
-                     {"historyColor", 0},
-                     {"history", json::array()},
-                     {"alarms", {EngineAlarm("raised")}}};
-    EngineSocket engine(dir.File(state::kSocketName));
-    engine.Send(snapshot);
+    json snapshot = Snapshot("QTX Automation - Switcher Connected", true);
+    snapshot["alarms"] = {EngineAlarm("raised")};
+    StateSocket engine(dir.Path());
+    ASSERT_TRUE(engine.Listen() && engine.Accept());
+    ASSERT_TRUE(engine.SendLine(snapshot));
     ASSERT_TRUE(hook.WaitFor(2));
     EXPECT_EQ(Body(1)["state"], "cleared");
     EXPECT_EQ(Body(1)["id"], id);
     EXPECT_TRUE(Body(1).contains("lasted_s"));
     auto has = [](const json& l, const std::string& want) {
-        for (const json& a : l)
-            if (a["id"] == want)
-                return true;
-        return false;
+        return std::any_of(l.begin(), l.end(), [&](const json& a) { return a["id"] == want; });
     };
-    for (int i = 0; i < 100 && !has(Get(again, "/api/alarms")["active"], "e0e0e0e0e0e0"); ++i)
-        ::usleep(20000);
-    EXPECT_TRUE(has(Get(again, "/api/alarms")["active"], "e0e0e0e0e0e0"));
-    engine.Send({{"type", "alarm"}, {"alarm", EngineAlarm("cleared")}});
-    for (int i = 0; i < 100 && !has(Get(again, "/api/alarms")["cleared"], "e0e0e0e0e0e0"); ++i)
-        ::usleep(20000);
+    EXPECT_TRUE(
+        Eventually([&] { return has(Get(again, "/api/alarms")["active"], "e0e0e0e0e0e0"); }, 2000));
+    ASSERT_TRUE(engine.SendLine(json{{"type", "alarm"}, {"alarm", EngineAlarm("cleared")}}));
+    Eventually([&] { return has(Get(again, "/api/alarms")["cleared"], "e0e0e0e0e0e0"); }, 2000);
     list = Get(again, "/api/alarms");
     EXPECT_TRUE(list["active"].empty());
     EXPECT_TRUE(has(list["cleared"], "e0e0e0e0e0e0"));
@@ -180,9 +124,7 @@ TEST_F(ConsoleAlarms, EngineNotRunningAckRestartAndTheEnginesOwn) {
 }
 
 TEST_F(ConsoleAlarms, RouteSecretsAreNeverShownAndSetKeepsThem) {
-    ApiClient admin(console->Port()), op(console->Port());
-    ASSERT_EQ(admin.Login("admin", kPassword)->status, 200);
-    ASSERT_EQ(op.Login("operator", kPassword)->status, 200);
+    ApiClient admin = As("admin"), op = As("operator");
     EXPECT_EQ(op.Send("GET", "/api/alarm-routes")->status, 403);
     auto read = admin.Send("GET", "/api/alarm-routes");
     ASSERT_EQ(read->status, 200);

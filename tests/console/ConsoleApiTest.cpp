@@ -24,23 +24,13 @@ class Console : public ::testing::Test, protected ConsoleFolder {
 
 TEST_F(Console, WithoutASessionOnlyTheLoginPageAnswers) {
     ApiClient anon(Port());
-    for (auto [method, path] :
-         std::vector<std::pair<std::string, std::string>>{{"GET", "/api/events"},
-                                                          {"GET", "/api/events/1"},
-                                                          {"POST", "/api/events"},
-                                                          {"PUT", "/api/events/1"},
-                                                          {"DELETE", "/api/events/1"},
-                                                          {"GET", "/api/preview"},
-                                                          {"GET", "/api/status"},
-                                                          {"GET", "/api/status/stream"},
-                                                          {"GET", "/api/activity"},
-                                                          {"GET", "/api/errors"},
-                                                          {"GET", "/api/settings"},
-                                                          {"PUT", "/api/settings"},
-                                                          {"GET", "/api/users"},
-                                                          {"POST", "/api/logout"},
-                                                          {"GET", "/api/session"},
-                                                          {"GET", "/api/no-such-thing"}}) {
+    for (const std::string route :
+         {"GET /api/events", "GET /api/events/1", "POST /api/events", "PUT /api/events/1",
+          "DELETE /api/events/1", "GET /api/preview", "GET /api/status", "GET /api/status/stream",
+          "GET /api/activity", "GET /api/errors", "GET /api/settings", "PUT /api/settings",
+          "GET /api/users", "POST /api/logout", "GET /api/session", "GET /api/no-such-thing"}) {
+        const std::string method = route.substr(0, route.find(' ')),
+                          path = route.substr(method.size() + 1);
         auto r = anon.Send(method, path, "{}");
         ASSERT_TRUE(r) << path;
         EXPECT_EQ(r->status, 401) << method << " " << path;
@@ -247,17 +237,8 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     EXPECT_EQ(status()["next"][0]["weekday"], 2);
 
     // The stream starts with the whole state and then carries each change.
-    HttpClient stream("127.0.0.1", Port());
-    std::string received;
-    std::atomic<bool> done{false};
-    std::thread reader([&] {
-        stream.Get("/api/status/stream", {{"Cookie", viewer.Cookie()}},
-                   [&](const char* data, size_t n) {
-                       received.append(data, n);
-                       return !done.load();
-                   });
-    });
-    loop.RunFor(300);
+    auto stream = std::make_unique<Stream>(Port(), viewer.Cookie());
+    ASSERT_TRUE(stream->Opened());
     channel->AddHistoryRow("Monday", "06:00:00", "Morning feed - Not Executed");
     channel->ShowEventOutcome(
         {1, "Monday", "06:00:00", "Morning feed", false, state::Refusal::InvalidCrosspoint, 4, {}});
@@ -265,11 +246,8 @@ TEST_F(Console, StatusStreamAndMetricsFollowTheEngine) {
     channel->ShowEventOutcome(
         {2, "Monday", "06:00:01", "Ident", true, state::Refusal::None, 7, {}});
     loop.RunFor(500);
-    done = true;
-    channel->SetPanelText(3, "6:00:02 AM");  // one more event so the reader sees done
-    loop.RunFor(300);
-    stream.stop();
-    reader.join();
+    const std::string received = stream->Received();
+    stream.reset();
     EXPECT_EQ(received.rfind("event: status\ndata: {", 0), 0u) << received.substr(0, 80);
     size_t change = received.find("event: change\ndata: {");
     ASSERT_NE(change, std::string::npos) << received;
@@ -312,25 +290,6 @@ TEST(ConsoleProgram, CommandLine) {
     EXPECT_EQ(RunConsoleTool({"add-user", "a", "--role", "king", "--folder", dir.Path()},
                              "long enough\n", &out),
               2);
-}
-
-TEST(ConsoleProgram, ServesTlsWithSecureCookiesAndStopsOnSigterm) {
-    ConsoleFolder folder;
-    folder.AddUsers({"admin"});
-    ConsoleProcess console(folder.dir.Path(), folder.TlsOptions());
-    HttpClient https("127.0.0.1", console.Port(), true);
-    https.enable_server_certificate_verification(false);
-    auto r = https.Post("/api/login", json{{"user", "admin"}, {"password", kPassword}}.dump(),
-                        "application/json");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 200);
-    EXPECT_NE(r->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
-    // Plain HTTP on the TLS port gets nothing.
-    HttpClient plain("127.0.0.1", console.Port());
-    plain.set_read_timeout(2, 0);
-    auto p = plain.Get("/login.html");
-    EXPECT_TRUE(!p || p->status != 200);
-    EXPECT_TRUE(console.Terminate());
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ TEST_P(ConsoleAudit, WithoutItEveryChangeIsRefusedAndNothingChanges) {
         {&op, "POST", "/api/events", kMorningFeed},
         {&op, "PUT", "/api/events/1", renamed},
         {&op, "DELETE", "/api/events/1", nullptr},
+        {&op, "POST", "/api/import", json::array({kMorningFeed})},
         {&admin, "PUT", "/api/settings", {{"startMinimized", true}, {"server", {{"port", 1300}}}}},
         {&admin,
          "POST",

@@ -35,6 +35,11 @@ class Defences : public ::testing::Test, protected ConsoleFolder {
         return method + " " + path + " HTTP/1.1\r\nHost: " + Host() + "\r\nConnection: close\r\n" +
                lines + "\r\n";
     }
+    // The head of a login whose body comes in chunks.
+    std::string ChunkedLogin() const {
+        return Head("POST", "/api/login",
+                    "Content-Type: application/json\r\nTransfer-Encoding: chunked\r\n");
+    }
     static int StatusOf(const std::string& answer) {
         return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::stoi(answer.substr(9, 3)) : 0;
     }
@@ -63,9 +68,7 @@ std::pair<std::string, size_t> SendChunked(RawConnection& c, const std::string& 
 TEST_F(Defences, BodiesPastTheirLimitAreRefusedHoweverFramedWithoutBeingHeld) {
     Start();
     long before = MemoryKiB();
-    const std::string chunked = Head("POST", "/api/login",
-                                     "Content-Type: application/json\r\n"
-                                     "Transfer-Encoding: chunked\r\n");
+    const std::string chunked = ChunkedLogin();
     // Eight chunked bodies of 32 MB each, before any login, two at a time.
     for (int round = 0; round < 4; ++round) {
         std::vector<std::thread> senders;
@@ -130,21 +133,32 @@ void ExpectRefusedAsSoonAsPastTheLimit(RawConnection& c, const std::string& head
 TEST_F(Defences, AChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimit) {
     Start();
     long before = MemoryKiB();
-    const std::string chunked = Head("POST", "/api/login",
-                                     "Content-Type: application/json\r\n"
-                                     "Transfer-Encoding: chunked\r\n");
+    const std::string chunked = ChunkedLogin();
     RawConnection c(Port(), "127.0.0.2");
     ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::ConsoleMaxBody);
     EXPECT_LT(MemoryKiB() - before, 8 * 1024);
 }
 
-TEST_F(Defences, AChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimitOverTls) {
+// Over TLS the same refusal; the session cookie is Secure, plain HTTP on the port gets nothing,
+// and SIGTERM ends the console cleanly.
+TEST_F(Defences, OverTlsTooAChunkedBodyThatNeverEndsIsRefusedAsSoonAsItPassesItsLimit) {
     Start(TlsOptions());
-    const std::string chunked = Head("POST", "/api/login",
-                                     "Content-Type: application/json\r\n"
-                                     "Transfer-Encoding: chunked\r\n");
-    RawConnection c(Port(), "127.0.0.2", true);
-    ExpectRefusedAsSoonAsPastTheLimit(c, chunked, qtx::limits::ConsoleMaxBody);
+    HttpClient https("127.0.0.1", Port(), true);
+    https.enable_server_certificate_verification(false);
+    auto r = https.Post("/api/login", json{{"user", "viewer"}, {"password", kPassword}}.dump(),
+                        "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_NE(r->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+    HttpClient plain("127.0.0.1", Port());
+    plain.set_read_timeout(2, 0);
+    auto p = plain.Get("/login.html");
+    EXPECT_TRUE(!p || p->status != 200);
+    {
+        RawConnection c(Port(), "127.0.0.2", true);
+        ExpectRefusedAsSoonAsPastTheLimit(c, ChunkedLogin(), qtx::limits::ConsoleMaxBody);
+    }
+    EXPECT_TRUE(console->Terminate());
 }
 
 // A body past its route's limit, however framed and however the client goes on after it, is

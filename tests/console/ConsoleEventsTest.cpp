@@ -6,12 +6,20 @@
 #include <nlohmann/json.hpp>
 
 #include "console/ConsoleFixture.h"
-#include "console/ConsoleServer.h"
 
 namespace qtx::test {
 namespace {
 
 using nlohmann::json;
+
+// The weekday take with one message action instead, to address:port, its key "text" or "file".
+json MessageEvent(const std::string& key, const std::string& value,
+                  const std::string& address = "127.0.0.1", int port = 7000) {
+    json e = kMorningFeed;
+    e["actions"] = {
+        {{"kind", "message"}, {"to", "ip"}, {"address", address}, {"port", port}, {key, value}}};
+    return e;
+}
 
 class ConsoleEvents : public ::testing::Test, protected ConsoleFolder {
   protected:
@@ -110,7 +118,6 @@ TEST_F(ConsoleEvents, BadEventInputIsRefusedWithItsMessageAndNothingWritten) {
         std::string field;    // the field the message is given for ("" when none)
         std::string message;  // part of the message
     };
-    std::string big(console::ConsoleServer::kMaxBody + 1, ' ');
     const std::vector<Case> cases = {
         {"malformed JSON", "POST", "/api/events", "{\"title\": ", 400, "", "malformed JSON"},
         {"not an object", "POST", "/api/events", "[1,2]", 400, "", "must be an object"},
@@ -137,49 +144,17 @@ TEST_F(ConsoleEvents, BadEventInputIsRefusedWithItsMessageAndNothingWritten) {
                 {{{"kind", "take"}, {"source", 3}, {"destination", 1}},
                  {{"kind", "sum-on"}, {"source", 3}, {"destination", 2}}}}}),
          400, "", "two actions"},
-        {"bad address", "POST", "/api/events",
-         with({{"actions",
-                {{{"kind", "message"},
-                  {"to", "ip"},
-                  {"address", "10.0.0.300"},
-                  {"port", 7000},
-                  {"text", "GO"}}}}}),
-         422, "message.address", "10.0.0.300"},
-        {"bad port", "POST", "/api/events",
-         with({{"actions",
-                {{{"kind", "message"},
-                  {"to", "ip"},
-                  {"address", "127.0.0.1"},
-                  {"port", 99999},
-                  {"text", "GO"}}}}}),
+        {"bad address", "POST", "/api/events", MessageEvent("text", "GO", "10.0.0.300").dump(), 422,
+         "message.address", "10.0.0.300"},
+        {"bad port", "POST", "/api/events", MessageEvent("text", "GO", "127.0.0.1", 99999).dump(),
          422, "message.port", "99999"},
-        {"file outside the folder", "POST", "/api/events",
-         with({{"actions",
-                {{{"kind", "message"},
-                  {"to", "ip"},
-                  {"address", "127.0.0.1"},
-                  {"port", 7000},
-                  {"file", "/etc/shadow"}}}}}),
-         422, "message.file", "is not a file of the message folder"},
-        {"file by traversal", "POST", "/api/events",
-         with({{"actions",
-                {{{"kind", "message"},
-                  {"to", "ip"},
-                  {"address", "127.0.0.1"},
-                  {"port", 7000},
-                  {"file", "PROGRAM/../../etc/passwd"}}}}}),
-         422, "message.file", "is not a file of the message folder"},
         {"no such event", "PUT", "/api/events/7", kMorningFeed.dump(), 404, "", "no event 7"},
         {"number not a number", "GET", "/api/events/abc", "", 400, "", "not a whole number"},
         {"number out of range in path", "DELETE", "/api/events/0", "", 400, "", "out of range"},
-        {"oversized body", "POST", "/api/events", big, 413, "", "larger than"},
         {"preview days out of range", "GET", "/api/preview?days=400", "", 400, "", "days"},
         {"preview from not a moment", "GET", "/api/preview?from=tomorrow", "", 400, "", "from"},
     };
-    for (Case c : cases) {
-        size_t at = c.body.find("PROGRAM/");
-        if (at != std::string::npos)
-            c.body.replace(at, 8, dir.Path());
+    for (const Case& c : cases) {
         auto r = op.Send(c.method, c.path, c.body);
         ASSERT_TRUE(r) << c.what;
         EXPECT_EQ(r->status, c.status) << c.what << ": " << r->body;
@@ -208,17 +183,8 @@ TEST_F(ConsoleEvents, MessageFilesLieInTheMessageFolderAndLoggedTextsHoldNoContr
     EXPECT_EQ(messages.st_gid, folder.st_gid);
 
     ApiClient op = As("operator");
-    auto message = [](const std::string& key, const std::string& value) {
-        json e = kMorningFeed;
-        e["actions"] = {{{"kind", "message"},
-                         {"to", "ip"},
-                         {"address", "127.0.0.1"},
-                         {"port", 7000},
-                         {key, value}}};
-        return e;
-    };
     const std::string inside = dir.File("messages/news.txt");
-    auto made = op.Json("POST", "/api/events", message("file", inside));
+    auto made = op.Json("POST", "/api/events", MessageEvent("file", inside));
     ASSERT_EQ(made->status, 201) << made->body;
     const std::string before = ReadWholeFile(Db());
 
@@ -227,11 +193,12 @@ TEST_F(ConsoleEvents, MessageFilesLieInTheMessageFolderAndLoggedTextsHoldNoContr
         std::string field, says;
     };
     std::vector<Case> cases;
+    // The rule is the event tool's, tried there on every way around the folder
+    // (EventDbCli.MessageFilesLieInTheMessageFolderAndLoggedTextsHoldNoControls).
     for (const std::string& path :
-         {dir.File("qtx-console.users"), dir.File("qtx-console-audit.log"), Db(),
-          dir.File("messages/../qtx-console.users"), dir.File("messages//news.txt"),
-          dir.File("messages/./news.txt"), dir.File("messages/"), std::string("messages/news.txt")})
-        cases.push_back({message("file", path), "message.file",
+         {std::string("/etc/shadow"), dir.File("qtx-console-audit.log"),
+          dir.File("messages/../qtx-console.users"), std::string("messages/news.txt")})
+        cases.push_back({MessageEvent("file", path), "message.file",
                          "message.file \"" + path +
                              "\" is not a file of the message folder (an "
                              "absolute path in " +
@@ -239,7 +206,7 @@ TEST_F(ConsoleEvents, MessageFilesLieInTheMessageFolderAndLoggedTextsHoldNoContr
     json forged = kMorningFeed;
     forged["title"] = "Feed\r\n12/7/2026 6:00:00 AM    Send Take";
     cases.push_back({forged, "title", "title \"Feed\\x0D\\x0A12/7/2026"});
-    cases.push_back({message("text", "GO\n"), "message.text", "\"GO\\x0A\" holds a control"});
+    cases.push_back({MessageEvent("text", "GO\n"), "message.text", "\"GO\\x0A\" holds a control"});
     for (const Case& c : cases)
         for (const char* method : {"POST", "PUT"}) {
             auto r = op.Json(

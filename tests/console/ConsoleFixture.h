@@ -3,11 +3,13 @@
 // and the real qtx-console serving it: what the console's tests set up before their requests.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -39,20 +41,76 @@ inline bool Eventually(const std::function<bool()>& done, int ms = 8000) {
     return done();
 }
 
+// A status stream held open in a thread of its own: opened once its first status has come,
+// refused once its answer has ended.
+struct Stream {
+    Stream(int port, const std::string& cookie) : http("127.0.0.1", port) {
+        reader = std::thread([this, cookie] {
+            HttpResult r = http.Get("/api/status/stream", {{"Cookie", cookie}},
+                                    [this](const char* data, size_t n) {
+                                        std::lock_guard lock(mutex);
+                                        received.append(data, n);
+                                        return true;
+                                    });
+            status = r ? r->status : -1;
+            ended = true;
+        });
+    }
+    ~Stream() {
+        http.stop();
+        reader.join();
+    }
+    // True once the stream is open (its first status came); false when it was answered and ended.
+    bool Opened() {
+        for (int i = 0; i < 100 && !ended; ++i) {
+            {
+                std::lock_guard lock(mutex);
+                if (received.rfind("event: status", 0) == 0)
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    std::string Received() {
+        std::lock_guard lock(mutex);
+        return received;
+    }
+
+    HttpClient http;
+    std::mutex mutex;
+    std::string received;
+    std::atomic<int> status{0};
+    std::atomic<bool> ended{false};
+    std::thread reader;
+};
+
 class ConsoleFolder {
   public:
     ConsoleFolder() { MakeEventDb(Db()); }
 
+    void AddUser(const std::string& name, const std::string& role) {
+        ASSERT_EQ(RunConsoleTool({"add-user", name, "--role", role, "--folder", dir.Path()},
+                                 std::string(kPassword) + "\n"),
+                  0);
+    }
     void AddUsers(const std::vector<std::string>& roles) {
         for (const std::string& role : roles)
-            ASSERT_EQ(RunConsoleTool({"add-user", role, "--role", role, "--folder", dir.Path()},
-                                     std::string(kPassword) + "\n"),
-                      0);
+            AddUser(role, role);
     }
     // extra: more options (TLS, a trusted proxy).
     void StartConsole(std::vector<std::string> extra = {}) {
         console = std::make_unique<ConsoleProcess>(dir.Path(), std::move(extra));
     }
+    // The console on a clock that MoveClock sets ahead of the host's.
+    void StartConsoleOnMovableClock() {
+        MoveClock(0);
+        ::setenv("QTX_CONSOLE_TEST_CLOCK_FILE", dir.File("clock-offset").c_str(), 1);
+        StartConsole();
+        ::unsetenv("QTX_CONSOLE_TEST_CLOCK_FILE");
+    }
+    // Moves the console's clock to ms milliseconds ahead of the host's.
+    void MoveClock(int64_t ms) { WriteWholeFile(dir.File("clock-offset"), std::to_string(ms)); }
     void Start(const std::vector<std::string>& roles = {"viewer", "operator", "admin"},
                std::vector<std::string> extra = {}) {
         AddUsers(roles);

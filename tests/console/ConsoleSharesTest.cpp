@@ -2,116 +2,61 @@
 // per account, so that one account at its limit leaves the others theirs.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <fstream>
 #include <future>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "common/Limits.h"
-#include "console/ConsoleProcess.h"
-#include "fixtures/EventDb.h"
+#include "console/ConsoleFixture.h"
 #include "fixtures/Sanitizer.h"
-#include "fixtures/TempDir.h"
 
 namespace qtx::test {
 namespace {
 
 using nlohmann::json;
 
-class ConsoleShares : public ::testing::Test {
+class ConsoleShares : public ::testing::Test, protected ConsoleFolder {
   protected:
     void SetUp() override {
-        MakeEventDb(dir.File("QTXAutomation.mdb"));
-        for (const char* user : {"alice", "bob"})
-            ASSERT_EQ(RunConsoleTool({"add-user", user, "--role", "viewer", "--folder", dir.Path()},
-                                     "a long password\n"),
-                      0);
-        console = std::make_unique<ConsoleProcess>(dir.Path());
+        AddUser("alice", "viewer");
+        AddUser("bob", "viewer");
+        StartConsole();
     }
     // A logged-in client; logins come from several addresses, so the login throttle (per
     // address) stays out of the way.
-    std::unique_ptr<ApiClient> As(const std::string& user) {
-        auto c = std::make_unique<ApiClient>(console->Port());
+    std::unique_ptr<ApiClient> LoginAs(const std::string& user) {
+        auto c = std::make_unique<ApiClient>(Port());
         c->From("127.0.0." + std::to_string(10 + logins_++ / 4));
-        EXPECT_EQ(c->Login(user, "a long password")->status, 200);
+        EXPECT_EQ(c->Login(user, kPassword)->status, 200);
         return c;
     }
-    long PeakKiB() const {
-        std::ifstream in("/proc/" + std::to_string(console->Pid()) + "/status");
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind("VmHWM:", 0) == 0)
-                return std::stol(line.substr(6));
-        return -1;
-    }
 
-    TempDir dir;
-    std::unique_ptr<ConsoleProcess> console;
     int logins_ = 0;
 };
 
-// A status stream held open in a thread of its own: opened once its first status has come,
-// refused once its answer has ended.
-struct Stream {
-    Stream(int port, const std::string& cookie) : http("127.0.0.1", port) {
-        reader = std::thread([this, cookie] {
-            HttpResult r = http.Get("/api/status/stream", {{"Cookie", cookie}},
-                                    [this](const char* data, size_t n) {
-                                        std::lock_guard lock(mutex);
-                                        received.append(data, n);
-                                        return true;
-                                    });
-            status = r ? r->status : -1;
-            ended = true;
-        });
-    }
-    ~Stream() {
-        http.stop();
-        reader.join();
-    }
-    // True once the stream is open (its first status came); false when it was answered and ended.
-    bool Opened() {
-        for (int i = 0; i < 100 && !ended; ++i) {
-            {
-                std::lock_guard lock(mutex);
-                if (received.rfind("event: status", 0) == 0)
-                    return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-    HttpClient http;
-    std::mutex mutex;
-    std::string received;
-    std::atomic<int> status{0};
-    std::atomic<bool> ended{false};
-    std::thread reader;
-};
-
 TEST_F(ConsoleShares, AnAccountsFifthStreamIsRefusedWhileAnotherAccountGetsOne) {
-    auto alice = As("alice");
-    auto bob = As("bob");
+    auto alice = LoginAs("alice");
+    auto bob = LoginAs("bob");
     std::vector<std::unique_ptr<Stream>> streams;
     for (int i = 0; i < limits::StreamsPerAccount; ++i) {
-        streams.push_back(std::make_unique<Stream>(console->Port(), alice->Cookie()));
+        streams.push_back(std::make_unique<Stream>(Port(), alice->Cookie()));
         ASSERT_TRUE(streams.back()->Opened()) << i;
     }
-    Stream fifth(console->Port(), alice->Cookie());
+    Stream fifth(Port(), alice->Cookie());
     EXPECT_FALSE(fifth.Opened());
     EXPECT_EQ(fifth.status, 429);
     EXPECT_NE(fifth.received.find("4 status streams"), std::string::npos) << fifth.received;
-    Stream bobs(console->Port(), bob->Cookie());
+    Stream bobs(Port(), bob->Cookie());
     EXPECT_TRUE(bobs.Opened());
 }
 
 // A further login ends the account's least recently used session; other accounts keep theirs.
 TEST_F(ConsoleShares, ANinthLoginEndsTheAccountsLeastRecentlyUsedSession) {
-    auto bob = As("bob");
+    auto bob = LoginAs("bob");
     std::vector<std::unique_ptr<ApiClient>> alice;
     for (size_t i = 0; i <= limits::SessionsPerAccount; ++i)
-        alice.push_back(As("alice"));
+        alice.push_back(LoginAs("alice"));
     EXPECT_EQ(alice[0]->Send("GET", "/api/session")->status, 401);
     for (size_t i = 1; i < alice.size(); ++i)
         EXPECT_EQ(alice[i]->Send("GET", "/api/session")->status, 200) << i;
@@ -122,18 +67,18 @@ TEST_F(ConsoleShares, ANinthLoginEndsTheAccountsLeastRecentlyUsedSession) {
 // file's month is refused as too long) while the others are refused at once, another account's
 // preview runs meanwhile, and the console stays small.
 TEST_F(ConsoleShares, OnePreviewAtATimePerAccountWithinBoundedMemory) {
-    RunSql(dir.File("QTXAutomation.mdb"),
+    RunSql(Db(),
            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32767) "
            "INSERT INTO Automation (Number, Day, Time, Title, Active, xcontrol, SourceChan, "
            "DestChan) SELECT i, i % 7, printf('%02d:%02d:%02d', i % 24, i % 60, i % 59), "
            "'Event number ' || i, 1, 1, 1 + i % 16, 1 + i % 8 FROM n");
-    auto alice = As("alice");
-    auto bob = As("bob");
+    auto alice = LoginAs("alice");
+    auto bob = LoginAs("bob");
     std::vector<std::future<int>> answers;
     const std::string cookie = alice->Cookie();
     for (int i = 0; i < 16; ++i)
         answers.push_back(std::async(std::launch::async, [&] {
-            HttpClient http("127.0.0.1", console->Port());
+            HttpClient http("127.0.0.1", Port());
             http.set_read_timeout(240, 0);
             HttpResult r =
                 http.Get("/api/preview?from=2026-12-07%2000:00:00&days=31", {{"Cookie", cookie}});
@@ -148,7 +93,7 @@ TEST_F(ConsoleShares, OnePreviewAtATimePerAccountWithinBoundedMemory) {
     EXPECT_GE(statuses[429], 8);
     EXPECT_EQ(statuses[429] + statuses[422], 16);  // the month of a full file is refused
     if (MemoryIsMeasurable) {
-        EXPECT_LT(PeakKiB(), 256 * 1024);
+        EXPECT_LT(MemoryKiB(), 256 * 1024);
     }
 }
 

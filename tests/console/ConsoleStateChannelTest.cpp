@@ -3,77 +3,20 @@
 // process of another user poses as the engine. The console stays up and answers, counts what it
 // drops, holds bounded memory, and believes only a peer of its own user or the folder's owner.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "console/ConsoleFixture.h"
+#include "console/StateSocket.h"
 #include "fixtures/Sanitizer.h"
-#include "ui/StateMessages.h"
 
 namespace qtx::test {
 namespace {
 
 using nlohmann::json;
-
-// A listening socket at the state channel's name in folder.
-class FakeEngine {
-  public:
-    explicit FakeEngine(const std::string& folder) {
-        const std::string path = folder + state::kSocketName;
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, path.data(), path.size());
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            throw std::runtime_error("bind " + path);
-    }
-    ~FakeEngine() {
-        if (client_ >= 0)
-            ::close(client_);
-        ::close(fd_);
-    }
-    FakeEngine(const FakeEngine&) = delete;
-    FakeEngine& operator=(const FakeEngine&) = delete;
-
-    int Fd() const { return fd_; }
-    bool Listen() { return ::listen(fd_, 4) == 0; }
-    // The console's connection, waited for up to 5 s (it retries once a second).
-    bool Accept() {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 5000) != 1)
-            return false;
-        client_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        return client_ >= 0;
-    }
-    bool Send(const std::string& bytes) {
-        return ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-
-  private:
-    int fd_ = -1;
-    int client_ = -1;
-};
-
-json Snapshot(const std::string& caption, bool linked) {
-    return {{"type", "snapshot"},
-            {"caption", caption},
-            {"icon", 1},
-            {"link", {{"server", linked}, {"switcher", linked}}},
-            {"slave", {{"enabled", false}, {"server", false}, {"switcher", false}}},
-            {"panels", {"1 Total Events", "", ""}},
-            {"next", json::array()},
-            {"historyColor", 0},
-            {"history", json::array()}};
-}
 
 class StateChannelPeer : public ::testing::Test, protected ConsoleFolder {
   protected:
@@ -81,6 +24,13 @@ class StateChannelPeer : public ::testing::Test, protected ConsoleFolder {
     void StartConsole() {
         ConsoleFolder::StartConsole();
         viewer = std::make_unique<ApiClient>(As("viewer"));
+    }
+    // The console connected to a fake engine of this process.
+    void StartConsoleOnFakeEngine() {
+        engine = std::make_unique<StateSocket>(dir.Path());
+        ASSERT_TRUE(engine->Listen());
+        StartConsole();
+        ASSERT_TRUE(engine->Accept());
     }
     json Status() {
         auto r = viewer->Send("GET", "/api/status");
@@ -96,15 +46,13 @@ class StateChannelPeer : public ::testing::Test, protected ConsoleFolder {
     }
 
     std::unique_ptr<ApiClient> viewer;
+    std::unique_ptr<StateSocket> engine;
 };
 
 // Lines that parse but carry the wrong types, lines that do not parse, kinds nobody knows: each is
 // dropped and counted, the state stays what the sound lines made it, and the console answers.
 TEST_F(StateChannelPeer, BadLinesAreCountedAndDroppedAndTheConsoleStaysUp) {
-    FakeEngine engine(dir.Path());
-    ASSERT_TRUE(engine.Listen());
-    StartConsole();
-    ASSERT_TRUE(engine.Accept());
+    StartConsoleOnFakeEngine();
     const char* wrongTypes[] = {
         R"({"type":"snapshot","caption":1,"icon":"x","link":[],"slave":"x","panels":5,)"
         R"("next":{},"historyColor":0,"history":3})",
@@ -119,19 +67,15 @@ TEST_F(StateChannelPeer, BadLinesAreCountedAndDroppedAndTheConsoleStaysUp) {
     };
     const char* garbage[] = {"garbage{{", "[1,2,3]", "\"a string\"", "", "\xff\xfe{}"};
     const char* unknown[] = {R"({"type":"reboot"})"};
-    std::string before;
-    for (const char* l : wrongTypes)
-        before += std::string(l) + "\n";
-    ASSERT_TRUE(engine.Send(before));
-    ASSERT_TRUE(engine.Send(Snapshot("Real", true).dump() + "\n"));
-    std::string after;
-    for (const char* l : wrongTypes)
-        after += std::string(l) + "\n";
-    for (const char* l : garbage)
-        after += std::string(l) + "\n";
-    for (const char* l : unknown)
-        after += std::string(l) + "\n";
-    ASSERT_TRUE(engine.Send(after));
+    const auto joined = [](const auto& list) {
+        std::string text;
+        for (const char* l : list)
+            text += std::string(l) + "\n";
+        return text;
+    };
+    ASSERT_TRUE(engine->Send(joined(wrongTypes)));
+    ASSERT_TRUE(engine->SendLine(Snapshot("Real", true)));
+    ASSERT_TRUE(engine->Send(joined(wrongTypes) + joined(garbage) + joined(unknown)));
 
     const double wrong = 2.0 * std::size(wrongTypes);
     ASSERT_TRUE(Eventually([&] {
@@ -150,18 +94,16 @@ TEST_F(StateChannelPeer, BadLinesAreCountedAndDroppedAndTheConsoleStaysUp) {
     EXPECT_EQ(s["history"], json::array());
     EXPECT_EQ(Metric("qtx_events_run_total"), 0);
     // A sound change after all that still applies.
-    ASSERT_TRUE(engine.Send(R"({"type":"panel","panel":2,"text":"after"})"
-                            "\n"));
+    ASSERT_TRUE(engine->Send(R"({"type":"panel","panel":2,"text":"after"})"
+                             "\n"));
     EXPECT_TRUE(Eventually([&] { return Status()["panels"][1] == "after"; }));
 }
 
 // Each link's confirmation of a run reaches its history row (the worst link decides, the slave's
 // reason named) and the metrics; a confirmation of unknown result is dropped as the wrong type.
-TEST_F(StateChannelPeer, ConfirmationsFillTheHistoryRowAndTheMetrics) {
-    FakeEngine engine(dir.Path());
-    ASSERT_TRUE(engine.Listen());
-    StartConsole();
-    ASSERT_TRUE(engine.Accept());
+// The role of an engine in a group reaches the status and the metrics from the role message.
+TEST_F(StateChannelPeer, ConfirmationsAndTheGroupRoleReachStatusAndMetrics) {
+    StartConsoleOnFakeEngine();
     const json row = {{"day", "Monday"}, {"time", "06:00:00"}, {"title", "Feed"}};
     auto confirmation = [&](int number, int link, const char* result, json more) {
         json m = row;
@@ -190,7 +132,7 @@ TEST_F(StateChannelPeer, ConfirmationsFillTheHistoryRowAndTheMetrics) {
     lines += confirmation(2, 1, "notConfirmed",
                           {{"confirmMs", 2000}, {"confirmReason", "output 1 shows source 5"}});
     lines += confirmation(2, 1, "maybe", json::object());
-    ASSERT_TRUE(engine.Send(lines));
+    ASSERT_TRUE(engine->Send(lines));
     ASSERT_TRUE(Eventually([&] {
         return Metric("qtx_takes_total{link=\"slave_server\",outcome=\"not_confirmed\"}") == 1;
     })) << Metrics();
@@ -209,19 +151,9 @@ TEST_F(StateChannelPeer, ConfirmationsFillTheHistoryRowAndTheMetrics) {
     EXPECT_EQ(history[1]["confirmation"], "notConfirmed");
     EXPECT_EQ(history[1]["confirmReason"], "link 1: output 1 shows source 5");
     EXPECT_FALSE(history[1].contains("confirmMs"));
-}
 
-// The role of an engine in a group reaches the status and the metrics from the role message's
-// values; an engine alone has no cluster metrics.
-TEST_F(StateChannelPeer, TheGroupRoleAndItsClaimsReachStatusAndMetrics) {
-    FakeEngine engine(dir.Path());
-    ASSERT_TRUE(engine.Listen());
-    StartConsole();
-    ASSERT_TRUE(engine.Accept());
-    ASSERT_TRUE(engine.Send(Snapshot("Alone", true).dump() + "\n"));
-    ASSERT_TRUE(Eventually([&] { return Metric("qtx_engine_up") == 1; }));
+    // An engine alone has no cluster metrics; its role in a group reaches them and the status.
     EXPECT_EQ(Metrics().find("qtx_cluster_"), std::string::npos);
-
     const json role = {{"type", "role"},
                        {"role", "leader"},
                        {"leader", ""},
@@ -231,7 +163,7 @@ TEST_F(StateChannelPeer, TheGroupRoleAndItsClaimsReachStatusAndMetrics) {
     const json run = {{"type", "unfinishedRun"}, {"number", 100},      {"title", "Feed"},
                       {"date", "2026-12-07"},    {"time", "06:00:00"}, {"node", "main"},
                       {"actions", "take 3->1"}};
-    ASSERT_TRUE(engine.Send(role.dump() + "\n" + run.dump() + "\n"));
+    ASSERT_TRUE(engine->SendLine(role) && engine->SendLine(run));
     ASSERT_TRUE(Eventually([&] { return Metric("qtx_cluster_role{role=\"leader\"}") == 1; }))
         << Metrics();
     EXPECT_EQ(Metric("qtx_cluster_role{role=\"standby\"}"), 0);
@@ -249,11 +181,8 @@ TEST_F(StateChannelPeer, TheGroupRoleAndItsClaimsReachStatusAndMetrics) {
 // A line that never ends costs the console no more than the line bound: it is dropped up to its
 // newline, counted once, and the line after it applies.
 TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {
-    FakeEngine engine(dir.Path());
-    ASSERT_TRUE(engine.Listen());
-    StartConsole();
-    ASSERT_TRUE(engine.Accept());
-    ASSERT_TRUE(engine.Send(Snapshot("Before", false).dump() + "\n"));
+    StartConsoleOnFakeEngine();
+    ASSERT_TRUE(engine->SendLine(Snapshot("Before", false)));
     ASSERT_TRUE(Eventually([&] { return Status()["caption"] == "Before"; }));
     const long base = MemoryKiB();
     ASSERT_GT(base, 0);
@@ -261,8 +190,8 @@ TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {
     const std::string chunk = "{\"type\":\"caption\",\"caption\":\"" + std::string(1 << 20, 'a');
     constexpr int kMiB = 96;
     for (int i = 0; i < kMiB; ++i)
-        ASSERT_TRUE(engine.Send(chunk));
-    ASSERT_TRUE(engine.Send("\"}\n" + Snapshot("After", false).dump() + "\n"));
+        ASSERT_TRUE(engine->Send(chunk));
+    ASSERT_TRUE(engine->Send("\"}\n" + Snapshot("After", false).dump() + "\n"));
     ASSERT_TRUE(Eventually([&] { return Status()["caption"] == "After"; }, 30000));
     EXPECT_TRUE(ConsoleAlive());
     EXPECT_EQ(Metric("qtx_console_state_lines_dropped_total{problem=\"too_long\"}"), 1);
@@ -277,19 +206,19 @@ TEST_F(StateChannelPeer, ALineWithoutEndKeepsTheConsoleSmall) {
 TEST_F(StateChannelPeer, APeerOfAnotherUserIsNotBelieved) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run the fake engine as another user";
-    FakeEngine engine(dir.Path());
+    StateSocket impostor(dir.Path());
     // The credentials a peer sees are those of the process that calls listen().
     pid_t child = ::fork();
     if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || !engine.Listen())
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || !impostor.Listen())
             ::_exit(1);
         const std::string line = Snapshot("Impostor", true).dump() + "\n";
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < until) {
-            pollfd p{engine.Fd(), POLLIN, 0};
+            pollfd p{impostor.Fd(), POLLIN, 0};
             if (::poll(&p, 1, 200) != 1)
                 continue;
-            int c = ::accept(engine.Fd(), nullptr, nullptr);
+            int c = ::accept(impostor.Fd(), nullptr, nullptr);
             if (c >= 0) {
                 (void)!::send(c, line.data(), line.size(), MSG_NOSIGNAL);
                 ::close(c);

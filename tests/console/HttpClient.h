@@ -85,14 +85,6 @@ class HttpClient {
                     const std::string& type) {
         return Do("POST", path, headers, &body, type, nullptr);
     }
-    HttpResult Put(const std::string& path, const HttpHeaders& headers, const std::string& body,
-                   const std::string& type) {
-        return Do("PUT", path, headers, &body, type, nullptr);
-    }
-    HttpResult Delete(const std::string& path, const HttpHeaders& headers, const std::string& body,
-                      const std::string& type) {
-        return Do("DELETE", path, headers, &body, type, nullptr);
-    }
     // Any method; body sent as is when given (headers say how it is framed).
     HttpResult Send(const std::string& method, const std::string& path, const HttpHeaders& headers,
                     const std::string* body) {

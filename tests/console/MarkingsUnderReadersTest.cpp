@@ -3,7 +3,6 @@
 // program folder of 10,000 events; six clients read GET /api/events in a loop while the engine
 // consumes its markings and picks up an outside edit and a console edit.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +13,7 @@
 
 #include "console/ConsoleFixture.h"
 #include "fixtures/EngineHarness.h"
+#include "fixtures/EventDb.h"
 
 namespace qtx::test {
 namespace {
@@ -23,31 +23,6 @@ using nlohmann::json;
 constexpr int kEvents = 10000;
 constexpr int kReaders = 6;
 constexpr int kMarkings = 8;  // at 09:00:01 .. 09:00:08 on Monday: skip, one-time, skip, ...
-
-// The first column of the first row of a query, with plain SQL; -1 without a row.
-long long Query(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_stmt* s = nullptr;
-    long long value = -1;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
-        sqlite3_step(s) == SQLITE_ROW)
-        value = sqlite3_column_int64(s, 0);
-    sqlite3_finalize(s);
-    sqlite3_close(db);
-    return value;
-}
-
-// Runs a statement as another program would, waiting for the file like the engine does.
-void Edit(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_busy_timeout(db, 5000);
-    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
-}
 
 // Clients reading the whole event list in a loop, on one session, until stopped.
 class Readers {
@@ -135,7 +110,9 @@ TEST(MarkingsUnderReaders, SixReadersOfTenThousandEventsCostTheEngineNoMarking) 
     for (int s = 1; s <= kMarkings; ++s) {
         tickSecond(s);
         if (s == 3) {
-            Edit(db, "UPDATE Automation SET Title = 'outside' WHERE Number = 1");
+            RunSql(
+                db,
+                "UPDATE Automation SET Title = 'outside' WHERE Number = 1");  // as another program
             untilWatched(s);
             EXPECT_EQ(Title(h, 1), "outside");  // an outside edit: picked up at the next watch
         }
@@ -159,8 +136,9 @@ TEST(MarkingsUnderReaders, SixReadersOfTenThousandEventsCostTheEngineNoMarking) 
     for (int i = 0; i < kMarkings; ++i) {
         const std::string number = std::to_string(kEvents + 1 + i);
         consumed +=
-            IsSkip(i) ? Query(db, "SELECT Active FROM Automation WHERE Number = " + number) == 1
-                      : Query(db, "SELECT count(*) FROM Automation WHERE Number = " + number) == 0;
+            IsSkip(i)
+                ? QueryOne(db, "SELECT Active FROM Automation WHERE Number = " + number) == "1"
+                : QueryOne(db, "SELECT count(*) FROM Automation WHERE Number = " + number) == "0";
     }
     std::printf("markings consumed with %d readers on %d events: %d of %d (%d reads)\n", kReaders,
                 kEvents, consumed, kMarkings, readers.reads.load());

@@ -1,7 +1,5 @@
 // The desktop window driving the real engine: start-up, executions in the history, the exit
 // question, About's values and Setup's store and reload, on a real database file.
-#include <sqlite3.h>
-
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
@@ -17,6 +15,7 @@
 
 #include "ModalDriver.h"
 #include "fixtures/EngineHarness.h"
+#include "fixtures/EventDb.h"
 #include "qt/EngineBinding.h"
 #include "qt/FrmAbout.h"
 #include "qt/FrmMain.h"
@@ -32,22 +31,6 @@ constexpr LocalDateTime MondayAt(int h, int m, int s) {
     return LocalDateTime{2026, 1, 5, h, m, s, 5};
 }
 
-std::string QueryText(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out = "<error>";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW) {
-            const unsigned char* t = sqlite3_column_text(st, 0);
-            out = t ? reinterpret_cast<const char*>(t) : "<null>";
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return out;
-}
-
 QStringList Row(FrmMain& w, const char* list, int i) {
     QTreeWidgetItem* it = w.findChild<QTreeWidget*>(list)->topLevelItem(i);
     return it ? QStringList{it->text(0), it->text(1), it->text(2)} : QStringList{};
@@ -57,12 +40,13 @@ QString Panel(FrmMain& w, int n) {
     return w.findChild<QLabel*>(QStringLiteral("Panel%1").arg(n))->text();
 }
 
-// The window and the engine together, on the harness's folder, clock and loop.
+// The window and the engine together, on the harness's folder, clock and loop, started.
 struct Desktop {
     explicit Desktop(EngineHarness& h)
         : engine(h.clock, h.loop, window, h.dir.Path()), binding(engine) {
         window.Attach(binding);
         window.SetTrayAvailable([] { return true; });
+        window.Start();
     }
     FrmMain window;
     Engine engine;
@@ -87,7 +71,6 @@ void EngineWindowTest::startUpShowsCaptionPanelsAndNextEvent() {
     h.WriteDatabase({Event(1, 0, "10:00:00", "Morning"), Event(2, 0, "15:00:00", "Afternoon"),
                      Event(3, 2, "09:00:00", "Wednesday news")});
     Desktop d(h);
-    d.window.Start();
     QVERIFY(d.window.isVisible());
     QCOMPARE(d.window.windowTitle(), QString("QTX Automation - Server Not Connected"));
     QCOMPARE(d.window.CurrentIcon(), 2);
@@ -110,7 +93,6 @@ void EngineWindowTest::executionsAppendColouredRowsAndClearEmpties() {
     h.WriteDatabase(
         {Event(1, 0, "10:00:00", "Top of hour"), inactive, Event(3, 0, "10:00:10", "Third")});
     Desktop d(h);
-    d.window.Start();
     auto* hist = d.window.findChild<QTreeWidget*>("lvHistory");
 
     h.clock.Set(MondayAt(10, 0, 0));
@@ -140,7 +122,6 @@ void EngineWindowTest::exitQuestionBothWays() {
     EngineHarness h(MondayAt(9, 0, 0));
     h.WriteDatabase({Event(1, 0, "10:00:00", "A")});
     Desktop d(h);
-    d.window.Start();
     QSignalSpy ended(&d.window, &FrmMain::Ended);
 
     SeenBox seen;
@@ -170,7 +151,6 @@ void EngineWindowTest::aboutShowsLoadedSettingsAndLamps() {
     EngineHarness h(MondayAt(9, 0, 0));
     h.WriteDatabase({Event(1, 0, "10:00:00", "A")}, "127.0.0.1", 1250, "0.0.0.0");
     Desktop d(h);
-    d.window.Start();
     auto label = [&](const char* n) { return d.window.About()->findChild<QLabel*>(n)->text(); };
     auto lamp = [&](const char* n) { return d.window.About()->findChild<Lamp*>(n)->Color(); };
     Variables& v = d.engine.Vars();
@@ -202,7 +182,6 @@ void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
     EngineHarness h(MondayAt(10, 30, 0));
     h.WriteDatabase({Event(1, 0, "10:00:00", "Earlier")});
     Desktop d(h);
-    d.window.Start();
     const std::string db = h.dir.File("QTXAutomation.mdb");
     std::filesystem::create_directory(h.dir.File("view"));
     const std::string viewDir = h.dir.File("view");
@@ -226,8 +205,8 @@ void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
     });
     d.window.mnuSetup_Click();
     QCOMPARE(d.window.Setup(), nullptr);
-    QCOMPARE(QueryText(db, "SELECT StartMin FROM Info"), std::string("-1"));
-    QCOMPARE(QueryText(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
+    QCOMPARE(QueryOne(db, "SELECT StartMin FROM Info"), std::string("-1"));
+    QCOMPARE(QueryOne(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
     QVERIFY(d.engine.Vars().StartMinimized);
     QCOMPARE(Panel(d.window, 1), QString("1 Total Events"));
 
@@ -239,8 +218,8 @@ void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
         m->findChild<QPushButton*>("cmdOk")->click();
     });
     d.window.mnuSetup_Click();
-    QCOMPARE(QueryText(db, "SELECT StartMin FROM Info"), std::string("0"));
-    QCOMPARE(QueryText(db, "SELECT TaskViewDB FROM Server"), viewDir);
+    QCOMPARE(QueryOne(db, "SELECT StartMin FROM Info"), std::string("0"));
+    QCOMPARE(QueryOne(db, "SELECT TaskViewDB FROM Server"), viewDir);
     QCOMPARE(owner, static_cast<QWidget*>(&d.window));  // the main window owns the chooser
     QCOMPARE(prompt, QString("Select the location to save Copy of Automation Database.  "
                              "Automation Task View will use this File."));
@@ -262,7 +241,7 @@ void EngineWindowTest::setupStoresReloadsOnNewFolderAndReportsAMissingFile() {
         m->findChild<QPushButton*>("cmdOk")->click();
     });
     d.window.mnuSetup_Click();
-    QCOMPARE(QueryText(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
+    QCOMPARE(QueryOne(db, "SELECT COALESCE(TaskViewDB, '') FROM Server"), std::string(""));
     QCOMPARE(d.engine.Vars().TaskViewDir, std::string());
 
     // With the file gone, OK reports the failure and the window stays open; the global keeps
@@ -287,7 +266,6 @@ void EngineWindowTest::startMinimisedSettingStartsInTheTray() {
     h.WriteDatabase({Event(1, 0, "10:00:00", "A")});
     h.Sql("UPDATE Info SET StartMin = -1");
     Desktop d(h);
-    d.window.Start();
     QVERIFY(!d.window.isVisible());
     QVERIFY(d.window.InTray());
     QVERIFY(d.window.Tray()->isVisible());

@@ -70,6 +70,19 @@ std::vector<json> ReadLines(PollEventLoop& loop, int fd, size_t want, int timeou
     return lines;
 }
 
+// A new subscriber's snapshot; fd (when given) keeps the subscription open.
+json SnapshotOf(PollEventLoop& loop, const StateChannel& channel, int* fd = nullptr) {
+    const int s = Subscribe(channel.SocketPath());
+    EXPECT_GE(s, 0);
+    const std::vector<json> lines = ReadLines(loop, s, 1);
+    EXPECT_EQ(lines.size(), 1u);
+    if (fd != nullptr)
+        *fd = s;
+    else
+        ::close(s);
+    return lines.empty() ? json() : lines[0];
+}
+
 TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     test::TempDir dir;
     PollEventLoop loop;
@@ -96,11 +109,8 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     channel.ShowAlarm({"a2", true, R"({"id": "a2", "state": "raised"})"});
     channel.ShowAlarm({"a2", false, R"({"id": "a2", "state": "cleared"})"});
 
-    int fd = Subscribe(channel.SocketPath());
-    ASSERT_GE(fd, 0);
-    auto lines = ReadLines(loop, fd, 1);
-    ASSERT_EQ(lines.size(), 1u);
-    const json& snap = lines[0];
+    int fd = -1;
+    const json snap = SnapshotOf(loop, channel, &fd);
     EXPECT_EQ(snap["type"], "snapshot");
     EXPECT_EQ(snap["link"], json({{"server", true}, {"switcher", true}}));
     EXPECT_EQ(snap["panels"][0], "3 Total Events");
@@ -121,7 +131,7 @@ TEST(StateChannel, SnapshotThenChangesInUtf8ToOwnerAndGroupOnly) {
     channel.SetPanelText(3, "6:00:01 AM");
     channel.ClearHistory();
     channel.ShowAlarm({"a1", false, R"({"id": "a1", "state": "cleared"})"});
-    lines = ReadLines(loop, fd, 5);
+    std::vector<json> lines = ReadLines(loop, fd, 5);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[4],
               json::parse(R"({"type": "alarm", "alarm": {"id": "a1", "state": "cleared"}})"));
@@ -150,26 +160,22 @@ TEST(StateChannel, ConfirmationsFollowTheirRunsRow) {
         channel.AddHistoryRow("Monday", "06:00:00", "Feed");
         channel.ShowEventOutcome({number, "Monday", "06:00:00", "Feed", true, {}, 3, {}});
     }
-    ConfirmOutcome o;
-    o.Number = 4;
-    o.Day = "Monday";
-    o.Time = "06:00:00";
-    o.Title = "Feed";
-    o.Source = 3;
-    o.Destination = 1;
-    o.Result = state::ConfirmResult::NotConfirmed;
-    o.Ms = 2001;
-    o.Reason = "output 1 shows source 5";
-    o.Answered = true;
-    o.Shows = {5};
+    ConfirmOutcome o{.Number = 4,
+                     .Day = "Monday",
+                     .Time = "06:00:00",
+                     .Title = "Feed",
+                     .Source = 3,
+                     .Destination = 1,
+                     .Result = state::ConfirmResult::NotConfirmed,
+                     .Ms = 2001,
+                     .Reason = "output 1 shows source 5",
+                     .Answered = true,
+                     .Shows = {5}};
     channel.ShowConfirmOutcome(o);
     ASSERT_EQ(window.Confirmations.size(), 1u);
 
-    int fd = Subscribe(channel.SocketPath());
-    ASSERT_GE(fd, 0);
-    auto lines = ReadLines(loop, fd, 1);
-    ASSERT_EQ(lines.size(), 1u);
-    const json& rows = lines[0]["history"];
+    int fd = -1;
+    const json rows = SnapshotOf(loop, channel, &fd)["history"];
     EXPECT_EQ(rows[0]["confirmation"], "notConfirmed");
     EXPECT_EQ(rows[0]["confirmed"], false);
     EXPECT_EQ(rows[0]["confirmReason"], "output 1 shows source 5");
@@ -180,7 +186,7 @@ TEST(StateChannel, ConfirmationsFollowTheirRunsRow) {
     o.Result = state::ConfirmResult::Confirmed;
     o.Ms = 14;
     channel.ShowConfirmOutcome(o);
-    lines = ReadLines(loop, fd, 1);
+    const std::vector<json> lines = ReadLines(loop, fd, 1);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], json({{"type", "confirmation"},
                               {"number", 5},
@@ -258,13 +264,9 @@ TEST(StateChannel, TakesItsSocketFromWhateverHoldsTheName) {
         if (holder == Holder::LinkToAFile) {
             EXPECT_EQ(test::ReadWholeFile(target), "keep me");
         }
-        int fd = Subscribe(channel.SocketPath());
-        ASSERT_GE(fd, 0);
-        std::vector<json> lines = ReadLines(loop, fd, 1);
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0]["type"], "snapshot");
-        EXPECT_EQ(lines[0]["caption"], "Ours");
-        ::close(fd);
+        const json snapshot = SnapshotOf(loop, channel);
+        EXPECT_EQ(snapshot["type"], "snapshot");
+        EXPECT_EQ(snapshot["caption"], "Ours");
         if (foreign >= 0)
             ::close(foreign);
     }
@@ -377,15 +379,10 @@ TEST(StateChannel, InactiveAndSkippedConditionalEventsAreRefusedForTheirMarking)
     engine.Form_Terminate();
     ::close(fd);
 
-    int again = Subscribe(channel.SocketPath());
-    ASSERT_GE(again, 0);
-    const auto snapshot = ReadLines(h.realLoop, again, 1);
-    ASSERT_EQ(snapshot.size(), 1u);
-    const json& history = snapshot[0]["history"];
+    const json history = SnapshotOf(h.realLoop, channel)["history"];
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0]["refusal"], "inactive");
     EXPECT_EQ(history[1]["reason"], "Skipped");
-    ::close(again);
     // The activity lines are as they always were.
     EXPECT_EQ(h.ActivityMessages(),
               (std::vector<std::string>{"idle not executed - Crosspoint inactive",
@@ -406,20 +403,18 @@ TEST(StateChannel, TheRoleTravelsAsValuesAndTheHeadlessViewPrintsItsLine) {
     channel.ShowRole({ClusterRole::Standby, "main", "", 1});
     channel.ShowClaims({0, 0, 0});
 
-    int fd = Subscribe(channel.SocketPath());
-    ASSERT_GE(fd, 0);
-    auto lines = ReadLines(loop, fd, 1);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(state::CheckLine(lines[0]).Kind);
-    EXPECT_EQ(lines[0]["role"], json::parse(R"({"role": "standby", "leader": "main", "reason": "",
+    int fd = -1;
+    const json snapshot = SnapshotOf(loop, channel, &fd);
+    EXPECT_TRUE(state::CheckLine(snapshot).Kind);
+    EXPECT_EQ(snapshot["role"], json::parse(R"({"role": "standby", "leader": "main", "reason": "",
         "leaderChanges": 1, "claims": {"claimed": 0, "already_claimed": 0, "not_leader": 0}})"));
-    EXPECT_FALSE(lines[0].contains("unfinished"));
+    EXPECT_FALSE(snapshot.contains("unfinished"));
 
     channel.ShowRole({ClusterRole::Leader, "", "", 2});
     channel.ShowRole({ClusterRole::Leader, "", "", 2});  // unchanged: the headless line once
     channel.ShowClaims({3, 1, 2});
     channel.ShowUnfinishedRun({100, "Morning feed", "2026-12-07", "06:00:00", "main", "take 3->1"});
-    lines = ReadLines(loop, fd, 4);
+    const std::vector<json> lines = ReadLines(loop, fd, 4);
     ASSERT_EQ(lines.size(), 4u);
     for (const json& m : lines)
         EXPECT_TRUE(state::CheckLine(m).Kind) << m.dump();
