@@ -1,4 +1,4 @@
-// The group's schedule between etcd and this member's file, on the membership's thread.
+// The group's schedule between etcd and this member's file, on a thread of its own.
 #include "cluster/GroupSchedule.h"
 
 #include <sys/stat.h>
@@ -169,8 +169,26 @@ json Put(const std::string& key, const std::string& value) {
 
 }  // namespace
 
-GroupSchedule::GroupSchedule(std::string dbPath, std::string group, std::string node)
-    : dbPath_(std::move(dbPath)), group_(std::move(group)), node_(std::move(node)) {}
+GroupSchedule::GroupSchedule(std::string dbPath, const GroupConfig& config)
+    : dbPath_(std::move(dbPath)),
+      group_(config.Group),
+      node_(config.Node),
+      lease_(config.Lease),
+      client_(std::make_unique<etcd::Client>(
+          config.Etcd, etcd::Tls{config.TlsCa, config.TlsCert, config.TlsKey},
+          std::chrono::milliseconds{std::clamp(config.Lease * 250, 500, 1500)})) {
+    thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
+}
+
+void GroupSchedule::Run(std::stop_token stop) {
+    std::mutex waitMu;
+    while (!stop.stop_requested()) {
+        const auto next = etcd::Clock::now() + kSyncEvery;
+        Step(*client_, etcd::Clock::now() + lease_ / 2, stop);
+        std::unique_lock lock(waitMu);
+        wake_.wait_until(lock, stop, next, [] { return false; });
+    }
+}
 
 GroupSchedule::Stamp GroupSchedule::StampOf(Database& db) const {
     Stamp s;

@@ -11,34 +11,44 @@
 //   settings         ConfirmWithin and LinkAlarmAfter
 // and qtx/GROUP/seeded, put once by the member that seeded an empty group.
 //
-// Every call is made on the membership's thread, except Consume, which the claim's transaction
-// asks for on the engine's thread.
+// The schedule is kept on a thread of its own, with its own etcd connection, so that a file kept
+// busy by another program (SQLite waits up to 1.5 s for it) never holds up the membership's lease
+// renewal or campaign; the membership reads CaughtUp, and the claim's transaction on the engine's
+// thread asks for ConsumeTxn and tells Consumed.
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cluster/Etcd.h"
+#include "cluster/GroupFile.h"
 #include "cluster/RunGate.h"
 #include "database/DBEngine.h"
 
 namespace qtx::cluster {
 
+// How often the file and the group's schedule are compared.
+inline constexpr std::chrono::milliseconds kSyncEvery{200};
+
 class GroupSchedule {
   public:
-    // dbPath: the member's own database file; group: the group's name; node: this member's.
-    GroupSchedule(std::string dbPath, std::string group, std::string node);
+    // dbPath: the member's own database file; config: the group it belongs to. Starts the
+    // schedule's thread; the destructor stops it.
+    GroupSchedule(std::string dbPath, const GroupConfig& config);
+    GroupSchedule(const GroupSchedule&) = delete;
+    GroupSchedule& operator=(const GroupSchedule&) = delete;
 
     // True once this member holds the group's schedule (or has no file to share): only then
     // may it campaign for the leadership.
-    bool CaughtUp() const { return caughtUp_; }
-    // One round: catch up (seed an empty group, or take the group's schedule), then publish the
-    // file's own changes, then apply the group's changes. Returns false when etcd failed.
-    bool Step(etcd::Client& client, etcd::Clock::time_point deadline, std::stop_token stop);
+    bool CaughtUp() const { return caughtUp_.load(); }
 
     // For a claim that consumes a marking: the ops of a nested transaction that puts the event
     // with its marking consumed only while the event is as this member last saw it. Empty when
@@ -53,6 +63,11 @@ class GroupSchedule {
 
   private:
     using State = std::map<std::string, std::string>;  // key (after the prefix) -> value
+    // The schedule's thread: a round every kSyncEvery.
+    void Run(std::stop_token stop);
+    // One round: catch up (seed an empty group, or take the group's schedule), then publish the
+    // file's own changes, then apply the group's changes. Returns false when etcd failed.
+    bool Step(etcd::Client& client, etcd::Clock::time_point deadline, std::stop_token stop);
     struct Held {
         std::string Value;
         int64_t Mod = 0;  // the key's mod_revision in etcd
@@ -80,13 +95,19 @@ class GroupSchedule {
     Stamp Current();
 
     const std::string dbPath_, group_, node_;
-    bool caughtUp_ = false;
+    const std::chrono::seconds lease_;
+    std::atomic<bool> caughtUp_{false};
+    // The thread's own, beside revision_, present_ and stamp_.
+    std::unique_ptr<etcd::Client> client_;
     bool present_ = false;   // the file existed when last looked at
     Stamp stamp_;            // the file's stamp after this member's last look
     int64_t revision_ = 0;   // etcd's revision up to which the group's changes are applied
     mutable std::mutex mu_;  // held_ and notices_ (Consume runs on the engine's thread)
     std::map<std::string, Held> held_;  // the group's schedule as last applied or published
     std::vector<ScheduleNotice> notices_;
+    std::condition_variable_any wake_;
+
+    std::jthread thread_;  // last: started once everything above exists, stopped first
 };
 
 }  // namespace qtx::cluster

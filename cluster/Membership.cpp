@@ -293,13 +293,13 @@ void Membership::CheckFile() {
     const milliseconds perTry{std::clamp(config_.Lease * 250, 500, 1500)};
     const etcd::Tls tls{config_.TlsCa, config_.TlsCert, config_.TlsKey};
     client_ = std::make_unique<etcd::Client>(config_.Etcd, tls, perTry);
+    const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
+    auto schedule = std::make_unique<GroupSchedule>(dir + constants::DatabaseFileName, config_);
     {
         std::lock_guard c(claimMu_);
         claimClient_ = std::make_unique<etcd::Client>(config_.Etcd, tls, perTry);
         claimConfig_ = config_;
-        const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
-        schedule_ = std::make_unique<GroupSchedule>(dir + constants::DatabaseFileName,
-                                                    config_.Group, config_.Node);
+        schedule_ = std::move(schedule);
     }
     {
         std::lock_guard g(mu_);
@@ -318,6 +318,13 @@ void Membership::CheckFile() {
 void Membership::Leave() {
     leading_ = false;
     fenceUntil_ = 0;
+    // The schedule's thread stops outside claimMu_: a round may be waiting for a busy file.
+    std::unique_ptr<GroupSchedule> schedule;
+    {
+        std::lock_guard c(claimMu_);
+        schedule.swap(schedule_);
+    }
+    schedule.reset();
     if (member_ && lease_.load() != 0 && client_) {
         // Revoking the lease deletes the leader key at once: a standby need not wait it out.
         client_->Call("/v3/lease/revoke", {{"ID", std::to_string(lease_.load())}},
@@ -343,7 +350,6 @@ void Membership::Step(std::stop_token stop) {
     PublishLink(stop);
     if (now >= nextPoll_) {
         nextPoll_ = now + kPollEvery;
-        schedule_->Step(*client_, CallDeadline(), stop);
         Poll(stop);
     }
     if (stepping_.load() || (leading_.load() && LinkDownTooLong() && othersUp_.load()))
@@ -427,7 +433,7 @@ void Membership::Poll(std::stop_token stop) {
     }
     // A member that has not caught up with the group's schedule may not lead: it would run an
     // older schedule.
-    if (!schedule_->CaughtUp())
+    if (!schedule_ || !schedule_->CaughtUp())
         return;
     // Nobody leads: campaign, unless this member cannot switch while another live member can
     // (that one campaigns). With no working link anywhere every member campaigns, so the group

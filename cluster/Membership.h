@@ -125,8 +125,9 @@ class Membership final : public RunGate {
     std::mutex claimMu_;
     std::unique_ptr<etcd::Client> claimClient_;
     GroupConfig claimConfig_;
-    // The group's schedule in this member's file (see GroupSchedule.h): replaced under claimMu_
-    // by the thread, which alone steps it; Claim asks it for a marking's transaction.
+    // The group's schedule in this member's file (see GroupSchedule.h), kept on a thread of its
+    // own: replaced under claimMu_ by the membership's thread, which reads only CaughtUp; Claim
+    // asks it for a marking's transaction.
     std::unique_ptr<GroupSchedule> schedule_;
 
     // The thread's own.

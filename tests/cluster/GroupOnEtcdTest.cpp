@@ -12,7 +12,9 @@
 #include "cluster/RunGate.h"
 #include "common/DateTime.h"
 #include "common/LocalTime.h"
+#include "database/DBEngine.h"
 #include "fixtures/EtcdCluster.h"
+#include "fixtures/EventDb.h"
 #include "fixtures/LinkCut.h"
 #include "fixtures/TempDir.h"
 
@@ -48,13 +50,18 @@ std::string Text(const std::optional<ClaimRecord>& c) {
 
 struct Member {
     Member(const std::string& node, const std::string& endpoints, const std::string& more = "",
-           int lease = kLease) {
+           bool withFile = false, int lease = kLease) {
+        if (withFile) {
+            test::MakeEventDb(Db());
+            test::AddFullEvent(Db(), 1, 0, "12:00:00", "one");
+        }
         test::WriteWholeFile(dir.File(kGroupFileName),
                              "group = g\nnode = " + node + "\netcd = " + endpoints +
                                  "\nlease = " + std::to_string(lease) + "\n" + more);
         gate = OpenGroup(dir.Path());
     }
     Role Is() const { return gate->CurrentRole().Role; }
+    std::string Db() const { return dir.File("QTXAutomation.mdb"); }
     test::TempDir dir;
     std::unique_ptr<RunGate> gate;
 };
@@ -146,6 +153,49 @@ TEST_F(GroupOnEtcd, OneEtcdMemberLostChangesNothingTwoStopEveryoneBeforeTheLease
     EXPECT_NE(a->Is() == Role::Leader, b->Is() == Role::Leader);
 }
 
+// Another program holds the leader's file for longer than a lease while the standby edits:
+// the leader keeps sending and claiming without a gap, and takes the edit once the file is free.
+TEST(GroupOnEtcdBusyFile, ALeaderWhoseFileIsHeldKeepsItsLeaseAndTakesTheEditAfter) {
+    QTX_REQUIRE_ETCD();
+    test::EtcdCluster etcd;
+    ASSERT_TRUE(etcd.Healthy());
+    Member a("a", etcd.Endpoints(), "", true);
+    WaitFor([&] { return a.Is() == Role::Leader; }, 5000);
+    Member b("b", etcd.Endpoints(), "", true);
+    WaitFor([&] { return b.Is() == Role::Standby; }, 3000);
+    ASSERT_EQ(a.Is(), Role::Leader);
+    std::atomic<int> phase{0};  // 1 while the file is held, 2 once it is free
+    std::jthread other([&] {
+        DBEngine engine;
+        Database db = engine.OpenDatabase(a.Db());
+        db.BeginTrans();  // a write lock: a's own writes wait for it, reads go on
+        phase = 1;
+        std::this_thread::sleep_for(std::chrono::seconds(2 * kLease + 1));
+        db.CommitTrans();
+        phase = 2;
+    });
+    WaitFor([&] { return phase.load() == 1; }, 3000);
+    test::RunSql(b.Db(), "UPDATE Automation SET Title = 'edited' WHERE Number = 1");
+    int gaps = 0, refused = 0, second = 1000;
+    auto nextClaim = Clock::now();
+    while (phase.load() == 1) {
+        gaps += a.gate->MaySend() ? 0 : 1;
+        if (Clock::now() >= nextClaim) {  // an occurrence every 250 ms, each claimed at once
+            nextClaim += milliseconds(250);
+            refused += a.gate->Claim({1, Today(), second++}, Marking::None, "one") !=
+                       ClaimOutcome::Claimed;
+        }
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    EXPECT_EQ(gaps, 0) << "samples of 2 ms without the right to send";
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(a.gate->CurrentRole().LeaderChanges, 0u);
+    EXPECT_EQ(b.gate->CurrentRole().Leader, "a");
+    const std::string title = "SELECT Title FROM Automation WHERE Number = 1";
+    EXPECT_LT(WaitFor([&] { return test::QueryOne(a.Db(), title) == "edited"; }, 4000),
+              milliseconds(3000));
+}
+
 // A leader killed outright: the standby leads once the lease runs out.
 TEST(GroupOnEtcdKilled, TheStandbyLeadsWithinTheLeaseAndReportsTheClaimInFlight) {
     QTX_REQUIRE_ETCD();
@@ -193,7 +243,7 @@ TEST(GroupOnEtcdLostAnswer, TheLeaderRunsItsOwnClaimWhoseAnswerWasLost) {
         endpoints += (i ? ",http://127.0.0.1:" : "http://127.0.0.1:") +
                      std::to_string(relays.back()->Port());
     }
-    Member a("a", endpoints, "", 6);
+    Member a("a", endpoints, "", false, 6);
     ASSERT_LT(WaitFor([&] { return a.Is() == Role::Leader; }, 5000), milliseconds(5000));
     const Occurrence news{7, Today(), 36000};
     for (auto& r : relays)
