@@ -243,7 +243,8 @@ TEST(GroupOnEtcdLostAnswer, TheLeaderRunsItsOwnClaimWhoseAnswerWasLost) {
         endpoints += (i ? ",http://127.0.0.1:" : "http://127.0.0.1:") +
                      std::to_string(relays.back()->Port());
     }
-    Member a("a", endpoints, "", false, 6);
+    // The longest lease: the muted tries (three members, 1.5 s each) leave it well within.
+    Member a("a", endpoints, "", false, 10);
     ASSERT_LT(WaitFor([&] { return a.Is() == Role::Leader; }, 5000), milliseconds(5000));
     const Occurrence news{7, Today(), 36000};
     for (auto& r : relays)
@@ -252,7 +253,9 @@ TEST(GroupOnEtcdLostAnswer, TheLeaderRunsItsOwnClaimWhoseAnswerWasLost) {
     for (auto& r : relays)
         r->MuteReplies(false);
     // The member's own poll reads the claim back first, then the engine tries again.
-    EXPECT_LT(WaitFor([&] { return a.gate->ClaimOf(news).has_value(); }, 4000), milliseconds(4000));
+    EXPECT_LT(WaitFor([&] { return a.gate->ClaimOf(news).has_value(); }, 8000), milliseconds(8000))
+        << static_cast<int>(a.Is()) << " " << a.gate->CurrentRole().Reason << " "
+        << a.gate->MaySend();
     EXPECT_TRUE(a.gate->TakeUnfinished().empty());
     EXPECT_EQ(a.gate->Claim(news, Marking::Skip, "News"), ClaimOutcome::Claimed);
     EXPECT_EQ(a.Is(), Role::Leader);
