@@ -338,6 +338,49 @@ TEST(TwoEngines, AMemberJoiningWithADifferentFileTakesTheGroupsScheduleAndSaysWh
     EXPECT_EQ(Occurrences(s.a.Errors(), joined), 0u);
 }
 
+// The standby down for a minute of edits on the leader (changes, deletions, skips): back, it
+// catches up within 3 s of its start, and after the leader is killed it runs the latest schedule.
+TEST(TwoEngines, AMemberDownForAMinuteOfEditsCatchesUpAndRunsTheLatestScheduleAfterAFailover) {
+    QTX_GROUP_SCENE(s, 80);
+    s.b.Kill(SIGKILL);
+    const std::string edits[] = {"UPDATE Automation SET Salvo = 200 + Number WHERE Number = ",
+                                 "DELETE FROM Automation WHERE Number = ",
+                                 "UPDATE Automation SET Active = 2 WHERE Number = "};
+    for (int k = 0; k < 12; ++k) {
+        s.SleepUntil(2 + 5 * k);
+        FileExec(s.a, edits[k % 3] + std::to_string(66 + k));
+    }
+    s.SleepUntil(58);
+    const size_t roles = s.b.RoleLines().size();
+    s.b.Start();
+    const auto started = std::chrono::steady_clock::now();
+    const std::string all =
+        "SELECT group_concat(Number || ':' || Salvo || ':' || Active) FROM "
+        "(SELECT * FROM Automation ORDER BY Number)";
+    ASSERT_TRUE(WaitFor([&] { return FileText(s.b, all) == FileText(s.a, all); }, 3000))
+        << "the returning member's file did not catch up within 3 s";
+    EXPECT_LE(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    ASSERT_TRUE(WaitFor([&] { return s.b.LastRole() == "Role: standby (leader: main)"; }, 3000));
+    EXPECT_GT(s.b.RoleLines().size(), roles);
+    s.SleepUntil(68, 500);
+    s.a.Kill(SIGKILL);
+    s.WaitPastTheLast();
+    std::vector<int> untouched;
+    for (int n : s.All()) {
+        if (n < 66 || n > 77) {
+            untouched.push_back(n);
+            continue;
+        }
+        const int kind = (n - 66) % 3;
+        EXPECT_EQ(s.sim.Count(n), 0u) << Title(n) << " ran as it was before the edit";
+        if (kind == 0) {
+            EXPECT_EQ(s.sim.Count(200 + n), 1u) << Title(n) << " did not run as edited";
+        }
+    }
+    s.ExpectEachOnceOrReported(untouched, {&s.b});
+    EXPECT_EQ(s.b.LastRole(), "Role: leader");
+}
+
 TEST(TwoEngines, ASkipConsumedByTheLeaderIsConsumedOnceOnBothFilesAcrossAFailover) {
     QTX_REQUIRE_ETCD();
     GroupScene s(10);
