@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "cluster/RunGate.h"
 #include "common/Clock.h"
@@ -76,6 +77,9 @@ class EventHandle {
     std::function<void(const EventOutcome&)> OutcomeSeen;
 
   private:
+    // The occurrence last refused a claim for want of leadership: a held occurrence is tried
+    // at every tick, and counted once.
+    std::optional<cluster::Occurrence> notLeaderAt_;
     // After a table read: applies each pending marking again to its event when the event's
     // records are as they were when it was consumed, and drops it otherwise.
     void ReapplyPendingMarkings();

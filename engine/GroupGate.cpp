@@ -60,7 +60,9 @@ EventHandle::GateWord EventHandle::AskGate(const cluster::Occurrence& of, int64_
                 ++Claims.AlreadyClaimed;
                 break;
             case cluster::ClaimOutcome::NotLeader:
-                ++Claims.NotLeader;
+                if (notLeaderAt_ != of)
+                    ++Claims.NotLeader;
+                notLeaderAt_ = of;
                 break;
         }
         view_.ShowClaims(Claims);
