@@ -6,6 +6,7 @@
 // travel base64-encoded; 64-bit numbers travel as JSON strings.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -54,6 +55,12 @@ struct Tls {
 
 // What a failed transfer says about the TLS set-up, in plain words: "" when it is not about it.
 std::string TlsFault(CURLcode rc, std::string_view detail, const Tls& tls);
+
+// One try's timeout against one member: a quarter of the lease, within 0.5 to 1.5 s, so that
+// failing over across the members still fits inside the lease.
+inline std::chrono::milliseconds PerTryTimeout(int leaseSeconds) {
+    return std::chrono::milliseconds{std::clamp(leaseSeconds * 250, 500, 1500)};
+}
 
 class Client {
   public:

@@ -174,9 +174,9 @@ GroupSchedule::GroupSchedule(std::string dbPath, const GroupConfig& config)
       group_(config.Group),
       node_(config.Node),
       lease_(config.Lease),
-      client_(std::make_unique<etcd::Client>(
-          config.Etcd, etcd::Tls{config.TlsCa, config.TlsCert, config.TlsKey},
-          std::chrono::milliseconds{std::clamp(config.Lease * 250, 500, 1500)})) {
+      client_(std::make_unique<etcd::Client>(config.Etcd,
+                                             etcd::Tls{config.TlsCa, config.TlsCert, config.TlsKey},
+                                             etcd::PerTryTimeout(config.Lease))) {
     thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
 }
 

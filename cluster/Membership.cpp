@@ -290,7 +290,7 @@ void Membership::CheckFile() {
     Leave();
     config_ = std::move(*f.Config);
     leaseSeconds_ = config_.Lease;
-    const milliseconds perTry{std::clamp(config_.Lease * 250, 500, 1500)};
+    const milliseconds perTry = etcd::PerTryTimeout(config_.Lease);
     const etcd::Tls tls{config_.TlsCa, config_.TlsCert, config_.TlsKey};
     client_ = std::make_unique<etcd::Client>(config_.Etcd, tls, perTry);
     const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
